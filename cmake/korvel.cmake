@@ -1,0 +1,45 @@
+# Shared build settings, carried by an interface target instead of global flags.
+add_library(korvel_options INTERFACE)
+target_compile_options(korvel_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wno-unused-parameter)
+
+# Floating-point code whose results must be reproducible bit for bit (the transform,
+# the analysis) links this as well: no fused multiply-add contraction.
+add_library(korvel_exact_fp INTERFACE)
+target_compile_options(korvel_exact_fp INTERFACE -ffp-contract=off)
+
+# korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [SERIAL] [LABELS <l...>])
+# One GoogleTest executable; QT runs it on the offscreen platform, SERIAL keeps it from
+# running beside other SERIAL tests (they share named objects or a sound route).
+# Every test gets private HOME / XDG folders so none touches the user's settings.
+function(korvel_add_test name)
+  cmake_parse_arguments(T "QT;SERIAL" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options GTest::gtest GTest::gmock GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  set(env "KORVEL_TEST_ROOT=${CMAKE_BINARY_DIR}/test-home/${name}"
+          "HOME=${CMAKE_BINARY_DIR}/test-home/${name}"
+          "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/${name}/config"
+          "XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/test-home/${name}/run")
+  if(T_QT)
+    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+  if(T_SERIAL)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK korvel_named_objects)
+  endif()
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-home/${name}/config ${CMAKE_BINARY_DIR}/test-home/${name}/run)
+  file(CHMOD ${CMAKE_BINARY_DIR}/test-home/${name}/run DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+endfunction()
+
+# korvel_add_benchmark(<name> SOURCES <files...> LIBS <targets...>)
+function(korvel_add_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} korvel_options benchmark::benchmark)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()

@@ -1,0 +1,14 @@
+#pragma once
+// Millisecond clock with the semantics of the design's timeGetTime: milliseconds since an
+// arbitrary start, as an unsigned 32-bit number that wraps about every 49.7 days. Callers
+// subtract two readings in unsigned arithmetic, so the wrap is harmless.
+#include <cstdint>
+
+class IClock {
+public:
+  virtual ~IClock() = default;
+  virtual uint32_t timeGetTime() = 0;
+};
+
+// The monotonic system clock (CLOCK_MONOTONIC), truncated to 32 bits.
+IClock& SystemClock();
