@@ -1,0 +1,120 @@
+#pragma once
+// TFastFourier: N complex points, a weighting window, an in-place radix-2 transform
+// (decimation in time) and queries on the resulting spectrum.
+//
+// Results are defined bit for bit by the plain algorithm: bit reversal, then for every
+// span L = 1, 2, ..., N/2 the butterflies in the order m = 0..L-1, groups g = m, m+2L, ...
+// with the twiddle factor advanced by the trigonometric recurrence after each m. This
+// implementation precomputes the twiddles of each span with that very recurrence and runs
+// the butterflies of a span group by group (they touch disjoint points, so the order is
+// free) with SIMD kernels doing the same IEEE double operations as the scalar code.
+// Build with -ffp-contract=off: a fused multiply-add would change the last bits.
+//
+// Point numbers given to SetReal are 1-based (1..N); spectral lines are 0-based.
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class EKetraError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+class EKetraFourierError : public EKetraError {
+public:
+  using EKetraError::EKetraError;
+};
+
+enum TFastFourierWgtWin : uint8_t {
+  fwRectangle = 0,
+  fwTriangle = 1,
+  fwCos2 = 2,
+  fwGauss = 3,
+  fwHamming = 4,
+  fwBlackman = 5,
+  fwBlkmHarris = 6,
+  fwBlkmNuttall = 7,
+  fwUserDef = 8,
+};
+
+// Instruction-set level of the butterfly kernels. Every level gives identical bits.
+enum class TFftLevel { Ref, SSE2, AVX2 };
+const char* FftLevelName(TFftLevel level);
+// Levels this build and this processor can run, lowest first.
+std::vector<TFftLevel> AvailableFftLevels();
+
+class TFastFourier {
+public:
+  static constexpr int32_t kMaxSpectrumSize = 1 << 23;
+
+  // Name is the component's name, quoted in error messages ("FFT1" in the main window).
+  explicit TFastFourier(std::string Name = {});
+
+  const std::string& Name() const { return FName; }
+  void SetName(std::string Name) { FName = std::move(Name); }
+
+  int32_t SpectrumSize() const { return FN; }
+  // A power of two from 1 to 2^23; clears the data and sets every user weight to 0.0.
+  // Anything else raises EKetraFourierError and changes nothing.
+  void SetSpectrumSize(int32_t Value);
+
+  TFastFourierWgtWin WeightingWindow() const { return FWindow; }
+  void SetWeightingWindow(TFastFourierWgtWin Value);
+
+  // Real (imaginary) part of point Index - 1; Index outside 1..N is ignored.
+  void SetReal(int32_t Index, double Value);
+  void SetImaginary(int32_t Index, double Value);
+  void ClearImaginary();
+
+  // Weighting window, then the forward transform.
+  void Transform();
+  // +1 forward (unscaled), -1 inverse (divided by N). Any other positive value counts as
+  // +1 and any other negative value as -1; 0 does nothing.
+  void ComputeFFT(int32_t Direction);
+
+  // Power of line 0..N div 2; 0 for any other line.
+  double PowerAt(int32_t Line) const;
+  // Largest PowerAt over lines 1..N/2-1, computed once per change of the data.
+  // PowerAt(k) == MaxPower() holds exactly for every line carrying the largest power.
+  double MaxPower();
+  // Frequency of line 1..N div 2 for a sampling interval in seconds; 0 otherwise.
+  double BinToFrequency(int32_t Line, double Interval) const;
+
+  // fwUserDef weights, 1-based like SetReal; out-of-range indices are ignored / give 0.
+  double UserWeight(int32_t Index) const;
+  void SetUserWeight(int32_t Index, double Value);
+
+  // Real and imaginary parts interleaved, 2N values.
+  std::span<const double> Data() const { return FData; }
+
+  // Pins the butterfly kernels to one level (tests, benchmarks). A level this machine
+  // cannot run raises EKetraError.
+  void SetKernelLevel(TFftLevel Level);
+  TFftLevel KernelLevel() const { return FLevel; }
+
+private:
+  double LineSum(int32_t k) const;
+  void ApplyWindow();
+  void PrepareTables();
+  void ComputeFFTPlain(int direction);
+  std::string Message(const char* text) const;
+
+  std::string FName;
+  int32_t FN = 0;
+  TFastFourierWgtWin FWindow = fwRectangle;
+  bool FStatisticsValid = false;
+  double FMaxPowerValue = 0.0;
+  std::vector<double> FUserWindow;
+  std::vector<double> FData;
+
+  // Derived tables, rebuilt lazily after a size change.
+  TFftLevel FLevel;
+  bool FTablesReady = false;
+  std::vector<uint32_t> FSwaps;         // bit-reversal pairs, flattened
+  std::vector<double> FTwiddles[2];     // [0] forward, [1] inverse; span L at offset 2L
+  std::vector<double> FWeights;         // weights of FWeightsKind
+  int FWeightsKind = -1;
+  std::vector<double> FLineSums;        // per-line sums of the last statistics
+};

@@ -1,0 +1,265 @@
+#include "fastfourier.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <type_traits>
+
+#include "literal_fourier.h"
+
+namespace {
+
+constexpr TFastFourierWgtWin kAllWindows[] = {fwRectangle, fwTriangle,   fwCos2,
+                                              fwGauss,     fwHamming,    fwBlackman,
+                                              fwBlkmHarris, fwBlkmNuttall, fwUserDef};
+
+bool SameBits(double a, double b) {
+  return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
+}
+
+// Index of the first value whose bits differ, or -1.
+long FirstDifference(std::span<const double> a, const std::vector<double>& b) {
+  if (a.size() != b.size()) return 0;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (!SameBits(a[i], b[i])) return long(i);
+  return -1;
+}
+
+// Fills both with the same random complex points and, for fwUserDef, user weights.
+void FillRandom(TFastFourier& fft, TLiteralFourier& lit, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> v(-1.0, 1.0);
+  for (int32_t i = 1; i <= lit.N; ++i) {
+    const double re = v(rng), im = v(rng), w = v(rng);
+    fft.SetReal(i, re);
+    fft.SetImaginary(i, im);
+    fft.SetUserWeight(i, w);
+    lit.Data[2 * size_t(i - 1)] = re;
+    lit.Data[2 * size_t(i - 1) + 1] = im;
+    lit.UserWindow[size_t(i - 1)] = w;
+  }
+}
+
+}  // namespace
+
+TEST(FastFourierExactness, EveryLevelWindowAndSizeMatchesTheLiteralAlgorithm) {
+  std::mt19937_64 rng(20261208);
+  for (TFftLevel level : AvailableFftLevels()) {
+    for (int32_t n : {1, 2, 4, 8, 16, 32, 64, 256, 1024, 8192}) {
+      for (TFastFourierWgtWin kind : kAllWindows) {
+        TFastFourier fft("FFT1");
+        fft.SetKernelLevel(level);
+        fft.SetSpectrumSize(n);
+        fft.SetWeightingWindow(kind);
+        TLiteralFourier lit(n);
+        lit.Kind = kind;
+        // Two rounds: the second reuses the cached tables of the first.
+        for (int round = 0; round < 2; ++round) {
+          FillRandom(fft, lit, rng);
+          fft.Transform();
+          lit.Transform();
+          const long at = FirstDifference(fft.Data(), lit.Data);
+          ASSERT_EQ(at, -1) << "level " << FftLevelName(level) << " N " << n << " window "
+                            << int(kind) << " round " << round << " value " << at;
+          ASSERT_TRUE(SameBits(fft.MaxPower(), lit.MaxPower())) << "N " << n;
+          for (int32_t k = 0; k <= n / 2; ++k)
+            ASSERT_TRUE(SameBits(fft.PowerAt(k), lit.PowerAt(k))) << "N " << n << " line " << k;
+        }
+      }
+      // The inverse direction runs through the same kernels with its own twiddles.
+      TFastFourier fft;
+      fft.SetKernelLevel(level);
+      fft.SetSpectrumSize(n);
+      TLiteralFourier lit(n);
+      FillRandom(fft, lit, rng);
+      fft.ComputeFFT(-1);
+      lit.ComputeFFT(-1);
+      ASSERT_EQ(FirstDifference(fft.Data(), lit.Data), -1)
+          << "inverse, level " << FftLevelName(level) << " N " << n;
+    }
+  }
+}
+
+TEST(FastFourierExactness, StrongestLineEqualsMaxPowerExactlyOnProgramSizedInput) {
+  // The analysis looks for the first line with PowerAt(k) == MaxPower: it must exist.
+  std::mt19937_64 rng(7);
+  std::uniform_int_distribution<int> sample(-32768, 32767);
+  TFastFourier fft("FFT1");
+  fft.SetSpectrumSize(8192);
+  for (int trial = 0; trial < 20; ++trial) {
+    fft.ClearImaginary();
+    for (int32_t i = 1; i <= 8192; ++i) fft.SetReal(i, sample(rng) / 32768.0);
+    fft.Transform();
+    const double max = fft.MaxPower();
+    int found = 0;
+    for (int32_t k = 1; k <= 4095 && !found; ++k)
+      if (fft.PowerAt(k) == max) found = k;
+    EXPECT_GT(found, 0) << "trial " << trial;
+  }
+}
+
+TEST(FastFourierSize, RefusedSizesRaiseAndChangeNothing) {
+  static_assert(std::is_base_of_v<EKetraError, EKetraFourierError>);
+  static_assert(std::is_base_of_v<std::exception, EKetraError>);
+  TFastFourier fft("FFT1");
+  fft.SetSpectrumSize(64);
+  fft.SetReal(3, 0.25);
+  fft.SetUserWeight(5, 0.5);
+  for (int32_t bad : {1000, 0, -1, 3, 16777216, INT_MIN, INT_MAX, -8192}) {
+    try {
+      fft.SetSpectrumSize(bad);
+      ADD_FAILURE() << "size " << bad << " accepted";
+    } catch (const EKetraFourierError& e) {
+      EXPECT_STREQ(e.what(), "Component \"FFT1\": data length must be power of 2");
+    }
+  }
+  EXPECT_EQ(fft.SpectrumSize(), 64);
+  EXPECT_EQ(fft.Data().size(), 128u);
+  EXPECT_EQ(fft.Data()[4], 0.25);
+  EXPECT_EQ(fft.UserWeight(5), 0.5);
+
+  TFastFourier other("Spec2");
+  EXPECT_THROW(
+      {
+        try {
+          other.SetSpectrumSize(12);
+        } catch (const EKetraError& e) {
+          EXPECT_STREQ(e.what(), "Component \"Spec2\": data length must be power of 2");
+          throw;
+        }
+      },
+      EKetraError);
+}
+
+TEST(FastFourierSize, AcceptedSizesClearDataAndUserWindow) {
+  TFastFourier fft("FFT1");
+  EXPECT_EQ(fft.SpectrumSize(), 256);
+  EXPECT_EQ(fft.WeightingWindow(), fwRectangle);
+  EXPECT_EQ(fft.UserWeight(1), 1.0);
+  EXPECT_EQ(fft.UserWeight(256), 1.0);
+  for (int32_t n : {1, 2, 8192, 8388608}) {
+    fft.SetReal(1, 3.0);
+    fft.SetSpectrumSize(n);
+    EXPECT_EQ(fft.SpectrumSize(), n);
+    ASSERT_EQ(fft.Data().size(), 2 * size_t(n));
+    EXPECT_EQ(fft.Data()[0], 0.0);
+    EXPECT_EQ(fft.UserWeight(1), 0.0);
+    EXPECT_EQ(fft.UserWeight(n), 0.0);
+  }
+  // Zero user weights after a resize: fwUserDef gives an all-zero spectrum.
+  fft.SetSpectrumSize(64);
+  fft.SetWeightingWindow(fwUserDef);
+  for (int32_t i = 1; i <= 64; ++i) fft.SetReal(i, 1.0);
+  fft.Transform();
+  for (double v : fft.Data()) EXPECT_EQ(v, 0.0);
+  EXPECT_EQ(fft.MaxPower(), 0.0);
+}
+
+TEST(FastFourierSpectrum, CosineOfEightPeriodsOverSixtyFourPoints) {
+  TFastFourier fft;
+  fft.SetSpectrumSize(64);
+  for (int32_t i = 1; i <= 64; ++i) fft.SetReal(i, std::cos(2 * M_PI * 8 * (i - 1) / 64.0));
+  fft.Transform();
+  EXPECT_NEAR(fft.PowerAt(8), 32.0, 1e-9);
+  EXPECT_EQ(fft.MaxPower(), fft.PowerAt(8));
+  for (int32_t k = 1; k <= 31; ++k)
+    if (k != 8) {
+      EXPECT_NEAR(fft.PowerAt(k), 0.0, 1e-20) << k;
+    }
+  EXPECT_EQ(fft.PowerAt(56), 0.0);
+  EXPECT_EQ(fft.PowerAt(-1), 0.0);
+  // The power query does not depend on whether the statistics were computed.
+  TFastFourier fresh;
+  fresh.SetSpectrumSize(64);
+  for (int32_t i = 1; i <= 64; ++i) fresh.SetReal(i, std::cos(2 * M_PI * 8 * (i - 1) / 64.0));
+  fresh.Transform();
+  for (int32_t k = 0; k <= 32; ++k) EXPECT_TRUE(SameBits(fresh.PowerAt(k), fft.PowerAt(k)));
+}
+
+TEST(FastFourierSpectrum, AllZeroInputAndOutOfRangeArguments) {
+  TFastFourier fft;
+  fft.SetSpectrumSize(8192);
+  fft.SetReal(0, 5.0);      // ignored
+  fft.SetReal(8193, 5.0);   // ignored
+  fft.Transform();
+  EXPECT_EQ(fft.MaxPower(), 0.0);
+  EXPECT_EQ(fft.MaxPower(), fft.PowerAt(1));
+  EXPECT_EQ(fft.BinToFrequency(0, 1 / 44100.0), 0.0);
+  EXPECT_EQ(fft.BinToFrequency(4097, 1 / 44100.0), 0.0);
+  EXPECT_NEAR(fft.BinToFrequency(1, 1 / 44100.0), 44100.0 / 8192, 1e-12);
+  EXPECT_NEAR(fft.BinToFrequency(186, 1 / 44100.0), 1001.3, 0.05);
+}
+
+TEST(FastFourierSpectrum, StatisticsFollowEveryChangeOfTheData) {
+  TFastFourier fft;
+  fft.SetSpectrumSize(16);
+  fft.SetReal(2, 1.0);
+  fft.Transform();
+  const double first = fft.MaxPower();
+  EXPECT_GT(first, 0.0);
+  EXPECT_EQ(first, 0.125);  // |X_k| = 1 on every line: (1 + 1) / 16
+  for (int32_t i = 1; i <= 16; ++i) fft.SetReal(i, 0.0);
+  EXPECT_GT(fft.MaxPower(), 0.0);  // the imaginary parts are still there
+  fft.ClearImaginary();
+  EXPECT_EQ(fft.MaxPower(), 0.0);
+  fft.SetReal(3, 2.0);
+  fft.Transform();
+  EXPECT_EQ(fft.MaxPower(), 4 * first);
+}
+
+namespace {
+// Weight the window gives the 0-based point p: a unit impulse there leaves its weight
+// in line 0 (the butterflies only add zeros to it).
+double WeightOf(TFastFourierWgtWin kind, int32_t n, int32_t p) {
+  TFastFourier fft;
+  fft.SetSpectrumSize(n);
+  fft.SetWeightingWindow(kind);
+  fft.SetReal(p + 1, 1.0);
+  fft.Transform();
+  return fft.Data()[0];
+}
+}  // namespace
+
+TEST(FastFourierWindows, TriangleHammingAndGaussWeights) {
+  EXPECT_EQ(WeightOf(fwTriangle, 4, 0), 0.5);
+  EXPECT_EQ(WeightOf(fwTriangle, 4, 1), 1.0);
+  EXPECT_EQ(WeightOf(fwTriangle, 4, 2), 1.0);
+  EXPECT_EQ(WeightOf(fwTriangle, 4, 3), 0.5);
+  EXPECT_EQ(WeightOf(fwTriangle, 1, 0), 1.0);  // N div 2 = 0: nothing is weighted
+  EXPECT_NEAR(WeightOf(fwHamming, 64, 31), 1.0, 1e-9);  // i = N/2
+  EXPECT_NEAR(WeightOf(fwHamming, 64, 63), 0.086956522, 1e-9);  // i = N: x = 1/2
+  EXPECT_NEAR(WeightOf(fwGauss, 64, 31), 1.0, 1e-15);
+  EXPECT_NEAR(WeightOf(fwGauss, 64, 63), std::exp(-0.5 * 9.0), 1e-12);
+  EXPECT_NEAR(WeightOf(fwCos2, 64, 63), 0.0, 1e-15);
+  EXPECT_NEAR(WeightOf(fwBlackman, 64, 31), 1.0, 1e-5);
+  // Changing the kind after a transform takes effect on the next one.
+  TFastFourier fft;
+  fft.SetSpectrumSize(4);
+  fft.SetWeightingWindow(fwTriangle);
+  fft.SetReal(1, 1.0);
+  fft.Transform();
+  fft.SetWeightingWindow(fwRectangle);
+  fft.ClearImaginary();
+  for (int32_t i = 1; i <= 4; ++i) fft.SetReal(i, i == 1 ? 1.0 : 0.0);
+  fft.Transform();
+  EXPECT_EQ(fft.Data()[0], 1.0);
+}
+
+TEST(FastFourierLevels, UnavailableLevelIsRefused) {
+  TFastFourier fft;
+  const auto levels = AvailableFftLevels();
+  ASSERT_FALSE(levels.empty());
+  EXPECT_EQ(levels.front(), TFftLevel::Ref);
+  EXPECT_EQ(fft.KernelLevel(), levels.back());
+  for (TFftLevel l : {TFftLevel::Ref, TFftLevel::SSE2, TFftLevel::AVX2}) {
+    const bool present = std::find(levels.begin(), levels.end(), l) != levels.end();
+    if (present)
+      EXPECT_NO_THROW(fft.SetKernelLevel(l));
+    else
+      EXPECT_THROW(fft.SetKernelLevel(l), EKetraError);
+  }
+}
