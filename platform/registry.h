@@ -1,0 +1,111 @@
+#pragma once
+// Stand-in for the HKEY_CURRENT_USER hive, kept as a UTF-8 REGEDIT4 text file:
+//
+//   REGEDIT4
+//
+//   [HKEY_CURRENT_USER\Software\Trevane\Korvel]
+//   "viSpeed"=dword:0000001e
+//   "vbRecordToFile"="0"
+//
+// Keys and value names compare without regard to ASCII case, as in the hive; the spelling
+// first used is kept. A key with no values is a header with nothing under it, so an empty
+// key survives. Parents of a key are implied by its path and need no header of their own.
+// Values of types the program does not write (hex:, hex(n):) are kept verbatim.
+//
+// Every operation re-reads the file under an advisory lock (flock on "<file>.lock"), so
+// what one process writes the next read of another sees. A change is a read-modify-write
+// under that lock, written to a temporary file in the same folder, fsynced and renamed over
+// the file, then the folder is fsynced: a kill at any moment leaves either the old or the
+// new file, never a torn one, and two processes never lose each other's updates.
+//
+// A file that does not parse is never written over: it is renamed aside to
+// "<file>.corrupt-<UTC time>" and the store carries on empty; a file that cannot be read
+// reads as empty and is left alone (writes then fail). Either way the user is told once,
+// through TakeNotice().
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+enum class TRegType {
+  Sz,     // REG_SZ, "text"
+  Dword,  // REG_DWORD, dword:xxxxxxxx
+  Other,  // hex: or hex(n): data, kept as written, never produced by the program
+};
+
+struct TRegValue {
+  TRegType Type = TRegType::Sz;
+  uint32_t Dword = 0;  // Dword only
+  std::string Text;    // Sz: the text; Other: the data after '=' as it stood in the file
+};
+
+// A change that could not be made persistent. what() is a Japanese message naming the
+// file and the system's reason.
+class ERegistryWriteError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+class TRegistry {
+public:
+  explicit TRegistry(std::string filePath);
+  TRegistry(const TRegistry&) = delete;
+  TRegistry& operator=(const TRegistry&) = delete;
+
+  // The program's hive: ${XDG_CONFIG_HOME:-$HOME/.config}/korvel/registry.reg, chosen at
+  // first use.
+  static TRegistry& CurrentUser();
+  static std::string DefaultFilePath();
+
+  const std::string& FilePath() const { return Path; }
+
+  // Key paths are below HKEY_CURRENT_USER, components separated by '\'; leading and
+  // trailing separators are ignored ("\Software\Trevane\Korvel\" names the same key as
+  // "Software\Trevane\Korvel"). An empty component is refused (std::invalid_argument).
+
+  // Opens the key, creating it (and its implied parents) when missing. Returns false when
+  // the key is missing and cannot be created; nothing is thrown for that.
+  bool CreateKey(const std::string& key);
+  bool KeyExists(const std::string& key);
+  // nullopt when the key or the value is missing or the file cannot be read.
+  std::optional<TRegValue> ReadValue(const std::string& key, const std::string& name);
+  // Create the key when missing. Throw ERegistryWriteError when the change cannot be made
+  // persistent, std::invalid_argument for a text a REGEDIT4 line cannot hold (CR, LF).
+  void WriteDword(const std::string& key, const std::string& name, uint32_t value);
+  void WriteString(const std::string& key, const std::string& name, const std::string& value);
+  // Names of the direct subkeys, in ascending order without regard to case.
+  std::vector<std::string> EnumSubkeys(const std::string& key);
+  // Deletes a key that has no subkeys, with its values. False when the key is missing or
+  // still has subkeys (callers delete a tree depth first); ERegistryWriteError when the
+  // deletion cannot be made persistent.
+  bool DeleteKey(const std::string& key);
+
+  // The pending message for the user about the file (kept aside, unreadable), or empty.
+  // Each message is handed out once.
+  std::string TakeNotice();
+
+  // Parsing and writing of the text form, public for tests and tools.
+  struct TKey {
+    std::string Path;  // without the hive name, e.g. "Software\Trevane\Korvel"
+    std::vector<std::pair<std::string, TRegValue>> Values;
+  };
+  using THive = std::vector<TKey>;
+  static bool Parse(const std::string& text, THive& hive, std::string& error);
+  static std::string Format(const THive& hive);
+
+private:
+  enum class TLoad { Ok, Missing, Unreadable, Corrupt };
+  class TLock;
+
+  TLoad LoadLocked(THive& hive, bool forWrite);
+  void StoreLocked(const THive& hive);
+  template <class F> auto Read(F&& f);
+  template <class F> void Modify(F&& f);
+  void AddNotice(const std::string& text);
+
+  std::string Path;
+  std::string Notice;
+  bool UnreadableNoticeGiven = false;
+  bool CorruptNotKeptAside = false;  // corrupt file we could not rename: never write over it
+};

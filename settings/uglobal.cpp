@@ -1,0 +1,66 @@
+#include "uglobal.h"
+
+#include "registry.h"
+
+const char* const SettingsKeyPath = "\\Software\\Trevane\\Korvel\\";
+
+TGlobalSettings* GlobalSettings = nullptr;
+
+namespace {
+// Enumerated from the last subkey to the first, each deleted the same way, then the key.
+void DeleteTree(TRegistry& reg, std::string key) {
+  while (!key.empty() && key.back() == '\\') key.pop_back();
+  const auto subkeys = reg.EnumSubkeys(key);
+  for (auto it = subkeys.rbegin(); it != subkeys.rend(); ++it) DeleteTree(reg, key + "\\" + *it);
+  reg.DeleteKey(key);
+}
+}  // namespace
+
+TGlobalSettings::TGlobalSettings(TRegistry& registry) : Reg(registry) {
+  CreateVariables();
+  Load();
+}
+
+TGlobalSettings::~TGlobalSettings() = default;
+
+void TGlobalSettings::CreateVariables() {
+  auto list = std::make_unique<TVariableList>();
+  auto* speed = new TVariableInteger(list.get(), false, 30, "viSpeed");
+  auto* maxFreq = new TVariableInteger(list.get(), false, 3000, "viMaxFreq");
+  auto* minFreq = new TVariableInteger(list.get(), false, 20, "viMinFreq");
+  auto* floor = new TVariableInteger(list.get(), false, 400, "viFloor");
+  auto* floor2 = new TVariableInteger(list.get(), false, 200, "viFloor2");
+  auto* record = new TVariableBoolean(list.get(), false, false, "vbRecordToFile");
+  auto* device = new TVariableInteger(list.get(), false, 0, "viWaveInDevice");
+  Variables = std::move(list);
+  viSpeed = speed;
+  viMaxFreq = maxFreq;
+  viMinFreq = minFreq;
+  viFloor = floor;
+  viFloor2 = floor2;
+  vbRecordToFile = record;
+  viWaveInDevice = device;
+}
+
+void TGlobalSettings::Load() {
+  TRegistryIniFile ini(Reg, SettingsKeyPath);
+  Variables->Load(ini);
+}
+
+void TGlobalSettings::Save() {
+  TRegistryIniFile ini(Reg, SettingsKeyPath);
+  Variables->Save(ini);
+}
+
+void TGlobalSettings::RestoreDefaults() {
+  try {
+    DeleteTree(Reg, SettingsKeyPath);
+  } catch (const std::exception&) {
+    // The result of the deletion is ignored, as a failed delete would be.
+  }
+  viSpeed = viMaxFreq = viMinFreq = viFloor = viFloor2 = viWaveInDevice = nullptr;
+  vbRecordToFile = nullptr;
+  Variables.reset();
+  CreateVariables();
+  Load();
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The program's settings: one object, created at start-up and loaded from the registry,
+// through which every reader reaches a setting at the moment of use
+// (GlobalSettings->viSpeed->Value). The member pointers are replaced by RestoreDefaults,
+// so nobody keeps one.
+#include "uvariable.h"
+
+#include <memory>
+
+class TRegistry;
+
+// The settings key below HKEY_CURRENT_USER.
+extern const char* const SettingsKeyPath;  // "\Software\Trevane\Korvel\"
+
+class TGlobalSettings {
+public:
+  // CreateVariables, then Load.
+  explicit TGlobalSettings(TRegistry& registry);
+  TGlobalSettings(const TGlobalSettings&) = delete;
+  TGlobalSettings& operator=(const TGlobalSettings&) = delete;
+  ~TGlobalSettings();  // does not save
+
+  void CreateVariables();
+  void Load();
+  // Writes every setting, changed or not.
+  void Save();
+  // Deletes the settings key with everything below it, then all settings back at their
+  // defaults. Writes nothing: the key stays empty until the next Save.
+  void RestoreDefaults();
+
+  TRegistry& Registry() { return Reg; }
+  TVariableList* List() { return Variables.get(); }
+
+  TVariableInteger* viSpeed = nullptr;         // tenths of the highest speed factor
+  TVariableInteger* viMaxFreq = nullptr;       // Hz
+  TVariableInteger* viMinFreq = nullptr;       // Hz
+  TVariableInteger* viFloor = nullptr;         // Hz, threshold at capture start
+  TVariableInteger* viFloor2 = nullptr;        // Hz, threshold five minutes in
+  TVariableBoolean* vbRecordToFile = nullptr;  // also write the capture to a file
+  TVariableInteger* viWaveInDevice = nullptr;  // position in the input-device list
+
+private:
+  TRegistry& Reg;
+  std::unique_ptr<TVariableList> Variables;
+};
+
+// The one instance; created by the program at start-up, after the speed mailbox.
+extern TGlobalSettings* GlobalSettings;
