@@ -1,0 +1,101 @@
+#include "mmio.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::filesystem::path TestDir() {
+  const char* root = std::getenv("KORVEL_TEST_ROOT");
+  std::filesystem::path dir = std::filesystem::path(root ? root : "/tmp") / "mmio";
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+std::vector<unsigned char> ReadAll(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+uint32_t U32(const std::vector<unsigned char>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+}  // namespace
+
+TEST(Mmio, RiffWithSizedAndOpenChunksIsFinishedByAscending) {
+  const auto path = TestDir() / "chunks.riff";
+  HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+  ASSERT_NE(h, nullptr);
+  MMCKINFO riff{};
+  riff.fccType = mmioStringToFOURCCA("TEST", 0);
+  EXPECT_EQ(mmioCreateChunk(h, &riff, MMIO_CREATERIFF), 0u);
+  EXPECT_EQ(riff.ckid, FOURCC_RIFF);
+  EXPECT_EQ(riff.dwDataOffset, 8u);
+
+  MMCKINFO fixed{};
+  fixed.ckid = mmioStringToFOURCCA("abc", 0);  // padded with a space
+  fixed.cksize = 4;
+  EXPECT_EQ(mmioCreateChunk(h, &fixed, 0), 0u);
+  EXPECT_EQ(mmioWrite(h, "wxyz", 4), 4);
+
+  MMCKINFO open{};
+  open.ckid = mmioStringToFOURCCA("data", 0);
+  EXPECT_EQ(mmioCreateChunk(h, &open, 0), 0u);
+  EXPECT_EQ(open.dwDataOffset, 32u);
+  EXPECT_EQ(mmioWrite(h, "12345", 5), 5);  // odd: ascending adds a pad byte
+  EXPECT_EQ(mmioAscend(h, &open, 0), 0u);
+  EXPECT_EQ(open.cksize, 5u);
+  EXPECT_EQ(mmioAscend(h, &riff, 0), 0u);
+  EXPECT_EQ(mmioClose(h, 0), 0u);
+
+  const auto b = ReadAll(path);
+  ASSERT_EQ(b.size(), 38u);
+  EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
+  EXPECT_EQ(U32(b, 4), 30u);  // the pad byte belongs to the RIFF data
+  EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 20), std::string("TESTabc \x04\0\0\0", 12));
+  EXPECT_EQ(std::string(b.begin() + 24, b.begin() + 28), "data");
+  EXPECT_EQ(U32(b, 28), 5u);
+  EXPECT_EQ(std::string(b.begin() + 32, b.begin() + 37), "12345");
+  EXPECT_EQ(b[37], 0);
+}
+
+TEST(Mmio, BackslashPathsOpenFailuresAndFourCC) {
+  const auto dir = TestDir();
+  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  HMMIO h = mmioOpenA(".\\back.bin", nullptr, MMIO_CREATE | MMIO_WRITE);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(mmioClose(h, 0), 0u);
+  EXPECT_TRUE(std::filesystem::exists(dir / "back.bin"));
+
+  EXPECT_EQ(mmioOpenA((dir / "missing" / "x.wav").c_str(), nullptr, MMIO_CREATE | MMIO_WRITE),
+            nullptr);
+  EXPECT_EQ(mmioWrite(nullptr, "x", 1), -1);
+  EXPECT_EQ(mmioStringToFOURCCA("WAVE", 0), MakeFourCC('W', 'A', 'V', 'E'));
+  EXPECT_EQ(mmioStringToFOURCCA("fmt ", 0), MakeFourCC('f', 'm', 't', ' '));
+  EXPECT_EQ(mmioStringToFOURCCA("wave", 0), MakeFourCC('w', 'a', 'v', 'e'));  // no case change
+  EXPECT_EQ(mmioStringToFOURCCA("wave", MMIO_TOUPPER), MakeFourCC('W', 'A', 'V', 'E'));
+  EXPECT_EQ(mmioStringToFOURCCA("", 0), MakeFourCC(' ', ' ', ' ', ' '));
+}
+
+TEST(Mmio, WritesThatWouldOutgrowThirtyTwoBitSizesAreRefused) {
+  const auto path = TestDir() / "large.bin";
+  HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+  ASSERT_NE(h, nullptr);
+  // A sparse file: only the last bytes before the limit are real.
+  ASSERT_EQ(mmioSeek64(h, 0xFFFFFFFFll - 6, 0), 0xFFFFFFFFll - 6);
+  EXPECT_EQ(mmioWrite(h, "abcd", 4), 4);
+  EXPECT_EQ(mmioWrite(h, "efg", 3), -1);
+  EXPECT_EQ(mmioWrite(h, "ef", 2), 2);  // the last byte ends at offset 0xFFFFFFFF
+  EXPECT_EQ(mmioWrite(h, "g", 1), -1);
+  EXPECT_EQ(mmioClose(h, 0), 0u);
+  std::filesystem::remove(path);
+}
