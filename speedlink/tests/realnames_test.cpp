@@ -1,0 +1,36 @@
+// The mailbox under its real names in /dev/shm, as korvel and a player on this machine
+// see it. Serialized with every other test that touches the real names.
+#include "uSharedMemory.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+TEST(RealNamesTest, MailboxLivesInDevShmUnderTheGuidNamesOwnerOnly) {
+  TSpeedSharedMemory Mailbox;
+  Mailbox.SetSpeed(1.0);
+  struct Expect {
+    const char* Name;
+    bool Fifo;
+  };
+  for (const Expect& E : {Expect{kSpeedSectionName, false}, Expect{kSpeedLockName, false}, Expect{kSpeedEventName, true}}) {
+    SCOPED_TRACE(E.Name);
+    struct stat St {};
+    ASSERT_EQ(::lstat((std::string("/dev/shm/") + E.Name).c_str(), &St), 0);
+    EXPECT_EQ(S_ISFIFO(St.st_mode), E.Fifo);
+    EXPECT_EQ(S_ISREG(St.st_mode), !E.Fifo);
+    EXPECT_EQ(St.st_mode & 07777, 0600u);
+    EXPECT_EQ(St.st_uid, ::geteuid());
+  }
+  // A second view of the name sees the first one's publish.
+  TCommonMemoryStream Section(kSpeedSectionName, kSpeedRecordSize);
+  uint8_t Bytes[9];
+  EXPECT_EQ(Section.Read(Bytes, 9), 9);
+  EXPECT_EQ(Bytes[0], 1);
+  EXPECT_EQ(Bytes[8], 0x3F);
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+#pragma once
+// The speed mailbox: a 9-byte record in a named shared section, written under the named
+// lock and announced by the named auto-reset event. This program only writes it; the
+// player reads it. docs/speed-mailbox.md describes the reader's side.
+//
+// Record: byte 0 = new-value flag (0 after this program starts, 1 after every publish);
+// bytes 1..8 = the speed factor, an IEEE 754 double, little-endian, unaligned.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "speedipc.h"
+#include "synchronize.h"
+
+inline constexpr const char* kSpeedSectionName = "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}";
+inline constexpr const char* kSpeedLockName = "{6EB880ED-0365-4AA7-B6CE-5DE6681AFCD7}";
+inline constexpr const char* kSpeedEventName = "{36187C43-8604-4EC5-89CE-75C5220B89AB}";
+inline constexpr int32_t kSpeedRecordSize = 9;
+
+// A stream over a named shared section: the file Directory/Name, at least Size bytes
+// (grown when shorter), mapped shared. Owns the mapping and the descriptor.
+class TCommonMemoryStream {
+public:
+  // Raises ESpeedLinkError("共有メモリ[Name]を開けません") when the section cannot be
+  // created or opened or is not ours, and ESpeedLinkError(system message) when it cannot
+  // be sized or mapped.
+  TCommonMemoryStream(const std::string& Name, int32_t Size, const std::string& Directory = kSharedDirectory);
+  ~TCommonMemoryStream();
+  TCommonMemoryStream(const TCommonMemoryStream&) = delete;
+  TCommonMemoryStream& operator=(const TCommonMemoryStream&) = delete;
+
+  // Copies up to Count bytes from Position on; returns how many (0 when Position or Count
+  // is negative or Position is at or past the end).
+  int32_t Read(void* Buffer, int32_t Count);
+  // Copies Count bytes to Position; 0 (nothing written) when Position or Count is negative
+  // or both are 0. A write that would pass the end raises ESharedMemoryOutOfBounds and
+  // writes nothing.
+  int32_t Write(const void* Buffer, int32_t Count);
+  // Origin 0: from the start, 1: from Position, 2: from the end. No clamping; an unknown
+  // origin leaves Position as it is. Returns Position.
+  int32_t Seek(int32_t Offset, uint16_t Origin);
+
+  uint8_t* Memory() const { return FMemory; }
+  int32_t Size() const { return FSize; }
+  int32_t Position() const { return FPosition; }
+
+private:
+  uint8_t* FMemory = nullptr;
+  int FFd = -1;
+  int32_t FSize = 0;
+  int32_t FPosition = 0;
+};
+
+class TSpeedSharedMemory {
+public:
+  // Creates or opens the event, then the lock, then the section, and zeroes the record
+  // (without the lock, also when the section existed): the player sees flag 0 and factor
+  // 0.0 until the first publish. Errors as the three objects raise them.
+  explicit TSpeedSharedMemory(const std::string& Directory = kSharedDirectory);
+  ~TSpeedSharedMemory();
+  TSpeedSharedMemory(const TSpeedSharedMemory&) = delete;
+  TSpeedSharedMemory& operator=(const TSpeedSharedMemory&) = delete;
+
+  uint8_t* Memory() const;
+
+  // Publishes Speed: lock, flag 1, factor, signal, unlock. The event is set while the lock
+  // is still held, after the record is complete. Allocates nothing; an error of Enter
+  // propagates before anything is written.
+  void SetSpeed(double Speed);
+
+private:
+  TInterfaceRef<ISynchronize> FLock;
+  TInterfaceRef<IAutomaticEvent> FEvent;
+  std::unique_ptr<TCommonMemoryStream> FStream;
+};
+
+// The program's one mailbox, created first at start-up (before the settings and the
+// window) and destroyed at exit.
+extern TSpeedSharedMemory* SpeedSharedMemory;

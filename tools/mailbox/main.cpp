@@ -1,0 +1,333 @@
+// korvel-mailbox: the player's side of the speed mailbox, for trying korvel without a
+// dedicated player and as a bridge to mpv.
+//
+//   korvel-mailbox [--dir DIR] read
+//   korvel-mailbox [--dir DIR] watch [--count N] [--timeout S]
+//   korvel-mailbox [--dir DIR] mpv --socket PATH
+//
+// It opens the same three objects as korvel (DIR defaults to /dev/shm) with the same
+// checks, and holds the lock only for the copy of the 9 bytes, so it never holds up the
+// writer. It never writes the record.
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+#include "uSharedMemory.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t GStop = 0;
+
+void OnStopSignal(int) { GStop = 1; }
+
+void InstallStopHandlers() {
+  struct sigaction Sa {};
+  Sa.sa_handler = OnStopSignal;
+  sigemptyset(&Sa.sa_mask);
+  sigaction(SIGINT, &Sa, nullptr);
+  sigaction(SIGTERM, &Sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: korvel-mailbox [--dir DIR] read\n"
+               "       korvel-mailbox [--dir DIR] watch [--count N] [--timeout SECONDS]\n"
+               "       korvel-mailbox [--dir DIR] mpv --socket PATH\n"
+               "DIR holds the mailbox objects (default /dev/shm).\n");
+  return 2;
+}
+
+// Shortest text that reads back as the same double, always with a decimal point or an
+// exponent so it is a JSON number that looks like one.
+std::string FormatDouble(double V) {
+  char Buf[64];
+  auto [End, Ec] = std::to_chars(Buf, Buf + sizeof Buf, V);
+  std::string S(Buf, End);
+  if (std::isfinite(V) && S.find_first_of(".e") == std::string::npos) S += ".0";
+  return S;
+}
+
+struct TRecord {
+  uint8_t Flag = 0;
+  double Speed = 0.0;
+};
+
+// The reader's objects. The event is opened only by the commands that wait: opening it
+// resets it, which would swallow a publish meant for another waiter.
+class TMailboxReader {
+public:
+  TMailboxReader(const std::string& Dir, bool WithEvent)
+      : FLock(kSpeedLockName, true, Dir), FSection(kSpeedSectionName, kSpeedRecordSize, Dir) {
+    if (WithEvent) FEvent = std::make_unique<TAutomaticEvent>(kSpeedEventName, true, Dir);
+  }
+
+  // A consistent copy: the lock is held for the copy only.
+  TRecord Read() {
+    uint8_t Bytes[kSpeedRecordSize];
+    FLock.Enter();
+    std::memcpy(Bytes, FSection.Memory(), sizeof Bytes);
+    FLock.Leave();
+    TRecord R;
+    R.Flag = Bytes[0];
+    uint64_t Bits = 0;
+    for (int I = 0; I < 8; ++I) Bits |= uint64_t{Bytes[1 + I]} << (8 * I);  // little-endian
+    std::memcpy(&R.Speed, &Bits, sizeof R.Speed);
+    return R;
+  }
+
+  TAutomaticEvent& Event() { return *FEvent; }
+
+private:
+  TSynchronize FLock;
+  TCommonMemoryStream FSection;
+  std::unique_ptr<TAutomaticEvent> FEvent;
+};
+
+std::string WallClockNow() {
+  timeval Tv{};
+  gettimeofday(&Tv, nullptr);
+  tm Tm{};
+  localtime_r(&Tv.tv_sec, &Tm);
+  char Buf[48];
+  const size_t N = std::strftime(Buf, sizeof Buf, "%Y-%m-%dT%H:%M:%S", &Tm);
+  std::snprintf(Buf + N, sizeof Buf - N, ".%03ld", static_cast<long>(Tv.tv_usec / 1000));
+  return Buf;
+}
+
+int CmdRead(const std::string& Dir) {
+  TMailboxReader Reader(Dir, false);
+  const TRecord R = Reader.Read();
+  std::printf("flag=%u speed=%s\n", unsigned{R.Flag}, FormatDouble(R.Speed).c_str());
+  return 0;
+}
+
+// Waits in short slices so Ctrl-C and the time-out are noticed; a publish wakes the wait
+// at once whatever the slice.
+constexpr uint32_t kSliceMs = 100;
+
+int CmdWatch(const std::string& Dir, long Count, double TimeoutSeconds) {
+  TMailboxReader Reader(Dir, true);
+  InstallStopHandlers();
+  long Seen = 0;
+  auto LastPublish = TClock::now();
+  while (!GStop) {
+    if (Count > 0 && Seen >= Count) return 0;
+    if (TimeoutSeconds >= 0 &&
+        std::chrono::duration<double>(TClock::now() - LastPublish).count() >= TimeoutSeconds) {
+      std::fprintf(stderr, "korvel-mailbox: no publish for %g s\n", TimeoutSeconds);
+      return 1;
+    }
+    if (!Reader.Event().WaitFor(kSliceMs)) continue;
+    const TRecord R = Reader.Read();
+    LastPublish = TClock::now();
+    ++Seen;
+    std::printf("%s speed=%s\n", WallClockNow().c_str(), FormatDouble(R.Speed).c_str());
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+// ----------------------------------------------------------------------------- mpv bridge
+
+// mpv refuses speeds outside this range.
+constexpr double kMpvMinSpeed = 0.01;
+constexpr double kMpvMaxSpeed = 100.0;
+constexpr auto kReconnectEvery = std::chrono::milliseconds(200);
+
+class TMpvConnection {
+public:
+  explicit TMpvConnection(std::string Path) : FPath(std::move(Path)) {}
+  ~TMpvConnection() { Close(); }
+
+  bool Connected() const { return FFd >= 0; }
+  int Fd() const { return FFd; }
+
+  bool Connect() {
+    sockaddr_un Addr{};
+    Addr.sun_family = AF_UNIX;
+    if (FPath.size() >= sizeof Addr.sun_path) return false;
+    std::memcpy(Addr.sun_path, FPath.c_str(), FPath.size() + 1);
+    FFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (FFd < 0) return false;
+    if (::connect(FFd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) != 0) {
+      Close();
+      return false;
+    }
+    return true;
+  }
+
+  void Close() {
+    if (FFd >= 0) ::close(FFd);
+    FFd = -1;
+  }
+
+  bool SetSpeed(double Speed) {
+    const std::string Line = "{\"command\":[\"set_property\",\"speed\"," + FormatDouble(Speed) + "]}\n";
+    size_t Done = 0;
+    while (Done < Line.size()) {
+      const ssize_t N = ::send(FFd, Line.data() + Done, Line.size() - Done, MSG_NOSIGNAL);
+      if (N < 0 && errno == EINTR) continue;
+      if (N <= 0) {
+        Close();
+        return false;
+      }
+      Done += static_cast<size_t>(N);
+    }
+    return true;
+  }
+
+  // mpv's replies and events are not needed, but must be read so its side never fills.
+  // False when mpv has gone.
+  bool Drain() {
+    char Buf[4096];
+    for (;;) {
+      const ssize_t N = ::recv(FFd, Buf, sizeof Buf, MSG_DONTWAIT);
+      if (N > 0) continue;
+      if (N < 0 && errno == EINTR) continue;
+      if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+      Close();
+      return false;
+    }
+  }
+
+  const std::string& Path() const { return FPath; }
+
+private:
+  std::string FPath;
+  int FFd = -1;
+};
+
+int CmdMpv(const std::string& Dir, const std::string& Socket) {
+  TMailboxReader Reader(Dir, true);
+  InstallStopHandlers();
+  TMpvConnection Mpv(Socket);
+
+  // The value mpv should have: the last published one (none while korvel has not published
+  // since it started). It is sent again after every reconnection.
+  std::optional<double> Wanted;
+  auto Take = [&](const TRecord& R) {
+    if (R.Flag == 0) return;
+    if (std::isnan(R.Speed)) {
+      std::fprintf(stderr, "korvel-mailbox: ignoring a published speed that is not a number\n");
+      return;
+    }
+    Wanted = std::clamp(R.Speed, kMpvMinSpeed, kMpvMaxSpeed);
+  };
+  auto Forward = [&] {
+    if (!Wanted || !Mpv.Connected()) return;
+    if (Mpv.SetSpeed(*Wanted)) {
+      std::printf("forwarded speed=%s\n", FormatDouble(*Wanted).c_str());
+      std::fflush(stdout);
+    } else {
+      std::fprintf(stderr, "korvel-mailbox: lost mpv at %s\n", Socket.c_str());
+    }
+  };
+  Take(Reader.Read());
+
+  bool SaidWaiting = false;
+  auto NextAttempt = TClock::now();
+  while (!GStop) {
+    if (!Mpv.Connected() && TClock::now() >= NextAttempt) {
+      if (Mpv.Connect()) {
+        std::fprintf(stderr, "korvel-mailbox: connected to mpv at %s\n", Socket.c_str());
+        SaidWaiting = false;
+        Forward();
+      } else {
+        if (!SaidWaiting) std::fprintf(stderr, "korvel-mailbox: waiting for mpv at %s\n", Socket.c_str());
+        SaidWaiting = true;
+        NextAttempt = TClock::now() + kReconnectEvery;
+      }
+    }
+    pollfd Fds[2] = {{Reader.Event().Handle(), POLLIN, 0}, {Mpv.Fd(), POLLIN, 0}};
+    const int R = ::poll(Fds, Mpv.Connected() ? 2 : 1, static_cast<int>(kReconnectEvery.count()));
+    if (R < 0 && errno != EINTR) {
+      std::fprintf(stderr, "korvel-mailbox: poll: %s\n", std::strerror(errno));
+      return 2;
+    }
+    if (R <= 0) continue;
+    if (Mpv.Connected() && (Fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+      if (!Mpv.Drain()) {
+        std::fprintf(stderr, "korvel-mailbox: mpv at %s went away\n", Socket.c_str());
+        NextAttempt = TClock::now();
+      }
+    }
+    if ((Fds[0].revents & POLLIN) && Reader.Event().WaitFor(0)) {
+      Take(Reader.Read());
+      Forward();
+    }
+  }
+  return 0;
+}
+
+bool ParseLong(const char* S, long& Out) {
+  char* End = nullptr;
+  errno = 0;
+  Out = std::strtol(S, &End, 10);
+  return errno == 0 && End != S && *End == '\0' && Out >= 0;
+}
+
+bool ParseSeconds(const char* S, double& Out) {
+  char* End = nullptr;
+  Out = std::strtod(S, &End);
+  return End != S && *End == '\0' && std::isfinite(Out) && Out >= 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string Dir = kSharedDirectory;
+  std::string Command, Socket;
+  long Count = 0;
+  double Timeout = -1;
+  for (int I = 1; I < argc; ++I) {
+    const std::string A = argv[I];
+    const bool HasValue = I + 1 < argc;
+    if (A == "--dir" && HasValue) {
+      Dir = argv[++I];
+    } else if (A == "--socket" && HasValue) {
+      Socket = argv[++I];
+    } else if (A == "--count" && HasValue) {
+      if (!ParseLong(argv[++I], Count)) return Usage();
+    } else if (A == "--timeout" && HasValue) {
+      if (!ParseSeconds(argv[++I], Timeout)) return Usage();
+    } else if (A == "-h" || A == "--help") {
+      Usage();
+      return 0;
+    } else if (Command.empty() && !A.empty() && A[0] != '-') {
+      Command = A;
+    } else {
+      return Usage();
+    }
+  }
+  try {
+    if (Command == "read") return CmdRead(Dir);
+    if (Command == "watch") return CmdWatch(Dir, Count, Timeout);
+    if (Command == "mpv" && !Socket.empty()) return CmdMpv(Dir, Socket);
+  } catch (const ESpeedLinkError& E) {
+    std::fprintf(stderr, "korvel-mailbox: %s%s%s\n", E.what(), E.Detail().empty() ? "" : " ",
+                 E.Detail().c_str());
+    return 2;
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "korvel-mailbox: %s\n", E.what());
+    return 2;
+  }
+  return Usage();
+}

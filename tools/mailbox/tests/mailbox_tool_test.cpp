@@ -1,0 +1,181 @@
+// korvel-mailbox as a user runs it, against a private mailbox directory, and its mpv
+// bridge against a real headless mpv.
+#include "uSharedMemory.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+#include "testsupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> Tool(const TTempDir& Dir, std::vector<std::string> Args) {
+  Args.insert(Args.begin(), {KORVEL_MAILBOX, "--dir", Dir.Path()});
+  return Args;
+}
+
+TEST(MailboxToolTest, ReadPrintsTheRecordAsPublished) {
+  TTempDir Dir;
+  TSpeedSharedMemory Mailbox(Dir.Path());
+  {
+    TChildProcess Read(Tool(Dir, {"read"}));
+    EXPECT_EQ(Read.ReadLine(5000), "flag=0 speed=0.0");
+    EXPECT_EQ(Read.WaitExit(5000), 0);
+  }
+  Mailbox.SetSpeed(1.1f);
+  TChildProcess Read(Tool(Dir, {"read"}));
+  EXPECT_EQ(Read.ReadLine(5000), "flag=1 speed=1.100000023841858");
+  EXPECT_EQ(Read.WaitExit(5000), 0);
+}
+
+TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
+  TTempDir Dir;
+  TSpeedSharedMemory Mailbox(Dir.Path());
+  TChildProcess Watch(Tool(Dir, {"watch", "--count", "2", "--timeout", "20"}));
+  std::this_thread::sleep_for(200ms);  // let it open (and reset) the event first
+  Mailbox.SetSpeed(1.5);
+  const std::string First = Watch.ReadLine(5000);
+  EXPECT_NE(First.find(" speed=1.5"), std::string::npos) << First;
+  Mailbox.SetSpeed(2.0);
+  const std::string Second = Watch.ReadLine(5000);
+  EXPECT_NE(Second.find(" speed=2.0"), std::string::npos) << Second;
+  EXPECT_EQ(Watch.WaitExit(5000), 0);
+
+  TChildProcess Quiet(Tool(Dir, {"watch", "--timeout", "0.2"}));
+  EXPECT_EQ(Quiet.WaitExit(5000), 1);
+
+  TChildProcess Stopped(Tool(Dir, {"watch"}));
+  std::this_thread::sleep_for(200ms);
+  Stopped.Kill(SIGINT);
+  EXPECT_EQ(Stopped.WaitExit(5000), 0);
+}
+
+TEST(MailboxToolTest, RefusesObjectsThatAreNotOurs) {
+  TTempDir Dir;
+  const std::string Section = Dir.File(kSpeedSectionName);
+  const int Fd = ::open(Section.c_str(), O_CREAT | O_WRONLY, 0600);
+  ::fchmod(Fd, 0644);
+  ::close(Fd);
+  TChildProcess Read(Tool(Dir, {"read"}));
+  const std::string Message = Read.ReadLine(5000);
+  EXPECT_NE(Message.find(std::string("共有メモリ[") + kSpeedSectionName + "]を開けません"), std::string::npos) << Message;
+  EXPECT_NE(Message.find("0644"), std::string::npos) << Message;
+  EXPECT_EQ(Read.WaitExit(5000), 2);
+
+  ::unlink(Section.c_str());
+  ::mkdir(Dir.File(kSpeedEventName).c_str(), 0700);
+  TChildProcess Watch(Tool(Dir, {"watch", "--timeout", "1"}));
+  EXPECT_NE(Watch.ReadLine(5000).find("作成に失敗しました。"), std::string::npos);
+  EXPECT_EQ(Watch.WaitExit(5000), 2);
+}
+
+// ------------------------------------------------------------------------------ mpv bridge
+
+const char* const kMpv = "/usr/bin/mpv";
+
+class TMpv {
+public:
+  explicit TMpv(const std::string& Socket)
+      : FSocket(Socket),
+        FProcess({kMpv, "--no-config", "--no-video", "--ao=null", "--idle=yes", "--no-terminal",
+                  "--input-ipc-server=" + Socket}) {}
+
+  // mpv's current speed, asked over its own IPC socket; NaN when it does not answer.
+  double Speed() {
+    const int Fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un Addr{};
+    Addr.sun_family = AF_UNIX;
+    std::strncpy(Addr.sun_path, FSocket.c_str(), sizeof Addr.sun_path - 1);
+    double Result = std::nan("");
+    if (::connect(Fd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) == 0) {
+      const std::string Ask = "{\"command\":[\"get_property\",\"speed\"],\"request_id\":77}\n";
+      ::send(Fd, Ask.data(), Ask.size(), MSG_NOSIGNAL);
+      timeval Tv{2, 0};
+      ::setsockopt(Fd, SOL_SOCKET, SO_RCVTIMEO, &Tv, sizeof Tv);
+      std::string In;
+      char Buf[1024];
+      ssize_t N;
+      while ((N = ::recv(Fd, Buf, sizeof Buf, 0)) > 0) {
+        In.append(Buf, static_cast<size_t>(N));
+        const auto Id = In.find("\"request_id\":77");
+        if (Id == std::string::npos) continue;
+        const auto LineStart = In.rfind('\n', Id);
+        const auto Data = In.find("\"data\":", LineStart == std::string::npos ? 0 : LineStart);
+        if (Data != std::string::npos) Result = std::strtod(In.c_str() + Data + 7, nullptr);
+        break;
+      }
+    }
+    ::close(Fd);
+    return Result;
+  }
+
+  // Polls until mpv reports Want (or gives up after a few seconds). mpv prints the
+  // property with six decimals, so nearness is all that can be asked.
+  double WaitForSpeed(double Want) {
+    auto Near = [&](double Got) { return std::abs(Got - Want) <= 1e-6 * Want; };
+    double Got = Speed();
+    for (int I = 0; I < 100 && !Near(Got); ++I) {
+      std::this_thread::sleep_for(50ms);
+      Got = Speed();
+    }
+    return Got;
+  }
+
+  TChildProcess& Process() { return FProcess; }
+
+private:
+  std::string FSocket;
+  TChildProcess FProcess;
+};
+
+TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
+  if (::access(kMpv, X_OK) != 0) GTEST_SKIP() << "mpv is not installed (scripts/setup installs it)";
+  TTempDir Dir;
+  const std::string Socket = Dir.File("mpv.sock");
+  TSpeedSharedMemory Mailbox(Dir.Path());
+
+  // The bridge starts first and waits for mpv.
+  TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Socket}));
+  auto First = std::make_unique<TMpv>(Socket);
+  ASSERT_NEAR(First->WaitForSpeed(1.0), 1.0, 1e-6) << "mpv did not come up";
+  std::this_thread::sleep_for(300ms);  // the bridge's next connection attempt
+
+  Mailbox.SetSpeed(1.5);
+  EXPECT_NEAR(First->WaitForSpeed(1.5), 1.5, 1e-6);
+  Mailbox.SetSpeed(1.1f);
+  EXPECT_NEAR(First->WaitForSpeed(1.100000023841858), 1.100000023841858, 1e-6);
+  Mailbox.SetSpeed(500.0);
+  EXPECT_NEAR(First->WaitForSpeed(100.0), 100.0, 1e-6);
+  Mailbox.SetSpeed(0.0);
+  EXPECT_NEAR(First->WaitForSpeed(0.01), 0.01, 1e-6);
+
+  // mpv restarts: the bridge reconnects and brings the new one up to date.
+  Mailbox.SetSpeed(2.0);
+  EXPECT_NEAR(First->WaitForSpeed(2.0), 2.0, 1e-6);
+  First->Process().Kill(SIGTERM);
+  First->Process().WaitExit(5000);
+  First.reset();
+  ::unlink(Socket.c_str());
+  TMpv Second(Socket);
+  EXPECT_NEAR(Second.WaitForSpeed(2.0), 2.0, 1e-6) << "the last value was not sent after reconnecting";
+  Mailbox.SetSpeed(3.0);
+  EXPECT_NEAR(Second.WaitForSpeed(3.0), 3.0, 1e-6);
+
+  EXPECT_EQ(Bridge.WaitExit(0), -1) << "the bridge ended";
+  Bridge.Kill(SIGTERM);
+  EXPECT_EQ(Bridge.WaitExit(5000), 0);
+}
+
+}  // namespace
