@@ -1,0 +1,251 @@
+#include "engine.h"
+
+#include <new>
+
+#include "kernels.h"
+
+using rendo_kernels::ActiveKernels;
+
+namespace {
+
+// Process-wide switches: one copy in the library, shared by every engine object, all 0
+// at load. Relaxed atomics cost nothing here and keep a careless caller that flips a
+// switch from another thread out of undefined behaviour; ordering between threads is
+// still the caller's business.
+std::atomic<uint8_t> MmxEnabled{0};
+std::atomic<uint8_t> SecondaryFeature{0};
+std::atomic<uint8_t> SsePath{0};
+std::atomic<uint8_t> BatchMode{0};
+
+bool Mmx() { return MmxEnabled.load(std::memory_order_relaxed) != 0; }
+
+// The end of an MMX-style operation clears the MMX state so that the caller may use
+// floating point again. No kernel here uses the MMX registers (x87 state is never
+// touched; SSE2/AVX2 registers need no such step), so there is nothing to clear; the
+// hook keeps the place where the gated operations end, and batch mode keeps its value.
+void ClearMmxState() {}
+
+}  // namespace
+
+// IRendoUnknown ------------------------------------------------------------------
+
+int32_t TPixelEngine::QueryInterface(const TGUID* iid, void** out) {
+  if (out == nullptr) return RENDO_E_POINTER;
+  *out = nullptr;
+  if (iid == nullptr) return RENDO_E_POINTER;
+  IRendoUnknown* found = nullptr;
+  if (*iid == IID_IUnknown || *iid == IID_IPixelEngine)
+    found = static_cast<IPixelEngine*>(this);
+  else if (*iid == IID_IPixelEffects)
+    found = static_cast<IPixelEffects*>(this);
+  else if (*iid == IID_ICpuFeatures)
+    found = static_cast<ICpuFeatures*>(this);
+  else if (*iid == IID_IWireframe3D)
+    found = static_cast<IWireframe3D*>(this);
+  if (found == nullptr) return RENDO_E_NOINTERFACE;
+  *out = found;
+  found->AddRef();
+  return RENDO_S_OK;
+}
+
+uint32_t TPixelEngine::AddRef() { return uint32_t(RefCount.fetch_add(1) + 1); }
+
+uint32_t TPixelEngine::Release() {
+  const int32_t left = RefCount.fetch_sub(1) - 1;
+  if (left == 0) {
+    // CreateInstance made exactly a TPixelEngine, so this is the complete object. The
+    // explicit two steps say so; a delete-expression on a non-final class without a
+    // virtual destructor would (rightly, in general) be flagged.
+    this->~TPixelEngine();
+    ::operator delete(this);
+    return 0;
+  }
+  return uint32_t(left);
+}
+
+// ICpuFeatures -------------------------------------------------------------------
+
+void TPixelEngine::SetMmxEnabled(int32_t flag) { MmxEnabled.store(uint8_t(flag), std::memory_order_relaxed); }
+void TPixelEngine::SetSecondaryFeature(int32_t flag) {
+  // Stored only: no operation reads it.
+  SecondaryFeature.store(uint8_t(flag), std::memory_order_relaxed);
+}
+void TPixelEngine::SetSseEnabled(int32_t flag) { SsePath.store(uint8_t(flag), std::memory_order_relaxed); }
+
+// Target and frame ---------------------------------------------------------------
+
+void TPixelEngine::SetBatchMode(uint32_t flag) {
+  const uint8_t low = uint8_t(flag);
+  if (low == 0 && Mmx()) ClearMmxState();
+  BatchMode.store(low, std::memory_order_relaxed);
+}
+
+void TPixelEngine::SetTarget(void* bits, int32_t stride, uint32_t width, uint32_t height) {
+  Bits = static_cast<uint8_t*>(bits);
+  Stride = stride;
+  Width = width;
+  Height = height;
+}
+
+// A source and a target whose rows both lie exactly width pixels apart are one run of
+// width x height pixels; otherwise every row is a run of its own.
+void TPixelEngine::GetSpan(uint32_t* outCount, uint32_t* outRows, int32_t srcStride) {
+  const int64_t packed = int64_t(Width) * 4;
+  if (Height > 1 && int64_t(srcStride) == packed && int64_t(Stride) == packed) {
+    *outCount = Width * Height;
+    *outRows = 1;
+  } else {
+    *outCount = Width;
+    *outRows = Height;
+  }
+}
+
+void TPixelEngine::EndOperation() {
+  if (BatchMode.load(std::memory_order_relaxed) == 0) ClearMmxState();
+}
+
+// Flat-run family: one run of count pixels from the target's bits pointer, whatever its
+// stride, width and height. The arithmetic members process whole groups of four pixels
+// and leave the count mod 4 after them unchanged; the copy copies them too.
+void TPixelEngine::FlatRun(TFlatKernel kernel, const void* src, int32_t count, bool leftOversToo) {
+  if (!Mmx()) return;
+  // A negative count would be a gigantic run as an unsigned number: do nothing.
+  if (count > 0) {
+    const size_t n = leftOversToo ? size_t(count) : size_t(count) & ~size_t(3);
+    if (n != 0) kernel(reinterpret_cast<uint32_t*>(Bits), static_cast<const uint32_t*>(src), n);
+  }
+  EndOperation();
+}
+
+void TPixelEngine::AddSaturated(const void* src, int32_t count) {
+  FlatRun(ActiveKernels().AddSaturated, src, count, false);
+}
+
+void TPixelEngine::SubtractSaturated(const void* src, int32_t count) {
+  FlatRun(ActiveKernels().SubtractSaturated, src, count, false);
+}
+
+void TPixelEngine::ReverseSubtractSaturated(const void* src, int32_t count) {
+  FlatRun(ActiveKernels().ReverseSubtractSaturated, src, count, false);
+}
+
+void TPixelEngine::CopyFlat(const void* src, int32_t count) {
+  // The SSE path of the original streamed with non-temporal stores; the result is the
+  // same, so both settings use the one copy kernel.
+  FlatRun(ActiveKernels().CopyFlat, src, count, true);
+}
+
+// Pairs of pixels from each source run into the target run; an odd last pixel of a run
+// (and so a run of one pixel) stays unchanged. Source and target may be the same pixels.
+void TPixelEngine::Desaturate(const void* src, int32_t srcStride, uint32_t level) {
+  if (!Mmx()) return;
+  if (level > 255) level = 255;
+  uint32_t count = 0, rows = 0;
+  GetSpan(&count, &rows, srcStride);
+  const size_t pairs = size_t(count) & ~size_t(1);
+  const auto kernel = SsePath.load(std::memory_order_relaxed) != 0 ? ActiveKernels().DesaturateSsePath
+                                                                   : ActiveKernels().DesaturatePlainPath;
+  uint8_t* t = Bits;
+  const uint8_t* s = static_cast<const uint8_t*>(src);
+  for (uint32_t r = 0; r < rows; ++r) {
+    if (pairs != 0) kernel(reinterpret_cast<uint32_t*>(t), reinterpret_cast<const uint32_t*>(s), pairs, level);
+    t += Stride;
+    s += srcStride;
+  }
+  EndOperation();
+}
+
+// Operations of later parts ------------------------------------------------------
+//
+// Their slots exist so that the table has its final layout; each does nothing (and
+// returns 0 where a result is expected) until its operation is built.
+
+void TPixelEngine::FadeToBlack(const void*, int32_t, uint32_t) {}
+void TPixelEngine::FadeToWhite(const void*, int32_t, uint32_t) {}
+void TPixelEngine::AddColor(const void*, int32_t, uint32_t) {}
+void TPixelEngine::SubtractColor(const void*, int32_t, uint32_t) {}
+void TPixelEngine::AddScaled(const void*, int32_t, uint32_t) {}
+void TPixelEngine::CrossFade(const void*, int32_t, const void*, int32_t, uint32_t) {}
+void TPixelEngine::MixTwo(const void*, int32_t, const void*, int32_t, uint32_t, uint32_t) {}
+void TPixelEngine::MapPalette(const void*, int32_t, const uint32_t*) {}
+void TPixelEngine::Copy(const void*, int32_t) {}
+void TPixelEngine::GatherOffsets(const void*, const int32_t*) {}
+void TPixelEngine::Invert(const void*, int32_t) {}
+void TPixelEngine::Fill(uint32_t) {}
+void TPixelEngine::StretchRow(const uint32_t*, int32_t, int32_t) {}
+void TPixelEngine::StretchRowBlend(const uint32_t*, const uint32_t*, int32_t, int32_t, uint32_t) {}
+void TPixelEngine::Stretch(const uint32_t*, int32_t, int32_t, int32_t, int32_t) {}
+void TPixelEngine::StretchBlend(const uint32_t*, const uint32_t*, int32_t, int32_t, int32_t, int32_t, uint32_t) {}
+void TPixelEngine::TileBlend(const void*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, const void*,
+                             int32_t, uint32_t) {}
+void TPixelEngine::DrawLine(const TRendoPen*, const TRendoPoint*, const TRendoPoint*) {}
+void TPixelEngine::DrawLineBlend(const TRendoPen*, const TRendoPoint*, const TRendoPoint*) {}
+void TPixelEngine::DrawVerticalLine(const TRendoPen*, const TRendoRect*) {}
+void TPixelEngine::DrawHorizontalLine(const TRendoPen*, const TRendoRect*) {}
+void TPixelEngine::FillRect(const TRendoPen*, const TRendoRect*) {}
+void TPixelEngine::PutPixel(uint32_t*, uint32_t, int32_t) {}
+void TPixelEngine::PutMaskBits(uint32_t*, const uint32_t*, int32_t, int32_t, uint32_t, int32_t) {}
+void TPixelEngine::DrawMask(const uint32_t*, const TRendoSize*, const TRendoPoint*, uint32_t, int32_t) {}
+void TPixelEngine::DrawGlyph(const TRendoFont*, int32_t, const TRendoPoint*, uint32_t, int32_t) {}
+int32_t TPixelEngine::DrawText(const TRendoFont*, const char*, const TRendoPoint*, uint32_t, int32_t) { return 0; }
+void TPixelEngine::Blur(const void*) {}
+void TPixelEngine::AddNoise(const void*, int32_t, uint32_t) {}
+void TPixelEngine::SubtractNoise(const void*, int32_t, uint32_t) {}
+void TPixelEngine::Jitter(const void*, int32_t, uint32_t) {}
+void TPixelEngine::PackTo24(const void*, int32_t) {}
+void TPixelEngine::CopyEllipse(const void*, const void*, int32_t, int32_t, int32_t, int32_t, uint32_t, int32_t) {}
+void TPixelEngine::Mosaic(const void*, int32_t, int32_t) {}
+void TPixelEngine::Emboss(const void*, int32_t) {}
+void TPixelEngine::Sepia(const void*, int32_t) {}
+void TPixelEngine::ScaleChannels(const void*, int32_t, int32_t, int32_t, int32_t) {}
+void TPixelEngine::RenderTunnel(const uint32_t*, const uint16_t*, const uint32_t*, uint32_t, uint32_t) {}
+void TPixelEngine::BlendColor(const void*, int32_t, uint32_t, uint32_t) {}
+void TPixelEngine::BlendPixel(uint32_t*, uint32_t, uint32_t) {}
+
+// Reserved slots: they do nothing, now and later.
+void TPixelEngine::Reserved43(int32_t, int32_t) {}
+void TPixelEngine::Reserved50(int32_t, int32_t, int32_t, int32_t, int32_t) {}
+void TPixelEngine::Reserved51(int32_t, int32_t, int32_t, int32_t, int32_t) {}
+void TPixelEngine::Reserved52(int32_t, int32_t, int32_t, int32_t, int32_t) {}
+void TPixelEngine::Reserved53(int32_t, int32_t, int32_t, int32_t, int32_t) {}
+
+// IPixelEffects: built later; null from the allocator is its documented failure result.
+void* TPixelEngine::AlignedAlloc(uint32_t, uint32_t) { return nullptr; }
+void TPixelEngine::AlignedFree(void*) {}
+int32_t TPixelEngine::SetWindowAlpha(void*, uint32_t) { return 0; }
+int32_t TPixelEngine::BuildLightRamp(uint32_t*, int32_t, uint32_t, float, float, float) { return 0; }
+void TPixelEngine::BuildTunnelMap1(uint16_t*, uint32_t*, int32_t, int32_t, int32_t, int32_t, float, float) {}
+void TPixelEngine::BuildTunnelMap2(uint16_t*, uint32_t*, int32_t, int32_t) {}
+void TPixelEngine::BuildTunnelMap3(uint16_t*, uint32_t*, int32_t, int32_t, float, float, float, float) {}
+void TPixelEngine::BuildTunnelMap4(uint16_t*, uint32_t*, int32_t, int32_t) {}
+void TPixelEngine::BuildTunnelMap5(uint16_t*, uint32_t*, int32_t, int32_t, float) {}
+void TPixelEngine::BuildTunnelMap6(uint16_t*, uint32_t*, int32_t, int32_t, float) {}
+void TPixelEngine::BuildTunnelMap7(uint16_t*, uint32_t*, int32_t, int32_t, float) {}
+void TPixelEngine::BuildTunnelMap8(uint16_t*, uint32_t*, int32_t, int32_t) {}
+void TPixelEngine::BuildTunnelMap9(uint16_t*, uint32_t*, int32_t, int32_t, float) {}
+
+// IWireframe3D: built later. Reset hands back its interface pointer as it will then, so
+// a caller that chains on it does not meet a null pointer.
+IWireframe3D* TPixelEngine::Reset() { return this; }
+void TPixelEngine::SetMatrix(int32_t, const TRendoMatrix*) {}
+void TPixelEngine::LookAt(TRendoMatrix*, const TRendoVector*, const TRendoVector*, const TRendoVector*) {}
+int32_t TPixelEngine::Perspective(TRendoMatrix*, float, float, float, float) { return 0; }
+void TPixelEngine::DrawLines(const TRendoVertex*, int32_t, const TRendoSegment*, int32_t) {}
+
+// The library's one export -------------------------------------------------------
+
+extern "C" RENDO_API int32_t CreateInstance(IPixelEngine** out) {
+  if (out == nullptr) return RENDO_E_POINTER;
+  auto* engine = new (std::nothrow) TPixelEngine;
+  if (engine == nullptr) {
+    *out = nullptr;
+    return RENDO_E_OUTOFMEMORY;
+  }
+  IPixelEngine* main = engine;
+  *out = main;
+  return int32_t(main->AddRef());
+}
+
+// The object's first four words are its four table pointers (binary contract).
+static_assert(sizeof(IPixelEngine) == sizeof(void*) && sizeof(IPixelEffects) == sizeof(void*) &&
+              sizeof(ICpuFeatures) == sizeof(void*) && sizeof(IWireframe3D) == sizeof(void*));

@@ -1,0 +1,73 @@
+// Scalar reference kernels: these define what every operation computes.
+//
+// Header-only and free of anything else in the library, so the program can draw the
+// same pixels without librendo.so (target korvel_rendo_ref) and the SIMD kernels can be
+// checked against exactly this code. Byte lanes: every pixel is four bytes (blue, green,
+// red, fourth) treated alike unless a comment says otherwise.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace rendo_ref {
+
+// t = min(t + s, 255) per byte, fourth byte included.
+inline void AddSaturated_Ref(uint32_t* dst, const uint32_t* src, size_t count) {
+  auto* t = reinterpret_cast<uint8_t*>(dst);
+  auto* s = reinterpret_cast<const uint8_t*>(src);
+  for (size_t i = 0; i < count * 4; ++i) {
+    unsigned v = unsigned(t[i]) + s[i];
+    t[i] = uint8_t(v > 255 ? 255 : v);
+  }
+}
+
+// t = max(t - s, 0) per byte, fourth byte included.
+inline void SubtractSaturated_Ref(uint32_t* dst, const uint32_t* src, size_t count) {
+  auto* t = reinterpret_cast<uint8_t*>(dst);
+  auto* s = reinterpret_cast<const uint8_t*>(src);
+  for (size_t i = 0; i < count * 4; ++i) t[i] = uint8_t(t[i] > s[i] ? t[i] - s[i] : 0);
+}
+
+// t = max(s - t, 0) per byte, fourth byte included.
+inline void ReverseSubtractSaturated_Ref(uint32_t* dst, const uint32_t* src, size_t count) {
+  auto* t = reinterpret_cast<uint8_t*>(dst);
+  auto* s = reinterpret_cast<const uint8_t*>(src);
+  for (size_t i = 0; i < count * 4; ++i) t[i] = uint8_t(s[i] > t[i] ? s[i] - t[i] : 0);
+}
+
+// t = s, whole pixels. memmove keeps dst == src harmless.
+inline void CopyFlat_Ref(uint32_t* dst, const uint32_t* src, size_t count) {
+  if (count != 0 && dst != src) std::memmove(dst, src, count * 4);
+}
+
+// Desaturate, per pixel with bytes B, G, R, A and level 0..255 (the engine clamps):
+//   grey  = floor((B + G + R) * 21845 / 65536)          (21845 = 0x5555 ~ 65536 / 3)
+//   out_c = grey + floor((c - grey) * level / 256)       c in B, G, R; floor toward -inf
+// The result lies between grey and c, so it always fits a byte. The original 16-bit lane
+// arithmetic can wrap the product, but only by multiples of 65536, which move the result
+// by multiples of 256 and vanish in the stored byte; plain int arithmetic is exact here.
+// The two variants differ in the fourth byte only:
+//   SSE path:   a = floor(3A * 21845 / 65536),  out_A = a + floor((A - a) * level / 256)
+//   plain path: out_A = grey + floor((A - grey) * level / 256)
+inline uint32_t DesaturateLane(int value, int grey, int level) {
+  return uint32_t(grey + (((value - grey) * level) >> 8)) & 0xFFu;
+}
+
+inline uint32_t DesaturatePixel(uint32_t p, int level, bool ssePath) {
+  const int b = int(p & 0xFF), g = int((p >> 8) & 0xFF), r = int((p >> 16) & 0xFF), a = int(p >> 24);
+  const int grey = ((b + g + r) * 21845) >> 16;
+  const int fourthGrey = ssePath ? (3 * a * 21845) >> 16 : grey;
+  return DesaturateLane(b, grey, level) | DesaturateLane(g, grey, level) << 8 |
+         DesaturateLane(r, grey, level) << 16 | DesaturateLane(a, fourthGrey, level) << 24;
+}
+
+inline void DesaturateSsePath_Ref(uint32_t* dst, const uint32_t* src, size_t count, uint32_t level) {
+  for (size_t i = 0; i < count; ++i) dst[i] = DesaturatePixel(src[i], int(level), true);
+}
+
+inline void DesaturatePlainPath_Ref(uint32_t* dst, const uint32_t* src, size_t count, uint32_t level) {
+  for (size_t i = 0; i < count; ++i) dst[i] = DesaturatePixel(src[i], int(level), false);
+}
+
+}  // namespace rendo_ref

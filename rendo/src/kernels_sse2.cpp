@@ -1,0 +1,129 @@
+// SSE2 kernels: four pixels per 128-bit register. Compiled with -msse2 only; nothing in
+// this file runs unless the dispatcher found SSE2 (always present on x86-64).
+#include <emmintrin.h>
+
+#include "kernels.h"
+#include <cstring>
+
+// Only headers without inline functions of our own are included here: an inline
+// function compiled with -msse2 could be the copy the linker keeps for every caller,
+// including the baseline code that runs before dispatch.
+
+namespace rendo_kernels {
+namespace {
+
+template <typename TOp>
+inline void FlatLoop(uint32_t* dst, const uint32_t* src, size_t count, TOp op) {
+  size_t i = 0;
+  // Two registers per step: the loads of the second overlap the first's latency.
+  for (; i + 8 <= count; i += 8) {
+    __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
+    __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i + 4));
+    __m128i s0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), op(t0, s0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 4), op(t1, s1));
+  }
+  for (; i + 4 <= count; i += 4) {
+    __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
+    __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), op(t, s));
+  }
+  for (; i < count; ++i) {
+    __m128i t = _mm_cvtsi32_si128(int(dst[i]));
+    __m128i s = _mm_cvtsi32_si128(int(src[i]));
+    dst[i] = uint32_t(_mm_cvtsi128_si32(op(t, s)));
+  }
+}
+
+void AddSaturated_SSE2(uint32_t* dst, const uint32_t* src, size_t count) {
+  FlatLoop(dst, src, count, [](__m128i t, __m128i s) { return _mm_adds_epu8(t, s); });
+}
+
+void SubtractSaturated_SSE2(uint32_t* dst, const uint32_t* src, size_t count) {
+  FlatLoop(dst, src, count, [](__m128i t, __m128i s) { return _mm_subs_epu8(t, s); });
+}
+
+void ReverseSubtractSaturated_SSE2(uint32_t* dst, const uint32_t* src, size_t count) {
+  FlatLoop(dst, src, count, [](__m128i t, __m128i s) { return _mm_subs_epu8(s, t); });
+}
+
+void CopyFlat_SSE2(uint32_t* dst, const uint32_t* src, size_t count) {
+  if (dst == src) return;
+  // Forward 16-byte copies would smear an overlapping run; leave those to memmove.
+  if (dst < src + count && src < dst + count) {
+    std::memmove(dst, src, count * 4);
+    return;
+  }
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), a);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 4), b);
+  }
+  for (; i < count; ++i) dst[i] = src[i];
+}
+
+// Two pixels as eight 16-bit lanes [B G R A B G R A] -> desaturated lanes.
+// Lane sums: adding the word vector rotated once and twice within each pixel's B, G, R
+// (fourth lane in place) gives B+G+R in the three colour lanes and 3A in the fourth;
+// the high half of the signed product with 0x5555 is floor(sum * 21845 / 65536).
+template <bool SsePath>
+inline __m128i DesaturateWords(__m128i x, __m128i level) {
+  const __m128i third = _mm_set1_epi16(21845);
+  __m128i r1 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, _MM_SHUFFLE(3, 0, 2, 1)), _MM_SHUFFLE(3, 0, 2, 1));
+  __m128i r2 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, _MM_SHUFFLE(3, 1, 0, 2)), _MM_SHUFFLE(3, 1, 0, 2));
+  __m128i grey = _mm_mulhi_epi16(_mm_add_epi16(_mm_add_epi16(x, r1), r2), third);
+  if constexpr (!SsePath) {
+    // The fourth lane takes the colour grey too.
+    grey = _mm_shufflehi_epi16(_mm_shufflelo_epi16(grey, _MM_SHUFFLE(0, 0, 0, 0)), _MM_SHUFFLE(0, 0, 0, 0));
+  }
+  // (c - grey) * level wraps in 16 bits only by multiples of 65536, i.e. by multiples of
+  // 256 after the shift, which the byte mask below removes (see kernels_ref.h).
+  __m128i delta = _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(x, grey), level), 8);
+  return _mm_and_si128(_mm_add_epi16(grey, delta), _mm_set1_epi16(0x00FF));
+}
+
+template <bool SsePath>
+inline __m128i DesaturateFour(__m128i v, __m128i level) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i lo = DesaturateWords<SsePath>(_mm_unpacklo_epi8(v, zero), level);
+  __m128i hi = DesaturateWords<SsePath>(_mm_unpackhi_epi8(v, zero), level);
+  return _mm_packus_epi16(lo, hi);
+}
+
+template <bool SsePath>
+void DesaturateLoop(uint32_t* dst, const uint32_t* src, size_t count, uint32_t level) {
+  const __m128i lv = _mm_set1_epi16(int16_t(level));
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), DesaturateFour<SsePath>(a, lv));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 4), DesaturateFour<SsePath>(b, lv));
+  }
+  for (; i + 4 <= count; i += 4) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), DesaturateFour<SsePath>(a, lv));
+  }
+  for (; i < count; ++i)
+    dst[i] = uint32_t(_mm_cvtsi128_si32(DesaturateFour<SsePath>(_mm_cvtsi32_si128(int(src[i])), lv)));
+}
+
+void DesaturateSsePath_SSE2(uint32_t* dst, const uint32_t* src, size_t count, uint32_t level) {
+  DesaturateLoop<true>(dst, src, count, level);
+}
+
+void DesaturatePlainPath_SSE2(uint32_t* dst, const uint32_t* src, size_t count, uint32_t level) {
+  DesaturateLoop<false>(dst, src, count, level);
+}
+
+}  // namespace
+
+const TKernelTable KernelsSSE2 = {
+    AddSaturated_SSE2,      SubtractSaturated_SSE2,  ReverseSubtractSaturated_SSE2,
+    CopyFlat_SSE2,          DesaturateSsePath_SSE2,  DesaturatePlainPath_SSE2,
+};
+
+}  // namespace rendo_kernels

@@ -1,0 +1,435 @@
+// The engine through its binary interface only: rendo/rendo.h and librendo.so.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "rendo/rendo.h"
+
+namespace {
+
+uint32_t Pixel(uint8_t b, uint8_t g, uint8_t r, uint8_t a = 0) {
+  return uint32_t(b) | uint32_t(g) << 8 | uint32_t(r) << 16 | uint32_t(a) << 24;
+}
+uint8_t Byte(uint32_t p, int i) { return uint8_t(p >> (8 * i)); }
+
+template <typename T>
+T* Query(IRendoUnknown* from, const TGUID& iid) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(from->QueryInterface(&iid, &out), RENDO_S_OK);
+  return static_cast<T*>(out);
+}
+
+// One engine per test with the switches as the program sets them on a modern machine.
+// The switches are process-wide, so every test states the ones it relies on.
+class TEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CreateInstance(&Engine), 1);
+    Cpu = Query<ICpuFeatures>(Engine, IID_ICpuFeatures);
+    Cpu->SetSecondaryFeature(0);
+    Cpu->SetSseEnabled(-1);
+    Cpu->SetMmxEnabled(-1);
+    Engine->SetBatchMode(0);
+  }
+  void TearDown() override {
+    Cpu->Release();
+    EXPECT_EQ(Engine->Release(), 0u);
+  }
+  void Bind(std::vector<uint32_t>& target, uint32_t width, uint32_t height, int32_t stride = 0) {
+    Engine->SetTarget(target.data(), stride ? stride : int32_t(width * 4), width, height);
+  }
+  IPixelEngine* Engine = nullptr;
+  ICpuFeatures* Cpu = nullptr;
+};
+
+// Object model --------------------------------------------------------------------
+
+TEST(RendoObject, CreateInstanceAnswersAllFiveIdentifiersAndCountsReferences) {
+  IPixelEngine* engine = nullptr;
+  ASSERT_EQ(CreateInstance(&engine), 1);
+  ASSERT_NE(engine, nullptr);
+
+  auto* unknown = Query<IRendoUnknown>(engine, IID_IUnknown);
+  auto* main = Query<IPixelEngine>(engine, IID_IPixelEngine);
+  auto* effects = Query<IPixelEffects>(engine, IID_IPixelEffects);
+  auto* cpu = Query<ICpuFeatures>(engine, IID_ICpuFeatures);
+  auto* wire = Query<IWireframe3D>(cpu, IID_IWireframe3D);
+  EXPECT_EQ(static_cast<void*>(unknown), static_cast<void*>(engine));
+  EXPECT_EQ(main, engine);
+
+  // The first four words of the object are its four table pointers, and each secondary
+  // interface pointer is the address of its word.
+  auto* words = reinterpret_cast<void**>(engine);
+  EXPECT_EQ(static_cast<void*>(effects), static_cast<void*>(words + 1));
+  EXPECT_EQ(static_cast<void*>(cpu), static_cast<void*>(words + 2));
+  EXPECT_EQ(static_cast<void*>(wire), static_cast<void*>(words + 3));
+
+  // The same answer whichever interface is asked.
+  auto* wireViaMain = Query<IWireframe3D>(engine, IID_IWireframe3D);
+  auto* mainViaWire = Query<IPixelEngine>(wire, IID_IPixelEngine);
+  auto* effectsViaEffects = Query<IPixelEffects>(effects, IID_IPixelEffects);
+  EXPECT_EQ(wireViaMain, wire);
+  EXPECT_EQ(mainViaWire, engine);
+  EXPECT_EQ(effectsViaEffects, effects);
+
+  // 1 + eight successful queries.
+  EXPECT_EQ(engine->AddRef(), 10u);
+  for (uint32_t expected = 9; expected >= 1; --expected) EXPECT_EQ(effects->Release(), expected);
+  EXPECT_EQ(wire->Release(), 0u);
+}
+
+TEST(RendoObject, AddRefAndReleaseReturnTheNewCount) {
+  IPixelEngine* engine = nullptr;
+  ASSERT_EQ(CreateInstance(&engine), 1);
+  EXPECT_EQ(engine->AddRef(), 2u);
+  EXPECT_EQ(engine->Release(), 1u);
+  EXPECT_EQ(engine->Release(), 0u);
+}
+
+TEST(RendoObject, UnknownIdentifierGivesNoInterfaceAndNullAndKeepsTheCount) {
+  IPixelEngine* engine = nullptr;
+  ASSERT_EQ(CreateInstance(&engine), 1);
+  TGUID other = IID_IPixelEngine;
+  other.Data4[7] ^= 1;  // one bit off a known identifier
+  void* out = engine;
+  EXPECT_EQ(engine->QueryInterface(&other, &out), RENDO_E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(engine->QueryInterface(&IID_IPixelEngine, nullptr), RENDO_E_POINTER);
+  EXPECT_EQ(engine->AddRef(), 2u);
+  engine->Release();
+  EXPECT_EQ(engine->Release(), 0u);
+}
+
+TEST(RendoObject, NullOutPointerCreatesNothing) { EXPECT_EQ(CreateInstance(nullptr), RENDO_E_POINTER); }
+
+// Calls through the raw tables by slot index, as a caller in another language would:
+// the Itanium ABI passes the interface pointer as the first argument.
+template <typename R, typename... A>
+R CallSlot(void* itf, int slot, A... args) {
+  auto table = *reinterpret_cast<void* const* const*>(itf);
+  return reinterpret_cast<R (*)(void*, A...)>(table[slot])(itf, args...);
+}
+
+TEST(RendoObject, RawTableSlotsAreInContractOrder) {
+  IPixelEngine* engine = nullptr;
+  ASSERT_EQ(CreateInstance(&engine), 1);
+  void* cpu = nullptr;
+  ASSERT_EQ((CallSlot<int32_t, const TGUID*, void**>(engine, 0, &IID_ICpuFeatures, &cpu)), RENDO_S_OK);
+  EXPECT_EQ(CallSlot<uint32_t>(cpu, 1), 3u);  // AddRef through the secondary table
+  EXPECT_EQ(CallSlot<uint32_t>(cpu, 2), 2u);  // Release
+  CallSlot<void, int32_t>(cpu, 4, 0);         // SetSecondaryFeature
+  CallSlot<void, int32_t>(cpu, 5, 0);         // SetSseEnabled (plain variant)
+  CallSlot<void, int32_t>(cpu, 3, 1);         // SetMmxEnabled
+  CallSlot<void, uint32_t>(engine, 3, 0);     // SetBatchMode
+
+  std::vector<uint32_t> target(8, Pixel(200, 10, 100, 50));
+  const std::vector<uint32_t> source(8, Pixel(10, 200, 100, 5));
+  CallSlot<void, void*, int32_t, uint32_t, uint32_t>(engine, 4, target.data(), 16, 4, 2);  // SetTarget
+  uint32_t count = 0, rows = 0;
+  CallSlot<void, uint32_t*, uint32_t*, int32_t>(engine, 5, &count, &rows, 16);  // GetSpan
+  EXPECT_EQ(count, 8u);
+  EXPECT_EQ(rows, 1u);
+
+  CallSlot<void, const void*, int32_t>(engine, 11, source.data(), 4);  // SubtractSaturated
+  EXPECT_EQ(target[0], Pixel(190, 0, 0, 45));
+  EXPECT_EQ(target[4], Pixel(200, 10, 100, 50));
+  CallSlot<void, const void*, int32_t>(engine, 10, source.data(), 4);  // AddSaturated
+  EXPECT_EQ(target[0], Pixel(200, 200, 100, 50));
+  CallSlot<void, const void*, int32_t>(engine, 12, source.data(), 4);  // ReverseSubtractSaturated
+  EXPECT_EQ(target[0], Pixel(0, 0, 0, 0));
+  CallSlot<void, const void*, int32_t>(engine, 16, source.data(), 1);  // CopyFlat
+  EXPECT_EQ(target[0], source[0]);
+  target[1] = Pixel(0, 0, 255);
+  CallSlot<void, const void*, int32_t, uint32_t>(engine, 20, target.data(), 16, 0);  // Desaturate
+  EXPECT_EQ(target[1], Pixel(84, 84, 84, 84));  // plain variant: the fourth byte takes the grey
+
+  // Slots of later operations exist and answer in their place.
+  TRendoPoint pos{0, 0};
+  EXPECT_EQ((CallSlot<int32_t, const TRendoFont*, const char*, const TRendoPoint*, uint32_t, int32_t>(
+                engine, 37, nullptr, "", &pos, 0, 0)),
+            0);  // DrawText
+  void* wire = reinterpret_cast<void**>(engine) + 3;
+  EXPECT_EQ(CallSlot<void*>(wire, 3), wire);  // IWireframe3D::Reset returns its own pointer
+  void* effects = reinterpret_cast<void**>(engine) + 1;
+  EXPECT_EQ((CallSlot<void*, uint32_t, uint32_t>(effects, 3, 16, 16)), nullptr);  // AlignedAlloc, not built yet
+
+  CallSlot<uint32_t>(cpu, 2);
+  EXPECT_EQ(CallSlot<uint32_t>(engine, 2), 0u);
+}
+
+// Target and span -------------------------------------------------------------------
+
+TEST_F(TEngine, GetSpanMergesRowsOnlyWhenBothLayoutsArePacked) {
+  std::vector<uint32_t> target(221 * 60);
+  uint32_t count = 0, rows = 0;
+  Bind(target, 220, 60, 880);
+  Engine->GetSpan(&count, &rows, 880);
+  EXPECT_EQ(count, 13200u);
+  EXPECT_EQ(rows, 1u);
+  Engine->GetSpan(&count, &rows, 884);
+  EXPECT_EQ(count, 220u);
+  EXPECT_EQ(rows, 60u);
+  Bind(target, 220, 60, 884);  // padded target, packed source
+  Engine->GetSpan(&count, &rows, 880);
+  EXPECT_EQ(count, 220u);
+  EXPECT_EQ(rows, 60u);
+  Bind(target, 220, 1, 880);
+  for (int32_t stride : {880, 884, 0, -880}) {
+    Engine->GetSpan(&count, &rows, stride);
+    EXPECT_EQ(count, 220u);
+    EXPECT_EQ(rows, 1u);
+  }
+}
+
+// Flat-run family ---------------------------------------------------------------------
+
+TEST_F(TEngine, SubtractSaturatedWorksInWholeGroupsOfFour) {
+  const std::vector<uint32_t> source(13204, Pixel(1, 1, 1, 1));
+  for (int32_t count : {13200, 13202, 3, 0, -4}) {
+    std::vector<uint32_t> target(13204, Pixel(9, 9, 9, 9));
+    Bind(target, 220, 60);
+    Engine->SubtractSaturated(source.data(), count);
+    const int32_t changed = count > 0 ? count / 4 * 4 : 0;
+    for (int32_t i = 0; i < 13204; ++i)
+      ASSERT_EQ(target[i], i < changed ? Pixel(8, 8, 8, 8) : Pixel(9, 9, 9, 9)) << "count " << count << " pixel " << i;
+  }
+}
+
+TEST_F(TEngine, FlatRunIgnoresStrideWidthAndHeight) {
+  // A target bound as 3 x 2 with a padded stride still takes 8 pixels as one run.
+  std::vector<uint32_t> target(8, Pixel(50, 50, 50, 50));
+  const std::vector<uint32_t> source(8, Pixel(5, 5, 5, 5));
+  Bind(target, 3, 2, 64);
+  Engine->AddSaturated(source.data(), 8);
+  for (uint32_t p : target) EXPECT_EQ(p, Pixel(55, 55, 55, 55));
+}
+
+TEST_F(TEngine, SaturationLimitsOfTheFlatFamily) {
+  std::vector<uint32_t> target(4);
+  const std::vector<uint32_t> source = {Pixel(200, 10, 0, 255), Pixel(10, 200, 255, 0), Pixel(255, 255, 0, 1),
+                                        Pixel(0, 1, 2, 3)};
+  Bind(target, 4, 1);
+  const std::vector<uint32_t> start = {Pixel(10, 200, 0, 0), Pixel(200, 10, 255, 255), Pixel(1, 255, 0, 0),
+                                       Pixel(3, 2, 1, 0)};
+
+  target = start;
+  Engine->SetTarget(target.data(), 16, 4, 1);
+  Engine->SubtractSaturated(source.data(), 4);
+  EXPECT_EQ(target[0], Pixel(0, 190, 0, 0));      // 10 - 200 -> 0, 200 - 10 -> 190
+  EXPECT_EQ(target[1], Pixel(190, 0, 0, 255));
+  EXPECT_EQ(target[3], Pixel(3, 1, 0, 0));
+
+  target = start;
+  Engine->SetTarget(target.data(), 16, 4, 1);
+  Engine->ReverseSubtractSaturated(source.data(), 4);
+  EXPECT_EQ(target[0], Pixel(190, 0, 0, 255));    // source 200 - target 10 -> 190
+  EXPECT_EQ(target[1], Pixel(0, 190, 0, 0));
+
+  target = start;
+  Engine->SetTarget(target.data(), 16, 4, 1);
+  Engine->AddSaturated(source.data(), 4);
+  EXPECT_EQ(target[0], Pixel(210, 210, 0, 255));
+  EXPECT_EQ(target[1], Pixel(210, 210, 255, 255));
+  EXPECT_EQ(target[2], Pixel(255, 255, 0, 1));
+}
+
+TEST_F(TEngine, CopyFlatCopiesTheLeftOversToo) {
+  std::vector<uint32_t> target(8, 0xDEADBEEF);
+  std::vector<uint32_t> source(8);
+  for (uint32_t i = 0; i < 8; ++i) source[i] = 0x01010101u * (i + 1);
+  Bind(target, 8, 1);
+  Engine->CopyFlat(source.data(), 6);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(target[i], source[i]);
+  EXPECT_EQ(target[6], 0xDEADBEEF);
+  EXPECT_EQ(target[7], 0xDEADBEEF);
+}
+
+// Desaturate --------------------------------------------------------------------------
+
+struct TDesaturateCase {
+  uint32_t Level;
+  uint32_t In;
+  uint32_t Out;
+};
+
+TEST_F(TEngine, DesaturateLevels) {
+  const TDesaturateCase cases[] = {
+      {0, Pixel(0, 0, 255), Pixel(84, 84, 84)},      // grey = floor(255 * 21845 / 65536)
+      {255, Pixel(0, 0, 255), Pixel(0, 0, 254)},     // at or below grey kept, above lowered by one
+      {128, Pixel(0, 0, 255), Pixel(42, 42, 169)},
+      {1000, Pixel(0, 0, 255), Pixel(0, 0, 254)},    // above 255 behaves as 255
+      {0x100000FF, Pixel(0, 0, 255), Pixel(0, 0, 254)},
+      {255, Pixel(255, 255, 0), Pixel(254, 254, 0)},
+      {0, Pixel(255, 255, 255), Pixel(254, 254, 254)},  // 765 * 21845 >> 16 = 254
+      {200, Pixel(17, 240, 3), Pixel(32, 206, 21)},   // grey 86
+  };
+  for (const auto& c : cases) {
+    std::vector<uint32_t> target = {c.In, c.In};
+    Bind(target, 2, 1);
+    Engine->Desaturate(target.data(), 8, c.Level);
+    EXPECT_EQ(target[0] & 0xFFFFFF, c.Out) << "level " << c.Level << std::hex << " in " << c.In << " got "
+                                           << target[0];
+    EXPECT_EQ(target[1], target[0]);
+  }
+}
+
+// A grey pixel stays grey at every level, but 0x5555 is a little under a third of 65536:
+// grey = floor(3v * 21845 / 65536) = v - 1 for v >= 1, and v - grey = 1 never survives the
+// shift, so every grey but black comes out one darker. That is the defined arithmetic
+// (the level-0 value 84 for pure red rests on it), not a rounding slip to correct here.
+TEST_F(TEngine, DesaturateKeepsGreyPixelsGreyOneStepDarker) {
+  for (uint32_t level : {0u, 1u, 77u, 128u, 255u}) {
+    std::vector<uint32_t> target;
+    for (int v = 0; v < 256; ++v) target.push_back(Pixel(uint8_t(v), uint8_t(v), uint8_t(v)));
+    Bind(target, 256, 1);
+    Engine->Desaturate(target.data(), 1024, level);
+    for (int v = 0; v < 256; ++v) {
+      const uint8_t out = uint8_t(v == 0 ? 0 : v - 1);
+      ASSERT_EQ(target[v] & 0xFFFFFF, Pixel(out, out, out)) << "level " << level << " grey " << v;
+    }
+  }
+}
+
+TEST_F(TEngine, DesaturateFourthByteDependsOnTheSsePath) {
+  // A = 90: SSE path a = floor(270 * 21845 / 65536) = 89, out = 89 + floor(1 * 64 / 256) = 89.
+  // Plain path uses the colour grey 84: out = 84 + floor(6 * 64 / 256) = 85.
+  const uint32_t in = Pixel(0, 0, 255, 90);
+  std::vector<uint32_t> target = {in, in};
+  Bind(target, 2, 1);
+  Cpu->SetSseEnabled(1);
+  Engine->Desaturate(target.data(), 8, 64);
+  const uint32_t sse = target[0];
+  target = {in, in};
+  Bind(target, 2, 1);
+  Cpu->SetSseEnabled(0);
+  Engine->Desaturate(target.data(), 8, 64);
+  const uint32_t plain = target[0];
+  EXPECT_EQ(Byte(sse, 3), 89);
+  EXPECT_EQ(Byte(plain, 3), 85);
+  EXPECT_EQ(sse & 0xFFFFFF, plain & 0xFFFFFF);  // colour identical
+  EXPECT_EQ(sse & 0xFFFFFF, Pixel(63, 63, 126));
+
+  // Fourth byte 255 at level 0: SSE a = floor(765 * 21845 / 65536) = 254; plain takes grey 84.
+  for (int sseOn : {1, 0}) {
+    Cpu->SetSseEnabled(sseOn);
+    target = {Pixel(0, 0, 255, 255), Pixel(0, 0, 255, 255)};
+    Bind(target, 2, 1);
+    Engine->Desaturate(target.data(), 8, 0);
+    EXPECT_EQ(Byte(target[0], 3), sseOn ? 254 : 84);
+  }
+}
+
+TEST_F(TEngine, DesaturateLeavesTheOddLastPixelOfEachRunAndThePadding) {
+  // 5 x 3 target with a padded stride of 7 pixels: per row, pixels 0..3 change, pixel 4
+  // (odd last) and the two padding pixels stay.
+  const uint32_t colour = Pixel(0, 0, 255);
+  std::vector<uint32_t> target(7 * 3, colour);
+  Bind(target, 5, 3, 28);
+  Engine->Desaturate(target.data(), 28, 0);
+  for (int row = 0; row < 3; ++row)
+    for (int x = 0; x < 7; ++x)
+      EXPECT_EQ(target[row * 7 + x], x < 4 ? Pixel(84, 84, 84) : colour) << row << "," << x;
+
+  // Packed 5 x 3: one run of 15, only its last pixel stays.
+  std::vector<uint32_t> packed(15, colour);
+  Bind(packed, 5, 3);
+  Engine->Desaturate(packed.data(), 20, 0);
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(packed[i], i < 14 ? Pixel(84, 84, 84) : colour) << i;
+
+  // A run of one pixel stays whole.
+  std::vector<uint32_t> single = {colour};
+  Bind(single, 1, 1);
+  Engine->Desaturate(single.data(), 4, 0);
+  EXPECT_EQ(single[0], colour);
+}
+
+TEST_F(TEngine, DesaturateFromAnotherSourceWithItsOwnStride) {
+  // Source rows 3 pixels apart, target packed 2 x 2 (no merge: strides differ).
+  const std::vector<uint32_t> source = {Pixel(0, 0, 255), Pixel(0, 0, 255), 0xFFFFFFFF,
+                                        Pixel(255, 0, 0), Pixel(255, 0, 0), 0xFFFFFFFF};
+  std::vector<uint32_t> target(4, 0x12345678);
+  Bind(target, 2, 2);
+  Engine->Desaturate(source.data(), 12, 0);
+  EXPECT_EQ(target, (std::vector<uint32_t>(4, Pixel(84, 84, 84))));
+}
+
+// Switches ----------------------------------------------------------------------------
+
+TEST_F(TEngine, MmxSwitchOffLeavesMemoryUntouched) {
+  std::vector<uint32_t> target(16, Pixel(100, 100, 100, 100));
+  const std::vector<uint32_t> source(16, Pixel(7, 7, 7, 7));
+  const auto before = target;
+  Bind(target, 4, 4);
+  Cpu->SetMmxEnabled(0x100);  // low byte 0: off
+  Engine->SubtractSaturated(source.data(), 16);
+  Engine->AddSaturated(source.data(), 16);
+  Engine->ReverseSubtractSaturated(source.data(), 16);
+  Engine->CopyFlat(source.data(), 16);
+  Engine->Desaturate(source.data(), 16, 0);
+  EXPECT_EQ(target, before);
+  Cpu->SetMmxEnabled(0x1);
+  Engine->SubtractSaturated(source.data(), 16);
+  EXPECT_EQ(target[15], Pixel(93, 93, 93, 93));
+}
+
+TEST_F(TEngine, SwitchesAreSharedByAllObjectsAndSecondaryFeatureChangesNothing) {
+  IPixelEngine* other = nullptr;
+  ASSERT_EQ(CreateInstance(&other), 1);
+  auto* otherCpu = Query<ICpuFeatures>(other, IID_ICpuFeatures);
+
+  auto run = [&](IPixelEngine* engine) {
+    std::vector<uint32_t> target;
+    for (uint32_t i = 0; i < 64; ++i) target.push_back(i * 0x03050709u);
+    engine->SetTarget(target.data(), 64 * 4, 64, 1);
+    engine->SubtractSaturated(target.data() + 1, 60);
+    engine->Desaturate(target.data(), 256, 99);
+    return target;
+  };
+  otherCpu->SetSecondaryFeature(0);
+  const auto without = run(Engine);
+  otherCpu->SetSecondaryFeature(-1);
+  EXPECT_EQ(run(Engine), without);
+
+  otherCpu->SetMmxEnabled(0);  // switched off through another object
+  std::vector<uint32_t> target(4, 5);
+  Bind(target, 4, 1);
+  Engine->CopyFlat(std::vector<uint32_t>(4, 9).data(), 4);
+  EXPECT_EQ(target, std::vector<uint32_t>(4, 5));
+  otherCpu->SetMmxEnabled(-1);
+  otherCpu->Release();
+  EXPECT_EQ(other->Release(), 0u);
+}
+
+TEST_F(TEngine, BatchModeKeepsResults) {
+  std::vector<uint32_t> target(8, Pixel(0, 0, 255));
+  Bind(target, 8, 1);
+  Engine->SetBatchMode(1);
+  Engine->Desaturate(target.data(), 32, 0);
+  Engine->SubtractSaturated(std::vector<uint32_t>(8, Pixel(4, 4, 4)).data(), 8);
+  Engine->SetBatchMode(0);
+  EXPECT_EQ(target, std::vector<uint32_t>(8, Pixel(80, 80, 80)));
+}
+
+// The program's composition: background minus history, then desaturated in place.
+TEST_F(TEngine, HistoryStripComposition) {
+  std::vector<uint32_t> strip(220 * 60), history(220 * 60, 0);
+  for (size_t i = 0; i < strip.size(); ++i) strip[i] = Pixel(uint8_t(i), uint8_t(i / 220 * 4), 200);
+  for (int row = 0; row < 29; ++row) history[row * 220 + 10] = Pixel(24, 24, 24);
+  Bind(strip, 220, 60, 880);
+  Engine->SubtractSaturated(history.data(), 13200);
+  Engine->Desaturate(strip.data(), 880, 255);
+  for (int row = 0; row < 60; ++row) {
+    const uint32_t in = Pixel(uint8_t(row * 220 + 10), uint8_t(row * 4), 200);
+    const uint32_t sub = row < 29 ? Pixel(uint8_t(std::max(0, int(Byte(in, 0)) - 24)),
+                                          uint8_t(std::max(0, int(Byte(in, 1)) - 24)), 176)
+                                  : in;
+    const int grey = ((Byte(sub, 0) + Byte(sub, 1) + Byte(sub, 2)) * 21845) >> 16;
+    uint32_t expected = 0;
+    for (int c = 0; c < 3; ++c)
+      expected |= uint32_t((grey + (((Byte(sub, c) - grey) * 255) >> 8)) & 0xFF) << (8 * c);
+    ASSERT_EQ(strip[row * 220 + 10] & 0xFFFFFF, expected) << "row " << row;
+  }
+}
+
+}  // namespace

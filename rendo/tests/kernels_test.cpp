@@ -1,0 +1,150 @@
+// Every built kernel level against the reference kernels, in one run, on seeded random
+// data: counts around the register widths and a large odd one, starts one to three
+// pixels off alignment, in-place use, and the extreme byte values.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kernels.h"
+
+using namespace rendo_kernels;
+
+namespace {
+
+const size_t kCounts[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 13200, 100003};
+
+std::vector<TKernelLevel> SimdLevels() {
+  std::vector<TKernelLevel> levels;
+  for (TKernelLevel l : {TKernelLevel::SSE2, TKernelLevel::AVX2})
+    if (KernelLevelUsable(l) && KernelTableFor(l) != nullptr) levels.push_back(l);
+  return levels;
+}
+
+// Random pixels with a bias towards 0x00 and 0xFF bytes, where saturation and the
+// 16-bit lane arithmetic are most likely to go wrong.
+std::vector<uint32_t> RandomPixels(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint32_t> v(n);
+  for (auto& p : v) {
+    p = 0;
+    for (int b = 0; b < 4; ++b) {
+      const uint32_t pick = rng() % 8;
+      const uint32_t byte = pick == 0 ? 0x00 : pick == 1 ? 0xFF : pick == 2 ? 0x80 : rng() & 0xFF;
+      p |= byte << (8 * b);
+    }
+  }
+  return v;
+}
+
+std::string FirstDifference(const char* op, TKernelLevel level, size_t count, size_t offset, uint32_t arg,
+                            const std::vector<uint32_t>& want, const std::vector<uint32_t>& got) {
+  for (size_t i = 0; i < want.size(); ++i)
+    if (want[i] != got[i]) {
+      char text[200];
+      std::snprintf(text, sizeof text, "%s_%s count %zu offset %zu arg %u: pixel %zu want %08x got %08x", op,
+                    KernelLevelName(level), count, offset, arg, i, want[i], got[i]);
+      return text;
+    }
+  return {};
+}
+
+// Guard pixels around the run catch kernels that read or write past their count.
+constexpr size_t kGuard = 8;
+
+template <typename TCall>
+void CompareLevels(const char* op, TCall call, bool inPlaceToo, std::initializer_list<uint32_t> args) {
+  const TKernelTable& ref = *KernelTableFor(TKernelLevel::Ref);
+  const auto levels = SimdLevels();
+  uint32_t seed = 1;
+  for (TKernelLevel level : levels) {
+    const TKernelTable& simd = *KernelTableFor(level);
+    for (size_t count : kCounts)
+      for (size_t offset = 0; offset < 4; ++offset)
+        for (uint32_t arg : args) {
+          const size_t size = count + offset + 2 * kGuard;
+          const auto dst0 = RandomPixels(size, seed++);
+          const auto src = RandomPixels(size, seed++);
+          auto want = dst0, got = dst0;
+          call(ref, want.data() + kGuard + offset, src.data() + kGuard + offset, count, arg);
+          call(simd, got.data() + kGuard + offset, src.data() + kGuard + offset, count, arg);
+          ASSERT_EQ(want, got) << FirstDifference(op, level, count, offset, arg, want, got);
+          if (inPlaceToo) {
+            auto wantIn = dst0, gotIn = dst0;
+            uint32_t* w = wantIn.data() + kGuard + offset;
+            uint32_t* g = gotIn.data() + kGuard + offset;
+            call(ref, w, w, count, arg);
+            call(simd, g, g, count, arg);
+            ASSERT_EQ(wantIn, gotIn) << "in place: " << FirstDifference(op, level, count, offset, arg, wantIn, gotIn);
+          }
+        }
+  }
+}
+
+TEST(RendoKernels, ReportsTheLevelsUnderTest) {
+  std::string text = "active ";
+  text += KernelLevelName(ActiveKernelLevel());
+  text += ", compared:";
+  for (TKernelLevel l : SimdLevels()) text += std::string(" ") + KernelLevelName(l);
+  RecordProperty("levels", text);
+  std::printf("%s\n", text.c_str());
+  ASSERT_NE(KernelTableFor(TKernelLevel::Ref), nullptr);
+  EXPECT_TRUE(KernelLevelUsable(TKernelLevel::Ref));
+#if !defined(KORVEL_RENDO_HAVE_SSE2)
+  EXPECT_EQ(KernelTableFor(TKernelLevel::SSE2), nullptr);
+  EXPECT_EQ(ActiveKernelLevel(), TKernelLevel::Ref);
+#endif
+}
+
+TEST(RendoKernels, FlatFamilyMatchesTheReference) {
+  struct TFlat {
+    const char* Name;
+    TFlatKernel TKernelTable::*Slot;
+  };
+  const TFlat ops[] = {{"AddSaturated", &TKernelTable::AddSaturated},
+                       {"SubtractSaturated", &TKernelTable::SubtractSaturated},
+                       {"ReverseSubtractSaturated", &TKernelTable::ReverseSubtractSaturated},
+                       {"CopyFlat", &TKernelTable::CopyFlat}};
+  for (const auto& op : ops)
+    CompareLevels(
+        op.Name,
+        [&](const TKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t) { (t.*op.Slot)(d, s, n); },
+        true, {0});
+}
+
+TEST(RendoKernels, DesaturateBothVariantsMatchTheReference) {
+  const std::initializer_list<uint32_t> levels = {0, 1, 2, 64, 127, 128, 129, 200, 254, 255};
+  CompareLevels(
+      "DesaturateSsePath",
+      [](const TKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t l) {
+        t.DesaturateSsePath(d, s, n, l);
+      },
+      true, levels);
+  CompareLevels(
+      "DesaturatePlainPath",
+      [](const TKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t l) {
+        t.DesaturatePlainPath(d, s, n, l);
+      },
+      true, levels);
+}
+
+// Every pixel value's colour bytes can be reached through a 24-bit sweep; a pass over
+// all of them at a few levels guards the 16-bit product wrap argument exhaustively.
+TEST(RendoKernels, DesaturateExhaustiveColoursAtKeyLevels) {
+  std::vector<uint32_t> all(1u << 24);
+  for (uint32_t i = 0; i < all.size(); ++i) all[i] = i | ((i * 2654435761u) & 0xFF000000u);
+  const TKernelTable& ref = *KernelTableFor(TKernelLevel::Ref);
+  for (TKernelLevel level : SimdLevels()) {
+    const TKernelTable& simd = *KernelTableFor(level);
+    for (uint32_t l : {0u, 128u, 255u}) {
+      std::vector<uint32_t> want(all.size()), got(all.size());
+      ref.DesaturateSsePath(want.data(), all.data(), all.size(), l);
+      simd.DesaturateSsePath(got.data(), all.data(), all.size(), l);
+      ASSERT_EQ(want, got) << FirstDifference("DesaturateSsePath", level, all.size(), 0, l, want, got);
+    }
+  }
+}
+
+}  // namespace
