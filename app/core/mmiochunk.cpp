@@ -1,0 +1,62 @@
+#include "mmiochunk.h"
+
+#include <cstring>
+
+TMMIOChunk::~TMMIOChunk() { Close(); }
+
+void TMMIOChunk::CreateRiff(const char* FileName, const char* FormType) {
+  FHandle = mmioOpenA(FileName, nullptr, MMIO_CREATE | MMIO_WRITE);
+  if (FHandle == nullptr) throw EMMIOChunkError(kCreateFileFailed);
+  FOwnsFile = true;
+  CreateChunk(FormType, 0);
+}
+
+void TMMIOChunk::CreateChunk(const char* Id, uint32_t Size) {
+  FChunkInfo = MMCKINFO{};
+  FChunkInfo.cksize = Size;
+  if (FOwnsFile) {
+    FChunkInfo.fccType = mmioStringToFOURCCA(Id, 0);
+    mmioCreateChunk(FHandle, &FChunkInfo, MMIO_CREATERIFF);
+  } else {
+    FChunkInfo.ckid = mmioStringToFOURCCA(Id, 0);
+    mmioCreateChunk(FHandle, &FChunkInfo, 0);
+  }
+  FAscendPending = Size == 0;
+}
+
+int32_t TMMIOChunk::Write(const void* Buffer, int32_t Count) {
+  return mmioWrite(FHandle, Buffer, Count);
+}
+
+void TMMIOChunk::Ascend() {
+  if (FAscendPending && FHandle != nullptr) mmioAscend(FHandle, &FChunkInfo, 0);
+  FAscendPending = false;
+}
+
+void TMMIOChunk::Close() {
+  Ascend();
+  if (FOwnsFile && FHandle != nullptr) mmioClose(FHandle, 0);
+  FHandle = nullptr;
+}
+
+void TCaptureFile::Open(const char* FileName, const void* WaveFormat18) {
+  Reset();
+  auto riff = std::make_unique<TMMIOChunk>();
+  riff->CreateRiff(FileName, "WAVE");
+  {
+    TMMIOChunk fmt;
+    fmt.SetHandle(riff->Handle());
+    fmt.CreateChunk("fmt ", 18);
+    fmt.Write(WaveFormat18, 18);
+  }
+  auto data = std::make_unique<TMMIOChunk>();
+  data->SetHandle(riff->Handle());
+  data->CreateChunk("data", 0);
+  RiffChunk = std::move(riff);
+  DataChunk = std::move(data);
+}
+
+void TCaptureFile::Reset() {
+  DataChunk.reset();
+  RiffChunk.reset();
+}

@@ -1,0 +1,132 @@
+#include "mmiochunk.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "toneanalysis.h"
+
+namespace {
+
+// The capture's format record: PCM, 2 channels, 44100 Hz, 176400 B/s, align 4, 16 bits.
+const unsigned char kFormat[18] = {0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10,
+                                   0xB1, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x00};
+
+std::filesystem::path WorkDir() {
+  const char* root = std::getenv("KORVEL_TEST_ROOT");
+  auto dir = std::filesystem::path(root ? root : "/tmp") / "capture";
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+std::vector<unsigned char> ReadAll(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+uint32_t U32(const std::vector<unsigned char>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+// Buffer b of a counter signal: every frame carries its index in the capture.
+std::vector<unsigned char> CounterBuffer(int b) {
+  std::vector<unsigned char> buf(kBufferBytes);
+  for (int p = 0; p < kFramesPerBuffer; ++p) {
+    const uint32_t frame = uint32_t(b) * kFramesPerBuffer + uint32_t(p);
+    std::memcpy(&buf[4 * size_t(p)], &frame, 4);
+  }
+  return buf;
+}
+
+}  // namespace
+
+TEST(CaptureFile, TenBuffersGiveTheExactRiffLayout) {
+  const auto dir = WorkDir();
+  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  {
+    // A longer file of the same name from an earlier run is replaced.
+    std::ofstream old(dir / "output.wav", std::ios::binary);
+    old << std::string(400000, 'x');
+  }
+  TCaptureFile file;
+  file.Open(kCaptureFileName, kFormat);
+  ASSERT_NE(file.DataChunk, nullptr);
+  EXPECT_TRUE(file.RiffChunk->OwnsFile());
+  EXPECT_FALSE(file.DataChunk->OwnsFile());
+  for (int b = 0; b < 10; ++b) {
+    const auto buf = CounterBuffer(b);
+    EXPECT_EQ(file.DataChunk->Write(buf.data(), kBufferBytes), kBufferBytes);
+  }
+  // While the capture runs, both sizes still read 0.
+  auto running = ReadAll(dir / "output.wav");
+  ASSERT_GE(running.size(), 46u);
+  EXPECT_EQ(U32(running, 4), 0u);
+  EXPECT_EQ(U32(running, 42), 0u);
+  file.Reset();
+
+  const auto b = ReadAll(dir / "output.wav");
+  ASSERT_EQ(b.size(), 327726u);
+  EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
+  EXPECT_EQ(U32(b, 4), 327718u);
+  EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 16), "WAVEfmt ");
+  EXPECT_EQ(U32(b, 16), 18u);
+  EXPECT_TRUE(std::equal(b.begin() + 20, b.begin() + 38, kFormat));
+  EXPECT_EQ(std::string(b.begin() + 38, b.begin() + 42), "data");
+  EXPECT_EQ(U32(b, 42), 327680u);
+  // The data are the buffers back to back: no gap, no repeat.
+  for (uint32_t frame = 0; frame < 10u * kFramesPerBuffer; ++frame)
+    ASSERT_EQ(U32(b, 46 + 4 * size_t(frame)), frame);
+}
+
+TEST(CaptureFile, StoppedBeforeTheFirstBufferIsAHeaderOnly) {
+  const auto path = WorkDir() / "empty.wav";
+  {
+    TCaptureFile file;
+    file.Open(path.c_str(), kFormat);
+  }  // destruction finishes the file as a stop does
+  const auto b = ReadAll(path);
+  ASSERT_EQ(b.size(), 46u);
+  EXPECT_EQ(U32(b, 4), 38u);
+  EXPECT_EQ(U32(b, 42), 0u);
+}
+
+TEST(CaptureFile, OddDataGetsAPadByteAndSharingObjectsNeverCloseTheFile) {
+  const auto path = WorkDir() / "odd.wav";
+  TMMIOChunk riff;
+  riff.CreateRiff(path.c_str(), "WAVE");
+  EXPECT_TRUE(riff.AscendPending());
+  {
+    TMMIOChunk data;
+    data.SetHandle(riff.Handle());
+    data.CreateChunk("data", 0);
+    data.Write("abc", 3);
+  }  // ascends the data chunk, leaves the file open
+  EXPECT_NE(riff.Handle(), nullptr);
+  riff.Close();
+  riff.Close();  // a second close releases nothing
+  EXPECT_EQ(riff.Handle(), nullptr);
+  const auto b = ReadAll(path);
+  ASSERT_EQ(b.size(), 24u);
+  EXPECT_EQ(U32(b, 16), 3u);
+  EXPECT_EQ(b[23], 0);
+  EXPECT_EQ(U32(b, 4), 16u);
+}
+
+TEST(CaptureFile, UncreatableFileRaisesTheJapaneseMessage) {
+  TCaptureFile file;
+  try {
+    file.Open((WorkDir() / "no-such-folder" / "output.wav").c_str(), kFormat);
+    FAIL() << "no error";
+  } catch (const EMMIOChunkError& e) {
+    EXPECT_STREQ(e.what(), "ファイルの作成に失敗しました。");
+  }
+  EXPECT_EQ(file.RiffChunk, nullptr);
+  EXPECT_EQ(file.DataChunk, nullptr);
+}
