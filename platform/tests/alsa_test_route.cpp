@@ -1,0 +1,174 @@
+#include "alsa_test_route.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <numbers>
+#include <stdexcept>
+
+std::vector<int16_t> CounterFrames(uint32_t first, uint32_t count) {
+  std::vector<int16_t> frames(size_t(count) * 2);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t index = first + i;
+    frames[2 * size_t(i)] = int16_t(uint16_t(index & 0xFFFFu));
+    frames[2 * size_t(i) + 1] = int16_t(uint16_t(index >> 16));
+  }
+  return frames;
+}
+
+uint32_t CounterValue(const int16_t* frame) {
+  return uint32_t(uint16_t(frame[0])) | (uint32_t(uint16_t(frame[1])) << 16);
+}
+
+std::vector<int16_t> ToneFrames(double hz, double amplitude, uint32_t count) {
+  std::vector<int16_t> frames(size_t(count) * 2);
+  for (uint32_t i = 0; i < count; ++i) {
+    const double v = amplitude * std::sin(2 * std::numbers::pi * hz * i / 44100.0);
+    frames[2 * size_t(i)] = frames[2 * size_t(i) + 1] = int16_t(std::lround(v));
+  }
+  return frames;
+}
+
+std::vector<int16_t> SilenceFrames(uint32_t count) { return std::vector<int16_t>(size_t(count) * 2); }
+
+void WriteRawFrames(const std::string& path, const std::vector<int16_t>& interleaved) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  // The samples are stored little-endian, as the machine (x86-64, arm64) holds them.
+  out.write(reinterpret_cast<const char*>(interleaved.data()),
+            std::streamsize(interleaved.size() * sizeof(int16_t)));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+namespace {
+
+// An ALSA configuration string literal. A line break stays literal: ALSA's parser reads
+// backslash-n like a backslash at the end of a line, as a continuation, and drops it.
+std::string Quoted(const std::string& text) {
+  std::string q = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') q += '\\';
+    q += c;
+  }
+  return q + "\"";
+}
+
+const char* EndName(TAlsaTestEnd end) {
+  switch (end) {
+    case TAlsaTestEnd::Hang: return "hang";
+    case TAlsaTestEnd::Fail: return "fail";
+    default: return "silence";
+  }
+}
+
+void MakeFolders(const std::string& path) {
+  for (size_t at = 1; at != std::string::npos; at = path.find('/', at + 1))
+    mkdir(path.substr(0, at).c_str(), 0700);
+  mkdir(path.c_str(), 0700);
+}
+
+}  // namespace
+
+TAlsaTestPcm TAlsaTestPcm::FileDevice(std::string name, std::string inputFile,
+                                      std::string description) {
+  TAlsaTestPcm pcm;
+  pcm.Name = std::move(name);
+  pcm.InputFile = std::move(inputFile);
+  pcm.Description = std::move(description);
+  return pcm;
+}
+
+TAlsaTestPcm TAlsaTestPcm::PacedDevice(std::string name, std::string inputFile, TAlsaTestEnd end,
+                                       std::string lockFile) {
+  TAlsaTestPcm pcm;
+  pcm.Name = std::move(name);
+  pcm.InputFile = std::move(inputFile);
+  pcm.Paced = true;
+  pcm.End = end;
+  pcm.LockFile = std::move(lockFile);
+  return pcm;
+}
+
+TAlsaTestRoute::TAlsaTestRoute(std::string folder) : Folder(std::move(folder)) {
+  if (Folder.empty()) {
+    if (const char* root = std::getenv("KORVEL_TEST_ROOT"); root && *root) {
+      Folder = std::string(root) + "/alsa";
+    } else {
+      char pattern[] = "/tmp/korvel-alsa-XXXXXX";
+      if (!mkdtemp(pattern)) throw std::runtime_error("cannot create a folder for the ALSA route");
+      Folder = pattern;
+    }
+  }
+  MakeFolders(Folder);
+  Config = "pcm_type.korveltest { lib " + Quoted(PluginPath()) + " }\n";
+}
+
+TAlsaTestRoute::~TAlsaTestRoute() {
+  if (!Installed) return;
+  if (HadPrevious)
+    setenv("ALSA_CONFIG_PATH", Previous.c_str(), 1);
+  else
+    unsetenv("ALSA_CONFIG_PATH");
+  std::remove(Path.c_str());
+}
+
+TAlsaTestRoute& TAlsaTestRoute::Add(const TAlsaTestPcm& pcm) {
+  std::string body;
+  if (pcm.Paced) {
+    body = "  type korveltest\n  file " + Quoted(pcm.InputFile) + "\n  end " + EndName(pcm.End) + "\n";
+    if (!pcm.LockFile.empty()) body += "  lock " + Quoted(pcm.LockFile) + "\n";
+  } else {
+    // The file PCM writes what passes through to `file`; capture only needs `infile`.
+    body = "  type file\n  slave.pcm { type null }\n  file \"/dev/null\"\n  format \"raw\"\n"
+           "  infile " + Quoted(pcm.InputFile) + "\n";
+  }
+  if (!pcm.Description.empty())
+    body += "  hint { show on description " + Quoted(pcm.Description) + " }\n";
+  Config += "pcm." + pcm.Name + " {\n" + body + "}\n";
+  return *this;
+}
+
+TAlsaTestRoute& TAlsaTestRoute::AddText(const std::string& text) {
+  Config += text;
+  if (!text.empty() && text.back() != '\n') Config += '\n';
+  return *this;
+}
+
+void TAlsaTestRoute::Install() {
+  // A new name each time: ALSA decides whether to reload by the files' names and times, and
+  // a rewrite within the same second would otherwise go unnoticed.
+  static std::atomic<unsigned> serial{0};
+  const std::string path =
+      Folder + "/asound-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".conf";
+  {
+    std::ofstream out(path, std::ios::trunc);
+    out << Config;
+    if (!out) throw std::runtime_error("cannot write " + path);
+  }
+  if (!Installed) {
+    const char* previous = std::getenv("ALSA_CONFIG_PATH");
+    HadPrevious = previous != nullptr;
+    Previous = previous ? previous : "";
+  } else {
+    std::remove(Path.c_str());
+  }
+  Path = path;
+  Installed = true;
+  setenv("ALSA_CONFIG_PATH", Path.c_str(), 1);
+}
+
+void TAlsaTestRoute::InstallFileDefault(TAlsaTestRoute& route, const std::string& inputFile) {
+  route.Add(TAlsaTestPcm::FileDevice("default", inputFile)).Install();
+}
+
+void TAlsaTestRoute::InstallPacedDefault(TAlsaTestRoute& route, const std::string& inputFile,
+                                         TAlsaTestEnd end) {
+  route.Add(TAlsaTestPcm::PacedDevice("default", inputFile, end)).Install();
+}
+
+std::string TAlsaTestRoute::PluginPath() { return KORVEL_ALSA_TEST_PLUGIN; }
