@@ -34,6 +34,7 @@ TNamedOpen OpenNamedObject(const std::string& Directory, const std::string& Name
   // A few rounds cover a peer creating or (against the rules) removing the file between
   // our attempts; more than that means something keeps interfering.
   for (int Attempt = 0; Attempt < 8 && R.Fd < 0; ++Attempt) {
+    R.Created = false;  // a FIFO we made may have been replaced before we opened it
     R.Fd = ::open(Path.c_str(), kOpenFlags);
     if (R.Fd >= 0) break;
     if (errno != ENOENT) {

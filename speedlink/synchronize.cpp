@@ -174,7 +174,13 @@ bool TSynchronize::TryEnter(uint32_t Milliseconds) {
   const auto Deadline = DeadlineAfter(Milliseconds);
   bool First = false;
   if (!FState->AcquireLocal(Deadline, First)) return false;
-  if (First && FState->Fd >= 0) {
+  if (First && FState->Fd >= 0 && !Deadline) {
+    while (OfdLock(FState->Fd, F_OFD_SETLKW, F_WRLCK) != 0) {
+      if (errno == EINTR) continue;
+      FState->AbandonFirst();
+      return false;
+    }
+  } else if (First && FState->Fd >= 0) {
     auto BackOff = std::chrono::microseconds(20);
     for (;;) {
       if (OfdLock(FState->Fd, F_OFD_SETLK, F_WRLCK) == 0) break;

@@ -44,20 +44,28 @@ TEST(CrossProcessTest, AKilledHolderReleasesTheLockToTheNextEnter) {
   Lock.Leave();
 }
 
-TEST(CrossProcessTest, EnterWaitsForTheOtherProcessToLetGo) {
-  TTempDir Dir;
-  TSynchronize Lock(kSpeedLockName, true, Dir.Path());
-  TChildProcess Holder({SPEEDLINK_HELPER, "hold", Dir.Path()});
-  ASSERT_EQ(Holder.ReadLine(5000), "held");
-  const auto T0 = std::chrono::steady_clock::now();
-  std::thread Killer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    Holder.Kill(SIGKILL);
-  });
-  Lock.Enter();
-  EXPECT_GE(std::chrono::steady_clock::now() - T0, std::chrono::milliseconds(90));
-  Lock.Leave();
-  Killer.join();
+TEST(CrossProcessTest, EnterAndUnlimitedTryEnterWaitForTheOtherProcessToLetGo) {
+  for (bool UseTry : {false, true}) {
+    SCOPED_TRACE(UseTry ? "TryEnter(kInfinite)" : "Enter");
+    TTempDir Dir;
+    TSynchronize Lock(kSpeedLockName, true, Dir.Path());
+    TChildProcess Holder({SPEEDLINK_HELPER, "hold", Dir.Path()});
+    ASSERT_EQ(Holder.ReadLine(5000), "held");
+    const auto T0 = std::chrono::steady_clock::now();
+    std::thread Killer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      Holder.Kill(SIGKILL);
+    });
+    if (UseTry) {
+      EXPECT_TRUE(Lock.TryEnter(kInfinite));
+    } else {
+      Lock.Enter();
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - T0, std::chrono::milliseconds(90));
+    EXPECT_EQ(Lock.OwnerCount(), 1);
+    Lock.Leave();
+    Killer.join();
+  }
 }
 
 TEST(CrossProcessTest, OneSignalWakesExactlyOneOfTwoWaitingProcesses) {
