@@ -126,6 +126,7 @@ constexpr uint32_t kSliceMs = 100;
 int CmdWatch(const std::string& Dir, long Count, double TimeoutSeconds) {
   TMailboxReader Reader(Dir, true);
   InstallStopHandlers();
+  std::fprintf(stderr, "korvel-mailbox: watching the mailbox in %s\n", Dir.c_str());
   long Seen = 0;
   auto LastPublish = TClock::now();
   while (!GStop) {

@@ -26,6 +26,15 @@ std::vector<std::string> Tool(const TTempDir& Dir, std::vector<std::string> Args
   return Args;
 }
 
+// Reads output lines until one contains Text; false after TimeoutMs.
+bool WaitForLine(TChildProcess& Child, const std::string& Text, int TimeoutMs = 10000) {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+  while (std::chrono::steady_clock::now() < Deadline) {
+    if (Child.ReadLine(100).find(Text) != std::string::npos) return true;
+  }
+  return false;
+}
+
 TEST(MailboxToolTest, ReadPrintsTheRecordAsPublished) {
   TTempDir Dir;
   TSpeedSharedMemory Mailbox(Dir.Path());
@@ -44,7 +53,7 @@ TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   TTempDir Dir;
   TSpeedSharedMemory Mailbox(Dir.Path());
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "2", "--timeout", "20"}));
-  std::this_thread::sleep_for(200ms);  // let it open (and reset) the event first
+  ASSERT_TRUE(WaitForLine(Watch, "watching"));  // it has opened (and reset) the event
   Mailbox.SetSpeed(1.5);
   const std::string First = Watch.ReadLine(5000);
   EXPECT_NE(First.find(" speed=1.5"), std::string::npos) << First;
@@ -57,7 +66,7 @@ TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   EXPECT_EQ(Quiet.WaitExit(5000), 1);
 
   TChildProcess Stopped(Tool(Dir, {"watch"}));
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(WaitForLine(Stopped, "watching"));
   Stopped.Kill(SIGINT);
   EXPECT_EQ(Stopped.WaitExit(5000), 0);
 }
@@ -149,8 +158,7 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   // The bridge starts first and waits for mpv.
   TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Socket}));
   auto First = std::make_unique<TMpv>(Socket);
-  ASSERT_NEAR(First->WaitForSpeed(1.0), 1.0, 1e-6) << "mpv did not come up";
-  std::this_thread::sleep_for(300ms);  // the bridge's next connection attempt
+  ASSERT_TRUE(WaitForLine(Bridge, "connected to mpv")) << "mpv did not come up";
 
   Mailbox.SetSpeed(1.5);
   EXPECT_NEAR(First->WaitForSpeed(1.5), 1.5, 1e-6);
@@ -169,6 +177,7 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   First.reset();
   ::unlink(Socket.c_str());
   TMpv Second(Socket);
+  EXPECT_TRUE(WaitForLine(Bridge, "connected to mpv"));
   EXPECT_NEAR(Second.WaitForSpeed(2.0), 2.0, 1e-6) << "the last value was not sent after reconnecting";
   Mailbox.SetSpeed(3.0);
   EXPECT_NEAR(Second.WaitForSpeed(3.0), 3.0, 1e-6);
