@@ -1,0 +1,179 @@
+#include "DIBSurf.h"
+
+#include <QImage>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "synchronize.h"
+
+namespace {
+
+constexpr const char* kNoMemory = "ビットマップのメモリを確保できませんでした。";
+constexpr const char* kBadFormat = "ビットマップの大きさまたは色深度が正しくありません。";
+
+// Larger images are refused rather than attempted: 1 GiB of pixels is far beyond any
+// surface this program makes and keeps size arithmetic away from overflow.
+constexpr uint64_t kMaxImageBytes = uint64_t(1) << 30;
+
+bool KnownDepth(int32_t BitCount) {
+  switch (BitCount) {
+    case 1: case 4: case 8: case 16: case 24: case 32: return true;
+    default: return false;
+  }
+}
+
+uint64_t RowBytesFor(int32_t Width, int32_t BitCount) {
+  return (uint64_t(uint32_t(Width)) * uint32_t(BitCount) + 31) / 32 * 4;
+}
+
+}  // namespace
+
+// Canvas ------------------------------------------------------------------------------
+
+uint32_t* TDIBCanvas::At(int32_t X, int32_t Y) const {
+  if (FSurface.BitCount() != 32 || FSurface.Bits() == nullptr) return nullptr;
+  if (X < 0 || Y < 0 || X >= FSurface.Width() || Y >= FSurface.Height()) return nullptr;
+  // Top-down picture row Y is memory row Height - 1 - Y.
+  return FSurface.PixelAddress(X, FSurface.Height() - 1 - Y);
+}
+
+void TDIBCanvas::MoveTo(int32_t X, int32_t Y) {
+  PenPosX = X;
+  PenPosY = Y;
+}
+
+void TDIBCanvas::LineTo(int32_t X, int32_t Y) {
+  const int32_t x0 = PenPosX, y0 = PenPosY;
+  PenPosX = X;
+  PenPosY = Y;
+  if (Pen.Style == TPenStyle::psClear) return;
+  const uint32_t pixel = ColorToPixel(Pen.Color);
+  // Bresenham over the major axis; the loop stops one step short of the end point.
+  const int64_t dx = std::abs(int64_t(X) - x0), dy = std::abs(int64_t(Y) - y0);
+  const int32_t sx = X > x0 ? 1 : -1, sy = Y > y0 ? 1 : -1;
+  int64_t x = x0, y = y0;
+  if (dx >= dy) {
+    int64_t err = dx / 2;
+    for (int64_t i = 0; i < dx; ++i) {
+      if (auto* p = At(int32_t(x), int32_t(y))) *p = pixel;
+      x += sx;
+      err -= dy;
+      if (err < 0) {
+        y += sy;
+        err += dx;
+      }
+    }
+  } else {
+    int64_t err = dy / 2;
+    for (int64_t i = 0; i < dy; ++i) {
+      if (auto* p = At(int32_t(x), int32_t(y))) *p = pixel;
+      y += sy;
+      err -= dx;
+      if (err < 0) {
+        x += sx;
+        err += dy;
+      }
+    }
+  }
+}
+
+void TDIBCanvas::Draw(int32_t X, int32_t Y, const QImage& Graphic) {
+  if (Graphic.isNull()) return;
+  const QImage rgb = Graphic.format() == QImage::Format_RGB32 || Graphic.format() == QImage::Format_ARGB32
+                         ? Graphic
+                         : Graphic.convertToFormat(QImage::Format_RGB32);
+  for (int32_t row = 0; row < rgb.height(); ++row) {
+    const auto* line = reinterpret_cast<const uint32_t*>(rgb.constScanLine(row));
+    for (int32_t col = 0; col < rgb.width(); ++col)
+      if (auto* p = At(X + col, Y + row)) *p = line[col] & 0x00FFFFFFu;
+  }
+}
+
+void TDIBCanvas::Draw(int32_t X, int32_t Y, const TDIBSurface& Graphic) {
+  CopyPixels(FSurface, X, Y, Graphic.Width(), Graphic.Height(), Graphic, 0, 0);
+}
+
+TColor TDIBCanvas::Pixel(int32_t X, int32_t Y) const {
+  const uint32_t* p = At(X, Y);
+  if (p == nullptr) return clBlack;
+  return ColorToPixel(*p & 0x00FFFFFFu);  // the swap is its own inverse
+}
+
+void TDIBCanvas::SetPixel(int32_t X, int32_t Y, TColor Color) {
+  if (auto* p = At(X, Y)) *p = ColorToPixel(Color);
+}
+
+// Surface -----------------------------------------------------------------------------
+
+TDIBSurface::TDIBSurface(int32_t Width, int32_t Height, int32_t BitCount)
+    : FLock(new TSynchronize()) {
+  FHeader.biSize = sizeof(TBitmapInfoHeader);
+  FHeader.biPlanes = 1;
+  FHeader.biCompression = 0;  // BI_RGB
+  SetSize(Width, Height, BitCount);
+}
+
+TDIBSurface::~TDIBSurface() = default;
+
+size_t TDIBSurface::RowBytes() const { return size_t(RowBytesFor(Width(), FHeader.biBitCount)); }
+
+void TDIBSurface::SetSize(int32_t Width, int32_t Height, int32_t BitCount) {
+  TLockHold hold(FLock.get());
+  if (FCreated && Height == FHeader.biHeight && Width == FHeader.biWidth &&
+      uint16_t(BitCount) == FHeader.biBitCount)
+    return;
+
+  // The new memory is made before anything of the old section is given up, so a
+  // failure leaves the surface as it was.
+  if (Width < 1 || Height < 1 || !KnownDepth(BitCount)) throw EDIBSurfaceError(kBadFormat);
+  const uint64_t bytes = RowBytesFor(Width, BitCount) * uint64_t(Height);
+  if (bytes > kMaxImageBytes) throw EDIBSurfaceError(kNoMemory);
+  std::unique_ptr<uint32_t[]> memory(new (std::nothrow) uint32_t[(bytes + 3) / 4]());
+  if (memory == nullptr) throw EDIBSurfaceError(kNoMemory);
+
+  FCreated = true;
+  FBitCount = BitCount;
+  FHeader.biWidth = Width;
+  FHeader.biHeight = Height;
+  FHeader.biBitCount = uint16_t(BitCount);
+  FBits = std::move(memory);
+  // An existing canvas reads the surface at each call, so it draws into the new memory.
+}
+
+TDIBCanvas& TDIBSurface::Canvas() {
+  if (FCanvas == nullptr) FCanvas = std::make_unique<TDIBCanvas>(*this);
+  return *FCanvas;
+}
+
+void TDIBSurface::BindTarget(IPixelEngine* Engine) {
+  if (Engine == nullptr) return;
+  TInterfaceRef<IPixelEngine> hold(Engine);
+  hold->SetTarget(Bits(), Width() * 4, uint32_t(Width()), uint32_t(Height()));
+}
+
+void CopyPixels(TDIBSurface& Target, int32_t X, int32_t Y, int32_t Width, int32_t Height,
+                const TDIBSurface& Source, int32_t SourceX, int32_t SourceY) {
+  if (Target.BitCount() != 32 || Source.BitCount() != 32) return;
+  // Clip the block against the source, then against the target, in 64-bit arithmetic.
+  int64_t x = X, y = Y, sx = SourceX, sy = SourceY, w = Width, h = Height;
+  auto clip = [&](int64_t& a, int64_t& b, int64_t& len, int64_t limitB) {
+    if (b < 0) {
+      a -= b;
+      len += b;
+      b = 0;
+    }
+    if (b + len > limitB) len = limitB - b;
+  };
+  clip(x, sx, w, Source.Width());
+  clip(y, sy, h, Source.Height());
+  clip(sx, x, w, Target.Width());
+  clip(sy, y, h, Target.Height());
+  if (w <= 0 || h <= 0) return;
+  for (int64_t row = 0; row < h; ++row) {
+    const uint32_t* from = Source.PixelAddress(int32_t(sx), int32_t(Source.Height() - 1 - (sy + row)));
+    uint32_t* to = Target.PixelAddress(int32_t(x), int32_t(Target.Height() - 1 - (y + row)));
+    std::memmove(to, from, size_t(w) * 4);
+  }
+}

@@ -1,0 +1,76 @@
+#include "rendoif.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "ucpuid.h"
+
+// Engine is defined before EngineEffects so that, should ReleaseEngine not have run,
+// static destruction still releases them in the order shutdown would.
+void* EngineLibrary = nullptr;
+TRendoCreateInstance EngineCreateInstance = nullptr;
+TInterfaceRef<IPixelEngine> Engine;
+TInterfaceRef<IPixelEffects> EngineEffects;
+
+namespace {
+
+constexpr const char* kLibraryName = "librendo.so";
+constexpr const char* kInterfaceError = "インターフェイスはサポートされていません。";
+
+// Queries Source for Iid and takes over the reference the query added.
+template <class T>
+TInterfaceRef<T> QueryRequired(IRendoUnknown* Source, const TGUID& Iid) {
+  void* out = nullptr;
+  if (Source->QueryInterface(&Iid, &out) != RENDO_S_OK || out == nullptr) throw EEngineInterface(kInterfaceError);
+  auto* itf = static_cast<T*>(out);
+  TInterfaceRef<T> ref(itf);  // +1
+  itf->Release();             // hand back the query's own reference
+  return ref;
+}
+
+}  // namespace
+
+std::string ProgramFolder() {
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  std::string exe(path, size_t(n));
+  const auto slash = exe.rfind('/');
+  return slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : exe.substr(0, slash));
+}
+
+void LoadEngineFrom(const std::string& Folder) {
+  const std::string local = Folder + "/" + kLibraryName;
+  EngineLibrary = dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (EngineLibrary == nullptr) EngineLibrary = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+  if (EngineLibrary == nullptr) return;
+
+  EngineCreateInstance = reinterpret_cast<TRendoCreateInstance>(dlsym(EngineLibrary, "CreateInstance"));
+  if (EngineCreateInstance == nullptr) {
+    dlclose(EngineLibrary);
+    EngineLibrary = nullptr;
+    return;
+  }
+
+  // CreateInstance hands over one reference; Engine keeps exactly that one.
+  IPixelEngine* created = nullptr;
+  EngineCreateInstance(&created);
+  if (created == nullptr) return;  // out of memory in the library: run without it
+  Engine = TInterfaceRef<IPixelEngine>(created);
+  created->Release();
+
+  EngineEffects = QueryRequired<IPixelEffects>(Engine.get(), IID_IPixelEffects);
+  {
+    TInterfaceRef<ICpuFeatures> features = QueryRequired<ICpuFeatures>(EngineEffects.get(), IID_ICpuFeatures);
+    ApplyCpuFeatures(features.get());
+  }
+}
+
+void LoadEngine() { LoadEngineFrom(ProgramFolder()); }
+
+void ReleaseEngine() {
+  EngineEffects = TInterfaceRef<IPixelEffects>();
+  Engine = TInterfaceRef<IPixelEngine>();
+}

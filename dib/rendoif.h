@@ -1,0 +1,37 @@
+#pragma once
+// The binding to the pixel engine: librendo.so is loaded at start-up, its one export
+// creates the process's engine object, and the program reaches the engine only through
+// the global Engine. Engine is empty when the library or its export is missing; the
+// rest of the program must cope with that.
+#include <stdexcept>
+#include <string>
+
+#include "rendo/rendo.h"
+#include "speedipc.h"  // TInterfaceRef
+
+extern void* EngineLibrary;                        // dlopen handle; null unless bound
+extern TRendoCreateInstance EngineCreateInstance;  // the library's export
+extern TInterfaceRef<IPixelEngine> Engine;
+extern TInterfaceRef<IPixelEffects> EngineEffects;  // held only to reach ICpuFeatures
+
+// An engine object that does not answer IPixelEffects or ICpuFeatures: start-up ends.
+class EEngineInterface : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// The folder of the running program (from /proc/self/exe), without a trailing slash.
+std::string ProgramFolder();
+
+// Loads librendo.so from the program's own folder, or else by bare name through the
+// system's search path; creates the engine and applies the processor flags (run
+// DetectCpuFeatures first). A missing library or export leaves Engine empty and the
+// library unloaded; no message. Raises EEngineInterface for an engine without the
+// interfaces the program needs.
+void LoadEngine();
+// The same with the folder searched first given explicitly.
+void LoadEngineFrom(const std::string& Folder);
+
+// Shutdown: releases EngineEffects, then Engine. The library stays loaded until the
+// process ends (objects the program still holds keep working).
+void ReleaseEngine();

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cstring>
+
+#include "DIBSurf.h"
+#include "rendoif.h"
+#include "ucpuid.h"
+
+namespace {
+
+TEST(DIBSurface, HeaderAndMemoryOfTheHistorySurface) {
+  TDIBSurface surface(220, 60, 32);
+  const TBitmapInfoHeader& h = surface.Header();
+  EXPECT_EQ(h.biSize, 40u);
+  EXPECT_EQ(h.biWidth, 220);
+  EXPECT_EQ(h.biHeight, 60);  // positive: bottom-up
+  EXPECT_EQ(h.biPlanes, 1);
+  EXPECT_EQ(h.biBitCount, 32);
+  EXPECT_EQ(h.biCompression, 0u);
+  EXPECT_EQ(h.biSizeImage, 0u);
+  EXPECT_TRUE(surface.Created());
+  EXPECT_EQ(surface.ImageBytes(), 52800u);
+  ASSERT_NE(surface.Bits(), nullptr);
+  // The whole image is addressable and starts zeroed.
+  const auto* bytes = static_cast<const uint8_t*>(surface.Bits());
+  for (size_t i = 0; i < 52800; ++i) ASSERT_EQ(bytes[i], 0) << i;
+}
+
+TEST(DIBSurface, SetSizeKeepsOrReplacesTheMemory) {
+  TDIBSurface surface(220, 60, 32);
+  void* bits = surface.Bits();
+  TDIBCanvas& canvas = surface.Canvas();
+  surface.SetSize(220, 60, 32);
+  EXPECT_EQ(surface.Bits(), bits);
+
+  surface.SetSize(30, 20, 32);
+  EXPECT_EQ(surface.Width(), 30);
+  EXPECT_EQ(surface.Height(), 20);
+  EXPECT_EQ(&surface.Canvas(), &canvas);  // one canvas for the surface's life
+  // The earlier canvas draws into the new memory.
+  canvas.SetPixel(0, 0, 0x00102030);
+  EXPECT_EQ(*surface.PixelAddress(0, 19), 0x00302010u);
+}
+
+TEST(DIBSurface, BadSizesRaiseAndKeepTheSection) {
+  TDIBSurface surface(8, 8, 32);
+  void* bits = surface.Bits();
+  EXPECT_THROW(surface.SetSize(0, 8, 32), EDIBSurfaceError);
+  EXPECT_THROW(surface.SetSize(8, -1, 32), EDIBSurfaceError);
+  EXPECT_THROW(surface.SetSize(8, 8, 7), EDIBSurfaceError);
+  EXPECT_THROW(surface.SetSize(1 << 20, 1 << 20, 32), EDIBSurfaceError);
+  EXPECT_EQ(surface.Bits(), bits);
+  EXPECT_EQ(surface.Width(), 8);
+  EXPECT_THROW(TDIBSurface(0, 0, 32), EDIBSurfaceError);
+  // The lock was left on the way out: the next resize still works.
+  surface.SetSize(9, 9, 32);
+  EXPECT_EQ(surface.Width(), 9);
+}
+
+TEST(DIBSurface, CanvasOriginIsTheLastMemoryRow) {
+  TDIBSurface surface(220, 60, 32);
+  TDIBCanvas& canvas = surface.Canvas();
+  canvas.SetPixel(0, 0, 0x00FF0000);  // pure blue as a colour value
+  EXPECT_EQ(*surface.PixelAddress(0, 59), 0x000000FFu);
+  EXPECT_EQ(surface.PixelAddress(0, 0), surface.Bits());
+  EXPECT_EQ(surface.PixelAddress(3, 2), static_cast<uint32_t*>(surface.Bits()) + 443);
+  EXPECT_EQ(canvas.Pixel(0, 0), 0x00FF0000u);
+}
+
+TEST(DIBSurface, LineToLeavesOutItsEndPoint) {
+  TDIBSurface surface(220, 60, 32);
+  TDIBCanvas& canvas = surface.Canvas();
+  canvas.Pen.Style = TPenStyle::psSolid;
+  canvas.Pen.Color = 24 * 65793;  // grey 24
+  canvas.MoveTo(5, 59);
+  canvas.LineTo(5, 30);
+  for (int y = 0; y < 60; ++y) EXPECT_EQ(canvas.Pixel(5, y), y >= 31 ? 24 * 65793u : 0u) << y;
+  // In memory: rows 0..28 from the bottom.
+  EXPECT_EQ(*surface.PixelAddress(5, 0), 0x00181818u);
+  EXPECT_EQ(*surface.PixelAddress(5, 28), 0x00181818u);
+  EXPECT_EQ(*surface.PixelAddress(5, 29), 0u);
+  EXPECT_EQ(canvas.PenPosY, 30);
+
+  // A line to where the pen already is paints nothing; a clear pen paints nothing.
+  canvas.MoveTo(7, 59);
+  canvas.LineTo(7, 59);
+  EXPECT_EQ(canvas.Pixel(7, 59), 0u);
+  canvas.Pen.Style = TPenStyle::psClear;
+  canvas.LineTo(7, 0);
+  EXPECT_EQ(canvas.Pixel(7, 30), 0u);
+
+  // Horizontal and diagonal lines, clipped at the edges.
+  canvas.Pen.Style = TPenStyle::psSolid;
+  canvas.Pen.Color = 0x000000FF;
+  canvas.MoveTo(-3, 0);
+  canvas.LineTo(3, 0);
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(canvas.Pixel(x, 0), x < 3 ? 0x0000FFu : 0u) << x;
+  canvas.MoveTo(10, 10);
+  canvas.LineTo(13, 13);
+  EXPECT_EQ(canvas.Pixel(10, 10), 0x0000FFu);
+  EXPECT_EQ(canvas.Pixel(12, 12), 0x0000FFu);
+  EXPECT_EQ(canvas.Pixel(13, 13), 0u);
+}
+
+TEST(DIBSurface, DrawPutsAPictureUnscaledAtAPoint) {
+  TDIBSurface surface(4, 3, 32);
+  QImage picture(2, 2, QImage::Format_ARGB32);
+  picture.setPixel(0, 0, 0x80102030);
+  picture.setPixel(1, 0, 0xFF405060);
+  picture.setPixel(0, 1, 0xFF708090);
+  picture.setPixel(1, 1, 0xFFA0B0C0);
+  surface.Canvas().Draw(3, 2, picture);  // only its top-left pixel is inside
+  EXPECT_EQ(*surface.PixelAddress(3, 0), 0x00102030u);
+  EXPECT_EQ(*surface.PixelAddress(2, 0), 0u);
+  surface.Canvas().Draw(0, 0, picture);
+  EXPECT_EQ(*surface.PixelAddress(0, 2), 0x00102030u);  // picture top row -> last memory row
+  EXPECT_EQ(*surface.PixelAddress(1, 2), 0x00405060u);
+  EXPECT_EQ(*surface.PixelAddress(0, 1), 0x00708090u);
+}
+
+TEST(DIBSurface, BindTargetPassesRowLength880) {
+  DetectCpuFeatures();
+  LoadEngineFrom(RENDO_LIBRARY_FOLDER);
+  ASSERT_TRUE(Engine);
+  TDIBSurface surface(220, 60, 32);
+  surface.BindTarget(Engine.get());
+  // The engine merges rows only when the target's stride is exactly width * 4 = 880.
+  uint32_t count = 0, rows = 0;
+  Engine->GetSpan(&count, &rows, 880);
+  EXPECT_EQ(count, 13200u);
+  EXPECT_EQ(rows, 1u);
+  Engine->GetSpan(&count, &rows, 884);
+  EXPECT_EQ(count, 220u);
+  EXPECT_EQ(rows, 60u);
+  // The engine works on the surface's own memory, and holds no reference of its own.
+  std::memset(surface.Bits(), 50, surface.ImageBytes());
+  std::vector<uint32_t> history(13200, 0x01010101);
+  Engine->SubtractSaturated(history.data(), 13200);
+  if (CpuHasMMX) {
+    EXPECT_EQ(*surface.PixelAddress(219, 59), 0x31313131u);
+  }
+  EXPECT_EQ(Engine->AddRef(), 3u);
+  Engine->Release();
+  ReleaseEngine();
+}
+
+}  // namespace
