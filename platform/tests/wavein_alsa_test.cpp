@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <dirent.h>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -32,11 +33,17 @@ QCoreApplication& App() {
 
 WAVEFORMATEX CaptureFormat() { return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0}; }
 
-int ThreadCount() {
+// Capture threads alive in this process (the backend names them).
+int CaptureThreads() {
   int count = 0;
   if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(dir))
-      if (e->d_name[0] != '.') ++count;
+    while (dirent* e = readdir(dir)) {
+      if (e->d_name[0] == '.') continue;
+      std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+      std::string name;
+      std::getline(comm, name);
+      count += name == "korvel-wavein";
+    }
     closedir(dir);
   }
   return count;
@@ -102,12 +109,14 @@ long FirstBreak(const std::vector<int16_t>& samples, uint32_t first) {
 }
 
 // One open device with its one buffer, as the window holds it.
+// Declared so that the backend goes first, stopping its thread before the buffer and
+// the window it writes to and posts to are gone (a failed assertion leaves it open).
 struct TSession {
-  std::unique_ptr<IWaveIn> WaveIn = CreateAlsaWaveIn();
   TWindow Window;
   std::vector<char> Memory = std::vector<char>(BufferBytes);
   WAVEHDR Header{};
   HWAVEIN Handle = nullptr;
+  std::unique_ptr<IWaveIn> WaveIn = CreateAlsaWaveIn();
 
   TSession() {
     Header.lpData = Memory.data();
@@ -137,11 +146,7 @@ struct TSession {
 
 class AlsaWaveIn : public ::testing::Test {
 protected:
-  void SetUp() override {
-    App();
-    BaselineThreads = ThreadCount();
-  }
-  int BaselineThreads = 0;
+  void SetUp() override { App(); }
   TAlsaTestRoute Route;
 };
 
@@ -161,6 +166,7 @@ TEST_F(AlsaWaveIn, FileDeviceDeliversTheCounterGaplessInOrderAndOnlyAfterStart) 
   ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() >= Buffers; }));
   Pump(200ms);  // the last buffer was not handed back: nothing more may come
   ASSERT_EQ(s.Window.Data.size(), Buffers);
+  EXPECT_EQ(CaptureThreads(), 1);  // waiting for a buffer, not gone
 
   std::vector<int16_t> all;
   for (const TWindow::TData& d : s.Window.Data) {
@@ -183,7 +189,7 @@ TEST_F(AlsaWaveIn, FileDeviceDeliversTheCounterGaplessInOrderAndOnlyAfterStart) 
   EXPECT_TRUE(PumpUntil([&] { return s.Window.Data.size() == Buffers + 1; }));
 
   s.Stop();
-  EXPECT_EQ(ThreadCount(), BaselineThreads);
+  EXPECT_EQ(CaptureThreads(), 0);
 }
 
 TEST_F(AlsaWaveIn, PacedDeviceRunsInRealTimeAndASlowHandlerLosesNothing) {
@@ -261,7 +267,7 @@ TEST_F(AlsaWaveIn, ADeviceFailingMidCaptureIsReportedOnceAndEndsTheThread) {
   EXPECT_FALSE(s.Window.FailureDetails[0].isEmpty());
   ASSERT_EQ(s.Window.Data.size(), 2u);  // everything the device delivered, nothing after
   EXPECT_EQ(FirstBreak(s.Window.Data[1].Samples, BufferFrames), -1);
-  EXPECT_EQ(ThreadCount(), BaselineThreads);
+  EXPECT_EQ(CaptureThreads(), 0);
 
   // The window then stops as 停止 would: the queued buffer comes back, empty.
   s.Window.OnData = nullptr;
@@ -287,7 +293,7 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   const auto before = TClock::now();
   ASSERT_EQ(s.WaveIn->Reset(s.Handle), MMSYSERR_NOERROR);
   EXPECT_LT(TClock::now() - before, 250ms);
-  EXPECT_EQ(ThreadCount(), BaselineThreads);  // joined: nothing touches the buffer any more
+  EXPECT_EQ(CaptureThreads(), 0);  // joined: nothing touches the buffer any more
 
   ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 2; }));
   const TWindow::TData& last = s.Window.Data[1];
