@@ -1,0 +1,108 @@
+#include "FormSerializer.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPlatformSurfaceEvent>
+#include <QScreen>
+#include <QWindow>
+
+#include <algorithm>
+
+TFormSerializer::TFormSerializer(QWidget* form, const QString& root, TRegistry& registry)
+    : QObject(form), Root(root), Owner(form), Reg(registry) {}
+
+TFormSerializer::~TFormSerializer() {
+  // Deleted with the form, whose native window still exists and is destroyed next: this is
+  // the last moment the form's placement can be read.
+  if (Installed && Owner && Owner->testAttribute(Qt::WA_WState_Created)) WritePlacement();
+}
+
+std::string TFormSerializer::KeyPath() const {
+  QString name = Owner ? Owner->objectName() : QString();
+  if (name.isEmpty() && Owner) name = QString::fromLatin1(Owner->metaObject()->className());
+  return (Root + name + QStringLiteral("\\")).toStdString();
+}
+
+bool TFormSerializer::Sizeable() const {
+  return Owner->minimumSize() != Owner->maximumSize();
+}
+
+void TFormSerializer::ReadPlacement() {
+  if (!Root.endsWith(u'\\')) Root += u'\\';
+  if (!Owner) return;
+  Owner->winId();  // the native window, created now if needed
+  if (!Installed) {
+    Installed = true;
+    Owner->installEventFilter(this);
+  }
+  WatchWindow();
+
+  TRegistryIniFile ini(Reg, KeyPath());
+  if (OnBeforeRead) OnBeforeRead(this, ini);
+  if (Options & soSavePosition) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize sz = screen ? screen->geometry().size() : QSize(Owner->width(), Owner->height());
+    // Centred by default; C++ division truncates toward zero, as the rule wants.
+    const int left = ini.ReadInteger("left", (sz.width() - Owner->width()) / 2);
+    const int top = ini.ReadInteger("top", (sz.height() - Owner->height()) / 2);
+    int width = Owner->width();
+    int height = Owner->height();
+    if (Sizeable() || (Options & soSaveDimensionAlways)) {
+      width = ini.ReadInteger("width", width);
+      height = ini.ReadInteger("height", height);
+    }
+    // Cut to the screen; the position is applied as stored, even off screen.
+    width = std::min(width, sz.width());
+    height = std::min(height, sz.height());
+    const bool maximized = ini.ReadBool("maximized", false);
+
+    if (Owner->isMaximized()) Owner->setWindowState(Owner->windowState() & ~Qt::WindowMaximized);
+    // A fixed border only keeps the user from resizing; the stored size still applies.
+    if (!Sizeable() && Owner->size() != QSize(width, height)) Owner->setFixedSize(width, height);
+    Owner->setGeometry(left, top, width, height);  // the normal rectangle
+    if (maximized) Owner->setWindowState(Owner->windowState() | Qt::WindowMaximized);
+  }
+  if (OnRead) OnRead(this, ini);
+}
+
+void TFormSerializer::WritePlacement() {
+  try {
+    if (!Owner) return;
+    const QRect normal = Owner->normalGeometry();
+    const bool maximized = Owner->isMaximized();
+    TRegistryIniFile ini(Reg, KeyPath());
+    if (OnBeforeWrite) OnBeforeWrite(this, ini);
+    if (Options & soSavePosition) {
+      ini.WriteInteger("left", normal.left());
+      ini.WriteInteger("top", normal.top());
+      if (Sizeable() || (Options & soSaveDimensionAlways)) {
+        ini.WriteInteger("width", normal.width());
+        ini.WriteInteger("height", normal.height());
+      }
+      ini.WriteBool("maximized", maximized);
+    }
+    if (OnWrite) OnWrite(this, ini);
+  } catch (...) {
+    // Writing the placement must never stop the window from going away.
+  }
+}
+
+void TFormSerializer::WatchWindow() {
+  QWindow* window = Owner ? Owner->windowHandle() : nullptr;
+  if (window == Watched) return;
+  if (Watched) Watched->removeEventFilter(this);
+  Watched = window;
+  if (window) window->installEventFilter(this);
+}
+
+bool TFormSerializer::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Owner) {
+    // A recreated native window comes with a new QWindow: follow it.
+    if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show) WatchWindow();
+  } else if (watched == Watched && event->type() == QEvent::PlatformSurface) {
+    if (static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
+        QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed)
+      WritePlacement();
+  }
+  return QObject::eventFilter(watched, event);
+}

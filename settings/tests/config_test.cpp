@@ -1,0 +1,258 @@
+#include "NumberEdit.h"
+#include "qt_test_app.h"
+#include "uConfig.h"
+#include "uglobal.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kKey = "\\Software\\Trevane\\Korvel\\";
+
+class ConfigDialogTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    TestApp();
+    const char* root = std::getenv("KORVEL_TEST_ROOT");
+    std::string tmpl = std::string(root ? root : "/tmp") + "/cfgXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    Dir = tmpl;
+    Reg = std::make_unique<TRegistry>((Dir / "registry.reg").string());
+    Main = std::make_unique<QWidget>();
+    Main->setObjectName("fMain");
+    Main->resize(269, 280);
+    Main->show();
+    TfConfig::ExceptionHandler = [this](std::exception_ptr e) {
+      try {
+        std::rethrow_exception(e);
+      } catch (const std::exception& x) {
+        Errors.push_back(x.what());
+      }
+    };
+  }
+  void TearDown() override {
+    Dialog.reset();
+    fConfig = nullptr;
+    Settings.reset();
+    GlobalSettings = nullptr;
+    Main.reset();
+    TfConfig::ExceptionHandler = nullptr;
+    fs::remove_all(Dir);
+  }
+  // Start-up order: the settings, then (after the main window) the dialog.
+  void Start() {
+    Settings = std::make_unique<TGlobalSettings>(*Reg);
+    GlobalSettings = Settings.get();
+    Dialog = std::make_unique<TfConfig>(Main.get());
+    fConfig = Dialog.get();
+  }
+  // Shows the dialog modally and lets `user` act on it; returns the dialog's result.
+  int Run(std::function<void(TfConfig&)> user) {
+    QTimer::singleShot(0, Dialog.get(), [this, user] { user(*Dialog); });
+    return Dialog->exec();
+  }
+  std::optional<TRegValue> Stored(const std::string& name) { return Reg->ReadValue(kKey, name); }
+
+  fs::path Dir;
+  std::unique_ptr<TRegistry> Reg;
+  std::unique_ptr<QWidget> Main;
+  std::unique_ptr<TGlobalSettings> Settings;
+  std::unique_ptr<TfConfig> Dialog;
+  std::vector<std::string> Errors;
+};
+
+}  // namespace
+
+TEST_F(ConfigDialogTest, LayoutAtTheScreensDensity) {
+  Start();
+  TfConfig& d = *Dialog;
+  EXPECT_EQ(d.windowTitle(), "環境設定");
+  EXPECT_EQ(d.size(), QSize(d.Scaled(357), d.Scaled(288)));
+  EXPECT_EQ(d.editFloor->geometry(), QRect(d.Scaled(192), d.Scaled(152), d.Scaled(65), d.Scaled(23)));
+  EXPECT_EQ(d.Button2->mapTo(&d, QPoint(0, 0)), QPoint(d.Scaled(248), d.height() - d.Scaled(40) + d.Scaled(8)));
+  EXPECT_EQ(d.font().pixelSize(), d.Scaled(15));
+  EXPECT_EQ(d.Label2->text(), "3.00倍速");
+  EXPECT_EQ(d.Label6->text(), "開始5分後のしきい値");
+  EXPECT_EQ(d.chkRecordToFile->text(), "録音結果をファイルに保存");
+  EXPECT_EQ(d.trackSpeed->minimum(), 10);
+  EXPECT_EQ(d.trackSpeed->maximum(), 60);
+  EXPECT_EQ(d.trackSpeed->tickInterval(), 10);
+  EXPECT_TRUE(d.btnOK->isDefault());
+
+  // Tab order: the buttons of the panel first, then the controls from the top.
+  std::vector<QWidget*> expected = {d.btnOK,      d.Button1,     d.Button2,   d.trackSpeed,
+                                    d.editMaxFreq, d.editMinFreq, d.editFloor, d.editFloor2,
+                                    d.chkRecordToFile};
+  QWidget* w = d.btnOK;
+  for (size_t i = 1; i < expected.size(); ++i) {
+    do w = w->nextInFocusChain();
+    while (w->focusPolicy() == Qt::NoFocus);
+    EXPECT_EQ(w, expected[i]) << i;
+  }
+}
+
+TEST_F(ConfigDialogTest, ShowsTheSettingsAndOkStoresAndSaves) {
+  Reg->WriteDword(kKey, "viSpeed", 45);
+  Reg->WriteDword(kKey, "viMinFreq", uint32_t(-10));
+  Reg->WriteString(kKey, "vbRecordToFile", "1");
+  Start();
+  const int result = Run([](TfConfig& d) {
+    EXPECT_EQ(d.trackSpeed->value(), 45);
+    EXPECT_EQ(d.Label2->text(), "4.50倍速");
+    EXPECT_EQ(d.editMaxFreq->QLineEdit::text(), "3000");
+    EXPECT_EQ(d.editMinFreq->QLineEdit::text(), "-10");
+    EXPECT_TRUE(d.chkRecordToFile->isChecked());
+    // The user: the trackbar by keys (arrows by 1, pages by 2), a new threshold, untick.
+    d.trackSpeed->setFocus();
+    QTest::keyClick(d.trackSpeed, Qt::Key_Right);
+    QTest::keyClick(d.trackSpeed, Qt::Key_PageUp);
+    EXPECT_EQ(d.Label2->text(), "4.80倍速");
+    d.editFloor->selectAll();
+    QTest::keyClicks(d.editFloor, "35O0");  // a letter O among the digits is refused
+    QTest::mouseClick(d.chkRecordToFile, Qt::LeftButton);
+    QTest::mouseClick(d.btnOK, Qt::LeftButton);
+  });
+  EXPECT_EQ(result, QDialog::Accepted);
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, 48);
+  EXPECT_EQ(GlobalSettings->viFloor->Value, 350);
+  EXPECT_FALSE(GlobalSettings->vbRecordToFile->Value);
+  EXPECT_EQ(Stored("viSpeed")->Dword, 48u);
+  EXPECT_EQ(Stored("viFloor")->Dword, 350u);
+  EXPECT_EQ(Stored("viMinFreq")->Dword, uint32_t(-10));
+  EXPECT_EQ(Stored("vbRecordToFile")->Text, "0");
+  EXPECT_EQ(Stored("viWaveInDevice")->Dword, 0u);  // every setting is written
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(ConfigDialogTest, TrackbarClampsStoredSpeeds) {
+  Reg->WriteDword(kKey, "viSpeed", 100);
+  Start();
+  Run([](TfConfig& d) {
+    EXPECT_EQ(d.trackSpeed->value(), 60);
+    EXPECT_EQ(d.Label2->text(), "6.00倍速");
+    QTest::keyClick(&d, Qt::Key_Return);  // the default button
+  });
+  EXPECT_EQ(Stored("viSpeed")->Dword, 60u);
+
+  GlobalSettings->viSpeed->Value = 5;
+  Run([](TfConfig& d) {
+    EXPECT_EQ(d.trackSpeed->value(), 10);
+    EXPECT_EQ(d.Label2->text(), "1.00倍速");
+    QTest::mouseClick(d.btnOK, Qt::LeftButton);
+  });
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, 10);
+  EXPECT_EQ(Stored("viSpeed")->Dword, 10u);
+}
+
+TEST_F(ConfigDialogTest, CancelForgetsAndTheNextShowingStartsOver) {
+  Start();
+  const int result = Run([](TfConfig& d) {
+    d.trackSpeed->setFocus();
+    QTest::keyClick(d.trackSpeed, Qt::Key_End);
+    EXPECT_EQ(d.trackSpeed->value(), 60);
+    d.editMaxFreq->selectAll();
+    QTest::keyClicks(d.editMaxFreq, "999");
+    QTest::mouseClick(d.Button1, Qt::LeftButton);
+  });
+  EXPECT_EQ(result, QDialog::Rejected);
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, 30);
+  EXPECT_EQ(GlobalSettings->viMaxFreq->Value, 3000);
+  EXPECT_FALSE(Stored("viSpeed"));  // nothing saved
+
+  Run([](TfConfig& d) {
+    EXPECT_EQ(d.trackSpeed->value(), 30);
+    EXPECT_EQ(d.Label2->text(), "3.00倍速");
+    EXPECT_EQ(d.editMaxFreq->QLineEdit::text(), "3000");
+    QTest::keyClick(&d, Qt::Key_Escape);
+  });
+}
+
+TEST_F(ConfigDialogTest, PastedJunkIsStoredAsZero) {
+  Start();
+  Run([](TfConfig& d) {
+    d.editMaxFreq->SetText("12x");  // as a paste leaves it
+    QTest::mouseClick(d.btnOK, Qt::LeftButton);
+    EXPECT_EQ(d.editMaxFreq->QLineEdit::text(), "0");
+  });
+  EXPECT_EQ(GlobalSettings->viMaxFreq->Value, 0);
+  EXPECT_EQ(Stored("viMaxFreq")->Dword, 0u);
+}
+
+TEST_F(ConfigDialogTest, EmptyEditStopsStoringButTheDialogStillCloses) {
+  Reg->WriteDword(kKey, "viMaxFreq", 2000);
+  Start();
+  const int result = Run([](TfConfig& d) {
+    d.trackSpeed->setValue(50);
+    d.editMaxFreq->selectAll();
+    QTest::keyClicks(d.editMaxFreq, "2500");
+    d.editMinFreq->clear();
+    d.editFloor->SetText("1");
+    QTest::mouseClick(d.btnOK, Qt::LeftButton);
+  });
+  EXPECT_EQ(result, QDialog::Accepted);
+  EXPECT_EQ(Errors, std::vector<std::string>{"'' は整数ではありません"});
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, 50);      // before the empty edit: taken over
+  EXPECT_EQ(GlobalSettings->viMaxFreq->Value, 2500);
+  EXPECT_EQ(GlobalSettings->viFloor->Value, 400);     // after it: not
+  EXPECT_EQ(Stored("viMaxFreq")->Dword, 2000u);       // nothing saved
+  EXPECT_FALSE(Stored("viSpeed"));
+}
+
+TEST_F(ConfigDialogTest, DefaultsAskFirstAndResetAtOnce) {
+  Reg->WriteDword(kKey, "viSpeed", 45);
+  Reg->WriteDword(kKey, "viFloor", 123);
+  Reg->WriteString(kKey, "vbRecordToFile", "1");
+  Reg->WriteDword(kKey + "fMain", "left", 5);
+  Start();
+  TfConfig::MessageTitle = "korvel";
+
+  // No: nothing happens.
+  QString title, text;
+  Run([&](TfConfig& d) {
+    AnswerNextBox(QMessageBox::No, &title, &text);
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+    EXPECT_EQ(d.trackSpeed->value(), 45);
+    QTest::mouseClick(d.Button1, Qt::LeftButton);
+  });
+  EXPECT_EQ(title, "korvel");
+  EXPECT_EQ(text, "標準の設定を読み込みますか。");
+  EXPECT_EQ(Stored("viSpeed")->Dword, 45u);
+
+  // Yes: the key is emptied and the controls show the defaults; Cancel keeps them.
+  Run([&](TfConfig& d) {
+    AnswerNextBox(QMessageBox::Yes);
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.trackSpeed->value(), 30);
+    EXPECT_EQ(d.Label2->text(), "3.00倍速");
+    EXPECT_EQ(d.editMaxFreq->QLineEdit::text(), "3000");
+    EXPECT_EQ(d.editMinFreq->QLineEdit::text(), "20");
+    EXPECT_EQ(d.editFloor->QLineEdit::text(), "400");
+    EXPECT_EQ(d.editFloor2->QLineEdit::text(), "200");
+    EXPECT_FALSE(d.chkRecordToFile->isChecked());
+    QTest::mouseClick(d.Button1, Qt::LeftButton);
+  });
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, 30);
+  EXPECT_EQ(GlobalSettings->viFloor->Value, 400);
+  EXPECT_TRUE(Reg->KeyExists(kKey));
+  EXPECT_TRUE(Reg->EnumSubkeys(kKey).empty());
+  EXPECT_FALSE(Stored("viSpeed"));
+
+  // The next OK writes all the defaults.
+  Run([](TfConfig& d) { QTest::mouseClick(d.btnOK, Qt::LeftButton); });
+  EXPECT_EQ(Stored("viFloor")->Dword, 400u);
+  EXPECT_EQ(Stored("vbRecordToFile")->Text, "0");
+  TfConfig::MessageTitle.clear();
+  EXPECT_TRUE(Errors.empty());
+}

@@ -1,0 +1,221 @@
+#include "FormSerializer.h"
+#include "qt_test_app.h"
+#include "uglobal.h"
+
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kRoot = "\\Software\\Trevane\\Korvel";  // no trailing '\': ReadPlacement adds it
+const std::string kFormKey = "\\Software\\Trevane\\Korvel\\fMain\\";
+
+class FormSerializerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    TestApp();
+    const char* root = std::getenv("KORVEL_TEST_ROOT");
+    std::string tmpl = std::string(root ? root : "/tmp") + "/fsXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    Dir = tmpl;
+    Reg = std::make_unique<TRegistry>((Dir / "registry.reg").string());
+    Screen = QGuiApplication::primaryScreen()->geometry().size();
+  }
+  void TearDown() override { fs::remove_all(Dir); }
+
+  // A form as the main window builds itself: named, fixed or sizeable, then the serializer.
+  QWidget* NewForm(bool sizeable, TSerializerOptions options = soSavePosition) {
+    auto* form = new QWidget;
+    form->setObjectName("fMain");
+    if (sizeable)
+      form->resize(300, 200);
+    else
+      form->setFixedSize(269, 280);
+    Serializer = new TFormSerializer(form, kRoot, *Reg);
+    Serializer->Options = options;
+    return form;
+  }
+  std::optional<TRegValue> Stored(const std::string& name) { return Reg->ReadValue(kFormKey, name); }
+
+  fs::path Dir;
+  std::unique_ptr<TRegistry> Reg;
+  QSize Screen;
+  TFormSerializer* Serializer = nullptr;
+};
+
+}  // namespace
+
+TEST_F(FormSerializerTest, FirstStartCentresAndExitStoresPositionOnly) {
+  QWidget* form = NewForm(false);
+  Serializer->ReadPlacement();
+  EXPECT_EQ(Serializer->Root, kRoot + "\\");
+  EXPECT_EQ(form->geometry(),
+            QRect((Screen.width() - 269) / 2, (Screen.height() - 280) / 2, 269, 280));
+  EXPECT_FALSE(form->isVisible());  // placed, not shown
+  EXPECT_FALSE(Stored("left"));     // nothing written on reading
+  form->show();
+  form->move(40, 30);  // the frame; the client area, which is stored, lies within
+  const QPoint client = form->geometry().topLeft();
+  delete form;
+  ASSERT_TRUE(Stored("left"));
+  EXPECT_EQ(Stored("left")->Type, TRegType::Dword);
+  EXPECT_EQ(Stored("left")->Dword, uint32_t(client.x()));
+  EXPECT_EQ(Stored("top")->Dword, uint32_t(client.y()));
+
+  // Restoring puts the frame back where it was.
+  form = NewForm(false);
+  Serializer->ReadPlacement();
+  form->show();
+  EXPECT_EQ(form->pos(), QPoint(40, 30));
+  delete form;
+  EXPECT_EQ(Stored("maximized")->Type, TRegType::Sz);
+  EXPECT_EQ(Stored("maximized")->Text, "0");
+  EXPECT_FALSE(Stored("width"));  // a fixed border keeps its size
+  EXPECT_FALSE(Stored("height"));
+}
+
+TEST_F(FormSerializerTest, StoredPlacementIsAppliedAndSizeCutToTheScreen) {
+  Reg->WriteDword(kFormKey, "left", uint32_t(-2000));
+  Reg->WriteDword(kFormKey, "top", 50);
+  Reg->WriteDword(kFormKey, "width", uint32_t(Screen.width() + 500));
+  Reg->WriteDword(kFormKey, "height", 150);
+  QWidget* form = NewForm(true);
+  Serializer->ReadPlacement();
+  EXPECT_EQ(form->geometry(), QRect(-2000, 50, Screen.width(), 150));
+  delete form;
+  ASSERT_TRUE(Stored("left"));
+  EXPECT_EQ(Stored("left")->Dword, uint32_t(-2000));
+  EXPECT_EQ(Stored("width")->Dword, uint32_t(Screen.width()));
+
+  // A fixed form ignores stored sizes unless told to keep them.
+  form = NewForm(false);
+  Serializer->ReadPlacement();
+  EXPECT_EQ(form->size(), QSize(269, 280));
+  delete form;
+}
+
+TEST_F(FormSerializerTest, DimensionAlwaysKeepsTheSizeOfAFixedForm) {
+  QWidget* form = NewForm(false, soSavePosition | soSaveDimensionAlways);
+  Serializer->ReadPlacement();
+  form->show();
+  delete form;
+  EXPECT_EQ(Stored("width")->Dword, 269u);
+  EXPECT_EQ(Stored("height")->Dword, 280u);
+
+  Reg->WriteDword(kFormKey, "width", 300);
+  Reg->WriteDword(kFormKey, "height", 250);
+  form = NewForm(false, soSavePosition | soSaveDimensionAlways);
+  Serializer->ReadPlacement();
+  EXPECT_EQ(form->size(), QSize(300, 250));
+  EXPECT_EQ(form->minimumSize(), form->maximumSize());  // still not sizeable
+  delete form;
+}
+
+TEST_F(FormSerializerTest, MaximizedOpensMaximizedOverTheStoredNormalRectangle) {
+  Reg->WriteDword(kFormKey, "left", 20);
+  Reg->WriteDword(kFormKey, "top", 25);
+  Reg->WriteDword(kFormKey, "width", 320);
+  Reg->WriteDword(kFormKey, "height", 240);
+  Reg->WriteString(kFormKey, "maximized", "1");
+  QWidget* form = NewForm(true);
+  Serializer->ReadPlacement();
+  form->show();
+  EXPECT_TRUE(form->isMaximized());
+  EXPECT_EQ(form->normalGeometry(), QRect(20, 25, 320, 240));
+  delete form;
+  EXPECT_EQ(Stored("maximized")->Text, "1");
+  EXPECT_EQ(Stored("left")->Dword, 20u);
+  EXPECT_EQ(Stored("width")->Dword, 320u);
+}
+
+TEST_F(FormSerializerTest, EventsShareTheKeyAndAFailingHandlerStopsNothing) {
+  std::vector<std::string> calls;
+  QWidget* form = NewForm(false);
+  auto log = [&](const char* what) {
+    return [&calls, what](TFormSerializer* sender, TRegistryIniFile& reg) {
+      EXPECT_EQ(reg.KeyPath(), kFormKey);
+      EXPECT_NE(sender, nullptr);
+      calls.push_back(what);
+    };
+  };
+  Serializer->OnBeforeRead = log("before read");
+  Serializer->OnRead = [&](TFormSerializer*, TRegistryIniFile& reg) {
+    calls.push_back("read");
+    reg.WriteInteger("extra", 7);
+  };
+  Serializer->OnBeforeWrite = log("before write");
+  Serializer->OnWrite = [&](TFormSerializer*, TRegistryIniFile& reg) {
+    calls.push_back("write");
+    reg.WriteBool("mine", true);
+    throw std::runtime_error("handler failed");
+  };
+  Serializer->ReadPlacement();
+  form->show();
+  delete form;  // does not throw
+  EXPECT_EQ(calls, (std::vector<std::string>{"before read", "read", "before write", "write"}));
+  EXPECT_EQ(Stored("extra")->Dword, 7u);
+  EXPECT_EQ(Stored("mine")->Text, "1");  // written before the failure: kept
+  EXPECT_EQ(Stored("maximized")->Text, "0");
+}
+
+namespace {
+// Destroys the native window while the widget lives on, as the platform may.
+class TRecreatedForm : public QWidget {
+public:
+  void Recreate() {
+    destroy();
+    create();
+  }
+};
+}  // namespace
+
+TEST_F(FormSerializerTest, WritesAgainAfterTheKeyWasDeletedAndOnRecreation) {
+  auto* form = new TRecreatedForm;
+  form->setObjectName("fMain");
+  form->setFixedSize(269, 280);
+  Serializer = new TFormSerializer(form, kRoot, *Reg);
+  Serializer->ReadPlacement();
+  form->show();
+  form->setGeometry(11, 12, 269, 280);
+  {
+    TGlobalSettings settings(*Reg);
+    settings.RestoreDefaults();  // deletes fMain with the rest
+  }
+  EXPECT_FALSE(Reg->KeyExists(kFormKey));
+
+  form->Recreate();
+  ASSERT_TRUE(Stored("left"));
+  EXPECT_EQ(Stored("left")->Dword, 11u);
+  form->setGeometry(13, 14, 269, 280);
+  form->Recreate();  // the new native window is watched as the first was
+  EXPECT_EQ(Stored("left")->Dword, 13u);
+  form->setGeometry(15, 16, 269, 280);
+  delete form;
+  EXPECT_EQ(Stored("left")->Dword, 15u);
+  EXPECT_EQ(Stored("top")->Dword, 16u);
+}
+
+TEST_F(FormSerializerTest, NothingIsWrittenWithoutReadPlacementAndErrorsAreSwallowed) {
+  QWidget* form = NewForm(false);
+  form->show();
+  delete form;
+  EXPECT_FALSE(Reg->KeyExists(kFormKey));
+
+  fs::path blocked = Dir / "file";
+  std::ofstream(blocked) << "x";
+  TRegistry bad((blocked / "registry.reg").string());
+  form = new QWidget;
+  form->setObjectName("fMain");
+  auto* s = new TFormSerializer(form, kRoot, bad);
+  s->ReadPlacement();  // reads find nothing: centred
+  form->show();
+  delete form;         // the write fails silently
+}

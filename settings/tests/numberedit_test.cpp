@@ -1,0 +1,135 @@
+#include "NumberEdit.h"
+#include "qt_test_app.h"
+
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class NumberEditTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    TestApp();
+    Edit = std::make_unique<TNumberEdit>();
+    Edit->show();
+    Edit->setFocus();
+  }
+  // Puts `text` in the edit and selects [from, to) (caret at `to`).
+  void Prepare(const QString& text, int from, int to) {
+    Edit->SetText(text);
+    Edit->setSelection(from, to - from);
+    if (from == to) Edit->setCursorPosition(to);
+  }
+  QString Shown() const { return Edit->QLineEdit::text(); }
+  std::unique_ptr<TNumberEdit> Edit;
+};
+
+}  // namespace
+
+TEST_F(NumberEditTest, TypingKeepsDigitsAndRefusesTheRest) {
+  EXPECT_FALSE(Edit->Real);
+  EXPECT_TRUE(Edit->Minus);
+  QTest::keyClicks(Edit.get(), "12a.3 x+5");
+  EXPECT_EQ(Shown(), "1235");
+  for (const char* wide : {"５", "é", "\x7f"}) {  // at or above 127: refused
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(wide));
+    QApplication::sendEvent(Edit.get(), &press);
+  }
+  EXPECT_EQ(Shown(), "1235");
+  QTest::keyClick(Edit.get(), Qt::Key_Backspace);
+  QTest::keyClick(Edit.get(), Qt::Key_Home);
+  QTest::keyClick(Edit.get(), Qt::Key_Delete);
+  EXPECT_EQ(Shown(), "23");
+
+  Edit->Real = true;
+  Edit->clear();
+  QTest::keyClicks(Edit.get(), "1.2.3");
+  EXPECT_EQ(Shown(), "1.23");
+  Prepare("1.5", 1, 3);  // the selection holds the only '.'
+  QTest::keyClicks(Edit.get(), ".7");
+  EXPECT_EQ(Shown(), "1.7");
+  Prepare("1.5", 0, 1);
+  QTest::keyClicks(Edit.get(), ".");
+  EXPECT_EQ(Shown(), "1.5");
+}
+
+TEST_F(NumberEditTest, MinusOnlyAtTheStartOnceAndWhenAllowed) {
+  QTest::keyClicks(Edit.get(), "-5");
+  EXPECT_EQ(Shown(), "-5");
+  QTest::keyClicks(Edit.get(), "-");  // caret at the end
+  EXPECT_EQ(Shown(), "-5");
+  Prepare("-5", 0, 0);
+  QTest::keyClicks(Edit.get(), "-");  // already has one
+  EXPECT_EQ(Shown(), "-5");
+  Prepare("-5", 0, 1);  // the selection holds it
+  QTest::keyClicks(Edit.get(), "-");
+  EXPECT_EQ(Shown(), "-5");
+  EXPECT_EQ(Edit->cursorPosition(), 1);
+  Prepare("12", 1, 2);  // the selection does not start at 0
+  QTest::keyClicks(Edit.get(), "-");
+  EXPECT_EQ(Shown(), "12");
+  Edit->Minus = false;
+  Prepare("5", 0, 0);
+  QTest::keyClicks(Edit.get(), "-");
+  EXPECT_EQ(Shown(), "5");
+}
+
+TEST_F(NumberEditTest, ReadingReplacesWhatIsNoNumberByZero) {
+  QApplication::clipboard()->setText("12x");
+  QTest::keyClick(Edit.get(), Qt::Key_V, Qt::ControlModifier);  // paste is not filtered
+  EXPECT_EQ(Shown(), "12x");
+  EXPECT_EQ(Edit->Text(), "0");
+  EXPECT_EQ(Shown(), "0");
+
+  for (const char* bad : {"2147483648", "-2147483649", " 5", "5 ", "1.5", "0x10", "+"}) {
+    Edit->SetText(bad);
+    EXPECT_EQ(Edit->Text(), "0") << bad;
+  }
+  for (const char* good : {"2147483647", "-2147483648", "+7", "007"}) {
+    Edit->SetText(good);
+    EXPECT_EQ(Edit->Text(), good);
+  }
+  Edit->Real = true;
+  for (const char* good : {"1.5", "-.5", "3.", "1e3"}) {
+    Edit->SetText(good);
+    EXPECT_EQ(Edit->Text(), good);
+  }
+  for (const char* bad : {"1e999", "inf", "nan", "1.2.3", "."}) {
+    Edit->SetText(bad);
+    EXPECT_EQ(Edit->Text(), "0") << bad;
+  }
+
+  // A key that needs the text checks it first: an invalid text turns into "0" right then.
+  Edit->Real = false;
+  Edit->SetText("abc");
+  QTest::keyClicks(Edit.get(), ".");
+  EXPECT_EQ(Shown(), "0");
+}
+
+TEST_F(NumberEditTest, AsIntegerRoundTripAndConversionErrors) {
+  Edit->SetAsInteger(-5);
+  EXPECT_EQ(Shown(), "-5");
+  EXPECT_EQ(Edit->AsInteger(), -5);
+
+  Edit->clear();
+  EXPECT_EQ(Edit->Text(), "");
+  try {
+    Edit->AsInteger();
+    ADD_FAILURE() << "no error";
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'' は整数ではありません");
+  }
+  Edit->Real = true;
+  Edit->SetText("2.5");
+  try {
+    Edit->AsInteger();
+    ADD_FAILURE() << "no error";
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'2.5' は整数ではありません");
+  }
+  Edit->SetText("12");
+  EXPECT_EQ(Edit->AsInteger(), 12);
+}
