@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "registry.h"
+#include "replay.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path Dir() {
+  const char* root = std::getenv("KORVEL_TEST_ROOT");
+  fs::path d = fs::path(root ? root : "/tmp") / "replay";
+  fs::create_directories(d);
+  return d;
+}
+
+void Put16(std::string& s, uint16_t v) { s.push_back(char(v)), s.push_back(char(v >> 8)); }
+void Put32(std::string& s, uint32_t v) { Put16(s, uint16_t(v)), Put16(s, uint16_t(v >> 16)); }
+
+struct TWavSpec {
+  uint16_t Tag = 1, Channels = 2, Bits = 16;
+  uint32_t Rate = 44100;
+  int32_t DeclaredDataBytes = -1;  // -1: the true size
+  bool ZeroSizes = false;
+};
+
+// first(frame) gives the first channel; the second carries a constant that must not count.
+fs::path WriteWav(const std::string& name, int64_t frames, const std::function<int16_t(int64_t)>& first,
+                  const TWavSpec& spec = {}) {
+  std::string data;
+  for (int64_t p = 0; p < frames; ++p) {
+    Put16(data, uint16_t(first(p)));
+    if (spec.Channels == 2) Put16(data, 0x1234);
+  }
+  std::string w = "RIFF";
+  const uint32_t dataBytes = spec.DeclaredDataBytes >= 0 ? uint32_t(spec.DeclaredDataBytes) : uint32_t(data.size());
+  Put32(w, spec.ZeroSizes ? 0 : uint32_t(4 + 26 + 8 + data.size()));
+  w += "WAVEfmt ";
+  Put32(w, 18);
+  Put16(w, spec.Tag);
+  Put16(w, spec.Channels);
+  Put32(w, spec.Rate);
+  Put32(w, spec.Rate * spec.Channels * spec.Bits / 8);
+  Put16(w, uint16_t(spec.Channels * spec.Bits / 8));
+  Put16(w, spec.Bits);
+  Put16(w, 0);
+  w += "data";
+  Put32(w, spec.ZeroSizes ? 0 : dataBytes);
+  w += data;
+  const fs::path p = Dir() / name;
+  std::ofstream(p, std::ios::binary) << w;
+  return p;
+}
+
+// 4 quiet buffers, then 30 buffers of a loud tone, then half a buffer (ignored).
+int16_t Scenario(int64_t p, double hz) {
+  if (p < 4 * 8192) return int16_t((p * 7919) % 21 - 10);  // a faint hiss, mean about 5
+  return int16_t(std::lround(9000 * std::sin(2 * M_PI * hz * double(p) / 44100)));
+}
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+  std::vector<std::vector<std::string>> Rows;  // CSV rows without the header
+};
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+TRun Replay(const std::string& args) {
+  const fs::path out = Dir() / "out.csv", err = Dir() / "err.txt";
+  const std::string cmd = std::string("'") + KORVEL_REPLAY + "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+  const int rc = std::system(cmd.c_str());
+  TRun r;
+  r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.Out = Slurp(out);
+  r.Err = Slurp(err);
+  std::istringstream lines(r.Out);
+  std::string line;
+  std::getline(lines, line);  // header
+  while (std::getline(lines, line)) {
+    std::vector<std::string> cells;
+    std::string cell;
+    std::istringstream cs(line);
+    while (std::getline(cs, cell, ',')) cells.push_back(cell);
+    if (!line.empty() && line.back() == ',') cells.push_back("");
+    r.Rows.push_back(cells);
+  }
+  return r;
+}
+
+enum Col { kBuffer, kTime, kMean, kLevel, kFreq, kCase, kThreshold, kBelow, kAbove, kSpeed, kPublished };
+
+}  // namespace
+
+TEST(KorvelReplay, StereoRecordingRunsTheProgramsPath) {
+  const auto wav = WriteWav("tone300.wav", 34 * 8192 + 4096, [](int64_t p) { return Scenario(p, 300); });
+  const TRun r = Replay("--defaults '" + wav.string() + "'");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out.substr(0, r.Out.find('\n')),
+            "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published");
+  ASSERT_EQ(r.Rows.size(), 34u);  // the final half buffer is ignored
+  for (const auto& row : r.Rows) ASSERT_EQ(row.size(), 11u);
+  // Buffer 0 is analysed uncalibrated; its mean becomes the reference.
+  EXPECT_EQ(r.Rows[0][kCase], "A");
+  EXPECT_EQ(r.Rows[0][kLevel], "0.000000");
+  EXPECT_EQ(r.Rows[0][kFreq], "");
+  EXPECT_EQ(r.Rows[1][kCase], "A");  // as quiet as the reference
+  EXPECT_EQ(r.Rows[5][kTime], "0.929");
+  EXPECT_EQ(r.Rows[5][kCase], "C");
+  EXPECT_EQ(r.Rows[5][kFreq], "301.46");
+  EXPECT_EQ(r.Rows[5][kBelow], "2");
+  // Loud buffers 4..23 below the threshold: the 20th steps the speed up and publishes.
+  for (int b = 4; b < 34; ++b) {
+    EXPECT_EQ(r.Rows[size_t(b)][kPublished], b == 23 ? "1" : "0") << b;
+    EXPECT_EQ(r.Rows[size_t(b)][kSpeed], b < 23 ? "1.00" : "1.10") << b;
+  }
+  EXPECT_EQ(r.Rows[23][kBelow], "0");
+  // The threshold of the last whole-second tick: 400 until 2 s, then the ramp (399).
+  EXPECT_EQ(r.Rows[9][kThreshold], "400");
+  EXPECT_EQ(r.Rows[10][kThreshold], "399");
+  EXPECT_EQ(r.Rows[33][kThreshold], "396");  // tick 6: 400 + (-200 * 6000) div 300000
+}
+
+TEST(KorvelReplay, MonoGivesTheSameRowsAsStereoAndOverridesApply) {
+  TWavSpec mono;
+  mono.Channels = 1;
+  const auto a = WriteWav("s.wav", 30 * 8192, [](int64_t p) { return Scenario(p, 1000); });
+  const auto b = WriteWav("m.wav", 30 * 8192, [](int64_t p) { return Scenario(p, 1000); }, mono);
+  const TRun rs = Replay("--defaults --calibrate 2 '" + a.string() + "'");
+  const TRun rm = Replay("--defaults --calibrate 2 '" + b.string() + "'");
+  ASSERT_EQ(rs.Status, 0) << rs.Err;
+  EXPECT_EQ(rs.Out, rm.Out);
+  EXPECT_EQ(rs.Rows[4][kCase], "C");
+  EXPECT_EQ(rs.Rows[4][kFreq], "1001.29");
+  EXPECT_EQ(rs.Rows[23][kAbove], "0");
+  EXPECT_EQ(rs.Rows[23][kPublished], "1");  // 20th at/above the threshold: down-step, still 1.00
+  EXPECT_EQ(rs.Rows[23][kSpeed], "1.00");
+
+  const TRun low = Replay("--defaults --calibrate 2 --max-freq 1000 '" + a.string() + "'");
+  ASSERT_EQ(low.Status, 0);
+  EXPECT_EQ(low.Rows[4][kCase], "B");
+  EXPECT_EQ(low.Rows[4][kFreq], "1001.29");
+  const TRun floors = Replay("--defaults --calibrate 2 --floor 1500 --floor2 1500 '" + a.string() + "'");
+  EXPECT_EQ(floors.Rows[23][kSpeed], "1.10");  // now below the threshold: up-step
+}
+
+TEST(KorvelReplay, StoredSettingsAreReadUnlessDefaultsAreAsked) {
+  TRegistry reg(TRegistry::DefaultFilePath());
+  reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viMinFreq", 400);
+  const auto wav = WriteWav("stored.wav", 8 * 8192, [](int64_t p) { return Scenario(p, 300); });
+  const TRun stored = Replay("'" + wav.string() + "'");
+  ASSERT_EQ(stored.Status, 0) << stored.Err;
+  EXPECT_EQ(stored.Rows[6][kCase], "B");
+  const TRun defaults = Replay("--defaults '" + wav.string() + "'");
+  EXPECT_EQ(defaults.Rows[6][kCase], "C");
+  reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viMinFreq", 20);
+}
+
+TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
+  const fs::path box = Dir() / "mailbox";
+  fs::create_directories(box);
+  fs::permissions(box, fs::perms::owner_all, fs::perm_options::replace);
+  const auto wav = WriteWav("pub.wav", 26 * 8192, [](int64_t p) { return Scenario(p, 300); });
+  const TRun r = Replay("--defaults --publish --mailbox-dir '" + box.string() + "' '" + wav.string() + "'");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const std::string record = Slurp(box / "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}");
+  ASSERT_GE(record.size(), 9u);
+  EXPECT_EQ(record[0], 1);
+  double speed = 0;
+  std::memcpy(&speed, record.data() + 1, 8);
+  EXPECT_EQ(speed, double(1.1f));
+}
+
+TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
+  auto tone = [](int64_t p) { return Scenario(p, 300); };
+  TWavSpec s8;
+  s8.Bits = 8;
+  TWavSpec s48;
+  s48.Rate = 48000;
+  TWavSpec s3;
+  s3.Channels = 3;
+  TWavSpec sFloat;
+  sFloat.Tag = 3;
+  TWavSpec sLong;
+  sLong.DeclaredDataBytes = 5 * 32768;
+  const std::vector<std::pair<fs::path, std::string>> cases = {
+      {Dir() / "missing.wav", "No such file"},
+      {WriteWav("8bit.wav", 8192, tone, s8), "8 bits"},
+      {WriteWav("48k.wav", 8192, tone, s48), "48000 Hz"},
+      {WriteWav("3ch.wav", 8192, tone, s3), "3 channels"},
+      {WriteWav("float.wav", 8192, tone, sFloat), "not PCM"},
+      {WriteWav("cut.wav", 2 * 8192, tone, sLong), "truncated"},
+  };
+  for (const auto& [path, message] : cases) {
+    const TRun r = Replay("--defaults '" + path.string() + "'");
+    EXPECT_EQ(r.Status, 2) << path;
+    EXPECT_NE(r.Err.find(message), std::string::npos) << path << ": " << r.Err;
+    EXPECT_TRUE(r.Rows.empty()) << path;
+  }
+  std::ofstream(Dir() / "text.wav") << "hello, this is not a wave file at all";
+  EXPECT_EQ(Replay("--defaults '" + (Dir() / "text.wav").string() + "'").Status, 2);
+  {
+    std::string headerOnly = "RIFF";
+    Put32(headerOnly, 4);
+    headerOnly += "WAVE";
+    std::ofstream(Dir() / "nofmt.wav", std::ios::binary) << headerOnly;
+  }
+  const TRun nofmt = Replay("--defaults '" + (Dir() / "nofmt.wav").string() + "'");
+  EXPECT_EQ(nofmt.Status, 2);
+  EXPECT_NE(nofmt.Err.find("no fmt chunk"), std::string::npos);
+
+  const auto good = WriteWav("good.wav", 3 * 8192, tone);
+  EXPECT_EQ(Replay("--defaults --speed abc '" + good.string() + "'").Status, 2);
+  EXPECT_EQ(Replay("--defaults --bogus '" + good.string() + "'").Status, 2);
+  EXPECT_EQ(Replay("--defaults").Status, 2);
+  const TRun late = Replay("--defaults --calibrate 3 '" + good.string() + "'");
+  EXPECT_EQ(late.Status, 2);
+  EXPECT_NE(late.Err.find("3 whole buffers"), std::string::npos) << late.Err;
+}
+
+TEST(KorvelReplay, UnfinishedCaptureFileIsReadToItsEnd) {
+  TWavSpec open;
+  open.ZeroSizes = true;
+  const auto wav = WriteWav("killed.wav", 3 * 8192, [](int64_t p) { return Scenario(p, 300); }, open);
+  const TRun r = Replay("--defaults '" + wav.string() + "'");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Rows.size(), 3u);
+  EXPECT_NE(r.Err.find("never stopped"), std::string::npos);
+}
+
+TEST(ReplayThreshold, FollowsTheWholeSecondTicksAndTheCalibration) {
+  TReplayOptions o;
+  o.CalibrateBuffer = 10;  // complete at 11 * 8192 / 44100 = 2.04 s
+  EXPECT_EQ(ReplayThreshold(4, o, 5.0), 400);    // before the first tick
+  EXPECT_EQ(ReplayThreshold(15, o, 5.0), 400);   // tick 2: calibration not complete
+  EXPECT_EQ(ReplayThreshold(16, o, 5.0), 398);   // tick 3: 400 + (-200 * 3000) div 300000
+  EXPECT_EQ(ReplayThreshold(16, o, 0.0), 400);   // no reference: viFloor
+  EXPECT_EQ(ReplayThreshold(2000, o, 5.0), 200); // after five minutes
+}
