@@ -53,14 +53,19 @@ void TGlobalSettings::Save() {
 }
 
 void TGlobalSettings::RestoreDefaults() {
+  // A key that is already gone or still has subkeys is no error here. A store that cannot
+  // be written is: the settings are still reset and reloaded, then the user is told, since
+  // the reload brings back whatever the deletion could not remove.
+  std::exception_ptr storeError;
   try {
     DeleteTree(Reg, SettingsKeyPath);
-  } catch (const std::exception&) {
-    // The result of the deletion is ignored, as a failed delete would be.
+  } catch (const ERegistryWriteError&) {
+    storeError = std::current_exception();
   }
   viSpeed = viMaxFreq = viMinFreq = viFloor = viFloor2 = viWaveInDevice = nullptr;
   vbRecordToFile = nullptr;
   Variables.reset();
   CreateVariables();
   Load();
+  if (storeError) std::rethrow_exception(storeError);
 }

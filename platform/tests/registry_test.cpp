@@ -302,6 +302,20 @@ TEST_F(RegistryTest, FolderThatCannotBeWritten) {
   }
 }
 
+TEST_F(RegistryTest, LockThatCannotBeTakenStillReadsButRefusesWrites) {
+  TRegistry reg(File);
+  reg.WriteDword(kKey, "viSpeed", 3);
+  fs::remove(File.string() + ".lock");
+  fs::create_directory(File.string() + ".lock");
+  EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 3u);
+  EXPECT_TRUE(reg.CreateKey(kKey));         // exists: nothing to write
+  EXPECT_FALSE(reg.CreateKey(kKey + "x"));  // would need a write
+  EXPECT_THROW(reg.WriteDword(kKey, "viSpeed", 4), ERegistryWriteError);
+  EXPECT_THROW(reg.DeleteKey(kKey), ERegistryWriteError);
+  EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 3u);
+  EXPECT_EQ(reg.TakeNotice(), "");
+}
+
 TEST(RegistryPath, FollowsXdgConfigHome) {
   setenv("XDG_CONFIG_HOME", "/x/cfg", 1);
   EXPECT_EQ(TRegistry::DefaultFilePath(), "/x/cfg/korvel/registry.reg");

@@ -130,6 +130,17 @@ TEST_F(SettingsStoreTest, RestoreDefaultsLeavesAnEmptyKey) {
   EXPECT_EQ(Value("viWaveInDevice").Dword, 0u);
 }
 
+TEST_F(SettingsStoreTest, RestoreDefaultsOnAStoreThatCannotBeWrittenSaysSo) {
+  TGlobalSettings s(*Reg);
+  s.viSpeed->Value = 55;
+  s.Save();
+  fs::remove(Dir / "registry.reg.lock");
+  fs::create_directory(Dir / "registry.reg.lock");  // readable, but no change can be made
+  EXPECT_THROW(s.RestoreDefaults(), ERegistryWriteError);
+  EXPECT_EQ(s.viSpeed->Value, 55);  // reloaded: what the store still holds
+  EXPECT_EQ(s.List()->Count(), 7);
+}
+
 TEST_F(SettingsStoreTest, FailuresNameTheValue) {
   // A value of a foreign type stops the load there: earlier ones are loaded, later ones not.
   Reg->WriteDword(kKey, "viSpeed", 50);
