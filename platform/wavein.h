@@ -103,6 +103,8 @@ public:
   // Stops capturing and returns the queued buffer, if any, with one last TWaveInDataEvent.
   // When Reset returns, the backend no longer touches any buffer.
   virtual MMRESULT Reset(HWAVEIN handle) = 0;
+  // Releases the device. Buffers still queued come back as Reset returns them. The window
+  // given at Open must live until Close: events are posted to it until then.
   virtual MMRESULT Close(HWAVEIN handle) = 0;
 };
 

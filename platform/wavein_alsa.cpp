@@ -46,7 +46,8 @@ constexpr unsigned CaptureFrameBytes = 4;  // 16-bit stereo
 // About a second of ring: the time the window may take between being told of a full
 // buffer and handing it back before the device loses audio.
 constexpr snd_pcm_uframes_t RingFrames = CaptureRate;
-// How often the device wakes the capture thread; a buffer of 8192 frames takes 4 periods.
+// How often the device wakes the capture thread: a few times per buffer, so a buffer is
+// announced soon after its last frame arrives without waking for every few frames.
 constexpr snd_pcm_uframes_t PeriodFrames = 2048;
 // Overrun recoveries in a row with nothing read in between: a device that breaks again at
 // once after every restart is not capturing, and counts as failed.
