@@ -292,7 +292,7 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
 
   const auto before = TClock::now();
   ASSERT_EQ(s.WaveIn->Reset(s.Handle), MMSYSERR_NOERROR);
-  EXPECT_LT(TClock::now() - before, 250ms);
+  EXPECT_LT(TClock::now() - before, 500ms);  // the device alone would never end the wait
   EXPECT_EQ(CaptureThreads(), 0);  // joined: nothing touches the buffer any more
 
   ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 2; }));
