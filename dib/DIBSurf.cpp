@@ -54,6 +54,16 @@ void TDIBCanvas::LineTo(int32_t X, int32_t Y) {
   const int64_t dx = std::abs(int64_t(X) - x0), dy = std::abs(int64_t(Y) - y0);
   const int32_t sx = X > x0 ? 1 : -1, sy = Y > y0 ? 1 : -1;
   int64_t x = x0, y = y0;
+  if (dx == 0) {
+    // Vertical: the columns of the history strip. Clip the run, then step by rows.
+    if (x0 < 0 || x0 >= FSurface.Width()) return;
+    const int64_t first = sy > 0 ? std::max<int64_t>(y0, 0) : std::min<int64_t>(y0, FSurface.Height() - 1);
+    const int64_t last = sy > 0 ? std::min<int64_t>(int64_t(Y) - 1, FSurface.Height() - 1)
+                                : std::max<int64_t>(int64_t(Y) + 1, 0);
+    for (int64_t yy = first; sy > 0 ? yy <= last : yy >= last; yy += sy)
+      if (auto* p = At(x0, int32_t(yy))) *p = pixel;
+    return;
+  }
   if (dx >= dy) {
     int64_t err = dx / 2;
     for (int64_t i = 0; i < dx; ++i) {
@@ -80,14 +90,20 @@ void TDIBCanvas::LineTo(int32_t X, int32_t Y) {
 }
 
 void TDIBCanvas::Draw(int32_t X, int32_t Y, const QImage& Graphic) {
-  if (Graphic.isNull()) return;
+  if (Graphic.isNull() || FSurface.BitCount() != 32 || FSurface.Bits() == nullptr) return;
+  // 32-bit pictures are read as they are (no copy per redraw); others are converted once.
   const QImage rgb = Graphic.format() == QImage::Format_RGB32 || Graphic.format() == QImage::Format_ARGB32
                          ? Graphic
                          : Graphic.convertToFormat(QImage::Format_RGB32);
-  for (int32_t row = 0; row < rgb.height(); ++row) {
-    const auto* line = reinterpret_cast<const uint32_t*>(rgb.constScanLine(row));
-    for (int32_t col = 0; col < rgb.width(); ++col)
-      if (auto* p = At(X + col, Y + row)) *p = line[col] & 0x00FFFFFFu;
+  // Clip the picture's columns and rows to the surface once.
+  const int64_t col0 = std::max<int64_t>(0, -int64_t(X));
+  const int64_t col1 = std::min<int64_t>(rgb.width(), int64_t(FSurface.Width()) - X);
+  const int64_t row0 = std::max<int64_t>(0, -int64_t(Y));
+  const int64_t row1 = std::min<int64_t>(rgb.height(), int64_t(FSurface.Height()) - Y);
+  for (int64_t row = row0; row < row1; ++row) {
+    const auto* line = reinterpret_cast<const uint32_t*>(rgb.constScanLine(int(row)));
+    uint32_t* to = At(int32_t(X + col0), int32_t(Y + row));
+    for (int64_t col = col0; col < col1; ++col) *to++ = line[col] & 0x00FFFFFFu;
   }
 }
 

@@ -51,13 +51,26 @@ void ReverseSubtractSaturated_AVX2(uint32_t* dst, const uint32_t* src, size_t co
   FlatLoop(dst, src, count, [](__m256i t, __m256i s) { return _mm256_subs_epu8(s, t); });
 }
 
+// As in the SSE2 kernel: very long runs go out with non-temporal stores.
+constexpr size_t kStreamPixels = size_t(1) << 20;
+
 void CopyFlat_AVX2(uint32_t* dst, const uint32_t* src, size_t count) {
-  if (dst == src) return;
+  if (dst == src || count == 0) return;
   if (dst < src + count && src < dst + count) {
     std::memmove(dst, src, count * 4);
     return;
   }
   size_t i = 0;
+  if (count >= kStreamPixels && (reinterpret_cast<uintptr_t>(dst) & 3) == 0) {
+    for (; (reinterpret_cast<uintptr_t>(dst + i) & 31) != 0; ++i) dst[i] = src[i];
+    for (; i + 16 <= count; i += 16) {
+      __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+      __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8));
+      _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), a);
+      _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i + 8), b);
+    }
+    _mm_sfence();
+  }
   for (; i + 16 <= count; i += 16) {
     __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
     __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8));

@@ -14,7 +14,8 @@ using namespace rendo_kernels;
 
 namespace {
 
-const size_t kCounts[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 13200, 100003};
+// 1048581 is past the run length where the copies switch to streaming stores.
+const size_t kCounts[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 13200, 100003, 1048581};
 
 std::vector<TKernelLevel> SimdLevels() {
   std::vector<TKernelLevel> levels;
