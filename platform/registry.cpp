@@ -160,8 +160,12 @@ void MakeFolders(const std::string& dir) {
 class TRegistry::TLock {
 public:
   explicit TLock(const std::string& path) {
-    MakeFolders(Folder(path));
-    Fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const std::string name = path + ".lock";
+    Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (Fd < 0 && errno == ENOENT) {  // first use: the folder is missing
+      MakeFolders(Folder(path));
+      Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    }
     if (Fd < 0) {
       Err = errno;
       return;

@@ -98,7 +98,7 @@ private:
   enum class TLoad { Ok, Missing, Unreadable, Corrupt };
   class TLock;
 
-  TLoad LoadLocked(THive& hive, bool forWrite);
+  TLoad LoadLocked(THive& hive, bool locked);  // locked: a corrupt file may be renamed
   void StoreLocked(const THive& hive);
   template <class F> auto Read(F&& f);
   template <class F> void Modify(F&& f);
