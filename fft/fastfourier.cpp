@@ -1,5 +1,6 @@
 #include "fastfourier.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <utility>
@@ -9,10 +10,10 @@
 
 namespace {
 
-const TFftKernels kRef{Span_Ref, Span2_Ref};
+const TFftKernels kRef{FirstPass_Ref, Span_Ref, Span2_Ref, nullptr};
 #if KORVEL_FFT_X86_SIMD
-const TFftKernels kSSE2{Span_SSE2, Span2_SSE2};
-const TFftKernels kAVX2{Span_AVX2, Span2_AVX2};
+const TFftKernels kSSE2{FirstPass_SSE2, Span_SSE2, Span2_SSE2, nullptr};
+const TFftKernels kAVX2{FirstPass_AVX2, Span_AVX2, Span2_AVX2, Span3_AVX2};
 #endif
 
 bool LevelAvailable(TFftLevel level) {
@@ -154,21 +155,20 @@ void TFastFourier::SetSpectrumSize(int32_t Value) {
   FN = Value;
   FTablesReady = false;
   FSwaps.clear();
+  FBlockOf.clear();
+  FWork.clear();
   FTwiddles[0].clear();
   FTwiddles[1].clear();
   FWeights.clear();
   FWeightsKind = -1;
-  FLineSums.clear();
+  FCandidates.clear();
+  FCandidateSums.clear();
+  FScreened = false;
+  FScratch.clear();
   FStatisticsValid = false;
 }
 
 void TFastFourier::SetWeightingWindow(TFastFourierWgtWin Value) { FWindow = Value; }
-
-void TFastFourier::SetReal(int32_t Index, double Value) {
-  if (Index < 1 || Index > FN) return;
-  FData[2 * static_cast<size_t>(Index - 1)] = Value;
-  FStatisticsValid = false;
-}
 
 void TFastFourier::SetImaginary(int32_t Index, double Value) {
   if (Index < 1 || Index > FN) return;
@@ -238,11 +238,21 @@ void TFastFourier::ApplyWindow() {
 
 void TFastFourier::PrepareTables() {
   if (FTablesReady) return;
-  // Bit-reversal pairs in the order the running reversed index meets them.
+  // The running reversed index j = rev(i). From 8 points on, the first pass gathers in
+  // bit-reversed order and needs rev(r) for r < N/4; smaller sizes swap in place, each
+  // pair once, when j > i.
   FSwaps.clear();
+  FBlockOf.clear();
   const uint32_t n = static_cast<uint32_t>(FN);
+  const bool gather = n >= 8;
+  if (gather) {
+    FBlockOf.resize(n / 4);
+    FWork.resize(2 * static_cast<size_t>(n));
+  }
   for (uint32_t i = 0, j = 0; i < n; ++i) {
-    if (j > i) {
+    if (gather) {
+      if (i < n / 4) FBlockOf[i] = j;
+    } else if (j > i) {
       FSwaps.push_back(i);
       FSwaps.push_back(j);
     }
@@ -272,24 +282,38 @@ void TFastFourier::ComputeFFT(int32_t Direction) {
     // The tables are as large as the data; without them the plain loop does the same.
     FTablesReady = false;
     FSwaps.clear();
+    FBlockOf.clear();
+    FWork.clear();
     tw.clear();
     ComputeFFTPlain(s);
     return;
   }
 
-  double* d = FData.data();
-  for (size_t q = 0; q < FSwaps.size(); q += 2) {
-    double* a = d + 2 * static_cast<size_t>(FSwaps[q]);
-    double* b = d + 2 * static_cast<size_t>(FSwaps[q + 1]);
-    std::swap(a[0], b[0]);
-    std::swap(a[1], b[1]);
-  }
-
   const TFftKernels& k = KernelsOf(FLevel);
   const size_t n = static_cast<size_t>(FN);
   size_t L = 1;
+  if (!FBlockOf.empty()) {
+    // Bit reversal with spans 1 and 2, into the second buffer, which becomes the data.
+    k.FirstPass(FWork.data(), FData.data(), n, FBlockOf.data(), tw.data() + 2, tw.data() + 4);
+    FData.swap(FWork);
+    L = 4;
+  } else {
+    double* d = FData.data();
+    for (size_t q = 0; q < FSwaps.size(); q += 2) {
+      double* a = d + 2 * static_cast<size_t>(FSwaps[q]);
+      double* b = d + 2 * static_cast<size_t>(FSwaps[q + 1]);
+      std::swap(a[0], b[0]);
+      std::swap(a[1], b[1]);
+    }
+  }
+  double* d = FData.data();
+  // Then three spans a pass while they fit (two on levels without Span3): the 13 spans
+  // of an 8192-point transform take five passes over the data.
   while (L < n) {
-    if (2 * L < n) {
+    if (k.Span3 != nullptr && L > 1 && 8 * L <= n) {
+      k.Span3(d, n, L, tw.data() + 2 * L, tw.data() + 4 * L, tw.data() + 8 * L);
+      L *= 8;
+    } else if (4 * L <= n) {
       k.Span2(d, n, L, tw.data() + 2 * L, tw.data() + 4 * L);
       L *= 4;
     } else {
@@ -373,30 +397,91 @@ double TFastFourier::PowerAt(int32_t Line) const {
     const long double s = re * re + im * im;
     return static_cast<double>(s) / n;
   }
-  if (FStatisticsValid && static_cast<size_t>(Line) < FLineSums.size())
-    return FLineSums[static_cast<size_t>(Line)] / n;
   return LineSum(Line) / n;
 }
 
-double TFastFourier::MaxPower() {
-  if (!FStatisticsValid) {
-    const int32_t last = FN / 2 - 1;
+// The largest of the exact sums over lines 1..N/2-1 (strictly-greater scan, ascending).
+//
+// Forming every sum in extended precision is the slow part, so lines are screened first:
+// a double approximation a_k = (|x_k|^2 + |x_(N-k)|^2) is within a relative 2^-50 of the
+// exact sum s_k (seven roundings of non-negative terms, and the extended result itself),
+// so with A = max a_k every line with s_k = max s lies at or above A * (1 - 2^-40), and
+// every line below that bound has s_k < max s. Only the lines at or above the bound get
+// their exact sum; the largest of those is the largest of all. The bound holds only for
+// normal magnitudes, so tiny, huge or non-finite spectra take the plain scan of all lines.
+void TFastFourier::ComputeStatistics() {
+  const int32_t last = FN / 2 - 1;
+  FCandidates.clear();
+  FCandidateSums.clear();
+  FScreened = false;
+  double best = 0.0;
+  if (last >= 8) {
     try {
-      FLineSums.resize(static_cast<size_t>(last > 0 ? last + 1 : 0));
+      const size_t n = static_cast<size_t>(FN);
+      FScratch.resize(n);
+      double* q = FScratch.data();
+      const double* d = FData.data();
+      for (size_t p = 0; p < n; ++p) q[p] = d[2 * p] * d[2 * p] + d[2 * p + 1] * d[2 * p + 1];
+      // Four running maxima break the compare chain; NaN lines are never taken.
+      double m4[4] = {0.0, 0.0, 0.0, 0.0};
+      int32_t k = 1;
+      for (; k + 3 <= last; k += 4)
+        for (int j = 0; j < 4; ++j) {
+          const double v = q[k + j] + q[n - static_cast<size_t>(k + j)];
+          m4[j] = v > m4[j] ? v : m4[j];
+        }
+      for (; k <= last; ++k) {
+        const double v = q[k] + q[n - static_cast<size_t>(k)];
+        m4[0] = v > m4[0] ? v : m4[0];
+      }
+      const double a = std::max(std::max(m4[0], m4[1]), std::max(m4[2], m4[3]));
+      if (std::isfinite(a) && a >= 0x1p-900 && a <= 0x1p+1000) {
+        const double bound = a * (1.0 - 0x1p-40);
+        for (int32_t k = 1; k <= last; ++k) {
+          if (q[k] + q[n - static_cast<size_t>(k)] >= bound) {
+            const double s = LineSum(k);
+            FCandidates.push_back(k);
+            FCandidateSums.push_back(s);
+            if (s > best) best = s;
+          }
+        }
+        FScreened = true;
+      }
     } catch (const std::bad_alloc&) {
-      FLineSums.clear();  // the cache is only a shortcut for PowerAt
+      FCandidates.clear();
+      FCandidateSums.clear();
+      best = 0.0;
     }
-    const bool cache = !FLineSums.empty();
-    double best = 0.0;
+  }
+  if (!FScreened) {
     for (int32_t k = 1; k <= last; ++k) {
       const double s = LineSum(k);
-      if (cache) FLineSums[static_cast<size_t>(k)] = s;
       if (s > best) best = s;
     }
-    FMaxPowerValue = best / static_cast<double>(FN);
-    FStatisticsValid = true;
   }
+  FMaxPowerValue = best / static_cast<double>(FN);
+  FStatisticsValid = true;
+}
+
+double TFastFourier::MaxPower() {
+  if (!FStatisticsValid) ComputeStatistics();
   return FMaxPowerValue;
+}
+
+// With the screen, the lines outside it have sums below the largest; their quotients
+// by N (a power of two, exact for the normal magnitudes the screen admits) are below
+// MaxPower too, so the first candidate with an equal quotient is the first line overall.
+int32_t TFastFourier::FirstLineAtMaxPower() {
+  const double max = MaxPower();
+  const double n = static_cast<double>(FN);
+  if (FScreened) {
+    for (size_t i = 0; i < FCandidates.size(); ++i)
+      if (FCandidateSums[i] / n == max) return FCandidates[i];
+    return 0;
+  }
+  for (int32_t k = 1; k <= FN / 2 - 1; ++k)
+    if (PowerAt(k) == max) return k;
+  return 0;
 }
 
 double TFastFourier::BinToFrequency(int32_t Line, double Interval) const {

@@ -64,7 +64,11 @@ public:
   void SetWeightingWindow(TFastFourierWgtWin Value);
 
   // Real (imaginary) part of point Index - 1; Index outside 1..N is ignored.
-  void SetReal(int32_t Index, double Value);
+  void SetReal(int32_t Index, double Value) {
+    if (Index < 1 || Index > FN) return;
+    FData[2 * static_cast<size_t>(Index - 1)] = Value;
+    FStatisticsValid = false;
+  }
   void SetImaginary(int32_t Index, double Value);
   void ClearImaginary();
 
@@ -79,6 +83,9 @@ public:
   // Largest PowerAt over lines 1..N/2-1, computed once per change of the data.
   // PowerAt(k) == MaxPower() holds exactly for every line carrying the largest power.
   double MaxPower();
+  // The first line k in 1..N/2-1 with PowerAt(k) == MaxPower(), 0 when there is none: the
+  // same answer as asking PowerAt line by line, without computing every line exactly.
+  int32_t FirstLineAtMaxPower();
   // Frequency of line 1..N div 2 for a sampling interval in seconds; 0 otherwise.
   double BinToFrequency(int32_t Line, double Interval) const;
 
@@ -86,7 +93,8 @@ public:
   double UserWeight(int32_t Index) const;
   void SetUserWeight(int32_t Index, double Value);
 
-  // Real and imaginary parts interleaved, 2N values.
+  // Real and imaginary parts interleaved, 2N values. The span is valid until the next
+  // transform or size change (the transform works between two buffers).
   std::span<const double> Data() const { return FData; }
 
   // Pins the butterfly kernels to one level (tests, benchmarks). A level this machine
@@ -96,6 +104,7 @@ public:
 
 private:
   double LineSum(int32_t k) const;
+  void ComputeStatistics();
   void ApplyWindow();
   void PrepareTables();
   void ComputeFFTPlain(int direction);
@@ -112,9 +121,16 @@ private:
   // Derived tables, rebuilt lazily after a size change.
   TFftLevel FLevel;
   bool FTablesReady = false;
-  std::vector<uint32_t> FSwaps;         // bit-reversal pairs, flattened
+  std::vector<uint32_t> FSwaps;         // bit-reversal pairs, flattened (N < 8)
+  std::vector<uint32_t> FBlockOf;       // rev(r) for r < N/4 (N >= 8)
+  std::vector<double> FWork;            // the transform's second buffer
   std::vector<double> FTwiddles[2];     // [0] forward, [1] inverse; span L at offset 2L
   std::vector<double> FWeights;         // weights of FWeightsKind
   int FWeightsKind = -1;
-  std::vector<double> FLineSums;        // per-line sums of the last statistics
+  // Lines whose exact sums were formed by the last statistics (all lines that can carry
+  // the largest power), ascending, with those sums; valid when FScreened.
+  bool FScreened = false;
+  std::vector<int32_t> FCandidates;
+  std::vector<double> FCandidateSums;
+  std::vector<double> FScratch;         // per-point |x|^2 for the statistics
 };

@@ -13,23 +13,49 @@
 // over blocks of 4*span points (tw1 holds span twiddles, tw2 holds 2*span): each point is
 // loaded once for both spans. Every butterfly still sees the same inputs and does the
 // same operations as in two separate passes.
+//
+// Span3_<Level>(data, n, span, tw1, tw2, tw3) likewise runs spans `span`, `2*span` and
+// `4*span` over blocks of 8*span points. Only levels with registers enough for eight
+// points have it (Span3 null otherwise: the transform then runs two spans a pass).
 #include <cstddef>
+#include <cstdint>
 
 using TSpanKernel = void (*)(double* data, size_t n, size_t span, const double* tw);
 using TSpan2Kernel = void (*)(double* data, size_t n, size_t span, const double* tw1,
                               const double* tw2);
 
+using TSpan3Kernel = void (*)(double* data, size_t n, size_t span, const double* tw1,
+                              const double* tw2, const double* tw3);
+
+// FirstPass_<Level>(dst, src, n, blockOf, tw1, tw2): the bit-reversal permutation and
+// spans 1 and 2 in one pass, from src to dst (n >= 8). Output block g (points g..g+3,
+// g a multiple of 4) takes the input points r, r + n/2, r + n/4, r + 3n/4 with
+// r = rev(g); blockOf[r] = g for r = 0..n/4-1. Reading r in order walks four sequential
+// streams instead of scattering swaps over the array.
+using TFirstPassKernel = void (*)(double* dst, const double* src, size_t n,
+                                  const uint32_t* blockOf, const double* tw1, const double* tw2);
+
 struct TFftKernels {
+  TFirstPassKernel FirstPass;
   TSpanKernel Span;
   TSpan2Kernel Span2;
+  TSpan3Kernel Span3;
 };
 
+void FirstPass_Ref(double* dst, const double* src, size_t n, const uint32_t* blockOf,
+                  const double* tw1, const double* tw2);
 void Span_Ref(double* data, size_t n, size_t span, const double* tw);
 void Span2_Ref(double* data, size_t n, size_t span, const double* tw1, const double* tw2);
 
 #if KORVEL_FFT_X86_SIMD
+void FirstPass_SSE2(double* dst, const double* src, size_t n, const uint32_t* blockOf,
+                   const double* tw1, const double* tw2);
 void Span_SSE2(double* data, size_t n, size_t span, const double* tw);
 void Span2_SSE2(double* data, size_t n, size_t span, const double* tw1, const double* tw2);
+void FirstPass_AVX2(double* dst, const double* src, size_t n, const uint32_t* blockOf,
+                   const double* tw1, const double* tw2);
 void Span_AVX2(double* data, size_t n, size_t span, const double* tw);
 void Span2_AVX2(double* data, size_t n, size_t span, const double* tw1, const double* tw2);
+void Span3_AVX2(double* data, size_t n, size_t span, const double* tw1, const double* tw2,
+                 const double* tw3);
 #endif

@@ -45,3 +45,21 @@ void Span2_SSE2(double* data, size_t n, size_t span, const double* tw1, const do
     }
   }
 }
+
+
+void FirstPass_SSE2(double* dst, const double* src, size_t n, const uint32_t* blockOf,
+                     const double* tw1, const double* tw2) {
+  const size_t q = n / 4;
+  for (size_t r = 0; r < q; ++r) {
+    double* o = dst + 2 * static_cast<size_t>(blockOf[r]);
+    const size_t from[4] = {r, r + 2 * q, r + q, r + 3 * q};
+    for (int j = 0; j < 4; ++j) {
+      o[2 * j] = src[2 * from[j]];
+      o[2 * j + 1] = src[2 * from[j] + 1];
+    }
+    Butterfly(o, o + 2, tw1);
+    Butterfly(o + 4, o + 6, tw1);
+    Butterfly(o, o + 4, tw2);
+    Butterfly(o + 2, o + 6, tw2 + 2);
+  }
+}

@@ -45,14 +45,10 @@ TBufferMeasure MeasureBuffer(std::span<const uint8_t> frames, TFastFourier& fft)
   }
   m.Mean = sum / n;
   fft.Transform();
-  const double max = fft.MaxPower();
-  for (int32_t k = 1; k <= n / 2 - 1; ++k) {
-    if (fft.PowerAt(k) == max) {
-      m.Line = k;
-      m.Frequency = fft.BinToFrequency(k, kSampleInterval);
-      break;
-    }
-  }
+  // The first line k = 1..N/2-1 with PowerAt(k) == MaxPower, found without asking
+  // every line (TFastFourier gives the same line the one-by-one search would).
+  m.Line = fft.FirstLineAtMaxPower();
+  if (m.Line > 0) m.Frequency = fft.BinToFrequency(m.Line, kSampleInterval);
   return m;
 }
 

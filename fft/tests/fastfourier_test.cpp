@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <type_traits>
 
@@ -49,7 +50,7 @@ void FillRandom(TFastFourier& fft, TLiteralFourier& lit, std::mt19937_64& rng) {
 TEST(FastFourierExactness, EveryLevelWindowAndSizeMatchesTheLiteralAlgorithm) {
   std::mt19937_64 rng(20261208);
   for (TFftLevel level : AvailableFftLevels()) {
-    for (int32_t n : {1, 2, 4, 8, 16, 32, 64, 256, 1024, 8192}) {
+    for (int32_t n : {1, 2, 4, 8, 16, 32, 64, 128, 256, 1024, 8192, 65536}) {
       for (TFastFourierWgtWin kind : kAllWindows) {
         TFastFourier fft("FFT1");
         fft.SetKernelLevel(level);
@@ -84,21 +85,55 @@ TEST(FastFourierExactness, EveryLevelWindowAndSizeMatchesTheLiteralAlgorithm) {
   }
 }
 
-TEST(FastFourierExactness, StrongestLineEqualsMaxPowerExactlyOnProgramSizedInput) {
-  // The analysis looks for the first line with PowerAt(k) == MaxPower: it must exist.
+namespace {
+// The search the analysis is defined by: the first line 1..N/2-1 with PowerAt == MaxPower.
+int32_t SearchLineByLine(TFastFourier& fft) {
+  const double max = fft.MaxPower();
+  for (int32_t k = 1; k <= fft.SpectrumSize() / 2 - 1; ++k)
+    if (fft.PowerAt(k) == max) return k;
+  return 0;
+}
+}  // namespace
+
+TEST(FastFourierExactness, FirstLineAtMaxPowerEqualsTheLineByLineSearch) {
   std::mt19937_64 rng(7);
   std::uniform_int_distribution<int> sample(-32768, 32767);
   TFastFourier fft("FFT1");
   fft.SetSpectrumSize(8192);
-  for (int trial = 0; trial < 20; ++trial) {
+  auto load = [&](const std::function<double(int32_t)>& x) {
     fft.ClearImaginary();
-    for (int32_t i = 1; i <= 8192; ++i) fft.SetReal(i, sample(rng) / 32768.0);
+    for (int32_t i = 1; i <= fft.SpectrumSize(); ++i) fft.SetReal(i, x(i - 1));
     fft.Transform();
-    const double max = fft.MaxPower();
-    int found = 0;
-    for (int32_t k = 1; k <= 4095 && !found; ++k)
-      if (fft.PowerAt(k) == max) found = k;
-    EXPECT_GT(found, 0) << "trial " << trial;
+  };
+  // Program-like input: random 16-bit samples, and tones of a few frequencies.
+  for (int trial = 0; trial < 10; ++trial) {
+    load([&](int32_t) { return sample(rng) / 32768.0; });
+    const int32_t k = fft.FirstLineAtMaxPower();
+    EXPECT_GT(k, 0);
+    EXPECT_EQ(k, SearchLineByLine(fft)) << "trial " << trial;
+  }
+  for (double hz : {50.0, 300.0, 1000.0, 2999.0, 15000.0}) {
+    load([&](int32_t p) { return std::round(9000 * std::sin(2 * M_PI * hz * p / 44100)) / 32768.0; });
+    EXPECT_EQ(fft.FirstLineAtMaxPower(), SearchLineByLine(fft)) << hz;
+  }
+  // Ties: an impulse has the same power on every line; two equal cosines tie too.
+  load([](int32_t p) { return p == 0 ? 1.0 : 0.0; });
+  EXPECT_EQ(fft.FirstLineAtMaxPower(), 1);
+  EXPECT_EQ(SearchLineByLine(fft), 1);
+  load([](int32_t p) { return std::cos(2 * M_PI * 40 * p / 8192.0) + std::cos(2 * M_PI * 700 * p / 8192.0); });
+  EXPECT_EQ(fft.FirstLineAtMaxPower(), SearchLineByLine(fft));
+  // Magnitudes outside the screen's range take the plain scan and still agree.
+  for (double scale : {0.0, 1e-160, 1e-300, 1e150, 1e300}) {
+    load([&](int32_t) { return scale * (sample(rng) / 32768.0); });
+    EXPECT_EQ(fft.FirstLineAtMaxPower(), SearchLineByLine(fft)) << scale;
+  }
+  load([&](int32_t p) { return p == 5 ? NAN : sample(rng) / 32768.0; });
+  EXPECT_EQ(fft.FirstLineAtMaxPower(), SearchLineByLine(fft));
+  // Small sizes: no line at all below N/2 for N <= 2.
+  for (int32_t n : {1, 2, 4, 16}) {
+    fft.SetSpectrumSize(n);
+    load([&](int32_t) { return sample(rng) / 32768.0; });
+    EXPECT_EQ(fft.FirstLineAtMaxPower(), SearchLineByLine(fft)) << n;
   }
 }
 
