@@ -24,7 +24,9 @@ bool LevelAvailable(TFftLevel level) {
     case TFftLevel::SSE2:
       return true;  // part of the x86-64 baseline
     case TFftLevel::AVX2:
-      // libgcc's probe also checks (XGETBV) that the OS saves the AVX registers.
+      // libgcc's probe also checks (XGETBV) that the OS saves the AVX registers. The
+      // explicit init makes the answer right even from a static constructor.
+      __builtin_cpu_init();
       return __builtin_cpu_supports("avx2");
 #endif
     default:

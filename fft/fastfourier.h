@@ -7,7 +7,9 @@
 // with the twiddle factor advanced by the trigonometric recurrence after each m. This
 // implementation precomputes the twiddles of each span with that very recurrence and runs
 // the butterflies of a span group by group (they touch disjoint points, so the order is
-// free) with SIMD kernels doing the same IEEE double operations as the scalar code.
+// free) with SIMD kernels doing the same IEEE double operations as the scalar code. The
+// bit reversal is done as a gather in the first pass (spans 1 and 2), and later passes
+// run two or three spans each while the points are in registers.
 // Build with -ffp-contract=off: a fused multiply-add would change the last bits.
 //
 // Point numbers given to SetReal are 1-based (1..N); spectral lines are 0-based.
