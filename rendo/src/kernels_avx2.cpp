@@ -13,16 +13,41 @@
 namespace rendo_kernels {
 namespace {
 
+// Eight pixels with a lane mask: only the masked pixels are read and written.
+inline __m256i FirstLanes(size_t n) {
+  return _mm256_cmpgt_epi32(_mm256_set1_epi32(int(n)), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+template <typename TOp>
+inline void MaskedStep(uint32_t* dst, const uint32_t* src, __m256i mask, TOp op) {
+  __m256i t = _mm256_maskload_epi32(reinterpret_cast<const int*>(dst), mask);
+  __m256i s = _mm256_maskload_epi32(reinterpret_cast<const int*>(src), mask);
+  _mm256_maskstore_epi32(reinterpret_cast<int*>(dst), mask, op(t, s));
+}
+
 template <typename TOp>
 inline void FlatLoop(uint32_t* dst, const uint32_t* src, size_t count, TOp op) {
   size_t i = 0;
-  for (; i + 16 <= count; i += 16) {
+  // Bring the destination to a 32-byte boundary first (a masked step of up to seven
+  // pixels), so no store and, for equally placed buffers, no load splits a cache line.
+  if (count >= 64 && (reinterpret_cast<uintptr_t>(dst) & 3) == 0) {
+    const size_t head = ((32 - (reinterpret_cast<uintptr_t>(dst) & 31)) & 31) / 4;
+    if (head != 0) MaskedStep(dst, src, FirstLanes(head), op);
+    i = head;
+  }
+  for (; i + 32 <= count; i += 32) {
     __m256i t0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
     __m256i t1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i + 8));
+    __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i + 16));
+    __m256i t3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i + 24));
     __m256i s0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
     __m256i s1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8));
+    __m256i s2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 16));
+    __m256i s3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 24));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), op(t0, s0));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8), op(t1, s1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 16), op(t2, s2));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 24), op(t3, s3));
   }
   for (; i + 8 <= count; i += 8) {
     __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
@@ -30,13 +55,7 @@ inline void FlatLoop(uint32_t* dst, const uint32_t* src, size_t count, TOp op) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), op(t, s));
   }
   // Fewer than eight left: masked loads and stores touch only the remaining pixels.
-  if (i < count) {
-    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(int(count - i)), lanes);
-    __m256i t = _mm256_maskload_epi32(reinterpret_cast<const int*>(dst + i), mask);
-    __m256i s = _mm256_maskload_epi32(reinterpret_cast<const int*>(src + i), mask);
-    _mm256_maskstore_epi32(reinterpret_cast<int*>(dst + i), mask, op(t, s));
-  }
+  if (i < count) MaskedStep(dst + i, src + i, FirstLanes(count - i), op);
 }
 
 void AddSaturated_AVX2(uint32_t* dst, const uint32_t* src, size_t count) {
@@ -71,38 +90,34 @@ void CopyFlat_AVX2(uint32_t* dst, const uint32_t* src, size_t count) {
     }
     _mm_sfence();
   }
-  for (; i + 16 <= count; i += 16) {
-    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 8));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), a);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8), b);
-  }
-  for (; i < count; ++i) dst[i] = src[i];
+  FlatLoop(dst + i, src + i, count - i, [](__m256i, __m256i s) { return s; });
 }
 
-// Same lane arithmetic as the SSE2 kernel (see there and kernels_ref.h); the word
-// shuffles work within each 128-bit half, which holds whole pixels.
-template <bool SsePath>
-inline __m256i DesaturateWords(__m256i x, __m256i level) {
-  const __m256i third = _mm256_set1_epi16(21845);
-  __m256i r1 = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, _MM_SHUFFLE(3, 0, 2, 1)), _MM_SHUFFLE(3, 0, 2, 1));
-  __m256i r2 = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, _MM_SHUFFLE(3, 1, 0, 2)), _MM_SHUFFLE(3, 1, 0, 2));
-  __m256i grey = _mm256_mulhi_epi16(_mm256_add_epi16(_mm256_add_epi16(x, r1), r2), third);
-  if constexpr (!SsePath) {
-    grey = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(grey, _MM_SHUFFLE(0, 0, 0, 0)), _MM_SHUFFLE(0, 0, 0, 0));
-  }
-  __m256i delta = _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(x, grey), level), 8);
-  return _mm256_and_si256(_mm256_add_epi16(grey, delta), _mm256_set1_epi16(0x00FF));
-}
-
-// unpacklo/unpackhi and packus all work per 128-bit half, so the pixel order survives
-// the round trip without a cross-lane permute.
+// The SSE2 kernel's arithmetic (see there and kernels_ref.h), eight pixels per register,
+// with one instruction SSE2 lacks: PMADDUBSW multiplies the pixel bytes by byte weights and
+// adds neighbours, giving the words (B + G, R) with weights (1, 1, 1, 0) and (0, 3A) with
+// (0, 0, 0, 3) in one step each. Every step works within 32-bit pixels: no lane crossing.
 template <bool SsePath>
 inline __m256i DesaturateEight(__m256i v, __m256i level) {
-  const __m256i zero = _mm256_setzero_si256();
-  __m256i lo = DesaturateWords<SsePath>(_mm256_unpacklo_epi8(v, zero), level);
-  __m256i hi = DesaturateWords<SsePath>(_mm256_unpackhi_epi8(v, zero), level);
-  return _mm256_packus_epi16(lo, hi);
+  const __m256i lowBytes = _mm256_set1_epi16(0x00FF);
+  const __m256i third = _mm256_set1_epi16(21845);
+  const __m256i even = _mm256_and_si256(v, lowBytes);  // words B, R
+  const __m256i odd = _mm256_srli_epi16(v, 8);          // words G, A
+  const __m256i pairSums = _mm256_maddubs_epi16(v, _mm256_set1_epi32(0x00010101));  // B+G, R
+  const __m256i sum = _mm256_madd_epi16(pairSums, _mm256_set1_epi16(1));
+  const __m256i grey = _mm256_mulhi_epu16(sum, third);  // low word grey, high word 0
+  const __m256i greyPair = _mm256_or_si256(grey, _mm256_slli_epi32(grey, 16));
+  __m256i oddGrey = greyPair;
+  if constexpr (SsePath) {
+    // (0, 3A) -> (0, a) with a = floor(3A * 21845 / 65536); 3A <= 765 fits the word.
+    const __m256i triple = _mm256_maddubs_epi16(v, _mm256_set1_epi32(0x03000000));
+    oddGrey = _mm256_or_si256(grey, _mm256_mulhi_epu16(triple, third));
+  }
+  const __m256i evenOut =
+      _mm256_add_epi16(greyPair, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(even, greyPair), level), 8));
+  const __m256i oddOut =
+      _mm256_add_epi16(oddGrey, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(odd, oddGrey), level), 8));
+  return _mm256_or_si256(_mm256_and_si256(evenOut, lowBytes), _mm256_slli_epi16(oddOut, 8));
 }
 
 template <bool SsePath>

@@ -80,32 +80,36 @@ void CopyFlat_SSE2(uint32_t* dst, const uint32_t* src, size_t count) {
   for (; i < count; ++i) dst[i] = src[i];
 }
 
-// Two pixels as eight 16-bit lanes [B G R A B G R A] -> desaturated lanes.
-// Lane sums: adding the word vector rotated once and twice within each pixel's B, G, R
-// (fourth lane in place) gives B+G+R in the three colour lanes and 3A in the fourth;
-// the high half of the signed product with 0x5555 is floor(sum * 21845 / 65536).
-template <bool SsePath>
-inline __m128i DesaturateWords(__m128i x, __m128i level) {
-  const __m128i third = _mm_set1_epi16(21845);
-  __m128i r1 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, _MM_SHUFFLE(3, 0, 2, 1)), _MM_SHUFFLE(3, 0, 2, 1));
-  __m128i r2 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, _MM_SHUFFLE(3, 1, 0, 2)), _MM_SHUFFLE(3, 1, 0, 2));
-  __m128i grey = _mm_mulhi_epi16(_mm_add_epi16(_mm_add_epi16(x, r1), r2), third);
-  if constexpr (!SsePath) {
-    // The fourth lane takes the colour grey too.
-    grey = _mm_shufflehi_epi16(_mm_shufflelo_epi16(grey, _MM_SHUFFLE(0, 0, 0, 0)), _MM_SHUFFLE(0, 0, 0, 0));
-  }
-  // (c - grey) * level wraps in 16 bits only by multiples of 65536, i.e. by multiples of
-  // 256 after the shift, which the byte mask below removes (see kernels_ref.h).
-  __m128i delta = _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(x, grey), level), 8);
-  return _mm_and_si128(_mm_add_epi16(grey, delta), _mm_set1_epi16(0x00FF));
-}
-
+// Four pixels per register, without unpacking to words and back: the even bytes (blue,
+// red) and the odd bytes (green, fourth) of each pixel are each a vector of 16-bit lanes
+// already, one by masking, one by shifting right by 8.
+//   S    = B + G + R per pixel: (even + green) summed across the pixel's two words (PMADDWD)
+//   grey = floor(S * 21845 / 65536): high half of the unsigned product (S <= 765)
+//   SSE path fourth lane: a = floor(3A * 21845 / 65536) the same way
+// Each lane then becomes grey + ((c - grey) * level >> 8). The 16-bit product wraps only by
+// multiples of 65536, i.e. by multiples of 256 after the arithmetic shift, which the byte
+// mask (even) or the shift back into the high byte (odd) removes; see kernels_ref.h.
 template <bool SsePath>
 inline __m128i DesaturateFour(__m128i v, __m128i level) {
-  const __m128i zero = _mm_setzero_si128();
-  __m128i lo = DesaturateWords<SsePath>(_mm_unpacklo_epi8(v, zero), level);
-  __m128i hi = DesaturateWords<SsePath>(_mm_unpackhi_epi8(v, zero), level);
-  return _mm_packus_epi16(lo, hi);
+  const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+  const __m128i third = _mm_set1_epi16(21845);
+  const __m128i even = _mm_and_si128(v, lowBytes);  // words B, R
+  const __m128i odd = _mm_srli_epi16(v, 8);          // words G, A
+  const __m128i pairSums = _mm_add_epi16(even, _mm_and_si128(odd, _mm_set1_epi32(0x0000FFFF)));  // B+G, R
+  const __m128i sum = _mm_madd_epi16(pairSums, _mm_set1_epi16(1));
+  const __m128i grey = _mm_mulhi_epu16(sum, third);  // low word grey, high word 0
+  const __m128i greyPair = _mm_or_si128(grey, _mm_slli_epi32(grey, 16));
+  __m128i oddGrey = greyPair;
+  if constexpr (SsePath) {
+    const __m128i a = _mm_srli_epi32(v, 24);
+    const __m128i fourth = _mm_mulhi_epu16(_mm_add_epi16(a, _mm_add_epi16(a, a)), third);
+    oddGrey = _mm_or_si128(grey, _mm_slli_epi32(fourth, 16));
+  }
+  const __m128i evenOut =
+      _mm_add_epi16(greyPair, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(even, greyPair), level), 8));
+  const __m128i oddOut =
+      _mm_add_epi16(oddGrey, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(odd, oddGrey), level), 8));
+  return _mm_or_si128(_mm_and_si128(evenOut, lowBytes), _mm_slli_epi16(oddOut, 8));
 }
 
 template <bool SsePath>
