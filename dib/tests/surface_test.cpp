@@ -146,3 +146,38 @@ TEST(DIBSurface, BindTargetPassesRowLength880) {
 }
 
 }  // namespace
+
+#include "kernels_ref.h"
+
+namespace {
+
+// Without the library the program draws through the reference frames; they must give the
+// engine's pixels exactly, for both variants and a padded layout as well as the strip's.
+TEST(DIBSurface, ReferenceFramesMatchTheEngine) {
+  DetectCpuFeatures();
+  LoadEngineFrom(RENDO_LIBRARY_FOLDER);
+  ASSERT_TRUE(Engine);
+  if (!CpuHasMMX) GTEST_SKIP() << "engine switched off on this processor";
+  void* cpu = nullptr;
+  ASSERT_EQ(Engine->QueryInterface(&IID_ICpuFeatures, &cpu), RENDO_S_OK);
+  for (int sse : {0, 1})
+    for (int32_t stride : {880, 884}) {
+      static_cast<ICpuFeatures*>(cpu)->SetSseEnabled(sse);
+      std::vector<uint32_t> a(221 * 60), b, history(221 * 60);
+      uint32_t x = 7;
+      for (auto& p : a) p = (x = x * 1664525u + 1013904223u);
+      for (auto& p : history) p = (x = x * 1664525u + 1013904223u) & 0x1F1F1F1F;
+      b = a;
+      Engine->SetTarget(a.data(), stride, 219, 60);
+      Engine->SubtractSaturated(history.data(), 13142);
+      Engine->Desaturate(a.data(), stride, 77);
+      rendo_ref::SubtractSaturatedRun(b.data(), history.data(), 13142);
+      rendo_ref::DesaturateTarget(b.data(), stride, 219, 60, b.data(), stride, 77, sse != 0);
+      ASSERT_EQ(a, b) << "sse " << sse << " stride " << stride;
+    }
+  static_cast<ICpuFeatures*>(cpu)->SetSseEnabled(CpuUseSSE ? -1 : 0);
+  static_cast<ICpuFeatures*>(cpu)->Release();
+  ReleaseEngine();
+}
+
+}  // namespace

@@ -70,4 +70,35 @@ inline void DesaturatePlainPath_Ref(uint32_t* dst, const uint32_t* src, size_t c
   for (size_t i = 0; i < count; ++i) dst[i] = DesaturatePixel(src[i], int(level), false);
 }
 
+// The engine's operation frames on the reference kernels, for a caller that must draw
+// the same pixels without the library (the program when librendo.so is missing). They
+// apply the same rules as the engine with its MMX switch on: whole groups of four for
+// the flat run, and for Desaturate the row merge of GetSpan, pairs per run (an odd last
+// pixel stays), the level clamped to 255.
+inline void SubtractSaturatedRun(uint32_t* target, const uint32_t* src, int32_t count) {
+  if (count > 0) SubtractSaturated_Ref(target, src, size_t(count) & ~size_t(3));
+}
+
+inline void DesaturateTarget(void* bits, int32_t stride, uint32_t width, uint32_t height, const void* src,
+                             int32_t srcStride, uint32_t level, bool ssePath) {
+  if (level > 255) level = 255;
+  const int64_t packed = int64_t(width) * 4;
+  uint32_t count = width, rows = height;
+  if (height > 1 && srcStride == packed && stride == packed) {
+    count = width * height;
+    rows = 1;
+  }
+  auto* t = static_cast<uint8_t*>(bits);
+  auto* s = static_cast<const uint8_t*>(src);
+  const size_t pairs = size_t(count) & ~size_t(1);
+  for (uint32_t r = 0; r < rows; ++r, t += stride, s += srcStride) {
+    auto* tp = reinterpret_cast<uint32_t*>(t);
+    auto* sp = reinterpret_cast<const uint32_t*>(s);
+    if (ssePath)
+      DesaturateSsePath_Ref(tp, sp, pairs, level);
+    else
+      DesaturatePlainPath_Ref(tp, sp, pairs, level);
+  }
+}
+
 }  // namespace rendo_ref
