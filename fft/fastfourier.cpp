@@ -134,8 +134,12 @@ std::vector<TFftLevel> AvailableFftLevels() {
 
 TFastFourier::TFastFourier(std::string Name) : FName(std::move(Name)), FLevel(BestLevel()) {
   FN = 256;
-  FData.assign(2 * static_cast<size_t>(FN), 0.0);
-  FUserWindow.assign(static_cast<size_t>(FN), 1.0);
+  try {
+    FData.assign(2 * static_cast<size_t>(FN), 0.0);
+    FUserWindow.assign(static_cast<size_t>(FN), 1.0);
+  } catch (const std::bad_alloc&) {
+    throw EKetraFourierError(Message(": not enough memory on heap"));
+  }
 }
 
 std::string TFastFourier::Message(const char* text) const {

@@ -5,6 +5,8 @@
 TMMIOChunk::~TMMIOChunk() { Close(); }
 
 void TMMIOChunk::CreateRiff(const char* FileName, const char* FormType) {
+  Close();  // a file this object still holds is finished, not leaked
+  FOwnsFile = false;
   FHandle = mmioOpenA(FileName, nullptr, MMIO_CREATE | MMIO_WRITE);
   if (FHandle == nullptr) throw EMMIOChunkError(kCreateFileFailed);
   FOwnsFile = true;
