@@ -1,0 +1,16 @@
+#include "WaveOutComboBox.h"
+
+#include "wavein.h"
+
+TWaveOutComboBox::TWaveOutComboBox(IWaveIn& waveIn, QWidget* owner)
+    : QComboBox(owner), WaveIn(waveIn) {
+  setEditable(false);  // a drop-down list: the user picks, never types
+}
+
+void TWaveOutComboBox::Loaded() {
+  clear();
+  addItem(QStringLiteral("利用可能なデバイス"));
+  for (const QString& name : WaveIn.DeviceNames()) addItem(name);
+}
+
+int32_t TWaveOutComboBox::DeviceId() const { return int32_t(currentIndex()) - 1; }

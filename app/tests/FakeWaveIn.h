@@ -1,0 +1,126 @@
+#pragma once
+// Test backend of the audio input: no thread, no device. A test fills the queued buffer
+// with Deliver() and the window receives the same posted notice the ALSA backend sends.
+#include "clock.h"
+#include "wavein.h"
+
+#include <QCoreApplication>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TFakeWaveIn : public IWaveIn {
+public:
+  std::vector<QString> Devices;
+  MMRESULT OpenResult = MMSYSERR_NOERROR;
+  MMRESULT PrepareResult = MMSYSERR_NOERROR;
+  MMRESULT AddResult = MMSYSERR_NOERROR;
+
+  // What was asked of the backend, in order ("open -1", "prepare", "add", "start", ...).
+  std::vector<std::string> Calls;
+  int OpenCount = 0;     // devices currently open
+  WAVEHDR* Queued = nullptr;
+  QObject* Window = nullptr;
+
+  std::vector<QString> DeviceNames() override { return Devices; }
+
+  MMRESULT Open(HWAVEIN* handle, int32_t deviceId, const WAVEFORMATEX& format,
+                QObject* window) override {
+    Calls.push_back("open " + std::to_string(deviceId));
+    Format = format;
+    if (OpenResult != MMSYSERR_NOERROR) return OpenResult;
+    if (deviceId < WAVE_MAPPER || deviceId >= int32_t(Devices.size()))
+      return MMSYSERR_BADDEVICEID;
+    ++OpenCount;
+    Window = window;
+    *handle = reinterpret_cast<HWAVEIN>(++Serial);
+    Current = *handle;
+    return MMSYSERR_NOERROR;
+  }
+  MMRESULT PrepareHeader(HWAVEIN h, WAVEHDR* header) override {
+    Calls.push_back("prepare");
+    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (PrepareResult == MMSYSERR_NOERROR) header->dwFlags |= WHDR_PREPARED;
+    return PrepareResult;
+  }
+  MMRESULT UnprepareHeader(HWAVEIN h, WAVEHDR* header) override {
+    Calls.push_back("unprepare");
+    if (h != Current) return MMSYSERR_INVALHANDLE;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+  }
+  MMRESULT AddBuffer(HWAVEIN h, WAVEHDR* header) override {
+    Calls.push_back("add");
+    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (AddResult != MMSYSERR_NOERROR) return AddResult;
+    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    Queued = header;
+    return MMSYSERR_NOERROR;
+  }
+  MMRESULT Start(HWAVEIN h) override {
+    Calls.push_back("start");
+    Started = h == Current;
+    return Started ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+  }
+  MMRESULT Reset(HWAVEIN h) override {
+    Calls.push_back("reset");
+    if (h != Current) return MMSYSERR_INVALHANDLE;
+    Started = false;
+    if (Queued) Post(0);
+    return MMSYSERR_NOERROR;
+  }
+  MMRESULT Close(HWAVEIN h) override {
+    Calls.push_back("close");
+    if (h != Current) return MMSYSERR_INVALHANDLE;
+    --OpenCount;
+    Current = nullptr;
+    return MMSYSERR_NOERROR;
+  }
+
+  // Fills the queued buffer with `frames` stereo frames (first channel from `left`,
+  // second channel zero) and posts the notice. False when no buffer is queued.
+  bool Deliver(const std::function<int16_t(uint32_t frame)>& left) {
+    if (!Queued || !Started) return false;
+    auto* samples = reinterpret_cast<int16_t*>(Queued->lpData);
+    const uint32_t frameCount = Queued->dwBufferLength / 4;
+    for (uint32_t p = 0; p < frameCount; ++p) {
+      samples[2 * p] = left(p);
+      samples[2 * p + 1] = 0;
+    }
+    Post(Queued->dwBufferLength);
+    return true;
+  }
+  bool DeliverConstant(int16_t value) {
+    return Deliver([value](uint32_t) { return value; });
+  }
+
+  void Fail(const QString& detail) {
+    Started = false;
+    QCoreApplication::postEvent(Window, new TWaveInFailureEvent(Current, detail));
+  }
+
+  bool IsOpen() const { return Current != nullptr; }
+  WAVEFORMATEX Format{};
+
+private:
+  void Post(uint32_t bytes) {
+    WAVEHDR* header = Queued;
+    Queued = nullptr;
+    header->dwBytesRecorded = bytes;
+    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    QCoreApplication::postEvent(Window, new TWaveInDataEvent(Current, header));
+  }
+
+  uintptr_t Serial = 0;
+  HWAVEIN Current = nullptr;
+  bool Started = false;
+};
+
+// A clock the test sets by hand.
+class TManualClock : public IClock {
+public:
+  uint32_t Now = 0;
+  uint32_t timeGetTime() override { return Now; }
+};

@@ -1,0 +1,55 @@
+#pragma once
+// Acting on modal boxes as a user does: the code under test blocks in the box's own loop,
+// so the answer is given from a timer that polls for the active modal widget.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <functional>
+
+// When a message box becomes the active modal widget, record its title and text and press
+// its default button (or the button `which`). Gives up after `timeoutMs`.
+struct TModalAnswer {
+  bool Seen = false;
+  QString Title;
+  QString Text;
+};
+
+inline void AnswerNextBox(TModalAnswer& answer, QMessageBox::StandardButton which = QMessageBox::Ok,
+                          std::function<void()> before = {}, int timeoutMs = 5000) {
+  auto* poll = new QTimer;
+  auto* waited = new int(0);
+  poll->setInterval(5);
+  QObject::connect(poll, &QTimer::timeout, [poll, waited, &answer, which, before, timeoutMs] {
+    *waited += 5;
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box && *waited < timeoutMs) return;
+    poll->stop();
+    poll->deleteLater();
+    delete waited;
+    if (!box) return;
+    answer.Seen = true;
+    answer.Title = box->windowTitle();
+    answer.Text = box->text();
+    if (before) before();
+    if (QAbstractButton* button = box->button(which)) {
+      button->click();
+    } else {
+      box->reject();
+    }
+  });
+  poll->start();
+}
+
+// Runs the event loop until `done` holds or `timeoutMs` passes.
+inline bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}

@@ -1,0 +1,97 @@
+#pragma once
+// The main window: layout, capture control, the two timers and the buffer-done handler.
+#include "wavein.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class IClock;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTimer;
+class TWaveOutComboBox;
+
+class TfMain : public QWidget {
+public:
+  // `waveIn` and `clock` are the platform services the window drives; they outlive it.
+  // The background picture is read from `pictureFolder`, the program's own folder when empty.
+  TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent = nullptr,
+         const QString& pictureFolder = {});
+  ~TfMain() override;
+
+  // Controls, named as in the window's layout.
+  QFrame* Bevel1 = nullptr;
+  QCheckBox* CheckBox1 = nullptr;
+  TWaveOutComboBox* WaveInComboBox1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* lblFundamental = nullptr;
+  QLabel* Label6 = nullptr;
+  QLabel* lblVolume = nullptr;
+  QLabel* Label5 = nullptr;
+  QLabel* Label4 = nullptr;
+  QPushButton* btnRecord = nullptr;
+  QPushButton* btnStop = nullptr;
+  QPushButton* Button3 = nullptr;
+  QTimer* Timer1 = nullptr;
+  QTimer* Timer2 = nullptr;
+
+  // State beyond the controls; zero/false/empty at creation except where FormCreate says.
+  uint32_t StartTime = 0;
+  double LevelDb = 0.0;
+  double LastMean = 0.0;
+  double ReferenceMean = 0.0;  // 0: not calibrated
+  int32_t Threshold = 0;
+  int32_t BelowCount = 0;
+  int32_t AboveCount = 0;
+  int32_t SaturationLevel = 0;
+  QImage BackgroundBitmap;  // the history strip's background; empty when it failed to load
+  bool Recording = false;
+  HWAVEIN WaveInHandle = nullptr;
+  std::unique_ptr<char[]> BufferHandle;  // the one capture buffer
+  WAVEHDR BufferHeader{};
+  float SpeedFactor = 0.0f;
+
+  // What Button3 opens (the settings dialog), set by whoever creates that dialog.
+  std::function<void()> ShowConfigDialog;
+
+  // Handlers, public so tests can drive them as the window's events do.
+  void FormCreate();
+  void FormShow();
+  bool FormCloseQuery();
+  void btnRecordClick();
+  void btnStopClick();
+  void Button3Click();
+  void Timer1Timer();
+  void Timer2Timer();
+
+  // Frames per capture buffer; the spectrum size equals it.
+  static constexpr uint32_t BufferFrames = 8192;
+  static WAVEFORMATEX CaptureFormat();
+
+protected:
+  bool event(QEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+private:
+  void MMWimData(TWaveInDataEvent* message);
+  void DeviceFailed(TWaveInFailureEvent* message);
+  void SetRecording(bool active);
+  void StartCapture();
+  void StopCapture();
+
+  IWaveIn& WaveIn;
+  IClock& Clock;
+  QString PictureFolder;
+};
+
+extern TfMain* fMain;
