@@ -2,8 +2,12 @@
 // are released in reverse order at exit; settings are not saved at exit.
 #include "clock.h"
 #include "registry.h"
+#include "rendoif.h"
 #include "uApplication.h"
+#include "uConfig.h"
 #include "uMain.h"
+#include "uSharedMemory.h"
+#include "ucpuid.h"
 #include "uglobal.h"
 #include "wavein.h"
 
@@ -34,11 +38,24 @@ int main(int argc, char** argv) {
   // constructed first; the design's global objects follow in their own order.
   TApplication app(argc, argv);
 
+  std::unique_ptr<TSpeedSharedMemory> mailbox;
   std::unique_ptr<TGlobalSettings> settings;
   std::unique_ptr<IWaveIn> waveIn;
+  // Released in reverse order of creation, also on the way out of a failed start.
+  struct TReleaseGlobals {
+    ~TReleaseGlobals() {
+      ReleaseEngine();
+      GlobalSettings = nullptr;
+      SpeedSharedMemory = nullptr;
+    }
+  } releaseGlobals;
   try {
+    mailbox = std::make_unique<TSpeedSharedMemory>();
+    SpeedSharedMemory = mailbox.get();
     settings = std::make_unique<TGlobalSettings>(TRegistry::CurrentUser());
     GlobalSettings = settings.get();
+    DetectCpuFeatures();
+    LoadEngine();  // a missing library leaves Engine empty; the strip then draws without it
     waveIn = CreateAlsaWaveIn();
   } catch (...) {
     return StartupFailed(std::current_exception());
@@ -49,6 +66,13 @@ int main(int argc, char** argv) {
     TfMain window(*waveIn, SystemClock());
     fMain = &window;
     TApplication::SetMainWindow(&window);
+
+    TfConfig::ExceptionHandler = TApplication::ShowException;
+    TfConfig::MessageTitle = TApplication::Title();
+    TfConfig config(&window);  // destroyed before the window
+    fConfig = &config;
+    window.ShowConfigDialog = [] { fConfig->exec(); };
+
     window.show();
 
     // A settings file that could not be read was kept aside; say so once, over the window.
@@ -62,8 +86,8 @@ int main(int argc, char** argv) {
     if (std::getenv("KORVEL_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &app, &QApplication::quit);
 
     result = app.exec();
+    fConfig = nullptr;
     fMain = nullptr;
   }
-  GlobalSettings = nullptr;
   return result;
 }

@@ -1,7 +1,14 @@
 #include "uMain.h"
 
+#include "DIBpbox.h"
+#include "FormSerializer.h"
 #include "WaveOutComboBox.h"
 #include "clock.h"
+#include "kernels_ref.h"
+#include "rendoif.h"
+#include "toneanalysis.h"
+#include "uSharedMemory.h"
+#include "ucpuid.h"
 #include "uApplication.h"
 #include "uglobal.h"
 
@@ -15,7 +22,9 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -75,6 +84,11 @@ TfMain::TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent, const QString& p
   Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
   Bevel1->setGeometry(23, 15, 222, 62);
 
+  dpb = new TDIBPaintBox(this);
+  dpb->SetDepth(32);
+  dpb->SetEnableMask(false);
+  dpb->SetBounds(24, 16, 220, 60);
+
   CheckBox1 = new QCheckBox(QStringLiteral("ラノフォンの速度を変更する"), this);
   CheckBox1->setGeometry(24, 88, 249, 17);
   CheckBox1->setChecked(true);
@@ -107,6 +121,16 @@ TfMain::TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent, const QString& p
   connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
   connect(Timer2, &QTimer::timeout, this, Guarded([this] { Timer2Timer(); }));
 
+  FFT1.SetSpectrumSize(int32_t(BufferFrames));
+  FFT1.SetWeightingWindow(fwRectangle);
+
+  // The window reopens where it was closed; the placement lives under the settings key.
+  setObjectName(QStringLiteral("fMain"));
+  FormSerializer1 = new TFormSerializer(this, QStringLiteral("\\Software\\Trevane\\Korvel\\"),
+                                        GlobalSettings->Registry());
+  FormSerializer1->Options = soSavePosition;
+  RunGuarded([this] { FormSerializer1->ReadPlacement(); });
+
   WaveInComboBox1->Loaded();
   try {
     FormCreate();
@@ -128,6 +152,8 @@ TfMain::~TfMain() {
 void TfMain::FormCreate() {
   SpeedFactor = 1.0f;
   SaturationLevel = 0;
+  History = TBasicFreqenycyTable();
+  HistorySurface.SetSize(220, 60, 32);
   const QString picture = PictureFolder + QStringLiteral("/default.bmp");
   if (!BackgroundBitmap.load(picture, "BMP")) {
     BackgroundBitmap = QImage();
@@ -138,6 +164,8 @@ void TfMain::FormCreate() {
 
 void TfMain::FormShow() {
   WaveInComboBox1->setCurrentIndex(0);
+  History.Push(0.0f);
+  DrawHistory();
   // A stored position that is not in the list leaves the list without a selection: the
   // start then fails with the usual message until the user picks a device.
   const int32_t stored = GlobalSettings->viWaveInDevice->Value;
@@ -207,25 +235,20 @@ void TfMain::Button3Click() {
 }
 
 void TfMain::Timer1Timer() {
-  // The history strip scrolls in a zero here; it joins with the strip itself.
+  History.Push(0.0f);
+  DrawHistory();
 }
 
 void TfMain::Timer2Timer() {
   const int32_t floor = GlobalSettings->viFloor->Value;
   if (Recording && ReferenceMean != 0.0) {
-    const uint32_t elapsed = Clock.timeGetTime() - StartTime;  // wraps like the clock
-    if (elapsed >= 300000u) {
-      Threshold = GlobalSettings->viFloor2->Value;
-    } else {
-      // Signed 64-bit product and quotient, truncated toward zero: 400 + (-200*1500)/300000
-      // is 399; a 32-bit product would overflow for large settings.
-      const int64_t span = int64_t(GlobalSettings->viFloor2->Value) - int64_t(floor);
-      Threshold = int32_t(int64_t(floor) + span * int64_t(elapsed) / 300000);
-    }
+    // Unsigned difference: correct across the clock's wrap.
+    Threshold = RampThreshold(Clock.timeGetTime() - StartTime, floor,
+                              GlobalSettings->viFloor2->Value);
   } else {
     Threshold = floor;
   }
-  Label4->setText(QStringLiteral("%1hz").arg(Threshold));
+  Label4->setText(QString::fromStdString(ThresholdCaption(Threshold)));
   Label4->adjustSize();
 }
 
@@ -248,6 +271,7 @@ void TfMain::SetRecording(bool active) {
 
 void TfMain::StartCapture() {
   const WAVEFORMATEX format = CaptureFormat();
+  if (GlobalSettings->vbRecordToFile->Value) CaptureFile.Open(kCaptureFileName, &format);
 
   // What a failed start acquired is released before the failure is reported, so nothing is
   // left open behind the message.
@@ -272,6 +296,7 @@ void TfMain::StartCapture() {
 }
 
 void TfMain::StopCapture() {
+  CaptureFile.Reset();  // data size, then RIFF size, then the file is closed
   if (WaveInHandle) {
     WaveIn.Reset(WaveInHandle);
     if (BufferHeader.dwFlags & WHDR_PREPARED) WaveIn.UnprepareHeader(WaveInHandle, &BufferHeader);
@@ -289,15 +314,107 @@ void TfMain::StopCapture() {
 
 void TfMain::MMWimData(TWaveInDataEvent* message) {
   if (!Recording || message->Handle != WaveInHandle) return;
+  WAVEHDR* header = message->Header;
 
-  // Mean of the absolute first-channel samples over all frames of the buffer.
-  const auto* frames = reinterpret_cast<const int16_t*>(message->Header->lpData);
-  double sum = 0.0;
-  for (uint32_t p = 0; p < BufferFrames; ++p) sum += std::abs(double(frames[2 * p]));
-  const double mean = sum / BufferFrames;
+  bool fileFailed = false;
+  if (CaptureFile.DataChunk) {
+    const int32_t bytes = int32_t(header->dwBytesRecorded);
+    fileFailed = CaptureFile.DataChunk->Write(header->lpData, bytes) != bytes;
+  }
+  const TBufferMeasure measure = MeasureBuffer(
+      {reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength}, FFT1);
 
-  WaveIn.AddBuffer(WaveInHandle, message->Header);
-  LastMean = mean;
+  // Handed back as soon as the spectrum is done: until then the driver's ring buffer
+  // holds the audio.
+  WaveIn.AddBuffer(WaveInHandle, header);
+
+  LastMean = measure.Mean;
+  TSpeedState state{BelowCount, AboveCount, SpeedFactor};
+  const TDecision decision =
+      Decide(measure,
+             {GlobalSettings->viSpeed->Value, GlobalSettings->viMinFreq->Value,
+              GlobalSettings->viMaxFreq->Value},
+             Threshold, ReferenceMean, state);
+  BelowCount = state.BelowCount;
+  AboveCount = state.AboveCount;
+  LevelDb = decision.LevelDb;
+
+  QPalette palette = lblFundamental->palette();
+  palette.setColor(QPalette::WindowText,
+                   decision.FundamentalColor == kColorRed ? Qt::red : Qt::black);
+  lblFundamental->setPalette(palette);
+  lblFundamental->setText(QString::fromStdString(decision.FundamentalCaption));
+  lblFundamental->adjustSize();
+  lblVolume->setText(QString::fromStdString(decision.VolumeCaption));
+  lblVolume->adjustSize();
+  if (decision.HistoryPush) History.Push(decision.HistoryValue);
+  if (decision.ApplySpeed) ApplySpeed(decision.SpeedValue);
+  DrawHistory();
+
+  if (fileFailed) CaptureFileFailed();
+}
+
+void TfMain::CaptureFileFailed() {
+  // A write that did not go through (full disk, 4 GiB reached) ends the file, not the
+  // capture: the sizes written so far are fixed so what reached the disk stays a valid
+  // file, and the user is told once.
+  CaptureFile.Reset();
+  QTimer::singleShot(0, this, [] {
+    TApplication::ShowException(std::make_exception_ptr(EMainWindowError(
+        "録音ファイルへの書き込みに失敗したため、ファイルへの保存を中止しました。"
+        "測定は続けます。")));
+  });
+}
+
+void TfMain::ApplySpeed(float value) {
+  SpeedFactor = value;
+  Label3->setText(QString::fromStdString(SpeedCaption(SpeedFactor)));
+  Label3->adjustSize();
+  if (CheckBox1->isChecked() && SpeedSharedMemory) SpeedSharedMemory->SetSpeed(double(SpeedFactor));
+}
+
+void TfMain::DrawHistory() {
+  constexpr int32_t width = 220, height = 60, pixels = width * height;
+  std::memset(HistorySurface.Bits(), 0, size_t(pixels) * 4);
+  TDIBCanvas& canvas = HistorySurface.Canvas();
+  canvas.Pen.Style = TPenStyle::psSolid;
+  for (int32_t c = 0; c < width; ++c) {
+    const int32_t a = int32_t(History.ReadAge(c) * 60.0);  // truncated toward zero
+    if (a <= 0) continue;
+    const uint8_t g = uint8_t(39 - a / 2);
+    canvas.Pen.Color = uint32_t(g) * 65793u;
+    canvas.MoveTo(c, 59);
+    canvas.LineTo(c, a);  // rows a+1..59: the end point is not painted
+  }
+
+  TDIBSurface& target = dpb->Surface();
+  if (!BackgroundBitmap.isNull()) target.Canvas().Draw(0, 0, BackgroundBitmap);
+
+  int32_t level = -1;  // the level to apply, -1 for none
+  if (Recording) {
+    if (SaturationLevel < 255) {
+      level = SaturationLevel;
+      SaturationLevel += 4;
+    }
+  } else {
+    SaturationLevel = SaturationLevel > 0 ? SaturationLevel - 4 : 0;
+    level = std::min(SaturationLevel, 255);
+  }
+
+  if (IPixelEngine* engine = Engine.get()) {
+    target.BindTarget(engine);
+    engine->SubtractSaturated(HistorySurface.Bits(), pixels);
+    if (level >= 0) engine->Desaturate(target.Bits(), width * 4, uint32_t(level));
+  } else {
+    // Without the engine library the same pixels come from its reference kernels, so the
+    // strip looks the same; only the speed differs.
+    rendo_ref::SubtractSaturatedRun(static_cast<uint32_t*>(target.Bits()),
+                                    static_cast<const uint32_t*>(HistorySurface.Bits()), pixels);
+    if (level >= 0)
+      rendo_ref::DesaturateTarget(target.Bits(), width * 4, width, height, target.Bits(),
+                                  width * 4, uint32_t(level), CpuUseSSE);
+  }
+  dpb->Paint();
 }
 
 void TfMain::DeviceFailed(TWaveInFailureEvent* message) {

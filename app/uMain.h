@@ -1,5 +1,9 @@
 #pragma once
 // The main window: layout, capture control, the two timers and the buffer-done handler.
+#include "DIBSurf.h"
+#include "fastfourier.h"
+#include "mmiochunk.h"
+#include "uHistory.h"
 #include "wavein.h"
 
 #include <QImage>
@@ -16,6 +20,8 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QTimer;
+class TDIBPaintBox;
+class TFormSerializer;
 class TWaveOutComboBox;
 
 class TfMain : public QWidget {
@@ -28,6 +34,7 @@ public:
 
   // Controls, named as in the window's layout.
   QFrame* Bevel1 = nullptr;
+  TDIBPaintBox* dpb = nullptr;
   QCheckBox* CheckBox1 = nullptr;
   TWaveOutComboBox* WaveInComboBox1 = nullptr;
   QLabel* Label2 = nullptr;
@@ -43,16 +50,21 @@ public:
   QPushButton* Button3 = nullptr;
   QTimer* Timer1 = nullptr;
   QTimer* Timer2 = nullptr;
+  TFastFourier FFT1{"FFT1"};
+  TFormSerializer* FormSerializer1 = nullptr;
 
   // State beyond the controls; zero/false/empty at creation except where FormCreate says.
   uint32_t StartTime = 0;
+  TCaptureFile CaptureFile;  // RiffChunk and DataChunk of the open capture file, if any
   double LevelDb = 0.0;
   double LastMean = 0.0;
   double ReferenceMean = 0.0;  // 0: not calibrated
   int32_t Threshold = 0;
   int32_t BelowCount = 0;
   int32_t AboveCount = 0;
+  TBasicFreqenycyTable History;
   int32_t SaturationLevel = 0;
+  TDIBSurface HistorySurface{220, 60, 32};
   QImage BackgroundBitmap;  // the history strip's background; empty when it failed to load
   bool Recording = false;
   HWAVEIN WaveInHandle = nullptr;
@@ -85,6 +97,9 @@ protected:
 private:
   void MMWimData(TWaveInDataEvent* message);
   void DeviceFailed(TWaveInFailureEvent* message);
+  void ApplySpeed(float value);
+  void DrawHistory();
+  void CaptureFileFailed();
   void SetRecording(bool active);
   void StartCapture();
   void StopCapture();

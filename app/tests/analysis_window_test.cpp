@@ -1,0 +1,223 @@
+// What every analysed buffer does to the window: labels, speed steps reaching the mailbox,
+// the history strip, settings read at the moment of use, and the capture file.
+#include "DIBpbox.h"
+#include "WindowFixture.h"
+
+#include <QCheckBox>
+#include <QLabel>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+std::function<int16_t(uint32_t)> Tone(double hz, double amplitude = 10000.0) {
+  return [=](uint32_t p) { return int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * p / 44100.0))); };
+}
+
+struct TPublished {
+  uint8_t Flag;
+  double Speed;
+};
+}  // namespace
+
+class AnalysisWindowTest : public MainWindowTest {
+protected:
+  // Delivers one buffer and runs the loop until the window has handed it back.
+  void Feed(const std::function<int16_t(uint32_t)>& left, int times = 1) {
+    for (int i = 0; i < times; ++i) {
+      ASSERT_TRUE(WaveIn.Deliver(left));
+      ASSERT_TRUE(ProcessUntil([&] { return WaveIn.Queued != nullptr; }));
+    }
+  }
+  TPublished Published() const {
+    TPublished p{};
+    p.Flag = Mailbox->Memory()[0];
+    std::memcpy(&p.Speed, Mailbox->Memory() + 1, 8);
+    return p;
+  }
+  QColor FundamentalColour() const {
+    return Window->lblFundamental->palette().color(QPalette::WindowText);
+  }
+};
+
+TEST_F(AnalysisWindowTest, ToneBelowTheThresholdStepsUpOnTheTwentiethBufferAndPublishes) {
+  TfMain& w = MakeWindow();
+  StartAndCalibrate(10);
+  Feed(Tone(300), 19);
+  EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("301"));
+  EXPECT_EQ(FundamentalColour(), QColor(Qt::black));
+  EXPECT_EQ(w.BelowCount, 19);
+  EXPECT_EQ(w.Label3->text(), QStringLiteral("1.00倍速"));
+  EXPECT_EQ(Published().Flag, 0);  // the player hears nothing before the first step
+  EXPECT_TRUE(w.lblVolume->text().endsWith(QStringLiteral("dB")));
+
+  Feed(Tone(300));
+  EXPECT_EQ(w.BelowCount, 0);
+  EXPECT_EQ(w.SpeedFactor, 1.1f);
+  EXPECT_EQ(w.Label3->text(), QStringLiteral("1.10倍速"));
+  EXPECT_EQ(Published().Flag, 1);
+  EXPECT_EQ(Published().Speed, double(1.1f));
+  w.btnStop->click();
+}
+
+TEST_F(AnalysisWindowTest, ToneAtOrAboveTheThresholdIsRedAndCountsDown) {
+  TfMain& w = MakeWindow();
+  StartAndCalibrate(10);
+  const int32_t before = w.History.Position;
+  Feed(Tone(1000));
+  EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("1001"));
+  EXPECT_EQ(FundamentalColour(), QColor(Qt::red));
+  EXPECT_EQ(w.AboveCount, 1);
+  EXPECT_EQ(w.History.Position, (before + 1) % 220);
+  EXPECT_GT(w.History.ReadAge(1), 0.0f);
+
+  // Silence neither continues nor breaks the run and pushes nothing.
+  Feed([](uint32_t) { return int16_t(10); });
+  EXPECT_EQ(w.lblVolume->text(), QStringLiteral("(無音)"));
+  EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("(未検出)"));
+  EXPECT_EQ(w.AboveCount, 1);
+  EXPECT_EQ(w.History.Position, (before + 1) % 220);
+  w.btnStop->click();
+}
+
+TEST_F(AnalysisWindowTest, UntickedBoxStillStepsButDoesNotPublish) {
+  TfMain& w = MakeWindow();
+  w.CheckBox1->setChecked(false);
+  StartAndCalibrate(10);
+  Feed(Tone(300), 20);
+  EXPECT_EQ(w.Label3->text(), QStringLiteral("1.10倍速"));
+  EXPECT_EQ(Published().Flag, 0);
+  w.btnStop->click();
+}
+
+TEST_F(AnalysisWindowTest, SettingsAreReadAtEachBuffer) {
+  TfMain& w = MakeWindow();
+  StartAndCalibrate(10);
+  Feed(Tone(1000));
+  EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("1001"));
+  Settings->viMaxFreq->Value = 500;  // as the settings dialog's OK does mid-capture
+  Feed(Tone(1000));
+  EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("(未検出)"));
+  EXPECT_EQ(w.AboveCount, 2);  // out of range counts toward the down-step
+  w.btnStop->click();
+}
+
+TEST_F(AnalysisWindowTest, StripIsGreyWhenIdleAndShowsColumnsOverColourWhileCapturing) {
+  TfMain& w = MakeWindow();
+  ASSERT_FALSE(w.BackgroundBitmap.isNull());
+  const auto* pixels = static_cast<const uint32_t*>(w.dpb->Surface().Bits());
+  auto grey = [](uint32_t p) {
+    return (p & 0xFF) == ((p >> 8) & 0xFF) && (p & 0xFF) == ((p >> 16) & 0xFF);
+  };
+  EXPECT_TRUE(std::all_of(pixels, pixels + 13200, grey));  // level 0 right after start-up
+
+  StartAndCalibrate(10);
+  Feed(Tone(300), 70);  // 64 redraws bring the colour back
+  EXPECT_GE(w.SaturationLevel, 256);
+  EXPECT_FALSE(std::all_of(pixels, pixels + 13200, grey));
+  // The newest value sits in column 1; a 301 Hz detection in 20..3000 Hz gives a column
+  // that darkens the bottom row against the background.
+  const float value = w.History.ReadAge(1);
+  ASSERT_GT(value, 0.0f);
+  const int32_t a = int32_t(value * 60.0);
+  const uint32_t g = uint32_t(39 - a / 2);
+  const QImage background = w.BackgroundBitmap.convertToFormat(QImage::Format_RGB32);
+  const uint32_t under = background.pixel(1, 59) & 0xFFFFFF;
+  const uint32_t shown = pixels[1] & 0xFFFFFF;  // memory row 0 is the bottom row
+  for (int shift : {0, 8, 16}) {
+    const int expected = std::max(int((under >> shift) & 0xFF) - int(g), 0);
+    EXPECT_EQ(int((shown >> shift) & 0xFF), expected) << shift;
+  }
+  w.btnStop->click();
+}
+
+class CaptureFileWindowTest : public AnalysisWindowTest {
+protected:
+  void SetUp() override {
+    AnalysisWindowTest::SetUp();
+    Previous = fs::current_path();
+    fs::current_path(Dir);  // the capture file goes to the current folder
+    Settings->vbRecordToFile->Value = true;
+  }
+  void TearDown() override {
+    AnalysisWindowTest::TearDown();
+    fs::current_path(Previous);
+  }
+  std::vector<char> OutputWav() const {
+    std::ifstream in(Dir / "output.wav", std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  static uint32_t U32(const std::vector<char>& b, size_t at) {
+    uint32_t v;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+  }
+  fs::path Previous;
+};
+
+TEST_F(CaptureFileWindowTest, TenBuffersGiveTheWholeCaptureWithSizesFixedAtStop) {
+  TfMain& w = MakeWindow();
+  StartAndCalibrate(10);  // the calibration buffer is the first of the file
+  uint32_t frame = 0;
+  Feed([&](uint32_t p) { return int16_t((frame * 8192 + p) & 0x7FFF); });
+  for (frame = 1; frame < 9; ++frame) Feed([&](uint32_t p) { return int16_t((frame * 8192 + p) & 0x7FFF); });
+  EXPECT_EQ(U32(OutputWav(), 42), 0u);  // sizes are written at stop
+  w.btnStop->click();
+
+  const std::vector<char> file = OutputWav();
+  ASSERT_EQ(file.size(), 327726u);
+  EXPECT_EQ(U32(file, 4), 327718u);
+  EXPECT_EQ(U32(file, 42), 327680u);
+  const unsigned char fmt[] = {0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10,
+                               0xB1, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x00};
+  EXPECT_EQ(std::memcmp(file.data() + 20, fmt, sizeof fmt), 0);
+  int16_t sample;
+  std::memcpy(&sample, file.data() + 46, 2);
+  EXPECT_EQ(sample, 10);
+  std::memcpy(&sample, file.data() + 46 + 2 * 32768 + 4 * 5, 2);  // buffer 2, frame 5
+  EXPECT_EQ(sample, int16_t(8192 + 5));
+}
+
+TEST_F(CaptureFileWindowTest, StopBeforeAnyBufferLeavesAHeaderOnlyFile) {
+  TfMain& w = MakeWindow();
+  TModalAnswer prompt;
+  AnswerNextBox(prompt);
+  QTimer::singleShot(30, &w, [&] { w.btnStop->click(); });
+  w.btnRecord->click();
+  const std::vector<char> file = OutputWav();
+  ASSERT_EQ(file.size(), 46u);
+  EXPECT_EQ(U32(file, 4), 38u);
+  EXPECT_EQ(U32(file, 42), 0u);
+}
+
+TEST_F(CaptureFileWindowTest, UncreatableFileRefusesTheStart) {
+  fs::create_directory(Dir / "output.wav");  // a folder where the file should go
+  TfMain& w = MakeWindow();
+  TModalAnswer error;
+  AnswerNextBox(error);
+  w.btnRecord->click();
+  EXPECT_EQ(error.Text, QStringLiteral("ファイルの作成に失敗しました。"));
+  EXPECT_FALSE(w.Recording);
+  EXPECT_EQ(WaveIn.OpenCount, 0);
+}
+
+TEST_F(CaptureFileWindowTest, FullDiskEndsTheFileOnceAndTheCaptureGoesOn) {
+  fs::create_symlink("/dev/full", Dir / "output.wav");
+  TfMain& w = MakeWindow();
+  TModalAnswer prompt;
+  AnswerNextBox(prompt, QMessageBox::Ok, [&] { WaveIn.DeliverConstant(10); });
+  w.btnRecord->click();  // the calibration buffer's write fails and queues the notice
+  TModalAnswer error;
+  AnswerNextBox(error);
+  ASSERT_TRUE(ProcessUntil([&] { return error.Seen; }));
+  EXPECT_TRUE(error.Text.startsWith(QStringLiteral("録音ファイルへの書き込みに失敗")));
+  EXPECT_TRUE(w.Recording);
+  EXPECT_EQ(w.CaptureFile.DataChunk, nullptr);
+  Feed(Tone(300), 3);  // no further notice, the analysis goes on
+  EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("301"));
+  w.btnStop->click();
+}
