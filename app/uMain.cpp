@@ -329,6 +329,7 @@ void TfMain::MMWimData(TWaveInDataEvent* message) {
   WaveIn.AddBuffer(WaveInHandle, header);
 
   LastMean = measure.Mean;
+  ++BuffersAnalysed;
   TSpeedState state{BelowCount, AboveCount, SpeedFactor};
   const TDecision decision =
       Decide(measure,

@@ -71,6 +71,7 @@ public:
   std::unique_ptr<char[]> BufferHandle;  // the one capture buffer
   WAVEHDR BufferHeader{};
   float SpeedFactor = 0.0f;
+  uint32_t BuffersAnalysed = 0;  // buffers handled in this run of the program (diagnostics)
 
   // What Button3 opens (the settings dialog), set by whoever creates that dialog.
   std::function<void()> ShowConfigDialog;

@@ -1,6 +1,8 @@
 // What every analysed buffer does to the window: labels, speed steps reaching the mailbox,
 // the history strip, settings read at the moment of use, and the capture file.
 #include "DIBpbox.h"
+#include "NumberEdit.h"
+#include "uConfig.h"
 #include "WindowFixture.h"
 
 #include <QCheckBox>
@@ -220,4 +222,29 @@ TEST_F(CaptureFileWindowTest, FullDiskEndsTheFileOnceAndTheCaptureGoesOn) {
   Feed(Tone(300), 3);  // no further notice, the analysis goes on
   EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("301"));
   w.btnStop->click();
+}
+
+TEST_F(AnalysisWindowTest, SettingsDialogKeepsTheCaptureRunningAndItsOkAppliesToTheNextBuffer) {
+  TfMain& w = MakeWindow();
+  TfConfig config(&w);
+  fConfig = &config;
+  w.ShowConfigDialog = [] { fConfig->exec(); };
+  StartAndCalibrate(10);
+
+  bool sawDialog = false;
+  QTimer::singleShot(20, &w, [&] {
+    sawDialog = QApplication::activeModalWidget() == &config;
+    Feed(Tone(1000));  // analysed while the dialog is open
+    EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("1001"));
+    config.editMaxFreq->setText(QStringLiteral("500"));
+    config.btnOK->click();
+  });
+  w.Button3->click();  // modal: returns when the dialog closes
+  EXPECT_TRUE(sawDialog);
+  EXPECT_EQ(Settings->viMaxFreq->Value, 500);
+  Feed(Tone(1000));
+  EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("(未検出)"));
+  EXPECT_TRUE(w.Recording);
+  w.btnStop->click();
+  fConfig = nullptr;
 }

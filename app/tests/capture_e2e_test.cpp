@@ -1,0 +1,133 @@
+// The program's capture end to end through real ALSA: a private ALSA configuration makes
+// `default` a test device that plays a generated file at 44100 frames per second.
+#include "alsa_test_route.h"
+#include "WindowFixture.h"
+
+#include <QLabel>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+class CaptureEndToEndTest : public MainWindowTest {
+protected:
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    Previous = fs::current_path();
+    fs::current_path(Dir);
+  }
+  void TearDown() override {
+    Window.reset();
+    AlsaWaveIn.reset();
+    MainWindowTest::TearDown();
+    fs::current_path(Previous);
+  }
+  TfMain& MakeAlsaWindow() {
+    AlsaWaveIn = CreateAlsaWaveIn();
+    Window = std::make_unique<TfMain>(*AlsaWaveIn, SystemClock());
+    Window->show();
+    return *Window;
+  }
+  std::unique_ptr<IWaveIn> AlsaWaveIn;
+  fs::path Previous;
+};
+
+TEST_F(CaptureEndToEndTest, CounterSignalIsCapturedGaplessIntoTheFileAndStopReleasesTheDevice) {
+  TAlsaTestRoute route((Dir / "alsa").string());
+  WriteRawFrames(route.File("in.raw"), CounterFrames(0, 40 * 8192));
+  TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Hang);
+  Settings->vbRecordToFile->Value = true;
+
+  TfMain& w = MakeAlsaWindow();
+  TModalAnswer prompt;
+  AnswerNextBox(prompt);  // OK at once, as a user who is not touching the sensor
+  w.btnRecord->click();   // returns once the first buffer calibrated the level
+  ASSERT_TRUE(prompt.Seen);
+  ASSERT_TRUE(w.Recording);
+  EXPECT_GT(w.ReferenceMean, 0.0);
+  ASSERT_TRUE(ProcessUntil([&] { return w.BuffersAnalysed >= 6; }, 20000));
+  w.btnStop->click();
+  const uint32_t buffers = w.BuffersAnalysed;
+  EXPECT_EQ(w.WaveInHandle, nullptr);
+
+  std::ifstream in(Dir / "output.wav", std::ios::binary);
+  const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_EQ(file.size(), 46u + size_t(buffers) * 32768u);
+  const auto* frames = reinterpret_cast<const int16_t*>(file.data() + 46);
+  for (uint32_t i = 0; i < buffers * 8192; ++i)
+    ASSERT_EQ(CounterValue(frames + 2 * i), i) << "first break at frame " << i;
+
+  // The device is free again: a second capture opens it and measures.
+  TModalAnswer again;
+  AnswerNextBox(again);
+  w.btnRecord->click();
+  EXPECT_TRUE(again.Seen);
+  ASSERT_TRUE(w.Recording);
+  ASSERT_TRUE(ProcessUntil([&] { return w.BuffersAnalysed > buffers; }, 20000));
+  w.btnStop->click();
+}
+
+TEST_F(CaptureEndToEndTest, QuietStartThenToneIsMeasuredAgainstTheQuietReference) {
+  TAlsaTestRoute route((Dir / "alsa").string());
+  std::vector<int16_t> input = ToneFrames(1000.0, 30.0, 2 * 8192);  // barely audible
+  const std::vector<int16_t> tone = ToneFrames(1000.0, 12000.0, 8 * 8192);
+  input.insert(input.end(), tone.begin(), tone.end());
+  WriteRawFrames(route.File("in.raw"), input);
+  TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Hang);
+
+  TfMain& w = MakeAlsaWindow();
+  TModalAnswer prompt;
+  AnswerNextBox(prompt);
+  w.btnRecord->click();
+  ASSERT_TRUE(w.Recording);
+  ASSERT_TRUE(ProcessUntil([&] { return w.lblFundamental->text() == QStringLiteral("1001"); }, 20000));
+  EXPECT_GT(w.LevelDb, 40.0);
+  EXPECT_GE(w.AboveCount, 1);
+  w.btnStop->click();
+}
+
+TEST_F(CaptureEndToEndTest, DeviceFailingMidCaptureEndsTheCaptureWithAMessage) {
+  TAlsaTestRoute route((Dir / "alsa").string());
+  WriteRawFrames(route.File("in.raw"), CounterFrames(1, 3 * 8192));
+  TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Fail);
+  Settings->vbRecordToFile->Value = true;
+
+  TfMain& w = MakeAlsaWindow();
+  TModalAnswer prompt;
+  AnswerNextBox(prompt);
+  w.btnRecord->click();
+  TModalAnswer failure;
+  AnswerNextBox(failure, QMessageBox::Ok, {}, 20000);
+  ASSERT_TRUE(ProcessUntil([&] { return failure.Seen; }, 20000));
+  EXPECT_TRUE(failure.Text.startsWith(QStringLiteral("録音デバイスでエラーが発生したため")));
+  EXPECT_FALSE(w.Recording);
+  EXPECT_EQ(w.WaveInHandle, nullptr);
+  EXPECT_TRUE(w.btnRecord->isEnabled());
+  // The file was finished at the stop: its sizes match what was written.
+  std::ifstream in(Dir / "output.wav", std::ios::binary);
+  const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_GE(file.size(), 46u);
+  uint32_t dataSize;
+  std::memcpy(&dataSize, file.data() + 42, 4);
+  EXPECT_EQ(dataSize, file.size() - 46);
+}
+
+TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
+  TAlsaTestRoute route((Dir / "alsa").string());
+  WriteRawFrames(route.File("in.raw"), CounterFrames(0, 8192));
+  route.Add(TAlsaTestPcm::PacedDevice("default", route.File("in.raw"), TAlsaTestEnd::Hang,
+                                      route.File("busy.lock")))
+      .Install();
+  TfMain& w = MakeAlsaWindow();
+  std::unique_ptr<IWaveIn> other = CreateAlsaWaveIn();  // another program holds the device
+  HWAVEIN held = nullptr;
+  const WAVEFORMATEX format = TfMain::CaptureFormat();
+  ASSERT_EQ(other->Open(&held, WAVE_MAPPER, format, &w), MMSYSERR_NOERROR);
+
+  TModalAnswer error;
+  AnswerNextBox(error);
+  w.btnRecord->click();
+  EXPECT_EQ(error.Text, QStringLiteral("録音の開始に失敗しました。"));
+  EXPECT_FALSE(w.Recording);
+  other->Close(held);
+}
