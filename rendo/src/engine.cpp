@@ -104,6 +104,9 @@ void TPixelEngine::EndOperation() {
   if (BatchMode.load(std::memory_order_relaxed) == 0) ClearMmxState();
 }
 
+bool TPixelEngine::MmxGate() { return Mmx(); }
+bool TPixelEngine::ColourSsePath() { return SsePath.load(std::memory_order_relaxed) != 0; }
+
 // Flat-run family: one run of count pixels from the target's bits pointer, whatever its
 // stride, width and height. The arithmetic members process whole groups of four pixels
 // and leave the count mod 4 after them unchanged; the copy copies them too.
@@ -160,24 +163,6 @@ void TPixelEngine::Desaturate(const void* src, int32_t srcStride, uint32_t level
 // Their slots exist so that the table has its final layout; each does nothing (and
 // returns 0 where a result is expected) until its operation is built.
 
-void TPixelEngine::FadeToBlack(const void*, int32_t, uint32_t) {}
-void TPixelEngine::FadeToWhite(const void*, int32_t, uint32_t) {}
-void TPixelEngine::AddColor(const void*, int32_t, uint32_t) {}
-void TPixelEngine::SubtractColor(const void*, int32_t, uint32_t) {}
-void TPixelEngine::AddScaled(const void*, int32_t, uint32_t) {}
-void TPixelEngine::CrossFade(const void*, int32_t, const void*, int32_t, uint32_t) {}
-void TPixelEngine::MixTwo(const void*, int32_t, const void*, int32_t, uint32_t, uint32_t) {}
-void TPixelEngine::MapPalette(const void*, int32_t, const uint32_t*) {}
-void TPixelEngine::Copy(const void*, int32_t) {}
-void TPixelEngine::GatherOffsets(const void*, const int32_t*) {}
-void TPixelEngine::Invert(const void*, int32_t) {}
-void TPixelEngine::Fill(uint32_t) {}
-void TPixelEngine::StretchRow(const uint32_t*, int32_t, int32_t) {}
-void TPixelEngine::StretchRowBlend(const uint32_t*, const uint32_t*, int32_t, int32_t, uint32_t) {}
-void TPixelEngine::Stretch(const uint32_t*, int32_t, int32_t, int32_t, int32_t) {}
-void TPixelEngine::StretchBlend(const uint32_t*, const uint32_t*, int32_t, int32_t, int32_t, int32_t, uint32_t) {}
-void TPixelEngine::TileBlend(const void*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, const void*,
-                             int32_t, uint32_t) {}
 void TPixelEngine::DrawLine(const TRendoPen*, const TRendoPoint*, const TRendoPoint*) {}
 void TPixelEngine::DrawLineBlend(const TRendoPen*, const TRendoPoint*, const TRendoPoint*) {}
 void TPixelEngine::DrawVerticalLine(const TRendoPen*, const TRendoRect*) {}
@@ -192,15 +177,11 @@ void TPixelEngine::Blur(const void*) {}
 void TPixelEngine::AddNoise(const void*, int32_t, uint32_t) {}
 void TPixelEngine::SubtractNoise(const void*, int32_t, uint32_t) {}
 void TPixelEngine::Jitter(const void*, int32_t, uint32_t) {}
-void TPixelEngine::PackTo24(const void*, int32_t) {}
 void TPixelEngine::CopyEllipse(const void*, const void*, int32_t, int32_t, int32_t, int32_t, uint32_t, int32_t) {}
 void TPixelEngine::Mosaic(const void*, int32_t, int32_t) {}
 void TPixelEngine::Emboss(const void*, int32_t) {}
 void TPixelEngine::Sepia(const void*, int32_t) {}
-void TPixelEngine::ScaleChannels(const void*, int32_t, int32_t, int32_t, int32_t) {}
 void TPixelEngine::RenderTunnel(const uint32_t*, const uint16_t*, const uint32_t*, uint32_t, uint32_t) {}
-void TPixelEngine::BlendColor(const void*, int32_t, uint32_t, uint32_t) {}
-void TPixelEngine::BlendPixel(uint32_t*, uint32_t, uint32_t) {}
 
 // Reserved slots: they do nothing, now and later.
 void TPixelEngine::Reserved43(int32_t, int32_t) {}

@@ -130,6 +130,18 @@ class TPixelEngine : public IPixelEngine, public IPixelEffects, public ICpuFeatu
   using TFlatKernel = void (*)(uint32_t*, const uint32_t*, size_t);
   void FlatRun(TFlatKernel kernel, const void* src, int32_t count, bool leftOversToo);
   void EndOperation();
+  // The MMX switch, for the operation files (ops_*.cpp) that implement gated operations.
+  static bool MmxGate();
+
+  // colour (ops_colour.cpp) -------------------------------------------------------------
+  // The SSE switch, for the operations whose two variants differ in their results.
+  static bool ColourSsePath();
+  // The row frame of the colour operations: GetSpan through the table with srcStride, then
+  // run(context, target, source, n) for each run, n its pixel count (rounded down to whole
+  // pairs when pairsOnly); the target advances by its stride, the source by srcStride.
+  using TColourRun = void (*)(void* context, uint32_t* target, const uint32_t* source, size_t count);
+  void ColourRows(const void* src, int32_t srcStride, bool pairsOnly, TColourRun run, void* context);
+  // colour end ---------------------------------------------------------------------------
 
   std::atomic<int32_t> RefCount{0};
 

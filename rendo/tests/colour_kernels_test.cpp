@@ -1,0 +1,211 @@
+// Every built level of the colour kernels against their references, in one run, on
+// seeded random data: counts around the register widths and a large odd one, starts one
+// to three pixels off alignment, in-place use, 0x00/0xFF-heavy bytes, and weights of
+// 0, 1, 128, 255 and random in every lane including the fourth.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kernels_colour.h"
+#include "kernels_colour_ref.h"
+
+using namespace rendo_kernels;
+
+namespace {
+
+const std::vector<size_t> kCounts = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 1001};
+constexpr size_t kGuard = 8;  // pixels around each run: a kernel must not touch them
+
+std::vector<const TColourKernelTable*> SimdTables(std::vector<TKernelLevel>* levels) {
+  std::vector<const TColourKernelTable*> tables;
+  for (TKernelLevel l : {TKernelLevel::SSE2, TKernelLevel::AVX2})
+    if (KernelLevelUsable(l) && ColourKernelTableFor(l) != nullptr) {
+      tables.push_back(ColourKernelTableFor(l));
+      levels->push_back(l);
+    }
+  return tables;
+}
+
+std::vector<uint32_t> RandomPixels(size_t n, std::mt19937& rng) {
+  std::vector<uint32_t> v(n);
+  for (auto& p : v) {
+    const uint32_t r = rng(), pick = rng();
+    p = 0;
+    for (int b = 0; b < 4; ++b) {
+      const uint32_t kind = (pick >> (3 * b)) & 7;
+      const uint32_t byte = kind == 0 ? 0x00 : kind == 1 ? 0xFF : kind == 2 ? 0x80 : (r >> (8 * b)) & 0xFF;
+      p |= byte << (8 * b);
+    }
+  }
+  return v;
+}
+
+// Weights and colours: the extremes in every lane, and random ones.
+std::vector<uint32_t> Arguments(std::mt19937& rng) {
+  std::vector<uint32_t> args = {0x00000000, 0xFFFFFFFF, 0x00FFFFFF, 0x00808080, 0x01010101, 0x80FF0001, 0xFF000000};
+  for (int i = 0; i < 4; ++i) args.push_back(rng());
+  return args;
+}
+
+std::string Where(const char* op, TKernelLevel level, size_t count, size_t offset, bool inPlace, uint32_t arg,
+                  const std::vector<uint32_t>& want, const std::vector<uint32_t>& got) {
+  for (size_t i = 0; i < want.size(); ++i)
+    if (want[i] != got[i]) {
+      char text[240];
+      std::snprintf(text, sizeof text, "%s_%s count %zu offset %zu%s arg %08x: pixel %zu (run pixel %td) want %08x got %08x",
+                    op, KernelLevelName(level), count, offset, inPlace ? " in place" : "", arg, i,
+                    std::ptrdiff_t(i) - std::ptrdiff_t(kGuard + offset), want[i], got[i]);
+      return text;
+    }
+  return {};
+}
+
+// A kernel call under test: (table, dst, a, b, count, arg). a and b are two independent
+// random sources; in the in-place pass a is dst itself.
+using TCall = std::function<void(const TColourKernelTable&, uint32_t*, const uint32_t*, const uint32_t*, size_t, uint32_t)>;
+
+void Compare(const char* op, const TCall& call, bool inPlaceToo) {
+  std::vector<TKernelLevel> levels;
+  const auto tables = SimdTables(&levels);
+  const TColourKernelTable& ref = ColourKernelsRef;
+  std::mt19937 rng(12345);
+  const auto args = Arguments(rng);
+  for (size_t l = 0; l < tables.size(); ++l)
+    for (size_t count : kCounts)
+      for (size_t offset = 0; offset < 4; ++offset)
+        for (uint32_t arg : args) {
+          const size_t size = count + offset + 2 * kGuard;
+          const auto dst0 = RandomPixels(size, rng), a = RandomPixels(size, rng), b = RandomPixels(size, rng);
+          const size_t at = kGuard + offset;
+          auto want = dst0, got = dst0;
+          call(ref, want.data() + at, a.data() + at, b.data() + at, count, arg);
+          call(*tables[l], got.data() + at, a.data() + at, b.data() + at, count, arg);
+          ASSERT_EQ(want, got) << Where(op, levels[l], count, offset, false, arg, want, got);
+          if (!inPlaceToo) continue;
+          want = dst0;
+          got = dst0;
+          call(ref, want.data() + at, want.data() + at, b.data() + at, count, arg);
+          call(*tables[l], got.data() + at, got.data() + at, b.data() + at, count, arg);
+          ASSERT_EQ(want, got) << Where(op, levels[l], count, offset, true, arg, want, got);
+        }
+}
+
+TEST(RendoColourKernels, LevelsUnderTest) {
+  std::vector<TKernelLevel> levels;
+  SimdTables(&levels);
+  std::string text = "colour kernels compared:";
+  for (TKernelLevel l : levels) text += std::string(" ") + KernelLevelName(l);
+  std::printf("%s\n", text.c_str());
+  ASSERT_NE(ColourKernelTableFor(TKernelLevel::Ref), nullptr);
+}
+
+TEST(RendoColourKernels, ArithmeticMatchesTheReference) {
+  // ScaleAdd with the addends of its three operations (0, ~f, and a scaled colour) and a
+  // free one.
+  Compare("ScaleAdd/FadeToBlack", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
+    t.ScaleAdd(d, a, n, f, 0);
+  }, true);
+  Compare("ScaleAdd/FadeToWhite", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
+    t.ScaleAdd(d, a, n, f, rendo_ref::FadeToWhiteAddend(f));
+  }, true);
+  Compare("ScaleAdd/BlendColor", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
+    t.ScaleAdd(d, a, n, rendo_ref::ComplementWeight(f), rendo_ref::BlendColorAddend(0xC0FF4011u, f));
+  }, true);
+  Compare("ScaleAdd", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
+    t.ScaleAdd(d, a, n, f, f * 2654435761u);
+  }, true);
+  Compare("AddScaled", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
+    t.AddScaled(d, a, n, f);
+  }, true);
+  Compare("AddColor", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t c) {
+    t.AddColor(d, a, n, c);
+  }, true);
+  Compare("SubtractColor", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t c) {
+    t.SubtractColor(d, a, n, c);
+  }, true);
+  Compare("Invert", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t) {
+    t.Invert(d, a, n);
+  }, true);
+  Compare("Fill", [](auto& t, uint32_t* d, const uint32_t*, const uint32_t*, size_t n, uint32_t c) {
+    t.Fill(d, n, c);
+  }, false);
+}
+
+TEST(RendoColourKernels, TwoSourceMixesMatchTheReference) {
+  // MixTwo with independent weights, and with alpha and its complement as the stretch
+  // blends and TileBlend use it; in place means dst == a.
+  Compare("MixTwo", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t* b, size_t n, uint32_t w) {
+    t.MixTwo(d, a, b, n, w, w * 2654435761u);
+  }, true);
+  Compare("MixTwo/complement", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t* b, size_t n, uint32_t w) {
+    t.MixTwo(d, a, b, n, w, rendo_ref::ComplementWeight(w));
+  }, true);
+  Compare("Lerp", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t* b, size_t n, uint32_t w) {
+    t.Lerp(d, a, b, n, w);
+  }, true);
+  // dst == b (the under-image is the target itself).
+  Compare("Lerp/under in place", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t w) {
+    t.Lerp(d, a, d, n, w);
+  }, false);
+}
+
+TEST(RendoColourKernels, ScaleChannelsMatchesTheReferenceAcrossTheGainRange) {
+  // Gains around unity, the overflow at 2048, negative ones and red's upper half.
+  const int32_t gains[][3] = {{256, 256, 256}, {512, 0, 0},    {0, 1, 2047},     {2048, 2047, 4096},
+                              {-1, 300, 65536 + 256}, {1000, 77, 129}, {0x12345, -70000, 0x7FFFFFFF}};
+  for (const auto& g : gains) {
+    const uint64_t lanes = rendo_ref::ChannelGains(g[0], g[1], g[2]);
+    Compare("ScaleChannels", [lanes](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t) {
+      t.ScaleChannels(d, a, n, lanes);
+    }, true);
+  }
+}
+
+TEST(RendoColourKernels, LookupsAndGathersMatchTheReference) {
+  std::mt19937 rng(7);
+  const auto palette = RandomPixels(256, rng);
+  Compare("MapPalette", [&](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t) {
+    t.MapPalette(d, a, n, palette.data());
+  }, true);
+
+  // Offsets anywhere in a 4 KiB block, unaligned ones included, some negative from its middle.
+  std::vector<uint8_t> block(4096 + 4);
+  for (auto& byte : block) byte = uint8_t(rng());
+  Compare("GatherOffsets", [&](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t) {
+    std::vector<int32_t> offsets(n);
+    for (size_t i = 0; i < n; ++i) offsets[i] = int32_t(a[i] % 4097) - 2048;
+    t.GatherOffsets(d, block.data() + 2048, offsets.data(), n);
+  }, false);
+
+  // Nearest-neighbour rows: up- and down-scaling steps, a start inside the row, and a
+  // 64-bit walk past 2^31 (a source of 40000 pixels).
+  const auto row = RandomPixels(40000, rng);
+  for (int64_t step : {int64_t(0), int64_t(1), int64_t(16384), int64_t(65536), int64_t(65536 * 3 + 7),
+                       int64_t(40000) * 65536 / 1001})
+    Compare("StretchGather", [&](auto& t, uint32_t* d, const uint32_t*, const uint32_t*, size_t n, uint32_t arg) {
+      const int64_t start = int64_t(arg % 16) << 16;
+      if (start + step * int64_t(n) >= (int64_t(40000) << 16)) return;  // the caller keeps inside
+      t.StretchGather(d, row.data(), n, start, step);
+    }, false);
+}
+
+TEST(RendoColourKernels, PackTo24MatchesTheReference) {
+  std::mt19937 rng(9);
+  std::vector<TKernelLevel> levels;
+  const auto tables = SimdTables(&levels);
+  for (size_t l = 0; l < tables.size(); ++l)
+    for (size_t groups : {0, 1, 2, 3, 4, 5, 7, 8, 9, 250})
+      for (size_t offset = 0; offset < 4; ++offset) {
+        const auto src = RandomPixels(groups * 4 + 4, rng);
+        std::vector<uint8_t> want(groups * 12 + 32, 0xA5), got(want);
+        rendo_ref::PackTo24_Ref(want.data() + 8 + offset, src.data() + offset % 2, groups);
+        tables[l]->PackTo24(got.data() + 8 + offset, src.data() + offset % 2, groups);
+        ASSERT_EQ(want, got) << "PackTo24_" << KernelLevelName(levels[l]) << " groups " << groups << " offset " << offset;
+      }
+}
+
+}  // namespace
