@@ -181,7 +181,6 @@ void TPixelEngine::CopyEllipse(const void*, const void*, int32_t, int32_t, int32
 void TPixelEngine::Mosaic(const void*, int32_t, int32_t) {}
 void TPixelEngine::Emboss(const void*, int32_t) {}
 void TPixelEngine::Sepia(const void*, int32_t) {}
-void TPixelEngine::RenderTunnel(const uint32_t*, const uint16_t*, const uint32_t*, uint32_t, uint32_t) {}
 
 // Reserved slots: they do nothing, now and later.
 void TPixelEngine::Reserved43(int32_t, int32_t) {}
@@ -190,28 +189,7 @@ void TPixelEngine::Reserved51(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 void TPixelEngine::Reserved52(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 void TPixelEngine::Reserved53(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 
-// IPixelEffects: built later; null from the allocator is its documented failure result.
-void* TPixelEngine::AlignedAlloc(uint32_t, uint32_t) { return nullptr; }
-void TPixelEngine::AlignedFree(void*) {}
-int32_t TPixelEngine::SetWindowAlpha(void*, uint32_t) { return 0; }
-int32_t TPixelEngine::BuildLightRamp(uint32_t*, int32_t, uint32_t, float, float, float) { return 0; }
-void TPixelEngine::BuildTunnelMap1(uint16_t*, uint32_t*, int32_t, int32_t, int32_t, int32_t, float, float) {}
-void TPixelEngine::BuildTunnelMap2(uint16_t*, uint32_t*, int32_t, int32_t) {}
-void TPixelEngine::BuildTunnelMap3(uint16_t*, uint32_t*, int32_t, int32_t, float, float, float, float) {}
-void TPixelEngine::BuildTunnelMap4(uint16_t*, uint32_t*, int32_t, int32_t) {}
-void TPixelEngine::BuildTunnelMap5(uint16_t*, uint32_t*, int32_t, int32_t, float) {}
-void TPixelEngine::BuildTunnelMap6(uint16_t*, uint32_t*, int32_t, int32_t, float) {}
-void TPixelEngine::BuildTunnelMap7(uint16_t*, uint32_t*, int32_t, int32_t, float) {}
-void TPixelEngine::BuildTunnelMap8(uint16_t*, uint32_t*, int32_t, int32_t) {}
-void TPixelEngine::BuildTunnelMap9(uint16_t*, uint32_t*, int32_t, int32_t, float) {}
-
-// IWireframe3D: built later. Reset hands back its interface pointer as it will then, so
-// a caller that chains on it does not meet a null pointer.
-IWireframe3D* TPixelEngine::Reset() { return this; }
-void TPixelEngine::SetMatrix(int32_t, const TRendoMatrix*) {}
-void TPixelEngine::LookAt(TRendoMatrix*, const TRendoVector*, const TRendoVector*, const TRendoVector*) {}
-int32_t TPixelEngine::Perspective(TRendoMatrix*, float, float, float, float) { return 0; }
-void TPixelEngine::DrawLines(const TRendoVertex*, int32_t, const TRendoSegment*, int32_t) {}
+// IPixelEffects, IWireframe3D and RenderTunnel: ops_3d.cpp.
 
 // The library's one export -------------------------------------------------------
 

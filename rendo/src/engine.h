@@ -143,6 +143,15 @@ class TPixelEngine : public IPixelEngine, public IPixelEffects, public ICpuFeatu
   void ColourRows(const void* src, int32_t srcStride, bool pairsOnly, TColourRun run, void* context);
   // colour end ---------------------------------------------------------------------------
 
+  // draw (ops_draw.cpp) ---------------------------------------------------------------
+  // The noise and jitter operations draw from a 15-bit generator of this object's own,
+  // started at construction from DrawInitialSeed() (1, or KORVEL_RENDO_RAND_SEED when set).
+  static uint32_t DrawInitialSeed();
+  uint32_t DrawNextRandom();
+  void DrawSpan(const TRendoPen* pen, const TRendoRect* rect, int32_t rows);
+  uint32_t DrawRandomState = DrawInitialSeed();
+  // draw end --------------------------------------------------------------------------
+
   std::atomic<int32_t> RefCount{0};
 
   // Target surface and its one-level save slot (used by the rectangle operations while

@@ -152,7 +152,9 @@ TEST(RendoObject, RawTableSlotsAreInContractOrder) {
   void* wire = reinterpret_cast<void**>(engine) + 3;
   EXPECT_EQ(CallSlot<void*>(wire, 3), wire);  // IWireframe3D::Reset returns its own pointer
   void* effects = reinterpret_cast<void**>(engine) + 1;
-  EXPECT_EQ((CallSlot<void*, uint32_t, uint32_t>(effects, 3, 16, 16)), nullptr);  // AlignedAlloc, not built yet
+  void* block = CallSlot<void*, uint32_t, uint32_t>(effects, 3, 16, 16);  // AlignedAlloc
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u);
+  CallSlot<void, void*>(effects, 4, block);  // AlignedFree
 
   CallSlot<uint32_t>(cpu, 2);
   EXPECT_EQ(CallSlot<uint32_t>(engine, 2), 0u);

@@ -1,0 +1,629 @@
+// IWireframe3D, IPixelEffects and RenderTunnel through the public header and
+// librendo.so, and the tunnel kernels of every built level against the reference.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cmath>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <set>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "kernels_3d.h"
+#include "kernels_3d_ref.h"
+#include "rendo/rendo.h"
+
+namespace {
+
+constexpr float kHalfPi = 1.5707963267948966f;
+constexpr uint32_t kBlank = 0x5A5A5A5Au;
+
+TRendoMatrix IdentityMatrix() {
+  TRendoMatrix m{};
+  for (int i = 0; i < 16; i += 5) m.M[i] = 1.0f;
+  return m;
+}
+
+TRendoMatrix Translation(float x, float y, float z) {
+  TRendoMatrix m = IdentityMatrix();
+  m.M[12] = x;
+  m.M[13] = y;
+  m.M[14] = z;
+  return m;
+}
+
+TRendoMatrix Scaling(float x, float y, float z) {
+  TRendoMatrix m{};
+  m.M[0] = x;
+  m.M[5] = y;
+  m.M[10] = z;
+  m.M[15] = 1.0f;
+  return m;
+}
+
+TRendoVertex Vertex(float x, float y, float z, uint32_t color = 0x00112233u) {
+  TRendoVertex v{};
+  v.X = x;
+  v.Y = y;
+  v.Z = z;
+  v.Color = color;
+  return v;
+}
+
+// A target of width x height pixels with `pad` extra pixels per row and guard rows above
+// and below, all filled with kBlank: any write outside the bound pixels shows.
+struct TTarget {
+  TTarget(uint32_t width, uint32_t height, uint32_t pad = 0)
+      : Width(width), Height(height), Pitch(width + pad), Memory(size_t(Pitch) * (height + 2) + 1, kBlank) {}
+  uint32_t* Bits() { return Memory.data() + Pitch; }
+  int32_t Stride() const { return int32_t(Pitch * 4); }
+  uint32_t& At(uint32_t x, uint32_t y) { return Bits()[size_t(y) * Pitch + x]; }
+  // The (x, y) of every written pixel; guard or padding writes are reported at y = -1.
+  std::set<std::pair<int, int>> Written() {
+    std::set<std::pair<int, int>> out;
+    for (size_t i = 0; i < Memory.size(); ++i) {
+      if (Memory[i] == kBlank) continue;
+      const long k = long(i) - long(Pitch);
+      const long y = k / long(Pitch), x = k % long(Pitch);
+      if (k < 0 || y >= long(Height) || x >= long(Width))
+        out.insert({int(i), -1});
+      else
+        out.insert({int(x), int(y)});
+    }
+    return out;
+  }
+  uint32_t Width, Height, Pitch;
+  std::vector<uint32_t> Memory;
+};
+
+template <typename T>
+T* Query(IRendoUnknown* from, const TGUID& iid) {
+  void* out = nullptr;
+  EXPECT_EQ(from->QueryInterface(&iid, &out), RENDO_S_OK);
+  return static_cast<T*>(out);
+}
+
+class Rendo3DEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CreateInstance(&Engine), 1);
+    Wire = Query<IWireframe3D>(Engine, IID_IWireframe3D);
+    Effects = Query<IPixelEffects>(Engine, IID_IPixelEffects);
+    // None of these operations is gated: run them with the MMX switch off.
+    auto* cpu = Query<ICpuFeatures>(Engine, IID_ICpuFeatures);
+    cpu->SetMmxEnabled(0);
+    cpu->Release();
+    const TRendoMatrix identity = IdentityMatrix();
+    EXPECT_EQ(Wire->Reset(), Wire);
+    Wire->SetMatrix(0, &identity);
+  }
+  void TearDown() override {
+    Wire->Release();
+    Effects->Release();
+    EXPECT_EQ(Engine->Release(), 0u);
+  }
+  void Bind(TTarget& t) { Engine->SetTarget(t.Bits(), t.Stride(), t.Width, t.Height); }
+  void Draw(const std::vector<TRendoVertex>& v, const std::vector<TRendoSegment>& s) {
+    Wire->DrawLines(v.data(), 0, s.data(), int32_t(s.size()));
+  }
+  IPixelEngine* Engine = nullptr;
+  IWireframe3D* Wire = nullptr;
+  IPixelEffects* Effects = nullptr;
+};
+
+std::set<std::pair<int, int>> Row(int y, int x0, int x1) {
+  std::set<std::pair<int, int>> s;
+  for (int x = x0; x <= x1; ++x) s.insert({x, y});
+  return s;
+}
+
+// Matrices ----------------------------------------------------------------------------
+
+TEST_F(Rendo3DEngine, PerspectiveQuarterTurnGivesTheTextbookElements) {
+  TRendoMatrix m;
+  for (float& e : m.M) e = 7.0f;
+  EXPECT_EQ(Wire->Perspective(&m, kHalfPi, 1.0f, 1.0f, 2.0f), 0);
+  for (int i = 0; i < 16; ++i) {
+    float want = 0.0f;
+    if (i == 0 || i == 5) want = 1.0f;
+    if (i == 10) want = 2.0f;
+    if (i == 11) want = 1.0f;
+    if (i == 14) want = -2.0f;
+    EXPECT_NEAR(m.M[i], want, 1e-6f) << "element " << i;
+  }
+  Wire->Perspective(&m, kHalfPi, 0.5f, 1.0f, 3.0f);
+  EXPECT_NEAR(m.M[0], 0.5f, 1e-6f);
+  EXPECT_NEAR(m.M[10], 1.5f, 1e-6f);
+  EXPECT_NEAR(m.M[14], -1.5f, 1e-6f);
+}
+
+void ExpectMatrix(const TRendoMatrix& m, const float (&want)[16]) {
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(m.M[i], want[i], 1e-6f) << "element " << i;
+}
+
+TEST_F(Rendo3DEngine, LookAtBuildsTheViewAndFallsBackWhenUpIsParallel) {
+  TRendoMatrix m;
+  const TRendoVector origin{0, 0, 0}, eye{0, 0, -5}, up{0, 1, 0};
+  Wire->LookAt(&m, &eye, &origin, &up);
+  ExpectMatrix(m, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 5, 1});
+
+  // Up along the view: u falls back to (0, 1, 0) made orthogonal to z.
+  const TRendoVector upAlongZ{0, 0, 3};
+  Wire->LookAt(&m, &eye, &origin, &upAlongZ);
+  ExpectMatrix(m, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 5, 1});
+
+  // Looking straight up with up = y: both (0, 1, 0) and up vanish, u becomes (0, 0, 1),
+  // x = u cross z = (-1, 0, 0).
+  const TRendoVector below{0, -2, 0};
+  Wire->LookAt(&m, &below, &origin, &up);
+  ExpectMatrix(m, {-1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 2, 1});
+
+  // Eye on the target: a defined view along +z instead of NaN.
+  Wire->LookAt(&m, &origin, &origin, &up);
+  ExpectMatrix(m, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+}
+
+// With the combined matrix the identity a point (X, Y) lands on screen at
+// (W/2 + X * floor(W/4), H/2 - Y * floor(H/4)): on 40 x 40, (20 + 10 X, 20 - 10 Y).
+TEST_F(Rendo3DEngine, CombinedMatrixIsInverseOfMatrix0TimesMatrix1TimesMatrix2) {
+  TTarget t(40, 40);
+  Bind(t);
+  const std::vector<TRendoVertex> v = {Vertex(-1, 0.5f, 0.5f), Vertex(1, 0.5f, 0.5f)};
+  Draw(v, {{0, 1}});
+  EXPECT_EQ(t.Written(), Row(15, 10, 30));  // identity after Reset + SetMatrix(0, identity)
+
+  // Matrix 0 moves the camera by +0.5 in x: the picture moves the other way.
+  t = TTarget(40, 40);
+  Bind(t);
+  const TRendoMatrix moveCamera = Translation(0.5f, 0, 0);
+  Wire->SetMatrix(0, &moveCamera);
+  Draw(v, {{0, 1}});
+  EXPECT_EQ(t.Written(), Row(15, 5, 25));
+
+  // Row vectors: matrix 1 (shift x by 0.5) applies before matrix 2 (scale x by 0.5),
+  // giving x' = (x + 0.5) / 2 - in the other order it would be x / 2 + 0.5.
+  t = TTarget(40, 40);
+  Bind(t);
+  const TRendoMatrix identity = IdentityMatrix(), shift = Translation(0.5f, 0, 0), half = Scaling(0.5f, 1, 1);
+  Wire->SetMatrix(0, &identity);
+  Wire->SetMatrix(1, &shift);
+  Wire->SetMatrix(2, &half);
+  Draw(v, {{0, 1}});
+  EXPECT_EQ(t.Written(), Row(15, 17, 27));
+
+  // Reset restores matrices 0, 1, 2 but not the combined matrix; the next SetMatrix
+  // (any kind, even one that copies nothing) recomputes it.
+  Wire->Reset();
+  t = TTarget(40, 40);
+  Bind(t);
+  Draw(v, {{0, 1}});
+  EXPECT_EQ(t.Written(), Row(15, 17, 27));
+  Wire->SetMatrix(7, &shift);
+  t = TTarget(40, 40);
+  Bind(t);
+  Draw(v, {{0, 1}});
+  EXPECT_EQ(t.Written(), Row(15, 10, 30));
+}
+
+TEST_F(Rendo3DEngine, Matrix0WithoutAffineInverseCountsAsIdentity) {
+  const std::vector<TRendoVertex> v = {Vertex(-1, 0.5f, 0.5f), Vertex(1, 0.5f, 0.5f)};
+  TRendoMatrix projective = Translation(0.5f, 0, 0);
+  projective.M[7] = 0.002f;  // last column off by more than 0.001
+  const TRendoMatrix singular = Scaling(0, 1, 1);
+  TRendoMatrix almost = Translation(0.5f, 0, 0);
+  almost.M[3] = 0.0009f;  // within 0.001: still inverted as affine
+  for (const auto& [matrix, x0, x1] : {std::tuple{projective, 10, 30}, {singular, 10, 30}, {almost, 5, 25}}) {
+    TTarget t(40, 40);
+    Bind(t);
+    Wire->SetMatrix(0, &matrix);
+    Draw(v, {{0, 1}});
+    EXPECT_EQ(t.Written(), Row(15, x0, x1));
+  }
+}
+
+// DrawLines ---------------------------------------------------------------------------
+
+TEST_F(Rendo3DEngine, SegmentsAboveTheTopOrOutsideTheDepthRangeDrawNothing) {
+  TTarget t(40, 40);
+  Bind(t);
+  const std::vector<TRendoVertex> v = {
+      Vertex(-1, 1.95f, 0.5f), Vertex(1, 2.5f, 0.5f),   // both above the top limit (y >= 1.9)
+      Vertex(-1, -1.95f, 0.5f), Vertex(1, -3, 0.5f),    // both below the bottom limit
+      Vertex(-1, 0, 0.5f), Vertex(1, 0, 1.5f),          // far end beyond depth 1
+      Vertex(-1, 0, -0.25f), Vertex(1, 0.5f, 0.5f),     // near end before depth 0
+  };
+  Draw(v, {{0, 1}, {2, 3}, {4, 5}, {6, 7}});
+  EXPECT_TRUE(t.Written().empty());
+  // Depths exactly 0 and 1 are inside.
+  const std::vector<TRendoVertex> edge = {Vertex(-1, 0.5f, 0), Vertex(1, 0.5f, 1)};
+  Draw(edge, {{0, 1}});
+  EXPECT_EQ(t.Written(), Row(15, 10, 30));
+}
+
+TEST_F(Rendo3DEngine, HorizontalSegmentClippedToTheRightEdgeStopsAtTheLastColumn) {
+  // Padding after each row and guard rows: the clipped end lies at x = width.
+  for (uint32_t pad : {0u, 3u}) {
+    TTarget t(40, 40, pad);
+    Bind(t);
+    const std::vector<TRendoVertex> v = {Vertex(-10, 0.5f, 0.5f, 0x00ABCDEFu), Vertex(10, 0.5f, 0.5f, 1)};
+    Draw(v, {{0, 1}});
+    EXPECT_EQ(t.Written(), Row(15, 0, 39)) << "pad " << pad;
+    EXPECT_EQ(t.At(0, 15), 0x00ABCDEFu);  // the first vertex's colour
+    // On the last row a write past the end would leave the buffer's bound pixels.
+    t = TTarget(40, 40, pad);
+    Bind(t);
+    const std::vector<TRendoVertex> low = {Vertex(-10, -1.85f, 0.5f), Vertex(10, -1.85f, 0.5f)};
+    Draw(low, {{0, 1}});
+    EXPECT_EQ(t.Written(), Row(38, 0, 39)) << "pad " << pad;
+  }
+}
+
+TEST_F(Rendo3DEngine, VerticalSegmentsIncludeBothEndsAndSkipTheOutermostColumns) {
+  TTarget t(40, 40);
+  Bind(t);
+  std::vector<TRendoVertex> v = {Vertex(0.5f, -1, 0.5f), Vertex(0.5f, 1, 0.5f)};
+  Draw(v, {{0, 1}});
+  std::set<std::pair<int, int>> want;
+  for (int y = 10; y <= 30; ++y) want.insert({25, y});
+  EXPECT_EQ(t.Written(), want);
+  // Wholly left or right of the view: clipped onto column 0 or width, not drawn. A tall
+  // one is clipped to rows 1..39.
+  t = TTarget(40, 40);
+  Bind(t);
+  v = {Vertex(-5, -1, 0.5f), Vertex(-3, 1, 0.5f), Vertex(3, -1, 0.5f), Vertex(5, 1, 0.5f),
+       Vertex(-0.5f, -9, 0.5f), Vertex(-0.5f, 9, 0.5f)};
+  Draw(v, {{0, 1}, {2, 3}, {4, 5}});
+  want.clear();
+  for (int y = 1; y <= 39; ++y) want.insert({15, y});
+  EXPECT_EQ(t.Written(), want);
+}
+
+TEST_F(Rendo3DEngine, SlopedSegmentsStepFromTheLowerEndAndLeaveTheFarEndOut) {
+  // x-major from screen (10, 30) to (30, 20): 20 pixels, the row rising one every two.
+  TTarget t(40, 40);
+  Bind(t);
+  std::vector<TRendoVertex> v = {Vertex(1, 0, 0.5f), Vertex(-1, -1, 0.5f)};  // drawn from the smaller x
+  Draw(v, {{0, 1}});
+  std::set<std::pair<int, int>> want;
+  for (int k = 0; k < 20; ++k) want.insert({10 + k, 30 - k / 2});
+  EXPECT_EQ(t.Written(), want);
+
+  // y-major from screen (20, 10) to (25, 30): 20 pixels, x one step every four rows.
+  t = TTarget(40, 40);
+  Bind(t);
+  v = {Vertex(0.5f, -1, 0.5f), Vertex(0, 1, 0.5f)};
+  Draw(v, {{0, 1}});
+  want.clear();
+  for (int k = 0; k < 20; ++k) want.insert({20 + k / 4, 10 + k});
+  EXPECT_EQ(t.Written(), want);
+
+  // Both ends in one pixel (but not equal as floats): nothing.
+  t = TTarget(40, 40);
+  Bind(t);
+  v = {Vertex(0.01f, 0.01f, 0.5f), Vertex(0.02f, 0.02f, 0.5f)};
+  Draw(v, {{0, 1}});
+  EXPECT_TRUE(t.Written().empty());
+}
+
+TEST_F(Rendo3DEngine, ProjectedCubeStaysInsideAndWeightZeroDrawsNothing) {
+  TRendoMatrix view, projection;
+  const TRendoVector eye{1.5f, 1, -3}, at{0, 0, 0}, up{0, 1, 0};
+  Wire->LookAt(&view, &eye, &at, &up);
+  Wire->Perspective(&projection, kHalfPi, 1.0f, 1.0f, 20.0f);
+  Wire->SetMatrix(1, &view);
+  Wire->SetMatrix(2, &projection);
+  std::vector<TRendoVertex> v;
+  for (int i = 0; i < 8; ++i) v.push_back(Vertex(i & 1 ? 1.f : -1.f, i & 2 ? 1.f : -1.f, i & 4 ? 1.f : -1.f));
+  std::vector<TRendoSegment> s;
+  for (uint16_t a = 0; a < 8; ++a)
+    for (uint16_t bit : {1, 2, 4})
+      if ((a & bit) == 0) s.push_back({a, uint16_t(a | bit)});
+  TTarget t(64, 48);
+  Bind(t);
+  Draw(v, s);
+  const auto written = t.Written();
+  EXPECT_GT(written.size(), 50u);
+  for (const auto& p : written) ASSERT_GE(p.second, 0) << "write outside the target at memory index " << p.first;
+
+  // A vertex on the camera plane has weight 0: its segments are dropped.
+  t = TTarget(64, 48);
+  Bind(t);
+  const std::vector<TRendoVertex> onPlane = {Vertex(1.5f, 1, -3), Vertex(0, 0, 0)};
+  Draw(onPlane, {{0, 1}, {1, 0}});
+  EXPECT_TRUE(t.Written().empty());
+}
+
+// Random matrices and vertices, wild values included, on targets of awkward sizes: no
+// write may leave the bound pixels.
+TEST_F(Rendo3DEngine, RandomSegmentsNeverWriteOutsideTheTarget) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  const float wild[] = {0.0f, 1e-30f, -1e30f, 1e30f, INFINITY, -INFINITY, NAN, 2.0f, -3.0f};
+  auto value = [&](float scale) { return rng() % 8 == 0 ? wild[rng() % 9] : unit(rng) * scale; };
+  for (int round = 0; round < 200; ++round) {
+    const uint32_t w = 1 + rng() % 70, h = 1 + rng() % 50;
+    TTarget t(w, h, rng() % 3);
+    Bind(t);
+    for (int kind = 0; kind < 3; ++kind) {
+      TRendoMatrix m = IdentityMatrix();
+      for (float& e : m.M)
+        if (rng() % 3 == 0) e = value(2.0f);
+      Wire->SetMatrix(kind, &m);
+    }
+    std::vector<TRendoVertex> v;
+    for (int i = 0; i < 16; ++i) v.push_back(Vertex(value(4), value(4), value(1), 0x00FFFFFFu));
+    std::vector<TRendoSegment> s;
+    for (int i = 0; i < 64; ++i) s.push_back({uint16_t(rng() % 16), uint16_t(rng() % 16)});
+    Draw(v, s);
+    for (const auto& p : t.Written())
+      ASSERT_GE(p.second, 0) << "round " << round << " " << w << "x" << h << ": write outside at index " << p.first;
+  }
+}
+
+// Effects -------------------------------------------------------------------------------
+
+TEST_F(Rendo3DEngine, AlignedAllocAlignsRejectsNonPowersOfTwoAndFrees) {
+  void* p = Effects->AlignedAlloc(100, 16);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
+  std::memset(p, 0xAB, 100);
+  Effects->AlignedFree(p);
+
+  errno = 0;
+  EXPECT_EQ(Effects->AlignedAlloc(100, 3), nullptr);
+  EXPECT_EQ(errno, 22);
+  errno = 0;
+  EXPECT_EQ(Effects->AlignedAlloc(100, 0x80000001u), nullptr);
+  EXPECT_EQ(errno, EINVAL);
+
+  p = Effects->AlignedAlloc(100, 0);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 4, 0u);
+  Effects->AlignedFree(p);
+
+  std::vector<void*> blocks;
+  for (uint32_t align = 1; align <= 8192; align *= 2)
+    for (uint32_t size : {0u, 1u, 7u, 4096u}) {
+      void* b = Effects->AlignedAlloc(size, align);
+      ASSERT_NE(b, nullptr);
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % std::max(align, 4u), 0u) << align;
+      std::memset(b, 0xCD, size);
+      blocks.push_back(b);
+    }
+  for (void* b : blocks) Effects->AlignedFree(b);
+  Effects->AlignedFree(nullptr);
+}
+
+TEST_F(Rendo3DEngine, LightRampRisesWithTheCosineToTheFullColour) {
+  std::vector<uint32_t> ramp(256 + 1, kBlank);
+  EXPECT_EQ(Effects->BuildLightRamp(ramp.data(), 256, 0x00FF0000u, 0, 0, 1), 256);
+  EXPECT_EQ(ramp[255], 0x00FF0000u);
+  EXPECT_EQ(ramp[256], kBlank);
+  for (int i = 0; i < 256; ++i) {
+    const uint32_t red = uint32_t(255.0 * std::cos((255 - i) * 0.006135921875));
+    EXPECT_EQ(ramp[i], red << 16) << "entry " << i;
+    if (i > 0) {
+      EXPECT_GE(ramp[i], ramp[i - 1]);
+    }
+  }
+  EXPECT_EQ(ramp[0], 0x00010000u);  // 255 cos(255 pi / 512) = 1.56
+
+  // Ambient and specular add to every channel and saturate at 255.
+  // Last entry, k = 1: c * 51 / 255 + 100 + c for c = 0xC0, 0x40, 0x20.
+  Effects->BuildLightRamp(ramp.data(), 4, 0x00C04020u, 51, 100, 2);
+  EXPECT_EQ(ramp[3], (255u << 16) | (176u << 8) | 138u);
+}
+
+TEST_F(Rendo3DEngine, LightRampBeyondAQuarterTurnClampsAtBlack) {
+  std::vector<uint32_t> ramp(600, kBlank);
+  EXPECT_EQ(Effects->BuildLightRamp(ramp.data(), 600, 0x00FFFFFFu, 0, 10, 1.5f), 600);
+  // k < 0 for the first entries: no wrapped bytes, black.
+  EXPECT_EQ(ramp[0], 0u);
+  EXPECT_EQ(ramp[599], 0x00FFFFFFu);
+  EXPECT_EQ(Effects->BuildLightRamp(ramp.data(), 0, 0x00FFFFFFu, 0, 0, 1), 0);
+}
+
+// RenderTunnel ----------------------------------------------------------------------------
+
+std::vector<uint32_t> RandomTexture(uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint32_t> t(65536);
+  for (auto& p : t) p = rng();
+  return t;
+}
+
+TEST_F(Rendo3DEngine, TunnelWithWhiteShadesAndOffsetsReadsTheMovedTexel) {
+  const auto texture = RandomTexture(3);
+  const uint32_t w = 13, h = 5;
+  std::vector<uint16_t> uv(w * h);
+  std::mt19937 rng(4);
+  for (auto& e : uv) e = uint16_t(rng());
+  uv[0] = 0x12FF;  // u = 255 wraps to 0
+  uv[1] = 0xFF34;  // v = 255 wraps with a v offset
+  const std::vector<uint32_t> white(w * h, 0x00FFFFFFu);
+  const struct {
+    uint32_t U, V;
+  } offsets[] = {{0, 0}, {1, 0}, {257, 0}, {0, 1}, {200, 100}};
+  for (const auto& off : offsets) {
+    TTarget t(w, h, 3);
+    Bind(t);
+    Engine->RenderTunnel(texture.data(), uv.data(), white.data(), off.U, off.V);
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint32_t e = uv[y * w + x];
+        const uint32_t u = (e + off.U) & 0xFF, v = ((e >> 8) + off.V) & 0xFF;
+        const uint32_t texel = texture[v * 256 + u];
+        uint32_t want = 0;
+        for (int b = 0; b < 3; ++b) want |= ((texel >> (8 * b) & 0xFF) * 255 / 256) << (8 * b);
+        ASSERT_EQ(t.At(x, y), want) << "offset (" << off.U << ", " << off.V << ") pixel " << x << "," << y;
+      }
+    EXPECT_EQ(t.Written().size(), size_t(w * h));  // padding and guards untouched
+  }
+  // Offset (1, 0) reads one column further right in the texture.
+  TTarget plain(w, h), shifted(w, h);
+  std::vector<uint16_t> next(uv);
+  for (auto& e : next) e = uint16_t((e & 0xFF00) | ((e + 1) & 0xFF));
+  Bind(plain);
+  Engine->RenderTunnel(texture.data(), next.data(), white.data(), 0, 0);
+  Bind(shifted);
+  Engine->RenderTunnel(texture.data(), uv.data(), white.data(), 1, 0);
+  EXPECT_EQ(plain.Memory, shifted.Memory);
+}
+
+TEST_F(Rendo3DEngine, TunnelShadesEveryByteLaneIncludingTheFourth) {
+  const std::vector<uint32_t> texture(65536, 0xFF80FF01u);
+  const uint32_t w = 3, h = 2;
+  const std::vector<uint16_t> uv(w * h, 0);
+  const std::vector<uint32_t> shade = {0, 0xFFFFFFFFu, 0x80808080u, 0x01020304u, 0x00FFFFFFu, 0xFF000000u};
+  TTarget t(w, h);
+  Bind(t);
+  Engine->RenderTunnel(texture.data(), uv.data(), shade.data(), 0, 0);
+  EXPECT_EQ(t.At(0, 0), 0u);
+  EXPECT_EQ(t.At(1, 0), 0xFE7FFE00u);
+  EXPECT_EQ(t.At(2, 0), 0x7F407F00u);
+  EXPECT_EQ(t.At(0, 1), 0x00010200u);
+  EXPECT_EQ(t.At(1, 1), 0x007FFE00u);
+  EXPECT_EQ(t.At(2, 1), 0xFE000000u);
+}
+
+// Tunnel maps -------------------------------------------------------------------------------
+
+TEST_F(Rendo3DEngine, TunnelMap1HasDepthZeroAndFullShadeAtRadius200) {
+  const int32_t w = 401, h = 3;
+  std::vector<uint16_t> uv(w * h + 1, 0xBEEF);
+  std::vector<uint32_t> shade(w * h + 1, kBlank);
+  Effects->BuildTunnelMap1(uv.data(), shade.data(), 0, 1, w, h, 1.0f, 1.0f);
+  EXPECT_EQ(uv[w * h], 0xBEEF);
+  EXPECT_EQ(shade[w * h], kBlank);
+  const size_t at200 = size_t(w) + 200;  // row 1 = originY: (200, 0), r = 200
+  EXPECT_EQ(uv[at200] >> 8, 0);
+  EXPECT_EQ(uv[at200] & 0xFF, 127);  // theta 0: pi' * 40.7436150283 = 127.99999999999928
+  EXPECT_EQ(shade[at200], 0x00FFFFFFu);
+  // At the origin: depth 15360 * 200 / 4000 = 768 (low byte 0), shade 255 - 255 = 0.
+  EXPECT_EQ(uv[w] >> 8, 0);
+  EXPECT_EQ(shade[w], 0u);
+  // The scales stretch the radius: scaleX 2 puts r = 200 at column 100.
+  Effects->BuildTunnelMap1(uv.data(), shade.data(), 0, 1, w, h, 2.0f, 1.0f);
+  EXPECT_EQ(shade[size_t(w) + 100], 0x00FFFFFFu);
+  EXPECT_EQ(uv[size_t(w) + 100] >> 8, 0);
+}
+
+TEST_F(Rendo3DEngine, EveryTunnelMapFillsExactlyItsEntriesWithGreys) {
+  const int32_t w = 37, h = 23;
+  using TBuild = std::function<void(uint16_t*, uint32_t*)>;
+  const std::vector<std::pair<const char*, TBuild>> maps = {
+      {"1", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap1(u, s, 18, 11, w, h, 1, 1); }},
+      {"2", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap2(u, s, w, h); }},
+      {"3", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap3(u, s, w, h, 1.5f, 2.0f, 3.0f, 0.5f); }},
+      {"4", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap4(u, s, w, h); }},
+      {"5", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap5(u, s, w, h, 2.0f); }},
+      {"6", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap6(u, s, w, h, 2.0f); }},
+      {"7", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap7(u, s, w, h, 30.0f); }},
+      {"8", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap8(u, s, w, h); }},
+      {"9", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap9(u, s, w, h, 3.0f); }},
+  };
+  for (const auto& [name, build] : maps) {
+    std::vector<uint16_t> uv(w * h + 4, 0xBEEF);
+    std::vector<uint32_t> shade(w * h + 4, kBlank);
+    build(uv.data(), shade.data());
+    std::set<uint16_t> distinct(uv.begin(), uv.begin() + w * h);
+    EXPECT_GT(distinct.size(), 20u) << "map " << name;
+    for (int i = 0; i < w * h; ++i) ASSERT_EQ(shade[i], (shade[i] & 0xFF) * 0x010101u) << "map " << name << " " << i;
+    for (int i = w * h; i < w * h + 4; ++i) {
+      EXPECT_EQ(uv[i], 0xBEEF) << "map " << name;
+      EXPECT_EQ(shade[i], kBlank) << "map " << name;
+    }
+  }
+}
+
+TEST_F(Rendo3DEngine, TunnelMapCentresAndTheFlatTilt) {
+  const int32_t w = 9, h = 7;
+  const size_t centre = size_t(h / 2) * w + w / 2;
+  std::vector<uint16_t> uv(w * h);
+  std::vector<uint32_t> shade(w * h);
+  Effects->BuildTunnelMap5(uv.data(), shade.data(), w, h, 5.0f);
+  EXPECT_EQ(uv[centre], 0);
+  EXPECT_EQ(shade[centre], 0u);
+  for (auto build : {&IPixelEffects::BuildTunnelMap8}) {
+    (Effects->*build)(uv.data(), shade.data(), w, h);
+    EXPECT_EQ(uv[centre], 0xFF00);  // u = 0, v = 255
+    EXPECT_EQ(shade[centre], 0x00FFFFFFu);
+  }
+  Effects->BuildTunnelMap9(uv.data(), shade.data(), w, h, 2.0f);
+  EXPECT_EQ(uv[centre], 0xFF00);
+  EXPECT_EQ(shade[centre], 0x00FFFFFFu);
+
+  // Tilt 0: u is 0 everywhere, v = 256 - 256 row / height, shade 0.
+  Effects->BuildTunnelMap7(uv.data(), shade.data(), w, h, 0.0f);
+  for (int row = 0; row < h; ++row)
+    for (int col = 0; col < w; ++col) {
+      const size_t k = size_t(row) * w + col;
+      EXPECT_EQ(uv[k] & 0xFF, 0);
+      EXPECT_EQ(uv[k] >> 8, uint32_t(256 - 256 * row / 7.0) & 0xFF) << row;
+      EXPECT_EQ(shade[k], 0u);
+    }
+  // Tilts beyond 80 degrees act as 80.
+  std::vector<uint16_t> uv80(w * h);
+  std::vector<uint32_t> shade80(w * h);
+  Effects->BuildTunnelMap7(uv80.data(), shade80.data(), w, h, 80.0f);
+  Effects->BuildTunnelMap7(uv.data(), shade.data(), w, h, 170.0f);
+  EXPECT_EQ(uv, uv80);
+  EXPECT_EQ(shade, shade80);
+}
+
+TEST_F(Rendo3DEngine, WindowAlphaWithoutLibX11InTheProcessFails) {
+  if (void* x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD)) {
+    dlclose(x11);
+    GTEST_SKIP() << "libX11 is loaded in this process";
+  }
+  EXPECT_EQ(Effects->SetWindowAlpha(reinterpret_cast<void*>(uintptr_t(0x400001)), 128), 0);
+  EXPECT_EQ(Effects->SetWindowAlpha(reinterpret_cast<void*>(uintptr_t(0x400001)), 256), 0);
+}
+
+// Tunnel kernels: every built level against the reference, in one run ---------------------
+
+TEST(RendoTunnelKernels, EveryLevelMatchesTheReference) {
+  using namespace rendo_kernels;
+  const auto texture = RandomTexture(11);
+  const T3DKernelTable& ref = *Kernel3DTableFor(TKernelLevel::Ref);
+  std::mt19937 rng(12);
+  int compared = 0;
+  for (TKernelLevel level : {TKernelLevel::SSE2, TKernelLevel::AVX2}) {
+    const T3DKernelTable* table = Kernel3DTableFor(level);
+    if (table == nullptr || !KernelLevelUsable(level)) continue;
+    ++compared;
+    for (size_t count : {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 64, 1001, 100003})
+      for (size_t offset = 0; offset < 3; ++offset)
+        for (uint32_t offsets : {0x0000u, 0x0001u, 0x0100u, 0xFFFFu, 0x80C3u}) {
+          std::vector<uint16_t> uv(count + offset);
+          std::vector<uint32_t> shade(count + offset), want(count + offset + 8, kBlank), got(want);
+          for (auto& e : uv) e = uint16_t(rng());
+          for (auto& s : shade) s = rng() % 4 == 0 ? 0xFFFFFFFFu : rng();
+          ref.RenderTunnel(want.data() + offset, texture.data(), uv.data() + offset, shade.data() + offset, count,
+                           offsets);
+          table->RenderTunnel(got.data() + offset, texture.data(), uv.data() + offset, shade.data() + offset, count,
+                              offsets);
+          for (size_t i = 0; i < want.size(); ++i)
+            ASSERT_EQ(want[i], got[i]) << "RenderTunnel_" << KernelLevelName(level) << " count " << count
+                                       << " offset " << offset << " offsets " << offsets << ": pixel " << i;
+        }
+  }
+  std::printf("tunnel kernels compared at %d SIMD level(s); active %s\n", compared,
+              KernelLevelName(ActiveKernelLevel()));
+}
+
+TEST(RendoTunnelKernels, ReferenceShadesExactly) {
+  for (uint32_t t : {0u, 1u, 128u, 255u})
+    for (uint32_t s : {0u, 1u, 128u, 255u}) {
+      const uint32_t p = rendo_3d_ref::ShadeTexel(t * 0x01010101u, s * 0x01010101u);
+      EXPECT_EQ(p, (t * s / 256) * 0x01010101u);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// SetWindowAlpha against a real X server: the test starts its own Xvfb on a free display,
+// makes a window with Xlib (so libX11 is in the process, as a toolkit would have it) and
+// reads the opacity property back.
+// gtest first: Xlib's macros (None, Bool, Status) would break its headers.
+#include <gtest/gtest.h>
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/Xatom.h>
+// clang-format on
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "rendo/rendo.h"
+
+namespace {
+
+// An Xvfb of our own; -displayfd makes it pick a free display and tell us its number.
+class TXvfb {
+ public:
+  TXvfb() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    Pid = fork();
+    if (Pid == 0) {
+      close(fds[0]);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "320x240x24",
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline && poll(&p, 1, 200) >= 0) {
+      if ((p.revents & (POLLIN | POLLHUP)) == 0) continue;
+      char c;
+      if (read(fds[0], &c, 1) != 1) break;
+      if (c == '\n') {
+        Name = ":" + number;
+        break;
+      }
+      number += c;
+    }
+    close(fds[0]);
+  }
+  ~TXvfb() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      waitpid(Pid, nullptr, 0);
+    }
+  }
+  std::string Name;  // empty when the server did not come up
+
+ private:
+  pid_t Pid = -1;
+};
+
+int TestErrorHandler(Display*, XErrorEvent*) { return 0; }
+
+class Rendo3DWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Server = new TXvfb;
+    ASSERT_FALSE(Server->Name.empty()) << "Xvfb did not start (scripts/setup installs it)";
+    setenv("DISPLAY", Server->Name.c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    delete Server;
+    Server = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_NE(Server, nullptr);
+    X = XOpenDisplay(Server->Name.c_str());
+    ASSERT_NE(X, nullptr);
+    Opacity = XInternAtom(X, "_NET_WM_WINDOW_OPACITY", False);
+    Win = XCreateSimpleWindow(X, DefaultRootWindow(X), 0, 0, 100, 80, 0, 0, 0);
+    XSelectInput(X, Win, ExposureMask);
+    XMapWindow(X, Win);
+    ASSERT_TRUE(WaitForExpose()) << "the window was never exposed";
+    ASSERT_EQ(CreateInstance(&Engine), 1);
+    void* effects = nullptr;
+    ASSERT_EQ(Engine->QueryInterface(&IID_IPixelEffects, &effects), RENDO_S_OK);
+    Effects = static_cast<IPixelEffects*>(effects);
+  }
+  void TearDown() override {
+    if (Effects) Effects->Release();
+    if (Engine) Engine->Release();
+    if (X) XCloseDisplay(X);
+  }
+
+  void* Handle() const { return reinterpret_cast<void*>(uintptr_t(Win)); }
+
+  // The opacity property as the window manager would read it, or nothing.
+  std::optional<unsigned long> ReadOpacity() {
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::optional<unsigned long> value;
+    if (XGetWindowProperty(X, Win, Opacity, 0, 1, False, XA_CARDINAL, &type, &format, &items, &after, &data) ==
+            Success &&
+        type == XA_CARDINAL && format == 32 && items == 1)
+      value = reinterpret_cast<unsigned long*>(data)[0] & 0xFFFFFFFFul;  // Xlib sign-extends into its longs
+    if (data) XFree(data);
+    return value;
+  }
+
+  bool WaitForExpose() {
+    XEvent e;
+    for (int i = 0; i < 200; ++i) {
+      XSync(X, False);
+      if (XCheckTypedWindowEvent(X, Win, Expose, &e)) {
+        while (XCheckTypedWindowEvent(X, Win, Expose, &e)) {
+        }
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  static TXvfb* Server;
+  Display* X = nullptr;
+  Window Win = 0;
+  Atom Opacity = None;
+  IPixelEngine* Engine = nullptr;
+  IPixelEffects* Effects = nullptr;
+};
+
+TXvfb* Rendo3DWindow::Server = nullptr;
+
+TEST_F(Rendo3DWindow, AlphaSetsTheOpacityScaledToTheFullCardinal) {
+  EXPECT_FALSE(ReadOpacity().has_value());
+  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 255), 1);
+  EXPECT_EQ(ReadOpacity(), 0xFFFFFFFFul);  // layered and fully opaque
+  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 128), 1);
+  EXPECT_EQ(ReadOpacity(), 0x80808080ul);
+  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 0), 1);
+  EXPECT_EQ(ReadOpacity(), 0ul);
+  // Only the low byte is the alpha, unless the low 16 bits say 256.
+  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 0x10040), 1);
+  EXPECT_EQ(ReadOpacity(), 0x40404040ul);
+  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 0x1FF), 1);
+  EXPECT_EQ(ReadOpacity(), 0xFFFFFFFFul);
+}
+
+TEST_F(Rendo3DWindow, Alpha256RemovesTheOpacityAndRedraws) {
+  ASSERT_EQ(Effects->SetWindowAlpha(Handle(), 100), 1);
+  ASSERT_TRUE(ReadOpacity().has_value());
+  XEvent e;
+  while (XCheckTypedWindowEvent(X, Win, Expose, &e)) {
+  }
+  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 256), 1);
+  EXPECT_FALSE(ReadOpacity().has_value());
+  EXPECT_TRUE(WaitForExpose()) << "no redraw was asked for";
+  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 0x30100), 1);  // low 16 bits 256 again
+  EXPECT_FALSE(ReadOpacity().has_value());
+}
+
+TEST_F(Rendo3DWindow, BadWindowFailsWithoutDisturbingTheCallersErrorHandler) {
+  XSetErrorHandler(TestErrorHandler);
+  const Window missing = Win + 0x1000;  // an id of our connection's range that names no window
+  EXPECT_EQ(Effects->SetWindowAlpha(reinterpret_cast<void*>(uintptr_t(missing)), 128), 0);
+  EXPECT_EQ(Effects->SetWindowAlpha(reinterpret_cast<void*>(uintptr_t(missing)), 256), 0);
+  // The handler in place before the call is in place after it, and good calls still work.
+  EXPECT_EQ(XSetErrorHandler(nullptr), &TestErrorHandler);
+  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 7), 1);
+  EXPECT_EQ(ReadOpacity(), 0x07070707ul);
+}
+
+}  // namespace

@@ -1,0 +1,594 @@
+// Drawing primitives and image effects through the binary interface only: rendo/rendo.h
+// and librendo.so, run once per kernel level (KORVEL_RENDO_LEVEL).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "rendo/rendo.h"
+
+namespace {
+
+uint32_t Pixel(uint8_t b, uint8_t g, uint8_t r, uint8_t a = 0) {
+  return uint32_t(b) | uint32_t(g) << 8 | uint32_t(r) << 16 | uint32_t(a) << 24;
+}
+
+std::vector<uint32_t> Noise(size_t n, uint32_t seed) {
+  std::vector<uint32_t> v(n);
+  uint32_t x = seed;
+  for (auto& p : v) {
+    x = x * 1664525u + 1013904223u;
+    p = x ^ (x >> 13);
+  }
+  return v;
+}
+
+// The engine's generator as documented: the C standard's example rand(), seed 1.
+struct TRand15 {
+  uint32_t State = 1;
+  uint32_t Next() {
+    State = State * 1103515245u + 12345u;
+    return (State >> 16) & 0x7FFF;
+  }
+};
+
+TRendoPen Pen(uint32_t color, int32_t mode, uint32_t alpha = 0) {
+  TRendoPen pen{};
+  std::fill(std::begin(pen.Caller0), std::end(pen.Caller0), 0xDEADBEEFu);  // never read
+  pen.Color = color;
+  pen.Mode = mode;
+  pen.Caller1[0] = pen.Caller1[1] = 0xDEADBEEFu;
+  pen.Alpha = alpha;
+  return pen;
+}
+
+class TDraw : public ::testing::Test {
+ protected:
+  void SetUp() override { Create(); }
+  void TearDown() override { Destroy(); }
+  void Create() {
+    ASSERT_EQ(CreateInstance(&Engine), 1);
+    void* cpu = nullptr;
+    ASSERT_EQ(Engine->QueryInterface(&IID_ICpuFeatures, &cpu), RENDO_S_OK);
+    Cpu = static_cast<ICpuFeatures*>(cpu);
+    Cpu->SetSseEnabled(-1);
+    Cpu->SetMmxEnabled(-1);
+    Engine->SetBatchMode(0);
+  }
+  void Destroy() {
+    Cpu->Release();
+    EXPECT_EQ(Engine->Release(), 0u);
+  }
+  // A target of width x height pixels whose rows are `pitch` pixels apart.
+  void Bind(std::vector<uint32_t>& target, uint32_t width, uint32_t height, uint32_t pitch = 0) {
+    Engine->SetTarget(target.data(), int32_t((pitch ? pitch : width) * 4), width, height);
+  }
+  IPixelEngine* Engine = nullptr;
+  ICpuFeatures* Cpu = nullptr;
+};
+
+std::set<std::pair<int, int>> Drawn(const std::vector<uint32_t>& t, int pitch, uint32_t background) {
+  std::set<std::pair<int, int>> out;
+  for (size_t i = 0; i < t.size(); ++i)
+    if (t[i] != background) out.insert({int(i % pitch), int(i / pitch)});
+  return out;
+}
+
+using TPoints = std::set<std::pair<int, int>>;
+
+// Lines -----------------------------------------------------------------------------
+
+TEST_F(TDraw, DrawLineWalksMemoryRowsWithBothEnds) {
+  struct TCase {
+    TRendoPoint From, To;
+    TPoints Want;
+  };
+  const TCase cases[] = {
+      {{0, 0}, {3, 1}, {{0, 0}, {1, 0}, {2, 0}, {3, 1}}},
+      {{0, 0}, {1, 3}, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},
+      {{2, 2}, {2, 2}, {{2, 2}}},
+      {{3, 1}, {0, 1}, {{0, 1}, {1, 1}, {2, 1}, {3, 1}}},
+      {{1, 3}, {1, 0}, {{1, 0}, {1, 1}, {1, 2}, {1, 3}}},
+      // Walked from its first point: the reverse of the first case is another set.
+      {{3, 1}, {0, 0}, {{3, 1}, {2, 1}, {1, 1}, {0, 0}}},
+      {{0, 3}, {3, 0}, {{0, 3}, {1, 2}, {2, 1}, {3, 0}}},
+  };
+  for (const auto& c : cases) {
+    // Padded rows: y is the memory row and the row pitch is the stride.
+    std::vector<uint32_t> target(6 * 4, 0);
+    Bind(target, 4, 4, 6);
+    const TRendoPen pen = Pen(0x00ABCDEF, 7);  // the mode is not read
+    Engine->DrawLine(&pen, &c.From, &c.To);
+    EXPECT_EQ(Drawn(target, 6, 0), c.Want) << c.From.X << "," << c.From.Y << " -> " << c.To.X << "," << c.To.Y;
+    for (uint32_t p : target) EXPECT_TRUE(p == 0 || p == 0x00ABCDEFu);
+  }
+}
+
+TEST_F(TDraw, DrawLineBlendStartsAtTheSmallerEndAndMovesTowardsThePen) {
+  // The reverse of (0,0)-(3,1) covers the same pixels as the line itself.
+  for (auto ends : {std::pair<TRendoPoint, TRendoPoint>{{0, 0}, {3, 1}}, {{3, 1}, {0, 0}}}) {
+    std::vector<uint32_t> target(16, 0);
+    Bind(target, 4, 4);
+    const TRendoPen pen = Pen(Pixel(255, 255, 255, 9), 0, 255);
+    Engine->DrawLineBlend(&pen, &ends.first, &ends.second);
+    EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {1, 0}, {2, 0}, {3, 1}}));
+  }
+  // y-major from the smaller y: (1,3)-(0,0) is walked as (0,0)-(1,3).
+  {
+    std::vector<uint32_t> target(16, 0);
+    Bind(target, 4, 4);
+    const TRendoPen pen = Pen(Pixel(255, 255, 255), 0, 255);
+    const TRendoPoint a{1, 3}, b{0, 0};
+    Engine->DrawLineBlend(&pen, &a, &b);
+    EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {0, 1}, {0, 2}, {1, 3}}));
+  }
+  // out = clamp(m + 2 floor((p - m) k / 65536)), k = (255 - alpha) * 128; fourth byte m's.
+  struct TCase {
+    uint32_t P, M, Alpha, Want;
+  };
+  const TCase cases[] = {
+      {Pixel(200, 0, 100, 77), Pixel(0, 200, 100, 5), 255, Pixel(0, 200, 100, 5)},
+      // alpha 128: k = 16256; (200 * 16256) >> 16 = 49 -> 98; (-200 * 16256) >> 16 = -50 -> 100
+      {Pixel(200, 0, 100, 77), Pixel(0, 200, 100, 5), 128, Pixel(98, 100, 100, 5)},
+      // alpha 0: k = 32640; 255 - 255 would give -256 + 255 = -1, clamped to 0
+      {Pixel(0, 255, 10, 0), Pixel(255, 0, 10, 1), 0, Pixel(0, 254, 10, 1)},
+      // only the low byte of the pen's alpha word counts
+      {Pixel(200, 0, 100, 77), Pixel(0, 200, 100, 5), 0x1280, Pixel(98, 100, 100, 5)},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint32_t> target = {c.P, c.P};
+    Bind(target, 2, 1);
+    const TRendoPen pen = Pen(c.M, 0, c.Alpha);
+    const TRendoPoint a{0, 0};
+    Engine->DrawLineBlend(&pen, &a, &a);
+    EXPECT_EQ(target[0], c.Want) << std::hex << c.P << " " << c.M << " " << c.Alpha << " got " << target[0];
+    EXPECT_EQ(target[1], c.P);
+  }
+}
+
+// Spans, rectangles, pixels -----------------------------------------------------------
+
+// Picture row y is memory row height - 1 - y.
+TEST_F(TDraw, VerticalLineGoesUpFromPictureRowBottomInEveryMode) {
+  std::vector<uint32_t> target(5 * 6, Pixel(100, 100, 100));
+  Bind(target, 4, 6, 5);  // padded rows
+  const TRendoRect rect{1, 1, 3, 3};  // column x = 1, picture rows 1..3 = memory rows 2..4
+  const TRendoPen add = Pen(Pixel(200, 1, 0, 0), 1);
+  Engine->DrawVerticalLine(&add, &rect);
+  for (int row = 0; row < 6; ++row)
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(target[row * 5 + x], x == 1 && row >= 2 && row <= 4 ? Pixel(255, 101, 100) : Pixel(100, 100, 100))
+          << x << "," << row;
+  const TRendoPen set = Pen(0x00123456, 0);
+  const TRendoRect one{0, 5, 0, 5};
+  Engine->DrawVerticalLine(&set, &one);
+  EXPECT_EQ(target[0], 0x00123456u);
+  // Mode 3 blends each pixel (BlendPixel): alpha 0 leaves floor(p * 255 / 256).
+  const TRendoPen blend = Pen(0x00FFFFFF, 3, 0);
+  const TRendoRect col{3, 0, 3, 5};
+  Engine->DrawVerticalLine(&blend, &col);
+  for (int row = 0; row < 6; ++row) EXPECT_EQ(target[row * 5 + 3], Pixel(99, 99, 99)) << row;
+}
+
+TEST_F(TDraw, FillRectEmptyOneByOneAndModes) {
+  std::vector<uint32_t> target(6 * 5, Pixel(10, 240, 100, 1));
+  const auto before = target;
+  Bind(target, 5, 5, 6);
+  const TRendoPen set = Pen(0x00FF00FF, 0);
+  const TRendoRect empty{2, 0, 1, 4};
+  Engine->FillRect(&set, &empty);
+  const TRendoRect upsideDown{0, 3, 4, 2};
+  Engine->FillRect(&set, &upsideDown);
+  EXPECT_EQ(target, before);
+
+  const TRendoRect single{4, 0, 4, 0};  // top-right pixel of the picture: last memory row
+  Engine->FillRect(&set, &single);
+  EXPECT_EQ(Drawn(target, 6, before[0]), (TPoints{{4, 4}}));
+  EXPECT_EQ(target[4 * 6 + 4], 0x00FF00FFu);
+
+  // Mode 1 adds 32 to every byte of the rectangle, saturating; nothing outside changes.
+  target = before;
+  const TRendoPen add = Pen(0x00202020, 1);
+  const TRendoRect rect{1, 1, 3, 2};  // picture rows 1..2 = memory rows 2..3
+  Engine->FillRect(&add, &rect);
+  for (int row = 0; row < 5; ++row)
+    for (int x = 0; x < 6; ++x) {
+      const bool in = x >= 1 && x <= 3 && row >= 2 && row <= 3;
+      EXPECT_EQ(target[row * 6 + x], in ? Pixel(42, 255, 132, 1) : before[0]) << x << "," << row;
+    }
+
+  // Mode 2 subtracts, mode 3 blends with the pen's per-channel alpha.
+  target = before;
+  const TRendoPen sub = Pen(0x00202020, 2);
+  Engine->FillRect(&sub, &rect);
+  EXPECT_EQ(target[2 * 6 + 1], Pixel(0, 208, 68, 1));
+  target = before;
+  const TRendoPen blend = Pen(0x00FFFFFF, 3, 0x00FFFFFF);
+  Engine->FillRect(&blend, &rect);
+  EXPECT_EQ(target[2 * 6 + 1] & 0xFFFFFF, Pixel(254, 254, 254));
+
+  // An unknown mode draws nothing; every mode restores the target binding.
+  target = before;
+  const TRendoPen other = Pen(0x00FFFFFF, 9);
+  Engine->FillRect(&other, &rect);
+  EXPECT_EQ(target, before);
+  uint32_t count = 0, rows = 0;
+  Engine->GetSpan(&count, &rows, 24);
+  EXPECT_EQ(count, 5u);
+  EXPECT_EQ(rows, 5u);
+}
+
+TEST_F(TDraw, HorizontalLineIsThePictureRowAtBottom) {
+  std::vector<uint32_t> target(4 * 3, 0);
+  Bind(target, 4, 3);
+  const TRendoPen set = Pen(0x00010203, 0);
+  const TRendoRect rect{1, 0, 2, 0};  // picture row 0 = memory row 2, top ignored
+  Engine->DrawHorizontalLine(&set, &rect);
+  EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{1, 2}, {2, 2}}));
+  const TRendoRect reversed{3, 0, 2, 1};  // right < left: nothing
+  Engine->DrawHorizontalLine(&set, &reversed);
+  EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{1, 2}, {2, 2}}));
+  // The binding is back: a whole-target operation still sees 4 x 3.
+  uint32_t count = 0, rows = 0;
+  Engine->GetSpan(&count, &rows, 16);
+  EXPECT_EQ(count, 12u);
+  EXPECT_EQ(rows, 1u);
+}
+
+TEST_F(TDraw, PutPixelModesAndTheGate) {
+  uint32_t p = Pixel(250, 10, 0, 200);
+  Engine->PutPixel(&p, Pixel(10, 10, 10, 100), 1);
+  EXPECT_EQ(p, Pixel(255, 20, 10, 255));
+  Engine->PutPixel(&p, Pixel(10, 30, 10, 0), 2);
+  EXPECT_EQ(p, Pixel(245, 0, 0, 255));
+  Engine->PutPixel(&p, 0x01020304, 4);
+  EXPECT_EQ(p, Pixel(245, 0, 0, 255));
+  Cpu->SetMmxEnabled(0);
+  Engine->PutPixel(&p, 0x00FFFFFF, 1);
+  EXPECT_EQ(p, Pixel(245, 0, 0, 255));
+  Engine->PutPixel(&p, 0x01020304, 0);  // storing needs no MMX
+  EXPECT_EQ(p, 0x01020304u);
+}
+
+// Masks and text --------------------------------------------------------------------
+
+TEST_F(TDraw, PutMaskBitsReadsBitsLowFirstAcrossWords) {
+  const uint32_t bits[2] = {0x80000001u, 0x00000005u};  // bits 0, 31, 32, 34
+  std::vector<uint32_t> row(8, 0x10);
+  // Not gated: the MMX switch does not matter.
+  Cpu->SetMmxEnabled(0);
+  Engine->PutMaskBits(row.data(), bits, 29, 6, 0x01, 1);  // mask bits 29..34 -> pixels 0..5
+  EXPECT_EQ(row, (std::vector<uint32_t>{0x10, 0x10, 0x11, 0x11, 0x10, 0x11, 0x10, 0x10}));
+  Engine->PutMaskBits(row.data(), bits, 0, 8, 0x77, 0);
+  EXPECT_EQ(row, (std::vector<uint32_t>{0x77, 0x10, 0x11, 0x11, 0x10, 0x11, 0x10, 0x10}));
+  Engine->PutMaskBits(row.data(), bits, 0, 8, 0x77, 3);  // mode 3 is not a mask mode
+  EXPECT_EQ(row[0], 0x77u);
+}
+
+TEST_F(TDraw, DrawMaskRowsGoUpAndAreCutAtTheTop) {
+  // 3 x 3 mask, all set.
+  const uint32_t bits[1] = {0x1FF};
+  const TRendoSize size{3, 3};
+  std::vector<uint32_t> target(4 * 10, 0);
+  Bind(target, 4, 10);
+  const TRendoPoint top{1, 0};  // picture row 0 is the last memory row
+  Engine->DrawMask(bits, &size, &top, 0x00FFFFFF, 0);
+  EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{1, 9}, {2, 9}, {3, 9}}));
+
+  // At picture row 5: mask rows 0, 1, 2 on picture rows 5, 4, 3 (memory rows 4, 5, 6),
+  // each row with its own bits.
+  std::fill(target.begin(), target.end(), 0);
+  const uint32_t diagonal[1] = {0b100'010'001};
+  const TRendoPoint mid{0, 5};
+  Engine->DrawMask(diagonal, &size, &mid, 7, 0);
+  EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 4}, {1, 5}, {2, 6}}));
+}
+
+// A 2-row font with glyphs 'A' (width 2) and 'B' (width 3) side by side in one mask row
+// of 8 bits: A is bits 0..1, B bits 2..4, the second glyph row starting at bit 8.
+struct TTinyFont {
+  uint32_t Bits[1] = {0b00000001'00011111u};  // row 0: A = 11, B = 111; row 1: A = 10, B = 000
+  TRendoGlyph Glyphs[2] = {{0, 2}, {2, 3}};
+  TRendoFont Font{Bits, 8, 2, Glyphs, "AB", 1};
+};
+
+TEST_F(TDraw, DrawTextSkipsMissingCharactersAndReturnsTheLength) {
+  TTinyFont tiny;
+  std::vector<uint32_t> target(12 * 3, 0);
+  Bind(target, 12, 3);
+  const TRendoPoint pos{1, 2};  // picture row 2 = memory row 0; glyph row 1 on memory row 1
+  EXPECT_EQ(Engine->DrawText(&tiny.Font, "AxB?A", &pos, 5, 0), 5);
+  // A at x 1..2, B at 1 + 2 + 1 = 4..6, A at 4 + 3 + 1 = 8..9; x and ? take no room.
+  EXPECT_EQ(Drawn(target, 12, 0), (TPoints{{1, 0}, {2, 0}, {4, 0}, {5, 0}, {6, 0}, {8, 0}, {9, 0}, {1, 1}, {8, 1}}));
+  EXPECT_EQ(Engine->DrawText(&tiny.Font, "", &pos, 5, 0), 0);
+  const TRendoPoint glyphPos{0, 0};  // picture row 0 = memory row 2; row 1 cut at the top
+  std::fill(target.begin(), target.end(), 0);
+  Engine->DrawGlyph(&tiny.Font, 1, &glyphPos, 9, 0);
+  EXPECT_EQ(Drawn(target, 12, 0), (TPoints{{0, 2}, {1, 2}, {2, 2}}));
+}
+
+// Blur -------------------------------------------------------------------------------
+
+TEST_F(TDraw, BlurWalksContinuouslyAndKeepsTheOuterRows) {
+  const uint32_t w = 5, h = 4;
+  const auto src = Noise(w * h, 3);
+  std::vector<uint32_t> target(w * h, 0xCCCCCCCC);
+  Engine->SetTarget(target.data(), 999, w, h);  // the stride is not used
+  Engine->Blur(src.data());
+  for (uint32_t k = 0; k < w * h; ++k) {
+    if (k < w || k >= w * (h - 1)) {
+      EXPECT_EQ(target[k], 0xCCCCCCCCu) << k;
+      continue;
+    }
+    uint32_t want = 0;
+    for (int b = 0; b < 32; b += 8) {
+      const uint32_t sum = (src[k - 1] >> b & 0xFF) + (src[k + 1] >> b & 0xFF) + (src[k - w] >> b & 0xFF) +
+                           (src[k + w] >> b & 0xFF);
+      want |= (sum / 4) << b;
+    }
+    EXPECT_EQ(target[k], want) << k;
+  }
+  // A uniform picture stays uniform; fewer than three rows and the MMX switch off do nothing.
+  std::vector<uint32_t> uniform(w * h, 0x80FF7F01), out(w * h, 0);
+  Bind(out, w, h);
+  Engine->Blur(uniform.data());
+  for (uint32_t k = w; k < w * (h - 1); ++k) EXPECT_EQ(out[k], 0x80FF7F01u);
+  std::fill(out.begin(), out.end(), 0);
+  Bind(out, w, 2);
+  Engine->Blur(uniform.data());
+  Bind(out, w, h);
+  Cpu->SetMmxEnabled(0);
+  Engine->Blur(uniform.data());
+  EXPECT_EQ(out, std::vector<uint32_t>(w * h, 0));
+}
+
+// Noise and jitter --------------------------------------------------------------------
+
+// The noise bands as documented, from a generator started at seed 1.
+std::vector<uint32_t> ExpectedNoise(const std::vector<uint32_t>& src, uint32_t width, uint32_t height,
+                                    uint32_t amount, bool add, TRand15& rng) {
+  std::vector<uint32_t> out = src;
+  const uint32_t rows = std::min(height, 4096u);
+  std::vector<uint8_t> draws(3 * rows);
+  for (auto& d : draws) d = uint8_t(rng.Next());
+  uint8_t g = 0;
+  const int threshold = 255 - int(amount);
+  for (uint32_t k = 0; k < rows; ++k) {
+    const uint8_t r[3] = {draws[3 * k], draws[3 * k + 2], draws[3 * k + 1]};
+    g = uint8_t(g + r[0]);
+    for (uint32_t j = 0; j < width / 2; ++j) {
+      const int d = std::max(0, int(g) - threshold);
+      for (uint32_t x = 2 * j; x < 2 * j + 2; ++x) {
+        uint32_t& p = out[k * width + x];
+        uint32_t q = p & 0xFF000000u;
+        for (int b = 0; b < 24; b += 8) {
+          const int c = int(p >> b & 0xFF);
+          q |= uint32_t(add ? std::min(255, c + d) : std::max(0, c - d)) << b;
+        }
+        p = q;
+      }
+      g = uint8_t(g + r[j % 3]);
+    }
+  }
+  return out;
+}
+
+TEST_F(TDraw, NoiseBandsFollowTheDrawsInOrder) {
+  for (bool add : {true, false})
+    for (uint32_t width : {7u, 33u, 64u}) {
+      Destroy();
+      Create();  // a fresh object's generator starts at seed 1
+      TRand15 rng;
+      const uint32_t height = 9;
+      const auto src = Noise(width * height, width);
+      std::vector<uint32_t> target(width * height, 0x5A5A5A5A);
+      Bind(target, width, height);
+      const uint32_t amount = 77;
+      if (add)
+        Engine->AddNoise(src.data(), int32_t(width * 4), amount);
+      else
+        Engine->SubtractNoise(src.data(), int32_t(width * 4), amount);
+      auto want = ExpectedNoise(src, width, height, amount, add, rng);
+      // An odd last pixel of a row is not written.
+      if (width % 2)
+        for (uint32_t k = 0; k < height; ++k) want[k * width + width - 1] = 0x5A5A5A5A;
+      ASSERT_EQ(target, want) << (add ? "AddNoise" : "SubtractNoise") << " width " << width;
+      // The second call continues the sequence.
+      Engine->AddNoise(src.data(), int32_t(width * 4), 255);
+      want = ExpectedNoise(src, width, height, 255, true, rng);
+      if (width % 2)
+        for (uint32_t k = 0; k < height; ++k) want[k * width + width - 1] = target[k * width + width - 1];
+      ASSERT_EQ(target, want) << "second call, width " << width;
+    }
+}
+
+TEST_F(TDraw, NoiseAmountZeroDoesNothingAndAmount255AddsTheAccumulator) {
+  std::vector<uint32_t> target(4 * 2, 0x11223344);
+  const auto before = target;
+  Bind(target, 4, 2);
+  Engine->AddNoise(target.data(), 16, 0);
+  Engine->SubtractNoise(target.data(), 16, 0);
+  EXPECT_EQ(target, before);
+  // Nothing was drawn: amount 255 now sees the sequence from its start. Threshold 0:
+  // every colour byte of a black picture becomes the accumulator itself.
+  std::vector<uint32_t> black(4 * 2, 0xAB000000);
+  Bind(black, 4, 2);
+  Engine->AddNoise(black.data(), 16, 255);
+  TRand15 rng;
+  uint8_t d[6];
+  for (auto& v : d) v = uint8_t(rng.Next());
+  const uint8_t g0 = d[0], g1 = uint8_t(g0 + d[0]);   // row 0 pairs 0 and 1
+  const uint8_t g2 = uint8_t(g1 + d[2] + d[3]);      // row 1 starts with its own r0 = d[3]
+  const uint8_t g3 = uint8_t(g2 + d[3]);
+  auto grey = [](uint8_t v) { return 0xAB000000u | v * 0x010101u; };
+  EXPECT_EQ(black, (std::vector<uint32_t>{grey(g0), grey(g0), grey(g1), grey(g1), grey(g2), grey(g2), grey(g3),
+                                          grey(g3)}));
+}
+
+TEST_F(TDraw, NoiseSeedCanBeSetForTests) {
+  ::setenv("KORVEL_RENDO_RAND_SEED", "12345", 1);
+  Destroy();
+  Create();
+  ::unsetenv("KORVEL_RENDO_RAND_SEED");
+  const auto src = Noise(8 * 3, 1);
+  std::vector<uint32_t> target(8 * 3);
+  Bind(target, 8, 3);
+  Engine->SubtractNoise(src.data(), 32, 200);
+  TRand15 rng;
+  rng.State = 12345;
+  EXPECT_EQ(target, ExpectedNoise(src, 8, 3, 200, false, rng));
+}
+
+TEST_F(TDraw, JitterAmountOneShiftsByMinusOneOrZeroWithTheLastDrawFirst) {
+  const uint32_t w = 6, h = 40;
+  const auto src = Noise(w * h, 8);
+  std::vector<uint32_t> target(w * h, 0xEEEEEEEE);
+  Bind(target, w, h);
+  Engine->Jitter(src.data(), int32_t(w * 4), 1);
+  TRand15 rng;
+  std::vector<int> shifts(h);
+  for (auto& s : shifts) s = int(rng.Next() % 2) - 1;
+  int seen[2] = {0, 0};
+  for (uint32_t row = 0; row < h; ++row) {
+    const int s = shifts[h - 1 - row];
+    ++seen[s + 1];
+    for (uint32_t x = 0; x < w; ++x) {
+      const uint32_t want = s == 0 ? src[row * w + x] : (x + 1 < w ? src[row * w + x + 1] : 0u);
+      ASSERT_EQ(target[row * w + x], want) << "row " << row << " x " << x << " shift " << s;
+    }
+  }
+  EXPECT_GT(seen[0], 0);
+  EXPECT_GT(seen[1], 0);
+}
+
+TEST_F(TDraw, JitterShiftsBothWaysInPlace) {
+  const uint32_t w = 9, h = 30, amount = 4;
+  auto target = Noise(w * h, 21);
+  const auto src = target;
+  Bind(target, w, h);
+  Engine->Jitter(target.data(), int32_t(w * 4), amount);
+  TRand15 rng;
+  std::vector<int> shifts(h);
+  for (auto& s : shifts) s = int(rng.Next() % (2 * amount)) - int(amount);
+  for (uint32_t row = 0; row < h; ++row) {
+    const int s = shifts[h - 1 - row];
+    for (int x = 0; x < int(w); ++x) {
+      const int from = x - s;
+      const uint32_t want = from >= 0 && from < int(w) ? src[row * w + from] : 0u;
+      ASSERT_EQ(target[row * w + x], want) << "row " << row << " x " << x << " shift " << s;
+    }
+  }
+}
+
+// An amount above the width breaks the caller's guarantee: debug builds stop on it; a
+// release build shifts the rows out entirely but writes nothing beyond them.
+TEST_F(TDraw, JitterAboveTheWidthIsCaughtInDebugAndStaysInsideTheRows) {
+  const uint32_t w = 3, h = 8, pitch = 5;
+  const auto src = Noise(pitch * h, 4);
+  std::vector<uint32_t> target(pitch * h, 0x77777777);
+  Bind(target, w, h, pitch);
+  EXPECT_DEBUG_DEATH(Engine->Jitter(src.data(), int32_t(pitch * 4), 50), "");
+#if defined(NDEBUG)
+  for (uint32_t row = 0; row < h; ++row)
+    for (uint32_t x = w; x < pitch; ++x) EXPECT_EQ(target[row * pitch + x], 0x77777777u) << x << "," << row;
+#endif
+}
+
+// Ellipse, mosaic, emboss, sepia ----------------------------------------------------------
+
+TEST_F(TDraw, CopyEllipseRowCounts) {
+  // 8 x 5 target, ellipse 6 x 4 centred at (4, 2.5): per row d = 2.5 - i,
+  // q = (1 - d^2 / 4) * 9: row 0 outside (q < 0); rows 1 and 4 q = 3.9375, m = 1.98,
+  // inside 2..5; rows 2 and 3 q = 8.4375, m = 2.90, inside 1..6.
+  const uint32_t w = 8, h = 5;
+  auto inside = [](uint32_t x, uint32_t row) {
+    if (row == 0) return false;
+    return row == 1 || row == 4 ? x >= 2 && x <= 5 : x >= 1 && x <= 6;
+  };
+  const std::vector<uint32_t> outer(w * h, 0x0000AA00), inner(w * h, 0x000000BB);
+  std::vector<uint32_t> target(w * h, 0x11111111);
+  Bind(target, w, h);
+  Engine->CopyEllipse(outer.data(), inner.data(), int32_t(w * 4), int32_t(w * 4), 6, 4, 0x100 | 1, 0);
+  for (uint32_t row = 0; row < h; ++row)
+    for (uint32_t x = 0; x < w; ++x) {
+      EXPECT_EQ(target[row * w + x], inside(x, row) ? 0x000000BBu : 0x0000AA00u) << x << "," << row;
+    }
+  // copyOuter's low byte 0: only the inside changes.
+  std::fill(target.begin(), target.end(), 0x11111111);
+  Engine->CopyEllipse(outer.data(), inner.data(), int32_t(w * 4), int32_t(w * 4), 6, 4, 0x100, 0);
+  for (uint32_t row = 0; row < h; ++row)
+    for (uint32_t x = 0; x < w; ++x) {
+      EXPECT_EQ(target[row * w + x], inside(x, row) ? 0x000000BBu : 0x11111111u) << x << "," << row;
+    }
+}
+
+TEST_F(TDraw, CopyEllipseLargerThanTheTargetOrEmpty) {
+  const uint32_t w = 7, h = 6, pitch = 9;
+  const auto outer = Noise(pitch * h, 1), inner = Noise(pitch * h, 2);
+  std::vector<uint32_t> target(pitch * h, 0x11111111);
+  Bind(target, w, h, pitch);
+  Engine->CopyEllipse(outer.data(), inner.data(), int32_t(pitch * 4), int32_t(pitch * 4), 1000, 1000, 1, 0);
+  for (uint32_t row = 0; row < h; ++row)
+    for (uint32_t x = 0; x < pitch; ++x)
+      EXPECT_EQ(target[row * pitch + x], x < w ? inner[row * pitch + x] : 0x11111111u) << x << "," << row;
+  // A zero diameter copies innerSrc whole when copyOuter is set, nothing otherwise.
+  std::fill(target.begin(), target.end(), 0x11111111);
+  const auto untouched = target;
+  Engine->CopyEllipse(outer.data(), inner.data(), int32_t(pitch * 4), int32_t(pitch * 4), 0, 5, 0, 0);
+  EXPECT_EQ(target, untouched);
+  Engine->CopyEllipse(outer.data(), inner.data(), int32_t(pitch * 4), int32_t(pitch * 4), 5, -1, 1, 0);
+  for (uint32_t row = 0; row < h; ++row)
+    for (uint32_t x = 0; x < w; ++x) EXPECT_EQ(target[row * pitch + x], inner[row * pitch + x]) << x << "," << row;
+}
+
+TEST_F(TDraw, MosaicBlocks) {
+  const uint32_t w = 7, h = 5, pitch = 8;
+  const auto src = Noise(pitch * h, 5);
+  std::vector<uint32_t> target(pitch * h, 0);
+  Bind(target, w, h, pitch);
+  Engine->Mosaic(src.data(), int32_t(pitch * 4), 1);
+  for (uint32_t row = 0; row < h; ++row)
+    for (uint32_t x = 0; x < w; ++x) EXPECT_EQ(target[row * pitch + x], src[row * pitch + x]);
+  // block = width: each band of `width` rows takes its first pixel's colour.
+  Engine->Mosaic(src.data(), int32_t(pitch * 4), int32_t(w));
+  for (uint32_t row = 0; row < h; ++row)
+    for (uint32_t x = 0; x < w; ++x) EXPECT_EQ(target[row * pitch + x], src[0]);
+  // block 3 in place: cells cut at the right and at the last rows.
+  auto inPlace = src;
+  Bind(inPlace, w, h, pitch);
+  Engine->Mosaic(inPlace.data(), int32_t(pitch * 4), 3);
+  for (uint32_t row = 0; row < h; ++row)
+    for (uint32_t x = 0; x < pitch; ++x)
+      EXPECT_EQ(inPlace[row * pitch + x], x < w ? src[row / 3 * 3 * pitch + x / 3 * 3] : src[row * pitch + x])
+          << x << "," << row;
+  const auto before = inPlace;
+  Engine->Mosaic(src.data(), int32_t(pitch * 4), 0);
+  EXPECT_EQ(inPlace, before);
+}
+
+TEST_F(TDraw, SepiaAndEmbossWorkedPixels) {
+  std::vector<uint32_t> target = {Pixel(10, 20, 200, 9), Pixel(255, 3, 4, 255), 0};
+  Bind(target, 3, 1);
+  Engine->Sepia(target.data(), 12);
+  EXPECT_EQ(target[0], Pixel(120, 170, 200, 0));
+  EXPECT_EQ(target[1], Pixel(153, 216, 255, 0));
+  EXPECT_EQ(target[2], 0u);
+
+  // A uniform row: 128 grey inside, 0x00808080 at both ends.
+  std::vector<uint32_t> row(6, Pixel(90, 40, 12, 200));
+  Bind(row, 6, 1);
+  Engine->Emboss(row.data(), 24);
+  EXPECT_EQ(row, std::vector<uint32_t>(6, 0x00808080u));
+  // v = floor((M[x-1] - M[x+1]) / 2) + 128, rounding towards minus infinity; in place.
+  std::vector<uint32_t> relief = {Pixel(0, 0, 0), Pixel(0, 9, 0), Pixel(0, 0, 5), Pixel(200, 0, 0), 0};
+  Bind(relief, 5, 1);
+  Engine->Emboss(relief.data(), 20);
+  auto grey = [](uint32_t v) { return v * 0x010101u; };
+  EXPECT_EQ(relief, (std::vector<uint32_t>{0x00808080u, grey(125), grey(32), grey(130), 0x00808080u}));
+}
+
+}  // namespace
