@@ -158,30 +158,6 @@ void TPixelEngine::Desaturate(const void* src, int32_t srcStride, uint32_t level
   EndOperation();
 }
 
-// Operations of later parts ------------------------------------------------------
-//
-// Their slots exist so that the table has its final layout; each does nothing (and
-// returns 0 where a result is expected) until its operation is built.
-
-void TPixelEngine::DrawLine(const TRendoPen*, const TRendoPoint*, const TRendoPoint*) {}
-void TPixelEngine::DrawLineBlend(const TRendoPen*, const TRendoPoint*, const TRendoPoint*) {}
-void TPixelEngine::DrawVerticalLine(const TRendoPen*, const TRendoRect*) {}
-void TPixelEngine::DrawHorizontalLine(const TRendoPen*, const TRendoRect*) {}
-void TPixelEngine::FillRect(const TRendoPen*, const TRendoRect*) {}
-void TPixelEngine::PutPixel(uint32_t*, uint32_t, int32_t) {}
-void TPixelEngine::PutMaskBits(uint32_t*, const uint32_t*, int32_t, int32_t, uint32_t, int32_t) {}
-void TPixelEngine::DrawMask(const uint32_t*, const TRendoSize*, const TRendoPoint*, uint32_t, int32_t) {}
-void TPixelEngine::DrawGlyph(const TRendoFont*, int32_t, const TRendoPoint*, uint32_t, int32_t) {}
-int32_t TPixelEngine::DrawText(const TRendoFont*, const char*, const TRendoPoint*, uint32_t, int32_t) { return 0; }
-void TPixelEngine::Blur(const void*) {}
-void TPixelEngine::AddNoise(const void*, int32_t, uint32_t) {}
-void TPixelEngine::SubtractNoise(const void*, int32_t, uint32_t) {}
-void TPixelEngine::Jitter(const void*, int32_t, uint32_t) {}
-void TPixelEngine::CopyEllipse(const void*, const void*, int32_t, int32_t, int32_t, int32_t, uint32_t, int32_t) {}
-void TPixelEngine::Mosaic(const void*, int32_t, int32_t) {}
-void TPixelEngine::Emboss(const void*, int32_t) {}
-void TPixelEngine::Sepia(const void*, int32_t) {}
-
 // Reserved slots: they do nothing, now and later.
 void TPixelEngine::Reserved43(int32_t, int32_t) {}
 void TPixelEngine::Reserved50(int32_t, int32_t, int32_t, int32_t, int32_t) {}

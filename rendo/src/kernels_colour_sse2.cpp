@@ -107,7 +107,12 @@ void Invert_SSE2(uint32_t* dst, const uint32_t* src, size_t count) {
   Unary(dst, src, count, [&](__m128i s) { return _mm_xor_si128(s, ones); });
 }
 
+// Long runs: the string store, as in the AVX2 kernel.
 void Fill_SSE2(uint32_t* dst, size_t count, uint32_t color) {
+  if (count >= 1024) {
+    __asm__ volatile("rep stosl" : "+D"(dst), "+c"(count) : "a"(color) : "memory");
+    return;
+  }
   const __m128i c = _mm_set1_epi32(int(color));
   size_t i = 0;
   for (; i + 8 <= count; i += 8) {

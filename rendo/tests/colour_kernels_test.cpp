@@ -17,7 +17,7 @@ using namespace rendo_kernels;
 
 namespace {
 
-const std::vector<size_t> kCounts = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 1001};
+const std::vector<size_t> kCounts = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 1001, 1024, 5003};
 constexpr size_t kGuard = 8;  // pixels around each run: a kernel must not touch them
 
 std::vector<const TColourKernelTable*> SimdTables(std::vector<TKernelLevel>* levels) {
