@@ -40,8 +40,24 @@ inline void ApplyMode(uint32_t* p, uint32_t color, int32_t mode) {
   }
 }
 
-// Mask bit n: bit (n mod 32) of word floor(n / 32), least significant bit first.
-inline bool MaskBit(const uint32_t* bits, int64_t n) { return ((bits[n >> 5] >> (n & 31)) & 1u) != 0; }
+// One row from a 1-bit mask: dst[i] takes the mode for every set mask bit bitOffset + i,
+// i < count, where mask bit n is bit (n mod 32) of word floor(n / 32), least significant
+// first. Walked a mask word at a time visiting only the set bits, in increasing order;
+// only the words holding bits of the row are read.
+inline void PutMaskBits_Ref(uint32_t* dst, const uint32_t* bits, int64_t bitOffset, int64_t count, uint32_t color,
+                            int32_t mode) {
+  int64_t n = bitOffset;
+  for (int64_t i = 0; i < count;) {
+    const int shift = int(n & 31);
+    const int64_t room = 32 - shift;
+    const int take = int(room < count - i ? room : count - i);
+    uint32_t word = bits[n >> 5] >> shift;
+    if (take < 32) word &= (1u << take) - 1u;
+    for (; word != 0; word &= word - 1) ApplyMode(dst + i + __builtin_ctz(word), color, mode);
+    i += take;
+    n += take;
+  }
+}
 
 // DrawLineBlend's pixel: per colour lane with m the pen colour and k = (255 - alpha) * 128
 // (at most 32640, so a signed 16-bit lane), out = clamp(m + 2 * floor((p - m) * k / 65536),

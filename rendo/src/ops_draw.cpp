@@ -201,9 +201,7 @@ void TPixelEngine::PutPixel(uint32_t* p, uint32_t color, int32_t mode) {
 void TPixelEngine::PutMaskBits(uint32_t* dst, const uint32_t* bits, int32_t bitOffset, int32_t count,
                                uint32_t color, int32_t mode) {
   assert(bitOffset >= 0);
-  if (mode >= 0 && mode <= 2)
-    for (int32_t i = 0; i < count; ++i)
-      if (dref::MaskBit(bits, int64_t(bitOffset) + i)) dref::ApplyMode(dst + i, color, mode);
+  if (mode >= 0 && mode <= 2 && count > 0) dref::PutMaskBits_Ref(dst, bits, bitOffset, count, color, mode);
   EndOperation();
 }
 
