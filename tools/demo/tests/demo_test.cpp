@@ -1,0 +1,45 @@
+// The demo renders frames without being shown: tunnel everywhere, the cube on top.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <set>
+
+#include "DemoWindow.h"
+
+namespace {
+
+int CountPixels(const QImage& image, uint32_t rgb) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += (image.pixel(x, y) & 0xFFFFFFu) == rgb;
+  return n;
+}
+
+TEST(RendoDemo, FramesShowTheTunnelAndTheCubeAndMove) {
+  int argc = 1;
+  char name[] = "rendo_demo_test";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  TDemoWindow window(320, 200);
+  for (int map = 1; map <= 9; ++map) {
+    window.SelectMap(map);
+    EXPECT_EQ(window.Map(), map);
+    window.RenderFrame(10);
+    const QImage& frame = window.Frame();
+    ASSERT_EQ(frame.size(), QSize(320, 200));
+    std::set<uint32_t> colours;
+    for (int y = 0; y < frame.height(); y += 7)
+      for (int x = 0; x < frame.width(); x += 5) colours.insert(frame.pixel(x, y));
+    EXPECT_GT(colours.size(), 20u) << "map " << map;  // a textured picture, not a flat fill
+    EXPECT_GT(CountPixels(frame, TDemoWindow::kCubeColor), 100) << "map " << map;  // the cube's edges
+  }
+  window.SelectMap(1);
+  window.RenderFrame(10);
+  const QImage before = window.Frame().copy();
+  window.RenderFrame(11);
+  EXPECT_NE(before, window.Frame());
+  window.SelectMap(0);  // out of range: ignored
+  EXPECT_EQ(window.Map(), 1);
+}
+
+}  // namespace
