@@ -320,11 +320,11 @@ void TPixelEngine::Jitter(const void* src, int32_t srcStride, uint32_t amount) {
   if (!MmxGate() || amount == 0) return;
   assert(amount <= Width);
   const uint32_t rows = std::min(Height, kTableRows);
-  int64_t shifts[kTableRows];
-  for (uint32_t i = 0; i < rows; ++i) shifts[i] = int64_t(DrawNextRandom() % (2 * uint64_t(amount))) - amount;
+  uint16_t draws[kTableRows];
+  for (uint32_t i = 0; i < rows; ++i) draws[i] = uint16_t(DrawNextRandom());
   const size_t width = Width;
   for (uint32_t i = 0; i < rows; ++i) {
-    const int64_t s = shifts[rows - 1 - i];
+    const int64_t s = int64_t(draws[rows - 1 - i] % (2 * uint64_t(amount))) - int64_t(amount);
     uint32_t* d = PixelAt(Bits, Stride, i, 0);
     const auto* from = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(src) + int64_t(i) * srcStride);
     const size_t n = size_t(std::min<int64_t>(s < 0 ? -s : s, int64_t(width)));
