@@ -429,6 +429,38 @@ TEST_F(TDraw, NoiseAmountZeroDoesNothingAndAmount255AddsTheAccumulator) {
                                           grey(g3)}));
 }
 
+TEST_F(TDraw, NoiseStopsAfter4096Rows) {
+  std::vector<uint32_t> black(2 * 4098, 0);
+  Bind(black, 2, 4098);
+  Engine->AddNoise(black.data(), 8, 255);
+  TRand15 rng;
+  const auto want = ExpectedNoise(std::vector<uint32_t>(2 * 4098, 0), 2, 4098, 255, true, rng);
+  EXPECT_EQ(black, want);
+  for (size_t i = 2 * 4096; i < black.size(); ++i) EXPECT_EQ(black[i], 0u) << i;
+}
+
+// With the MMX switch off the gated effects neither draw nor consume random numbers; the
+// ungated ones still work.
+TEST_F(TDraw, GatedEffectsWaitForTheMmxSwitch) {
+  const auto src = Noise(4 * 4, 6);
+  std::vector<uint32_t> target(4 * 4, 0x33333333);
+  const auto before = target;
+  Bind(target, 4, 4);
+  Cpu->SetMmxEnabled(0);
+  Engine->AddNoise(src.data(), 16, 200);
+  Engine->SubtractNoise(src.data(), 16, 200);
+  Engine->Jitter(src.data(), 16, 2);
+  Engine->CopyEllipse(src.data(), src.data(), 16, 16, 3, 3, 1, 0);
+  Engine->CopyEllipse(src.data(), src.data(), 16, 16, 0, 0, 1, 0);
+  EXPECT_EQ(target, before);
+  Engine->Mosaic(src.data(), 16, 1);
+  EXPECT_EQ(target, src);
+  Cpu->SetMmxEnabled(1);
+  Engine->AddNoise(src.data(), 16, 200);
+  TRand15 rng;
+  EXPECT_EQ(target, ExpectedNoise(src, 4, 4, 200, true, rng));
+}
+
 TEST_F(TDraw, NoiseSeedCanBeSetForTests) {
   ::setenv("KORVEL_RENDO_RAND_SEED", "12345", 1);
   Destroy();
