@@ -293,3 +293,12 @@ TEST(ApplicationTitle, FileNameWithoutFolderAndExtensionFirstLetterKept) {
   EXPECT_EQ(ApplicationTitleFromPath("build/bin/KORVEL.real.exe"), QStringLiteral("Korvel"));
   EXPECT_EQ(ApplicationTitleFromPath("./x"), QStringLiteral("x"));
 }
+
+TEST_F(MainWindowTest, WindowReopensWhereItWasClosed) {
+  MakeWindow().move(123, 77);
+  const QPoint closedAt = Window->pos();
+  Window.reset();
+  EXPECT_TRUE(Registry->KeyExists("Software\\Trevane\\Korvel\\fMain"));
+  EXPECT_EQ(MakeWindow().pos(), closedAt);
+  EXPECT_EQ(Window->size(), QSize(269, 280));  // fixed size: only the position is kept
+}
