@@ -251,16 +251,25 @@ TEST_F(MainWindowTest, ClosingDuringThePromptStopsWithoutCalibrating) {
   EXPECT_FALSE(DeviceSaved());
 }
 
-TEST_F(MainWindowTest, StoppingDuringTheWaitEndsIt) {
-  TfMain& w = MakeWindow();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt);  // OK at once: no buffer has been measured yet
-  QTimer::singleShot(50, &w, [&] { w.btnStop->click(); });
-  w.btnRecord->click();  // returns only when the wait is over
-  EXPECT_FALSE(w.Recording);
-  EXPECT_EQ(w.ReferenceMean, 0.0);
-  EXPECT_EQ(WaveIn.OpenCount, 0);
-  EXPECT_FALSE(DeviceSaved());
+TEST_F(MainWindowTest, StoppingOrClosingDuringTheWaitEndsIt) {
+  for (const bool closeWindow : {false, true}) {
+    TfMain& w = MakeWindow();
+    TModalAnswer prompt;
+    AnswerNextBox(prompt);  // OK at once: no buffer has been measured yet
+    QTimer::singleShot(50, &w, [&] {
+      if (closeWindow) {
+        w.close();
+      } else {
+        w.btnStop->click();
+      }
+    });
+    w.btnRecord->click();  // returns only when the wait is over
+    EXPECT_FALSE(w.Recording) << closeWindow;
+    EXPECT_EQ(w.ReferenceMean, 0.0);
+    EXPECT_EQ(WaveIn.OpenCount, 0);
+    EXPECT_FALSE(DeviceSaved());
+    Window.reset();
+  }
 }
 
 TEST_F(MainWindowTest, SecondCaptureKeepsTheOldReferenceUntilCalibrated) {
