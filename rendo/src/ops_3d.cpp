@@ -241,11 +241,14 @@ struct TEntry {
 };
 
 // R of the lens maps: sqrt(h * (h / 2) / 2 + w * (w / 2) / 2) in integer products, about
-// half the diagonal.
+// half the diagonal. It is 0 only for a 1 x 1 map, whose one pixel (r = 0) is then taken
+// at the centre of the lens.
 double LensRadius(int32_t width, int32_t height) {
   const int64_t h = height, w = width;
   return std::sqrt(double(h * (h / 2) / 2 + w * (w / 2) / 2));
 }
+
+double LensRatio(float r, double radius) { return radius > 0.0 ? double(r) / radius : 0.0; }
 
 // Window translucency through libX11 ------------------------------------------------------
 //
@@ -401,6 +404,7 @@ void TPixelEngine::DrawLines(const TRendoVertex* vertices, int32_t reserved, con
     const float y = v.X * m[1] + v.Y * m[5] + v.Z * m[9] + m[13];
     const float z = v.X * m[2] + v.Y * m[6] + v.Z * m[10] + m[14];
     const float w = v.X * m[3] + v.Y * m[7] + v.Z * m[11] + m[15];
+    if (w == 0.0f) return TEnd{NAN, NAN, NAN};  // on the camera plane: no projection
     return TEnd{x / w * unitX, y / w * unitY, z / w};
   };
   auto finite = [](const TEnd& e) { return std::isfinite(e.X) && std::isfinite(e.Y) && std::isfinite(e.Z); };
@@ -563,7 +567,8 @@ void TPixelEngine::BuildTunnelMap3(uint16_t* uvMap, uint32_t* shadeMap, int32_t 
     const float ys = float(double(scaleB) * (std::sin(t * 0.22 * kPi) * y - double(phase)));
     const float xs = float(double(scaleA) * (double(x) * std::cos(t * 0.14 * kPi) - double(offset)));
     const float r = float(std::sqrt(double(xs) * xs + double(ys) * ys));
-    const double shade = std::log(double(r) * r / area) * gain;
+    // Scales of opposite signs or zero have no logarithm: black.
+    const double shade = area > 0.0 ? std::log(double(r) * r / area) * gain : 0.0;
     return TEntry{Coordinate((std::atan2(double(ys), double(xs)) + kPi) * 81.4872300566, std::pow(double(r), 0.9)),
                   Grey(std::clamp(shade, 0.0, 255.0))};
   });
@@ -643,7 +648,7 @@ void TPixelEngine::BuildTunnelMap7(uint16_t* uvMap, uint32_t* shadeMap, int32_t 
   size_t k = 0;
   for (int32_t row = 0; row < height; ++row) {
     const double v = 256.0 - 256.0 * row / (ca * h);
-    const double factor = 1.0 / (ca * w + ((sa * row) / (h * sa)) * (w - ca * w));
+    const double factor = sa == 0.0 ? 0.0 : 1.0 / (ca * w + ((sa * row) / (h * sa)) * (w - ca * w));
     const double lit = std::min(255.0, std::trunc(sa * row));
     for (int32_t col = 0; col < width; ++col, ++k) {
       const double u = sa == 0.0 ? 0.0 : 128.0 + 256.0 * double(col - width / 2) * factor;
@@ -657,7 +662,7 @@ void TPixelEngine::BuildTunnelMap7(uint16_t* uvMap, uint32_t* shadeMap, int32_t 
 void TPixelEngine::BuildTunnelMap8(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height) {
   const double radius = LensRadius(width, height);
   WalkCentred(uvMap, shadeMap, width, height, [&](int32_t, float, float, float r, float theta) {
-    const double d = std::sin(double(r) / radius * kPi), e = 128.0 * d;
+    const double d = std::sin(LensRatio(r, radius) * kPi), e = 128.0 * d;
     return TEntry{Coordinate(e * std::cos(double(theta)), 255.0 - e * std::sin(double(theta))),
                   Grey((1.0 - 0.4 * d) * 255.0)};
   });
@@ -667,7 +672,7 @@ void TPixelEngine::BuildTunnelMap8(uint16_t* uvMap, uint32_t* shadeMap, int32_t 
 void TPixelEngine::BuildTunnelMap9(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height, float power) {
   const double radius = LensRadius(width, height);
   WalkCentred(uvMap, shadeMap, width, height, [&](int32_t, float, float, float r, float theta) {
-    const double g = std::pow(double(r) / radius, double(power)), e = 181.01933568 * g;
+    const double g = std::pow(LensRatio(r, radius), double(power)), e = 181.01933568 * g;
     return TEntry{Coordinate(e * std::cos(double(theta)), 255.0 - e * std::sin(double(theta))),
                   Grey((1.0 - 0.4 * g) * 255.0)};
   });

@@ -559,6 +559,16 @@ TEST_F(Rendo3DEngine, TunnelMapCentresAndTheFlatTilt) {
   EXPECT_EQ(uv[centre], 0xFF00);
   EXPECT_EQ(shade[centre], 0x00FFFFFFu);
 
+  // A 1 x 1 lens has R = 0; its one pixel is the lens centre.
+  uint16_t oneUv = 0;
+  uint32_t oneShade = 0;
+  Effects->BuildTunnelMap8(&oneUv, &oneShade, 1, 1);
+  EXPECT_EQ(oneUv, 0xFF00);
+  EXPECT_EQ(oneShade, 0x00FFFFFFu);
+  // Zero scales give the waving tunnel no logarithm: black, not NaN turned into bytes.
+  Effects->BuildTunnelMap3(uv.data(), shade.data(), w, h, 0.0f, 1.0f, 0.0f, 0.0f);
+  EXPECT_EQ(std::count(shade.begin(), shade.end(), 0u), w * h);
+
   // Tilt 0: u is 0 everywhere, v = 256 - 256 row / height, shade 0.
   Effects->BuildTunnelMap7(uv.data(), shade.data(), w, h, 0.0f);
   for (int row = 0; row < h; ++row)
