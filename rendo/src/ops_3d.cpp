@@ -498,8 +498,8 @@ int32_t TPixelEngine::SetWindowAlpha(void* window, uint32_t alpha) {
 }
 
 // Entry i of count: k = cos((count - i - 1) * pi / 512) (so the last entry has k = 1),
-// spec = specular * k^power, and per channel c of color
-//   value = truncate(ambient * c / 255 + spec + c * k), at most 255.
+// highlight = specular * k^power, and per channel c of color
+//   value = truncate(ambient * c / 255 + highlight + c * k), at most 255.
 // Beyond 257 entries k turns negative; a value below 0 (or NaN, from pow of a negative
 // base) is stored as 0 instead of a wrapped byte.
 int32_t TPixelEngine::BuildLightRamp(uint32_t* table, int32_t count, uint32_t color, float ambient, float specular,
@@ -508,10 +508,10 @@ int32_t TPixelEngine::BuildLightRamp(uint32_t* table, int32_t count, uint32_t co
   const float channel[3] = {float(color & 0xFFu), float((color >> 8) & 0xFFu), float(color >> 16)};
   for (int32_t i = 0; i < count; ++i) {
     const double k = std::cos(double(count - i - 1) * 0.006135921875);
-    const double spec = double(specular) * std::pow(k, double(power));
+    const double highlight = double(specular) * std::pow(k, double(power));
     uint32_t entry = 0;
     for (int c = 0; c < 3; ++c) {
-      const double value = double(ambient) * channel[c] / 255.0 + spec + double(channel[c]) * k;
+      const double value = double(ambient) * channel[c] / 255.0 + highlight + double(channel[c]) * k;
       const uint32_t v = !(value > 0.0) ? 0u : value >= 255.0 ? 255u : uint32_t(value);
       entry |= v << (8 * c);
     }
