@@ -85,6 +85,8 @@ public:
   void Button3Click();
   void Timer1Timer();
   void Timer2Timer();
+  void ApplySpeed(float value);
+  void DrawHistory();
 
   // Frames per capture buffer; the spectrum size equals it.
   static constexpr uint32_t BufferFrames = 8192;
@@ -98,8 +100,6 @@ protected:
 private:
   void MMWimData(TWaveInDataEvent* message);
   void DeviceFailed(TWaveInFailureEvent* message);
-  void ApplySpeed(float value);
-  void DrawHistory();
   void CaptureFileFailed();
   void SetRecording(bool active);
   void StartCapture();

@@ -250,3 +250,44 @@ TEST_F(AnalysisWindowTest, SettingsDialogKeepsTheCaptureRunningAndItsOkAppliesTo
   w.btnStop->click();
   fConfig = nullptr;
 }
+
+TEST_F(AnalysisWindowTest, HistoryColumnsFollowTheValuesAge) {
+  TfMain& w = MakeWindow();
+  for (float value : {0.5f, 0.99f, 0.01f, 0.02f}) w.History.Push(value);  // ages 4, 3, 2, 1
+  w.DrawHistory();
+  TDIBCanvas& canvas = w.HistorySurface.Canvas();
+  auto column = [&](int32_t c) {
+    std::vector<uint32_t> rows;
+    for (int32_t y = 0; y < 60; ++y) rows.push_back(canvas.Pixel(c, y) & 0xFFFFFF);
+    return rows;
+  };
+  // 0.5: a = 30, grey 24 over rows 31..59.
+  const std::vector<uint32_t> half = column(4);
+  for (int32_t y = 0; y < 60; ++y) EXPECT_EQ(half[size_t(y)], y >= 31 ? 24u * 65793u : 0u) << y;
+  // 0.99 gives a = 59 and 0.01 gives a = 0: no column either way.
+  for (int32_t c : {3, 2})
+    for (uint32_t p : column(c)) EXPECT_EQ(p, 0u) << c;
+  // 0.02: a = 1, grey 39 over rows 2..59.
+  const std::vector<uint32_t> low = column(1);
+  EXPECT_EQ(low[1], 0u);
+  EXPECT_EQ(low[2], 39u * 65793u);
+  EXPECT_EQ(low[59], 39u * 65793u);
+}
+
+TEST_F(AnalysisWindowTest, ColourLevelWalksUpWhileCapturingAndDownWhenIdle) {
+  TfMain& w = MakeWindow();
+  w.Timer1->stop();
+  EXPECT_EQ(w.SaturationLevel, 0);
+  StartAndCalibrate(10);
+  const int32_t start = w.SaturationLevel;
+  for (int i = 0; i < 70; ++i) w.DrawHistory();
+  EXPECT_EQ(w.SaturationLevel, 256);  // 0, 4, ..., 252 applied, then 256 and no more
+  EXPECT_GT(start, 0);
+  w.btnStop->click();
+  w.Timer1->stop();
+  const int32_t idle = w.SaturationLevel;
+  w.DrawHistory();
+  EXPECT_EQ(w.SaturationLevel, idle - 4);
+  for (int i = 0; i < 70; ++i) w.DrawHistory();
+  EXPECT_EQ(w.SaturationLevel, 0);
+}
