@@ -2,8 +2,9 @@
 // aligned allocator, window translucency, the lighting ramp, the tunnel-map generators
 // and the tunnel renderer.
 //
-// None of these is gated by the MMX switch, and none uses MMX state (RenderTunnel's
-// "clear the MMX state at the end" has nothing to clear here; see engine.cpp).
+// None of these is gated by the MMX switch. RenderTunnel ends an MMX-style operation
+// whatever the batch mode, but no kernel here touches MMX state, so there is nothing to
+// clear (see ClearMmxState in engine.cpp).
 #include <dlfcn.h>
 
 #include <algorithm>
