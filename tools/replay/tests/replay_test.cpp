@@ -30,7 +30,7 @@ fs::path Dir() {
 void Put16(std::string& s, uint16_t v) { s.push_back(char(v)), s.push_back(char(v >> 8)); }
 void Put32(std::string& s, uint32_t v) { Put16(s, uint16_t(v)), Put16(s, uint16_t(v >> 16)); }
 
-struct TWavSpec {
+struct TWavShape {
   uint16_t Tag = 1, Channels = 2, Bits = 16;
   uint32_t Rate = 44100;
   int32_t DeclaredDataBytes = -1;  // -1: the true size
@@ -39,26 +39,26 @@ struct TWavSpec {
 
 // first(frame) gives the first channel; the second carries a constant that must not count.
 fs::path WriteWav(const std::string& name, int64_t frames, const std::function<int16_t(int64_t)>& first,
-                  const TWavSpec& spec = {}) {
+                  const TWavShape& shape = {}) {
   std::string data;
   for (int64_t p = 0; p < frames; ++p) {
     Put16(data, uint16_t(first(p)));
-    if (spec.Channels == 2) Put16(data, 0x1234);
+    if (shape.Channels == 2) Put16(data, 0x1234);
   }
   std::string w = "RIFF";
-  const uint32_t dataBytes = spec.DeclaredDataBytes >= 0 ? uint32_t(spec.DeclaredDataBytes) : uint32_t(data.size());
-  Put32(w, spec.ZeroSizes ? 0 : uint32_t(4 + 26 + 8 + data.size()));
+  const uint32_t dataBytes = shape.DeclaredDataBytes >= 0 ? uint32_t(shape.DeclaredDataBytes) : uint32_t(data.size());
+  Put32(w, shape.ZeroSizes ? 0 : uint32_t(4 + 26 + 8 + data.size()));
   w += "WAVEfmt ";
   Put32(w, 18);
-  Put16(w, spec.Tag);
-  Put16(w, spec.Channels);
-  Put32(w, spec.Rate);
-  Put32(w, spec.Rate * spec.Channels * spec.Bits / 8);
-  Put16(w, uint16_t(spec.Channels * spec.Bits / 8));
-  Put16(w, spec.Bits);
+  Put16(w, shape.Tag);
+  Put16(w, shape.Channels);
+  Put32(w, shape.Rate);
+  Put32(w, shape.Rate * shape.Channels * shape.Bits / 8);
+  Put16(w, uint16_t(shape.Channels * shape.Bits / 8));
+  Put16(w, shape.Bits);
   Put16(w, 0);
   w += "data";
-  Put32(w, spec.ZeroSizes ? 0 : dataBytes);
+  Put32(w, shape.ZeroSizes ? 0 : dataBytes);
   w += data;
   const fs::path p = Dir() / name;
   std::ofstream(p, std::ios::binary) << w;
@@ -138,7 +138,7 @@ TEST(KorvelReplay, StereoRecordingRunsTheProgramsPath) {
 }
 
 TEST(KorvelReplay, MonoGivesTheSameRowsAsStereoAndOverridesApply) {
-  TWavSpec mono;
+  TWavShape mono;
   mono.Channels = 1;
   const auto a = WriteWav("s.wav", 30 * 8192, [](int64_t p) { return Scenario(p, 1000); });
   const auto b = WriteWav("m.wav", 30 * 8192, [](int64_t p) { return Scenario(p, 1000); }, mono);
@@ -189,15 +189,15 @@ TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
 
 TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
   auto tone = [](int64_t p) { return Scenario(p, 300); };
-  TWavSpec s8;
+  TWavShape s8;
   s8.Bits = 8;
-  TWavSpec s48;
+  TWavShape s48;
   s48.Rate = 48000;
-  TWavSpec s3;
+  TWavShape s3;
   s3.Channels = 3;
-  TWavSpec sFloat;
+  TWavShape sFloat;
   sFloat.Tag = 3;
-  TWavSpec sLong;
+  TWavShape sLong;
   sLong.DeclaredDataBytes = 5 * 32768;
   const std::vector<std::pair<fs::path, std::string>> cases = {
       {Dir() / "missing.wav", "No such file"},
@@ -235,7 +235,7 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
 }
 
 TEST(KorvelReplay, UnfinishedCaptureFileIsReadToItsEnd) {
-  TWavSpec open;
+  TWavShape open;
   open.ZeroSizes = true;
   const auto wav = WriteWav("killed.wav", 3 * 8192, [](int64_t p) { return Scenario(p, 300); }, open);
   const TRun r = Replay("--defaults '" + wav.string() + "'");
