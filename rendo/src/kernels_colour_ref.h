@@ -92,8 +92,8 @@ inline void MixTwo_Ref(uint32_t* dst, const uint32_t* a, const uint32_t* b, size
 }
 
 // The plain variant of the stretch blends: t = u + floor((s - u) * alpha / 256) per lane,
-// the floor towards minus infinity (the original's arithmetic shift of a 16-bit lane;
-// its wrap-around only moves the value by multiples of 256, which the stored byte drops).
+// the floor towards minus infinity (an arithmetic shift of the 16-bit lane; the lane's
+// wrap-around only moves the value by multiples of 256, which the stored byte drops).
 // The result lies between u and s, so it always fits a byte. The fourth lane uses the
 // top byte of alpha: with the usual alpha 0x00RRGGBB the fourth byte of u stays.
 inline void Lerp_Ref(uint32_t* dst, const uint32_t* s, const uint32_t* u, size_t count, uint32_t alpha) {
@@ -157,7 +157,7 @@ inline void GatherOffsets_Ref(uint32_t* dst, const uint8_t* base, const int32_t*
 // Nearest-neighbour row: t[i] = row[(position + i * step) >> 16], 16.16 fixed point. The
 // engine keeps position and step in 64 bits so that sources of 32768 pixels or more, whose
 // size no longer fits a shifted 32-bit number, still never index past the row; below that
-// the values are the original 32-bit ones.
+// the values are those of 32-bit arithmetic.
 inline void StretchGather_Ref(uint32_t* dst, const uint32_t* row, size_t count, int64_t position, int64_t step) {
   for (size_t i = 0; i < count; ++i, position += step) dst[i] = row[size_t(position >> 16)];
 }

@@ -222,8 +222,8 @@ void TPixelEngine::PackTo24(const void* src, int32_t) {
 //
 // Nearest neighbour in 16.16 fixed point: output i takes source pixel (i * step) >> 16 with
 // step = (source size << 16) / destination size, truncating, so the walk never reaches the
-// source size. Nothing is drawn for a destination size of 0 or less, nor (unlike the
-// original, which would read before the source) for a source size of 0 or less.
+// source size. Nothing is drawn for a destination size of 0 or less, nor for a source size
+// of 0 or less (its walk would read before or past the source).
 
 namespace {
 
@@ -308,11 +308,12 @@ void TPixelEngine::StretchBlend(const uint32_t* src, const uint32_t* under, int3
 }
 
 // Wrapping texture scroll over the whole target. The texture row is (v >> 16) mod
-// srcHeight; along a row u wraps modulo srcWidth << 16. The original wrapped u once per
-// step (valid for uStart below 2 x srcWidth and 0 <= uStep < srcWidth << 16) and read
-// outside the texture otherwise; reducing uStart and uStep modulo the period first gives
-// the same texels wherever the original stayed inside and a wrapped texel everywhere
-// else. v advances in 32 bits as in the original; a negative row index wraps upwards.
+// srcHeight; along a row u wraps modulo srcWidth << 16. A walk that wraps u at most once
+// per step (one conditional subtraction) is exact for uStart below 2 x srcWidth and
+// 0 <= uStep < srcWidth << 16 and reads outside the texture for anything else; reducing
+// uStart and uStep modulo the period first gives the same texels inside that range and a
+// wrapped texel for every other walk. v advances in 32-bit arithmetic; a negative row
+// index wraps upwards.
 // Without an under-image the texels are stored unchanged; with one,
 // out = min(255, floor(t * a / 256) + floor(u * b / 256)), b = 0x00FFFFFF - alpha. Not gated.
 void TPixelEngine::TileBlend(const void* src, int32_t srcStride, int32_t srcWidth, int32_t srcHeight, int32_t uStart,

@@ -436,9 +436,9 @@ TEST_F(TColour, StretchRowAndStretchWorkedExamples) {
   EXPECT_EQ(big, kept);
 }
 
-// Against the 16.16 walk written out: any sizes, up and down, with the original's
-// truncating step, the target's stride, and a source of 40000 pixels (past 32768, where
-// the 32-bit shift overflowed) whose every sample stays inside it.
+// Against the 16.16 walk written out: any sizes, up and down, with the truncating step,
+// the target's stride, and a source of 40000 pixels (past 32768, where a 32-bit shift of
+// the size would overflow) whose every sample stays inside it.
 TEST_F(TColour, StretchFollowsTheFixedPointWalk) {
   struct TCase {
     int32_t Width, SrcWidth, Height, SrcHeight;
@@ -528,7 +528,7 @@ TEST_F(TColour, StretchBlendWalksTheUnderImageBySrcWidth) {
 
 // TileBlend --------------------------------------------------------------------------------
 
-// The original's walk, one wrap per step, valid for uStart < 2 x srcWidth and
+// The one-wrap walk (one conditional subtraction per step), valid for uStart < 2 x srcWidth and
 // 0 <= uStep < srcWidth << 16; the texture row (v >> 16) mod srcHeight.
 std::vector<uint32_t> OneWrapTile(const std::vector<uint32_t>& tex, int32_t texStride, int32_t srcWidth,
                                   int32_t srcHeight, int32_t uStart, int32_t vStart, int32_t uStep, int32_t vStep,
@@ -562,7 +562,7 @@ TEST_F(TColour, TileBlendRepeatsTheTextureAndCopiesTexelsExactly) {
   for (uint32_t y = 0; y < height; ++y)
     for (uint32_t x = 0; x < width; ++x) ASSERT_EQ(t[y * width + x], tex[(y % texH) * texStride + x % texW]) << x << "," << y;
 
-  // Inside the original's domain the walk is the original's, to the texel.
+  // Inside the one-wrap walk's domain the texels are its texels.
   struct TWalk {
     int32_t UStart, VStart, UStep, VStep;
   };
