@@ -242,6 +242,26 @@ TEST_F(TColour, AddScaledAndMixTwoWalkTheTargetsRows) {
     }
 }
 
+// FadeToBlack, MixTwo and TileBlend have an SSE variant that only groups the pixels
+// differently: the switch must not change a result (unlike the stretch blends).
+TEST_F(TColour, SseSwitchChangesNoResultOfTheAgreeingVariants) {
+  const auto a = Random(31 * 6, 21), b = Random(31 * 6, 22), under = Random(31 * 6, 23);
+  auto draw = [&](int sse) {
+    Cpu->SetSseEnabled(sse);
+    std::vector<uint32_t> out;
+    std::vector<uint32_t> t(31 * 6);
+    Engine->SetTarget(t.data(), 31 * 4, 31, 6);
+    Engine->FadeToBlack(a.data(), 31 * 4, 0x00C08040);
+    out.insert(out.end(), t.begin(), t.end());
+    Engine->MixTwo(a.data(), 31 * 4, b.data(), 31 * 4, 0x00C08040, 0x003F7FBF);
+    out.insert(out.end(), t.begin(), t.end());
+    Engine->TileBlend(a.data(), 31 * 4, 31, 6, 5 << 16, 0, 70000, 65536, under.data(), 31 * 4, 0x00C08040);
+    out.insert(out.end(), t.begin(), t.end());
+    return out;
+  };
+  EXPECT_EQ(draw(0), draw(1));
+}
+
 TEST_F(TColour, FillWritesTheWholeWordIntoTheTargetOnly) {
   TSurface padded(5, 3, 8, 1, 4);
   const TSurface before = padded;
