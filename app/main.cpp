@@ -12,13 +12,44 @@
 #include "wavein.h"
 
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 namespace {
+int gSignalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = write(gSignalPipe[1], &byte, 1);  // async-signal-safe
+}
+
+// SIGTERM (logout, `kill`) and SIGINT close the window as the user would: a running
+// capture is stopped, its file finished and the window placement written, instead of the
+// process dying with the file's sizes still 0.
+void CloseOnTerminate(QWidget& window) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    char byte;
+    [[maybe_unused]] ssize_t n = read(gSignalPipe[0], &byte, 1);
+    window.close();
+  });
+  struct sigaction action{};
+  action.sa_handler = OnTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
 // An error while creating a global object ends the program before its window is shown.
 int StartupFailed(std::exception_ptr error) {
   try {
@@ -74,6 +105,7 @@ int main(int argc, char** argv) {
     window.ShowConfigDialog = [] { fConfig->exec(); };
 
     window.show();
+    CloseOnTerminate(window);
 
     // A settings file that could not be read was kept aside; say so once, over the window.
     const QString notice = QString::fromStdString(TRegistry::CurrentUser().TakeNotice());
