@@ -12,12 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "kernels_3d.h"
 #include "rendo/rendo.h"
 
 using namespace rendo_kernels;
 
 namespace {
+
+using rendo_bench::PrintRatio;
+using rendo_bench::TheEngine;
+using rendo_bench::TRatioReporter;
 
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr size_t kPixels = size_t(kWidth) * kHeight;
@@ -27,15 +32,6 @@ T* Query(IRendoUnknown* from, const TGUID& iid) {
   void* out = nullptr;
   from->QueryInterface(&iid, &out);
   return static_cast<T*>(out);
-}
-
-IPixelEngine* TheEngine() {
-  static IPixelEngine* engine = [] {
-    IPixelEngine* e = nullptr;
-    CreateInstance(&e);
-    return e;
-  }();
-  return engine;
 }
 
 // A round tunnel over the whole frame and a random texture: the access pattern of the
@@ -116,36 +112,6 @@ void DrawLines10k(benchmark::State& state) {
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(segments.size()));
   wire->Release();
-}
-
-// Collects each run's CPU time (the median with --benchmark_repetitions) for the ratios.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs) {
-      if (run.error_occurred) continue;
-      const std::string name = run.run_name.str();
-      if (run.run_type == Run::RT_Iteration && Median.count(name) == 0) {
-        Time[name] = run.GetAdjustedCPUTime();
-        Rate[name] = run.counters.count("items_per_second") ? double(run.counters.at("items_per_second")) : 0.0;
-      } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        Time[name] = run.GetAdjustedCPUTime();
-        Rate[name] = run.counters.count("items_per_second") ? double(run.counters.at("items_per_second")) : 0.0;
-        Median[name] = true;
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Time, Rate;
-  std::map<std::string, bool> Median;
-};
-
-void PrintRatio(const TRatioReporter& r, const std::string& what, const std::string& reference, double goal) {
-  auto a = r.Time.find(what), b = r.Time.find(reference);
-  if (a == r.Time.end() || b == r.Time.end()) return;
-  const double ratio = b->second / a->second;
-  std::printf("  %-36s vs %-28s %6.2fx%s\n", what.c_str(), reference.c_str(), ratio,
-              goal > 0 ? (ratio >= goal ? "  (goal met)" : "  (below goal)") : "");
 }
 
 void PrintRate(const TRatioReporter& r, const std::string& what, const char* unit) {

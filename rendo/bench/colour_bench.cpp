@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "kernels.h"
 #include "rendo/rendo.h"
 
@@ -31,6 +32,11 @@
 
 namespace {
 
+using rendo_bench::Pixels;
+using rendo_bench::PrintRatio;
+using rendo_bench::TheEngine;
+using rendo_bench::TRatioReporter;
+
 struct TSize {
   int W, H;
 };
@@ -38,30 +44,6 @@ const TSize kSizes[] = {{220, 60}, {1920, 1080}};
 
 std::string SizeName(int i) { return std::to_string(kSizes[i].W) + "x" + std::to_string(kSizes[i].H); }
 int64_t PixelCount(int i) { return int64_t(kSizes[i].W) * kSizes[i].H; }
-
-std::vector<uint32_t> Pixels(size_t n, uint32_t seed) {
-  std::vector<uint32_t> v(n);
-  uint32_t x = seed;
-  for (auto& p : v) {
-    x = x * 1664525u + 1013904223u;
-    p = x;
-  }
-  return v;
-}
-
-IPixelEngine* TheEngine() {
-  static IPixelEngine* engine = [] {
-    IPixelEngine* e = nullptr;
-    CreateInstance(&e);
-    void* cpu = nullptr;
-    e->QueryInterface(&IID_ICpuFeatures, &cpu);
-    static_cast<ICpuFeatures*>(cpu)->SetSseEnabled(-1);
-    static_cast<ICpuFeatures*>(cpu)->SetMmxEnabled(-1);
-    static_cast<ICpuFeatures*>(cpu)->Release();
-    return e;
-  }();
-  return engine;
-}
 
 void Finish(benchmark::State& state, int size) {
   state.SetItemsProcessed(int64_t(state.iterations()) * PixelCount(size));
@@ -231,34 +213,6 @@ void PixmanNearest(benchmark::State& state, int size) {
   Finish(state, size);
 }
 #endif
-
-// CPU time per run, median when repeated (the machine is shared).
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs) {
-      if (run.error_occurred) continue;
-      const std::string name = run.run_name.str();
-      if (run.run_type == Run::RT_Iteration && Median.count(name) == 0)
-        Time[name] = run.GetAdjustedCPUTime();
-      else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        Time[name] = run.GetAdjustedCPUTime();
-        Median[name] = true;
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Time;
-  std::map<std::string, bool> Median;
-};
-
-void PrintRatio(const TRatioReporter& r, const std::string& what, const std::string& reference, double goal) {
-  auto a = r.Time.find(what), b = r.Time.find(reference);
-  if (a == r.Time.end() || b == r.Time.end()) return;
-  const double ratio = b->second / a->second;
-  std::printf("  %-24s vs %-28s %6.2fx%s\n", what.c_str(), reference.c_str(), ratio,
-              ratio >= goal ? "  (goal met)" : "  (below goal)");
-}
 
 }  // namespace
 

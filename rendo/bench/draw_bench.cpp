@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "kernels_draw.h"
 #include "rendo/rendo.h"
 
@@ -20,32 +21,13 @@ using namespace rendo_kernels;
 
 namespace {
 
+using rendo_bench::Pixels;
+using rendo_bench::PrintRatio;
+using rendo_bench::TheEngine;
+using rendo_bench::TRatioReporter;
+
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr int64_t kPixels = int64_t(kWidth) * kHeight;
-
-std::vector<uint32_t> Pixels(size_t n, uint32_t seed) {
-  std::vector<uint32_t> v(n);
-  uint32_t x = seed;
-  for (auto& p : v) {
-    x = x * 1664525u + 1013904223u;
-    p = x;
-  }
-  return v;
-}
-
-IPixelEngine* TheEngine() {
-  static IPixelEngine* engine = [] {
-    IPixelEngine* e = nullptr;
-    CreateInstance(&e);
-    void* cpu = nullptr;
-    e->QueryInterface(&IID_ICpuFeatures, &cpu);
-    static_cast<ICpuFeatures*>(cpu)->SetSseEnabled(-1);
-    static_cast<ICpuFeatures*>(cpu)->SetMmxEnabled(-1);
-    static_cast<ICpuFeatures*>(cpu)->Release();
-    return e;
-  }();
-  return engine;
-}
 
 void BlurEngine(benchmark::State& state) {
   const auto src = Pixels(kPixels, 1);
@@ -130,33 +112,6 @@ void DrawTextLine(benchmark::State& state, int32_t mode) {
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(line.size()) * TBenchFont::kGlyphWidth *
                           TBenchFont::kGlyphHeight);
-}
-
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs) {
-      if (run.error_occurred) continue;
-      const std::string name = run.run_name.str();
-      if (run.run_type == Run::RT_Iteration && Median.count(name) == 0)
-        Time[name] = run.GetAdjustedCPUTime();
-      else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        Time[name] = run.GetAdjustedCPUTime();
-        Median[name] = true;
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Time;  // per iteration, in each benchmark's unit (microseconds)
-  std::map<std::string, bool> Median;
-};
-
-void PrintRatio(const TRatioReporter& r, const std::string& what, const std::string& reference, double goal) {
-  auto a = r.Time.find(what), b = r.Time.find(reference);
-  if (a == r.Time.end() || b == r.Time.end()) return;
-  const double ratio = b->second / a->second;
-  std::printf("  %-28s vs %-20s %6.2fx%s\n", what.c_str(), reference.c_str(), ratio,
-              goal > 0 ? (ratio >= goal ? "  (goal met)" : "  (below goal)") : "");
 }
 
 void PrintRate(const TRatioReporter& r, const std::string& what, double pixels) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "DIBSurf.h"
 #include "kernels.h"
 #include "rendo/rendo.h"
@@ -27,36 +28,17 @@ using namespace rendo_kernels;
 
 namespace {
 
+using rendo_bench::Pixels;
+using rendo_bench::PrintRatio;
+using rendo_bench::TheEngine;
+using rendo_bench::TRatioReporter;
+
 struct TSize {
   int W, H;
 };
 const TSize kSizes[] = {{220, 60}, {1920, 1080}, {3840, 2160}};
 
 std::string SizeName(int i) { return std::to_string(kSizes[i].W) + "x" + std::to_string(kSizes[i].H); }
-
-std::vector<uint32_t> Pixels(size_t n, uint32_t seed) {
-  std::vector<uint32_t> v(n);
-  uint32_t x = seed;
-  for (auto& p : v) {
-    x = x * 1664525u + 1013904223u;
-    p = x;
-  }
-  return v;
-}
-
-IPixelEngine* TheEngine() {
-  static IPixelEngine* engine = [] {
-    IPixelEngine* e = nullptr;
-    CreateInstance(&e);
-    void* cpu = nullptr;
-    e->QueryInterface(&IID_ICpuFeatures, &cpu);
-    static_cast<ICpuFeatures*>(cpu)->SetSseEnabled(-1);
-    static_cast<ICpuFeatures*>(cpu)->SetMmxEnabled(-1);
-    static_cast<ICpuFeatures*>(cpu)->Release();
-    return e;
-  }();
-  return engine;
-}
 
 void Memcpy(benchmark::State& state, int size) {
   const auto s = kSizes[size];
@@ -148,37 +130,6 @@ void HistoryRedraw(benchmark::State& state) {
     level = (level + 4) & 255;
     benchmark::ClobberMemory();
   }
-}
-
-// Collects each run's CPU time so the ratios can be printed after the table. CPU time, not
-// wall time: the machine is shared, and a preempted run would otherwise skew a ratio.
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    // With --benchmark_repetitions the median stands for the benchmark; a single run
-    // stands for itself.
-    for (const auto& run : runs) {
-      if (run.error_occurred) continue;
-      const std::string name = run.run_name.str();
-      if (run.run_type == Run::RT_Iteration && Median.count(name) == 0)
-        Time[name] = run.GetAdjustedCPUTime();
-      else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        Time[name] = run.GetAdjustedCPUTime();
-        Median[name] = true;
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Time;
-  std::map<std::string, bool> Median;
-};
-
-void PrintRatio(const TRatioReporter& r, const std::string& what, const std::string& reference, double goal) {
-  auto a = r.Time.find(what), b = r.Time.find(reference);
-  if (a == r.Time.end() || b == r.Time.end()) return;
-  const double ratio = b->second / a->second;
-  std::printf("  %-44s vs %-32s %6.2fx%s\n", what.c_str(), reference.c_str(), ratio,
-              goal > 0 ? (ratio >= goal ? "  (goal met)" : "  (below goal)") : "");
 }
 
 }  // namespace
