@@ -51,9 +51,10 @@ void TNumberEdit::SetAsInteger(int32_t value) { SetText(QString::number(value));
 bool TNumberEdit::AcceptsChar(QChar c) {
   const char16_t u = c.unicode();
   if (u < 32 || (u >= '0' && u <= '9')) return true;
+  // What would be left of the text once the selection is replaced by the character. Read
+  // for every other key, also one refused outright: an invalid text becomes "0" here.
+  QString remainder = Text();
   if (u != '-' && u != '.') return false;
-  // What would be left of the text once the selection is replaced by the character.
-  QString remainder = Text();  // an invalid text becomes "0" here
   const int start = hasSelectedText() ? selectionStart() : cursorPosition();
   remainder.remove(start, hasSelectedText() ? selectedText().size() : 0);
   if (u == '-') return Minus && start == 0 && !remainder.contains(u'-');

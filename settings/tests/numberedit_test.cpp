@@ -107,6 +107,16 @@ TEST_F(NumberEditTest, ReadingReplacesWhatIsNoNumberByZero) {
   Edit->SetText("abc");
   QTest::keyClicks(Edit.get(), ".");
   EXPECT_EQ(Shown(), "0");
+  // So does every character that is not a digit or a control key, refused or not.
+  for (const char* typed : {"x", " ", "é"}) {
+    Edit->SetText("12x");
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(typed));
+    QApplication::sendEvent(Edit.get(), &press);
+    EXPECT_EQ(Shown(), "0") << typed;
+  }
+  Edit->SetText("12x");
+  QTest::keyClicks(Edit.get(), "7");  // a digit passes without a look at the text
+  EXPECT_EQ(Shown(), "12x7");
 }
 
 TEST_F(NumberEditTest, AsIntegerRoundTripAndConversionErrors) {
