@@ -165,6 +165,9 @@ TDIBCanvas& TDIBSurface::Canvas() {
 
 void TDIBSurface::BindTarget(IPixelEngine* Engine) {
   if (Engine == nullptr) return;
+  // The engine works on four bytes per pixel and Width * 4 bytes per row; memory of any
+  // other depth is smaller than that, and the engine would write past it.
+  if (FBitCount != 32) throw EDIBSurfaceError(kBadFormat);
   TInterfaceRef<IPixelEngine> hold(Engine);
   hold->SetTarget(Bits(), Width() * 4, uint32_t(Width()), uint32_t(Height()));
 }

@@ -126,7 +126,8 @@ public:
 
   // Makes this surface the engine's target: SetTarget(Bits, Width * 4, Width, Height),
   // holding an extra reference for the call. The engine keeps the raw pointer: bind
-  // again after every SetSize that changed the section.
+  // again after every SetSize that changed the section. Raises EDIBSurfaceError for a
+  // surface that is not 32 bits deep (the engine would run past its memory).
   void BindTarget(IPixelEngine* Engine);
 
 private:

@@ -145,6 +145,28 @@ TEST(DIBSurface, BindTargetPassesRowLength880) {
   ReleaseEngine();
 }
 
+// The engine writes four bytes per pixel at Width * 4 bytes per row; a surface of another
+// depth holds fewer, so binding it would let every engine operation run past its memory.
+TEST(DIBSurface, BindTargetRefusesDepthsOtherThan32) {
+  DetectCpuFeatures();
+  LoadEngineFrom(RENDO_LIBRARY_FOLDER);
+  ASSERT_TRUE(Engine);
+  TDIBSurface strip(220, 60, 32);
+  strip.BindTarget(Engine.get());
+  for (int32_t depth : {8, 24}) {
+    TDIBSurface other(64, 10, depth);
+    EXPECT_THROW(other.BindTarget(Engine.get()), EDIBSurfaceError) << depth;
+  }
+  // The engine keeps the last good binding.
+  uint32_t count = 0, rows = 0;
+  Engine->GetSpan(&count, &rows, 880);
+  EXPECT_EQ(count, 13200u);
+  EXPECT_EQ(rows, 1u);
+  EXPECT_EQ(Engine->AddRef(), 3u);  // and no reference is left behind by the refusal
+  Engine->Release();
+  ReleaseEngine();
+}
+
 }  // namespace
 
 #include "kernels_ref.h"
