@@ -27,8 +27,10 @@ void TDIBPaintBox::resizeEvent(QResizeEvent* Event) {
 }
 
 void TDIBPaintBox::SetDepth(int32_t Value) {
-  FDepth = Value;
+  // The surface first: a depth it refuses raises and leaves Depth as it was, so later
+  // resizes keep working instead of failing on the stored bad depth.
   if (width() > 0 && height() > 0) FSurface->SetSize(width(), height(), Value);
+  FDepth = Value;
 }
 
 void TDIBPaintBox::SetEnableMask(bool Value) {

@@ -41,6 +41,19 @@ TEST_F(TPaintBoxTest, BoundsDriveTheSurfaceExceptZeroSizes) {
   EXPECT_EQ(box.Lock(), box.Surface().Lock());
 }
 
+TEST_F(TPaintBoxTest, RefusedDepthLeavesTheControlAsItWas) {
+  TDIBPaintBox box;
+  box.SetBounds(0, 0, 20, 10);
+  void* bits = box.Surface().Bits();
+  EXPECT_THROW(box.SetDepth(7), EDIBSurfaceError);
+  EXPECT_EQ(box.Depth(), 32);
+  EXPECT_EQ(box.Surface().Bits(), bits);
+  // Later resizes still work at the depth the surface has.
+  box.SetBounds(0, 0, 30, 12);
+  EXPECT_EQ(box.Surface().Width(), 30);
+  EXPECT_EQ(box.Surface().BitCount(), 32);
+}
+
 TEST_F(TPaintBoxTest, PaintCallsOnPaintFirstAndShowsWhatItDrew) {
   TDIBPaintBox box;
   box.SetBounds(0, 0, 8, 4);
