@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -75,8 +76,13 @@ TEST(SpeedMailboxTest, EveryPublishSetsTheEventOnceAndLeavesTheLockFree) {
     EXPECT_TRUE(Reader.WaitFor(0)) << "publish " << I;
     EXPECT_FALSE(Reader.WaitFor(0)) << "publish " << I;
   }
-  EXPECT_TRUE(ReaderLock.TryEnter(0));
-  ReaderLock.Leave();
+  // From another thread: on this one a lock still held by SetSpeed would be re-entered.
+  bool Got = false;
+  std::thread([&] {
+    Got = ReaderLock.TryEnter(0);
+    if (Got) ReaderLock.Leave();
+  }).join();
+  EXPECT_TRUE(Got) << "SetSpeed left the lock held";
 }
 
 TEST(SpeedMailboxTest, CreationErrorsNameTheSection) {
