@@ -7,6 +7,22 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
+
+namespace {
+// The far edge of a rectangle (position + extent - 1) is an int too. A stored position so
+// near the end of the range that the far edge would pass it is moved back just far enough;
+// every other position is applied as stored, even far off screen.
+int FitPosition(int position, int extent) {
+  constexpr int64_t lowest = std::numeric_limits<int>::min();
+  constexpr int64_t highest = std::numeric_limits<int>::max();
+  const int64_t far = int64_t(position) + extent - 1;
+  if (far > highest) return int(highest - extent + 1);
+  if (far < lowest) return int(lowest - extent + 1);
+  return position;
+}
+}  // namespace
 
 TFormSerializer::TFormSerializer(QWidget* form, const QString& root, TRegistry& registry)
     : QObject(form), Root(root), Owner(form), Reg(registry) {}
@@ -59,7 +75,8 @@ void TFormSerializer::ReadPlacement() {
     if (Owner->isMaximized()) Owner->setWindowState(Owner->windowState() & ~Qt::WindowMaximized);
     // A fixed border only keeps the user from resizing; the stored size still applies.
     if (!Sizeable() && Owner->size() != QSize(width, height)) Owner->setFixedSize(width, height);
-    Owner->setGeometry(left, top, width, height);  // the normal rectangle
+    // The normal rectangle.
+    Owner->setGeometry(FitPosition(left, width), FitPosition(top, height), width, height);
     if (maximized) Owner->setWindowState(Owner->windowState() | Qt::WindowMaximized);
   }
   if (OnRead) OnRead(this, ini);

@@ -219,3 +219,18 @@ TEST_F(FormSerializerTest, NothingIsWrittenWithoutReadPlacementAndErrorsAreSwall
   form->show();
   delete form;         // the write fails silently
 }
+
+TEST_F(FormSerializerTest, ExtremeStoredValuesGiveAWellFormedPlacement) {
+  for (const int32_t left : {INT32_MAX, INT32_MAX - 100, INT32_MIN}) {
+    SCOPED_TRACE(left);
+    Reg->WriteDword(kFormKey, "left", uint32_t(left));
+    Reg->WriteDword(kFormKey, "top", uint32_t(left));
+    QWidget* form = NewForm(false);
+    Serializer->ReadPlacement();
+    const QRect placed = form->geometry();
+    EXPECT_EQ(placed.size(), QSize(269, 280));
+    EXPECT_LE(placed.left(), placed.right());
+    EXPECT_LE(placed.top(), placed.bottom());
+    delete form;
+  }
+}
