@@ -52,7 +52,7 @@ std::optional<int64_t> ParseInt(const char* text) {
 
 int main(int argc, char** argv) {
   TReplayOptions options;
-  bool defaults = false, publish = false;
+  bool defaults = false, publish = false, calibrateGiven = false;
   std::optional<int64_t> speed, minFreq, maxFreq, floor1, floor2;
   std::string mailboxDir = kSharedDirectory;
   const char* path = nullptr;
@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
     } else if (a == "--calibrate") {
       if (!value(cal, 0, INT32_MAX)) return Usage("--calibrate needs a buffer number (0 or more)");
       options.CalibrateBuffer = *cal;
+      calibrateGiven = true;
     } else if (a == "--") {
       if (i + 1 < argc) path = argv[++i];
       if (i + 1 < argc) return Usage("more than one file");
@@ -130,7 +131,9 @@ int main(int argc, char** argv) {
     const TWavInfo info = ReadWavHeader(file.get());
     if (info.Unfinished)
       std::fprintf(stderr, "korvel-replay: %s: sizes are 0 (capture never stopped); reading to the end\n", path);
-    if (options.CalibrateBuffer >= info.Buffers()) {
+    // A file without a whole buffer (a capture stopped before its first buffer) gives the
+    // header alone; only a calibration buffer asked for by name must exist.
+    if (calibrateGiven && options.CalibrateBuffer >= info.Buffers()) {
       std::fprintf(stderr, "korvel-replay: %s: --calibrate %lld, but the file has %lld whole buffers\n", path,
                    static_cast<long long>(options.CalibrateBuffer), static_cast<long long>(info.Buffers()));
       return 2;

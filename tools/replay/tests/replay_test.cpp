@@ -244,6 +244,21 @@ TEST(KorvelReplay, UnfinishedCaptureFileIsReadToItsEnd) {
   EXPECT_NE(r.Err.find("never stopped"), std::string::npos);
 }
 
+TEST(KorvelReplay, CaptureStoppedBeforeItsFirstBufferGivesTheHeaderAlone) {
+  // The 46-byte file korvel leaves when a capture stops before the first buffer, and a
+  // recording shorter than one buffer: nothing to analyse, which is not an error.
+  for (int64_t frames : {int64_t{0}, int64_t{4096}}) {
+    const auto wav = WriteWav("short" + std::to_string(frames) + ".wav", frames, [](int64_t) { return int16_t(0); });
+    if (frames == 0) ASSERT_EQ(fs::file_size(wav), 46u);
+    const TRun r = Replay("--defaults '" + wav.string() + "'");
+    EXPECT_EQ(r.Status, 0) << frames << ": " << r.Err;
+    EXPECT_EQ(r.Out, "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n");
+    EXPECT_TRUE(r.Rows.empty());
+    // A calibration buffer asked for by name must still exist.
+    EXPECT_EQ(Replay("--defaults --calibrate 0 '" + wav.string() + "'").Status, 2) << frames;
+  }
+}
+
 TEST(ReplayThreshold, FollowsTheWholeSecondTicksAndTheCalibration) {
   TReplayOptions o;
   o.CalibrateBuffer = 10;  // complete at 11 * 8192 / 44100 = 2.04 s
