@@ -190,7 +190,11 @@ void CopyPixels(TDIBSurface& Target, int32_t X, int32_t Y, int32_t Width, int32_
   clip(sx, x, w, Target.Width());
   clip(sy, y, h, Target.Height());
   if (w <= 0 || h <= 0) return;
-  for (int64_t row = 0; row < h; ++row) {
+  // Within one surface a block moved down the picture would overwrite source rows before
+  // reading them; walk its rows from the bottom then (memmove handles each row's overlap).
+  const bool upwards = &Target == &Source && y > sy;
+  for (int64_t step = 0; step < h; ++step) {
+    const int64_t row = upwards ? h - 1 - step : step;
     const uint32_t* from = Source.PixelAddress(int32_t(sx), int32_t(Source.Height() - 1 - (sy + row)));
     uint32_t* to = Target.PixelAddress(int32_t(x), int32_t(Target.Height() - 1 - (y + row)));
     std::memmove(to, from, size_t(w) * 4);

@@ -164,6 +164,7 @@ private:
 };
 
 // Copies a Width x Height block of whole pixels between two 32-bit surfaces, in top-down
-// picture coordinates, clipped to both (a block transfer with source copy).
+// picture coordinates, clipped to both (a block transfer with source copy). Source and
+// Target may be the same surface, the block overlapping itself.
 void CopyPixels(TDIBSurface& Target, int32_t X, int32_t Y, int32_t Width, int32_t Height,
                 const TDIBSurface& Source, int32_t SourceX, int32_t SourceY);

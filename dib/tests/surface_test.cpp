@@ -145,6 +145,26 @@ TEST(DIBSurface, BindTargetPassesRowLength880) {
   ReleaseEngine();
 }
 
+// A block transfer within one surface reads every source row before it is overwritten,
+// whichever way the block moves (scrolling a picture by drawing it onto itself).
+TEST(DIBSurface, CopyWithinOneSurfaceScrollsBothWays) {
+  TDIBSurface surface(3, 4, 32);
+  auto fill = [&] {
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 3; ++x) surface.Canvas().SetPixel(x, y, TColor(0x10 * (y + 1) + x));
+  };
+  fill();
+  surface.Canvas().Draw(0, 1, surface);  // down one picture row
+  for (int y = 1; y < 4; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(surface.Canvas().Pixel(x, y), TColor(0x10 * y + x)) << x << "," << y;
+  EXPECT_EQ(surface.Canvas().Pixel(2, 0), TColor(0x12));  // not covered by the block
+  fill();
+  surface.Canvas().Draw(1, -1, surface);  // up one row and right one column
+  for (int y = 0; y < 3; ++y)
+    for (int x = 1; x < 3; ++x)
+      EXPECT_EQ(surface.Canvas().Pixel(x, y), TColor(0x10 * (y + 2) + x - 1)) << x << "," << y;
+}
+
 // The engine writes four bytes per pixel at Width * 4 bytes per row; a surface of another
 // depth holds fewer, so binding it would let every engine operation run past its memory.
 TEST(DIBSurface, BindTargetRefusesDepthsOtherThan32) {
