@@ -112,11 +112,19 @@ std::string WallClockNow() {
   return Buf;
 }
 
+// The printed lines are the tool's result: a line that cannot be written (a full disk, a
+// closed pipe) is an error, not a quiet success.
+bool FlushOutput() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  std::fprintf(stderr, "korvel-mailbox: cannot write the output: %s\n", std::strerror(errno));
+  return false;
+}
+
 int CmdRead(const std::string& Dir) {
   TMailboxReader Reader(Dir, false);
   const TRecord R = Reader.Read();
   std::printf("flag=%u speed=%s\n", unsigned{R.Flag}, FormatDouble(R.Speed).c_str());
-  return 0;
+  return FlushOutput() ? 0 : 2;
 }
 
 // Waits in short slices so Ctrl-C and the time-out are noticed; a publish wakes the wait
@@ -141,7 +149,7 @@ int CmdWatch(const std::string& Dir, long Count, double TimeoutSeconds) {
     LastPublish = TClock::now();
     ++Seen;
     std::printf("%s speed=%s\n", WallClockNow().c_str(), FormatDouble(R.Speed).c_str());
-    std::fflush(stdout);
+    if (!FlushOutput()) return 2;
   }
   return 0;
 }

@@ -71,6 +71,27 @@ TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   EXPECT_EQ(Stopped.WaitExit(5000), 0);
 }
 
+TEST(MailboxToolTest, OutputThatCannotBeWrittenIsAnError) {
+  if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  TTempDir Dir;
+  TSpeedSharedMemory Mailbox(Dir.Path());
+  auto Shell = [&](const std::string& Args) {
+    return std::vector<std::string>{"/bin/sh", "-c",
+                                    std::string("exec '") + KORVEL_MAILBOX + "' --dir '" + Dir.Path() + "' " + Args +
+                                        " >/dev/full"};
+  };
+  TChildProcess Read(Shell("read"));
+  EXPECT_NE(Read.ReadLine(5000).find("cannot write the output"), std::string::npos);
+  EXPECT_EQ(Read.WaitExit(5000), 2);
+
+  // A watcher whose output has gone stops at the first line instead of running on unseen.
+  TChildProcess Watch(Shell("watch --timeout 20"));
+  ASSERT_TRUE(WaitForLine(Watch, "watching"));
+  Mailbox.SetSpeed(1.5);
+  EXPECT_NE(Watch.ReadLine(5000).find("cannot write the output"), std::string::npos);
+  EXPECT_EQ(Watch.WaitExit(5000), 2);
+}
+
 TEST(MailboxToolTest, RefusesObjectsThatAreNotOurs) {
   TTempDir Dir;
   const std::string Section = Dir.File(kSpeedSectionName);
