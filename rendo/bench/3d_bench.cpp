@@ -20,9 +20,7 @@ using namespace rendo_kernels;
 
 namespace {
 
-using rendo_bench::PrintRatio;
-using rendo_bench::TheEngine;
-using rendo_bench::TRatioReporter;
+using namespace rendo_bench;
 
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr size_t kPixels = size_t(kWidth) * kHeight;

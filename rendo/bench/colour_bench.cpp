@@ -32,10 +32,7 @@
 
 namespace {
 
-using rendo_bench::Pixels;
-using rendo_bench::PrintRatio;
-using rendo_bench::TheEngine;
-using rendo_bench::TRatioReporter;
+using namespace rendo_bench;
 
 struct TSize {
   int W, H;

@@ -21,10 +21,7 @@ using namespace rendo_kernels;
 
 namespace {
 
-using rendo_bench::Pixels;
-using rendo_bench::PrintRatio;
-using rendo_bench::TheEngine;
-using rendo_bench::TRatioReporter;
+using namespace rendo_bench;
 
 constexpr int kWidth = 1920, kHeight = 1080;
 constexpr int64_t kPixels = int64_t(kWidth) * kHeight;
