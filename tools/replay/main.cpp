@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
       options.CalibrateBuffer = *cal;
       calibrateGiven = true;
     } else if (a == "--") {
+      if (i + 1 < argc && path != nullptr) return Usage("more than one file");
       if (i + 1 < argc) path = argv[++i];
       if (i + 1 < argc) return Usage("more than one file");
     } else if (!a.empty() && a[0] == '-') {

@@ -229,6 +229,10 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
   EXPECT_EQ(Replay("--defaults --speed abc '" + good.string() + "'").Status, 2);
   EXPECT_EQ(Replay("--defaults --bogus '" + good.string() + "'").Status, 2);
   EXPECT_EQ(Replay("--defaults").Status, 2);
+  // A second file after "--" is refused, not taken instead of the first.
+  const TRun two = Replay("--defaults '" + good.string() + "' -- '" + good.string() + "'");
+  EXPECT_EQ(two.Status, 2);
+  EXPECT_NE(two.Err.find("more than one file"), std::string::npos) << two.Err;
   const TRun late = Replay("--defaults --calibrate 3 '" + good.string() + "'");
   EXPECT_EQ(late.Status, 2);
   EXPECT_NE(late.Err.find("3 whole buffers"), std::string::npos) << late.Err;
