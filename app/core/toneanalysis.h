@@ -89,8 +89,8 @@ TDecision Decide(const TBufferMeasure& measure, const TSpeedSettings& settings,
 // elapsedMs is the unsigned 32-bit difference of two millisecond-clock readings.
 int32_t RampThreshold(uint32_t elapsedMs, int32_t viFloor, int32_t viFloor2);
 
-// Captions. Delphi-style "%f": two decimals, rounded half away from zero on the value's
-// 18 significant digits.
+// Captions. "%f" as the captions use it: two decimals, rounded half away from zero on the
+// value's 18 significant digits (not C's printf, which rounds the binary value half to even).
 std::string FormatFixed2(double value);
 std::string SpeedCaption(float speed);            // "1.10倍速"
 std::string VolumeCaption(double levelDb);        // "12.34dB"
