@@ -11,15 +11,16 @@
 #include <limits>
 
 namespace {
-// The far edge of a rectangle (position + extent - 1) is an int too. A stored position so
-// near the end of the range that the far edge would pass it is moved back just far enough;
-// every other position is applied as stored, even far off screen.
+// A rectangle's far edge is worked out as position + extent - 1 in int arithmetic, so
+// position + extent must stay within int. A stored position so near the end of the range
+// that it would not is moved back just far enough; every other position is applied as
+// stored, even far off screen.
 int FitPosition(int position, int extent) {
   constexpr int64_t lowest = std::numeric_limits<int>::min();
   constexpr int64_t highest = std::numeric_limits<int>::max();
-  const int64_t far = int64_t(position) + extent - 1;
-  if (far > highest) return int(highest - extent + 1);
-  if (far < lowest) return int(lowest - extent + 1);
+  const int64_t end = int64_t(position) + extent;
+  if (end > highest) return int(highest - extent);
+  if (end < lowest + 1) return int(lowest + 1 - extent);
   return position;
 }
 }  // namespace
