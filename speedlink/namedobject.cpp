@@ -51,8 +51,13 @@ TNamedOpen OpenNamedObject(const std::string& Directory, const std::string& Name
       R.Created = true;
       R.Fd = ::open(Path.c_str(), kOpenFlags);
       if (R.Fd >= 0) break;
+      if (errno == ENOENT) continue;  // removed again before we opened it: another round
+      R.Why = Describe(Path, "cannot open", errno);
+      return R;
     }
-    if (errno != EEXIST && errno != ENOENT) {
+    // EEXIST: the peer created it first, open it in the next round. Anything else, ENOENT
+    // included (the directory itself is missing), will not go away by trying again.
+    if (errno != EEXIST) {
       R.Why = Describe(Path, "cannot create", errno);
       return R;
     }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
@@ -259,6 +261,23 @@ TEST_F(NamedObjectRefusalTest, RefusesFilesOfAnotherUser) {
   ASSERT_EQ(::chown(Dir.File(kLock).c_str(), 4242, 4242), 0);
   ASSERT_EQ(::chown(Dir.File(kEvent).c_str(), 4242, 4242), 0);
   ExpectRefused("foreign owner");
+}
+
+TEST_F(NamedObjectRefusalTest, AMissingDirectoryIsReportedAsSuch) {
+  const std::string Missing = Dir.File("no-such-folder");
+  for (bool Lock : {true, false}) {
+    try {
+      if (Lock)
+        TSynchronize Object(kLock, true, Missing);
+      else
+        TAutomaticEvent Object(kEvent, true, Missing);
+      ADD_FAILURE() << "created in a folder that does not exist";
+    } catch (const ESpeedLinkError& E) {
+      EXPECT_STREQ(E.what(), "作成に失敗しました。");
+      EXPECT_NE(E.Detail().find("cannot create"), std::string::npos) << E.Detail();
+      EXPECT_NE(E.Detail().find(std::strerror(ENOENT)), std::string::npos) << E.Detail();
+    }
+  }
 }
 
 TEST_F(NamedObjectRefusalTest, RefusesNamesThatLeaveTheDirectory) {
