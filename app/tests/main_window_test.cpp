@@ -204,6 +204,8 @@ TEST_F(MainWindowTest, FailedOpenReportsLeavesIdleAndSavesNothing) {
   WaveIn.OpenResult = MMSYSERR_ALLOCATED;  // device busy
   Clock.Now = 1234;
   Settings->viFloor->Value = 321;
+  w.Timer1->stop();  // only the click may push into the history
+  const int32_t position = w.History.Position;
   TModalAnswer error;
   AnswerNextBox(error);
   w.btnRecord->click();
@@ -216,6 +218,7 @@ TEST_F(MainWindowTest, FailedOpenReportsLeavesIdleAndSavesNothing) {
   EXPECT_FALSE(w.btnStop->isEnabled());
   EXPECT_EQ(w.StartTime, 1234u);
   EXPECT_EQ(w.Threshold, 321);
+  EXPECT_EQ(w.History.Position, (position + 1) % TBasicFreqenycyTable::Size);  // one zero
   EXPECT_FALSE(DeviceSaved());  // nothing saved
 }
 
