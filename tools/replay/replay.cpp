@@ -116,6 +116,12 @@ void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& opti
   std::vector<uint8_t> frames(kBufferBytes, 0);  // the program's 4-byte stereo frames
   TSpeedState state;
   double reference = 0.0;
+  // OK is pressed after buffer CalibrateBuffer. The program then waits while the last mean
+  // is exactly 0 and takes the first one that is not, so a calibration buffer of digital
+  // silence hands the calibration on to the next buffer with a level; the threshold ticks
+  // count the calibration complete from that buffer on.
+  TReplayOptions timing = options;
+  bool awaitingReference = false;
   const int64_t buffers = info.Buffers();
   const auto period = std::chrono::duration<double>(double(kFramesPerBuffer) / kSampleRate);
   const auto start = std::chrono::steady_clock::now();
@@ -137,9 +143,14 @@ void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& opti
       std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(period * double(b + 1)));
 
     const TBufferMeasure m = MeasureBuffer(frames, fft);
-    const int32_t threshold = ReplayThreshold(b, options, reference);
+    const int32_t threshold = ReplayThreshold(b, timing, reference);
     const TDecision d = Decide(m, options.Speed, threshold, reference, state);
-    if (b == options.CalibrateBuffer) reference = m.Mean;  // OK pressed after this buffer
+    if (b == options.CalibrateBuffer) awaitingReference = true;
+    if (awaitingReference && m.Mean != 0.0) {
+      reference = m.Mean;
+      timing.CalibrateBuffer = b;
+      awaitingReference = false;
+    }
     if (d.ApplySpeed && publish) publish(double(state.SpeedFactor));
 
     char freq[32] = "";

@@ -35,7 +35,7 @@ struct TReplayOptions {
   TSpeedSettings Speed;       // viSpeed, viMinFreq, viMaxFreq
   int32_t viFloor = 400;
   int32_t viFloor2 = 200;
-  int64_t CalibrateBuffer = 0;
+  int64_t CalibrateBuffer = 0;  // OK pressed after this buffer (see RunReplay for a mean of 0)
   bool Realtime = false;
 };
 
@@ -46,6 +46,8 @@ struct TReplayOptions {
 int32_t ReplayThreshold(int64_t buffer, const TReplayOptions& options, double referenceMean);
 
 // Runs the analysis over every whole buffer and writes the CSV (header included) to out.
+// The reference is the mean of buffer CalibrateBuffer or, where that is exactly 0, of the
+// first later buffer whose mean is not (the program waits for one after OK).
 // publish, when set, is called with the new factor wherever ApplySpeed runs.
 // Raises EReplayInput when the file ends before its declared data.
 void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& options,

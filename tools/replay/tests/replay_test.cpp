@@ -248,6 +248,27 @@ TEST(KorvelReplay, UnfinishedCaptureFileIsReadToItsEnd) {
   EXPECT_NE(r.Err.find("never stopped"), std::string::npos);
 }
 
+TEST(KorvelReplay, ACalibrationBufferOfDigitalSilenceWaitsForTheFirstLevel) {
+  // Two buffers of exact zeros (a device that starts with silence), then the hiss and the
+  // tone of the scenario. The program waits after OK while the last mean is exactly 0 and
+  // takes the next mean that is not: buffer 2's hiss, not a reference of 0 that would make
+  // every later buffer silent.
+  const auto wav = WriteWav("zeros.wav", 30 * 8192, [](int64_t p) {
+    return p < 2 * 8192 ? int16_t(0) : Scenario(p, 300);
+  });
+  const TRun r = Replay("--defaults '" + wav.string() + "'");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  ASSERT_EQ(r.Rows.size(), 30u);
+  EXPECT_EQ(r.Rows[0][kMean], "0.000000");
+  for (int b = 0; b < 4; ++b) EXPECT_EQ(r.Rows[size_t(b)][kCase], "A") << b;
+  EXPECT_EQ(r.Rows[4][kCase], "C");
+  EXPECT_EQ(r.Rows[4][kFreq], "301.46");
+  EXPECT_EQ(r.Rows[23][kPublished], "1");  // the 20th loud buffer below the threshold
+  EXPECT_EQ(r.Rows[23][kSpeed], "1.10");
+  // The ticks count the calibration complete from buffer 2 (0.56 s) on: 399 at tick 2.
+  EXPECT_EQ(r.Rows[10][kThreshold], "399");
+}
+
 TEST(KorvelReplay, CaptureStoppedBeforeItsFirstBufferGivesTheHeaderAlone) {
   // The 46-byte file korvel leaves when a capture stops before the first buffer, and a
   // recording shorter than one buffer: nothing to analyse, which is not an error.
