@@ -107,17 +107,21 @@ int main(int argc, char** argv) {
     window.show();
     CloseOnTerminate(window);
 
-    // A settings file that could not be read was kept aside; say so once, over the window.
-    const QString notice = QString::fromStdString(TRegistry::CurrentUser().TakeNotice());
-    if (!notice.isEmpty()) {
-      QTimer::singleShot(0, &window, [notice, &window] {
-        QMessageBox::warning(&window, TApplication::Title(), notice);
-      });
-    }
+    // A settings file that could not be read is kept aside and the user told, over the
+    // window: at start-up, and again whenever a later read finds it gone bad.
+    auto showNotice = [&window] {
+      const QString notice = QString::fromStdString(TRegistry::CurrentUser().TakeNotice());
+      if (!notice.isEmpty()) QMessageBox::warning(&window, TApplication::Title(), notice);
+    };
+    TRegistry::CurrentUser().OnNotice = [&window, showNotice] {
+      QTimer::singleShot(0, &window, showNotice);  // not inside the registry operation
+    };
+    QTimer::singleShot(0, &window, showNotice);
     // Used by the start-up figure (bench/startup-idle): leave as soon as the window is up.
     if (std::getenv("KORVEL_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &app, &QApplication::quit);
 
     result = app.exec();
+    TRegistry::CurrentUser().OnNotice = nullptr;
     fConfig = nullptr;
     fMain = nullptr;
   }

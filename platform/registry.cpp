@@ -211,6 +211,7 @@ TRegistry& TRegistry::CurrentUser() {
 void TRegistry::AddNotice(const std::string& text) {
   if (!Notice.empty()) Notice += "\n\n";
   Notice += text;
+  if (OnNotice) OnNotice();
 }
 
 std::string TRegistry::TakeNotice() {

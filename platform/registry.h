@@ -23,6 +23,7 @@
 // reads as empty and is left alone (writes then fail). Either way the user is told once,
 // through TakeNotice().
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -84,6 +85,10 @@ public:
   // The pending message for the user about the file (kept aside, unreadable), or empty.
   // Each message is handed out once.
   std::string TakeNotice();
+  // Called (on the thread of the operation) whenever a new notice is pending, so a program
+  // can also tell the user of a file that went bad while it ran. Not called for notices
+  // raised before it was set: take those with TakeNotice.
+  std::function<void()> OnNotice;
 
   // Parsing and writing of the text form, public for tests and tools.
   struct TKey {

@@ -235,10 +235,14 @@ TEST_F(RegistryTest, CorruptFileIsKeptAsideAndReportedOnce) {
   EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 40u);
   EXPECT_EQ(Slurp(aside[0]), junk);
 
-  // A second corrupt file within the same second does not replace the first copy.
+  // A second corrupt file within the same second does not replace the first copy, and a
+  // program that listens hears of it while it runs.
+  int told = 0;
+  reg.OnNotice = [&] { ++told; };
   Spit(File, "garbage");
   EXPECT_FALSE(reg.ReadValue(kKey, "viSpeed"));
   EXPECT_EQ(Aside().size(), 2u);
+  EXPECT_EQ(told, 1);
   EXPECT_NE(reg.TakeNotice(), "");
 }
 
