@@ -1,6 +1,7 @@
 #include "mmio.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -79,7 +80,14 @@ int32_t mmioWrite(HMMIO handle, const void* buffer, int32_t count) {
   if (handle == nullptr || count < 0 || (count > 0 && buffer == nullptr)) return -1;
   const int64_t pos = Position(handle->fd);
   if (pos < 0 || pos + count > kLimit) return -1;
-  return WriteAll(handle->fd, buffer, size_t(count)) ? count : -1;
+  struct stat st {};
+  const bool appending = ::fstat(handle->fd, &st) == 0 && st.st_size <= pos;
+  if (WriteAll(handle->fd, buffer, size_t(count))) return count;
+  // An append cut short (a full disk) is taken back whole, so the file never ends in the
+  // middle of a frame and -1 means nothing of the buffer was written. Should that fail
+  // too, the part written stays and the chunk sizes still count it truly.
+  if (appending && ::ftruncate(handle->fd, pos) == 0) ::lseek(handle->fd, pos, SEEK_SET);
+  return -1;
 }
 
 uint32_t mmioAscend(HMMIO handle, MMCKINFO* ck, uint32_t flags) {

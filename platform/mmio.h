@@ -13,7 +13,8 @@
 // - A file name may use '\' as the separator (".\output.wav"); it is read as '/'.
 // Writes are unbuffered write(2) calls. A write that would carry the file beyond the
 // 4 GiB that 32-bit RIFF sizes can describe is refused (-1), so a finished file always
-// has true sizes.
+// has true sizes; an append that fails part-way (a full disk) is taken back, so -1 leaves
+// no part of the buffer in the file.
 #include <cstdint>
 
 using HMMIO = struct HMMIO__*;

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -98,4 +100,27 @@ TEST(Mmio, WritesThatWouldOutgrowThirtyTwoBitSizesAreRefused) {
   EXPECT_EQ(mmioWrite(h, "g", 1), -1);
   EXPECT_EQ(mmioClose(h, 0), 0u);
   std::filesystem::remove(path);
+}
+
+TEST(Mmio, AnAppendCutShortIsTakenBackWhole) {
+  // A file-size limit stands in for a full disk: write(2) stores what fits, then fails.
+  const auto path = TestDir() / "full.bin";
+  HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(mmioWrite(h, "0123456789", 10), 10);
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 16;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int32_t result = mmioWrite(h, "abcdefgh", 8);  // 6 bytes fit, then EFBIG
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(mmioSeek64(h, 0, 1), 10) << "the position stands where the failed write began";
+  EXPECT_EQ(mmioWrite(h, "xy", 2), 2);
+  EXPECT_EQ(mmioClose(h, 0), 0u);
+  const auto b = ReadAll(path);
+  EXPECT_EQ(std::string(b.begin(), b.end()), "0123456789xy");
 }
