@@ -53,8 +53,15 @@ HMMIO mmioOpenA(const char* fileName, void* info, uint32_t flags) {
   else if (flags & MMIO_WRITE)
     mode = O_WRONLY;
   if (flags & MMIO_CREATE) mode |= O_CREAT | O_TRUNC;
-  const int fd = ::open(path.c_str(), mode | O_CLOEXEC, 0644);
+  // Opened non-blocking so that a FIFO in the file's place fails at once (no reader) instead
+  // of blocking the caller forever; ordinary blocking I/O from then on.
+  const int fd = ::open(path.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return nullptr;
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) < 0) {
+    ::close(fd);
+    return nullptr;
+  }
   return new HMMIO__{fd};
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -80,6 +81,10 @@ TEST(Mmio, BackslashPathsOpenFailuresAndFourCC) {
 
   EXPECT_EQ(mmioOpenA((dir / "missing" / "x.wav").c_str(), nullptr, MMIO_CREATE | MMIO_WRITE),
             nullptr);
+  // A FIFO in the file's place with nobody reading it fails at once instead of hanging.
+  std::filesystem::remove(dir / "fifo.wav");
+  ASSERT_EQ(::mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
+  EXPECT_EQ(mmioOpenA((dir / "fifo.wav").c_str(), nullptr, MMIO_CREATE | MMIO_WRITE), nullptr);
   EXPECT_EQ(mmioWrite(nullptr, "x", 1), -1);
   EXPECT_EQ(mmioStringToFOURCCA("WAVE", 0), MakeFourCC('W', 'A', 'V', 'E'));
   EXPECT_EQ(mmioStringToFOURCCA("fmt ", 0), MakeFourCC('f', 'm', 't', ' '));
