@@ -12,6 +12,7 @@
 
 #include "kernels_colour.h"
 #include "kernels_colour_ref.h"
+#include "pixel_test_data.h"
 
 using namespace rendo_kernels;
 
@@ -28,20 +29,6 @@ std::vector<const TColourKernelTable*> SimdTables(std::vector<TKernelLevel>* lev
       levels->push_back(l);
     }
   return tables;
-}
-
-std::vector<uint32_t> RandomPixels(size_t n, std::mt19937& rng) {
-  std::vector<uint32_t> v(n);
-  for (auto& p : v) {
-    const uint32_t r = rng(), pick = rng();
-    p = 0;
-    for (int b = 0; b < 4; ++b) {
-      const uint32_t kind = (pick >> (3 * b)) & 7;
-      const uint32_t byte = kind == 0 ? 0x00 : kind == 1 ? 0xFF : kind == 2 ? 0x80 : (r >> (8 * b)) & 0xFF;
-      p |= byte << (8 * b);
-    }
-  }
-  return v;
 }
 
 // Weights and colours: the extremes in every lane, and random ones.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kernels_draw.h"
+#include "pixel_test_data.h"
 
 using namespace rendo_kernels;
 
@@ -17,28 +18,7 @@ namespace {
 
 const std::vector<size_t> kCounts = {0, 1, 2, 3, 4, 5, 7, 8, 9, 11, 12, 13, 15, 16, 17, 23, 24, 25, 31, 33, 65, 4097};
 
-std::vector<TKernelLevel> SimdLevels() {
-  std::vector<TKernelLevel> levels;
-  for (TKernelLevel l : {TKernelLevel::SSE2, TKernelLevel::AVX2})
-    if (KernelLevelUsable(l) && DrawKernelTableFor(l) != nullptr) levels.push_back(l);
-  return levels;
-}
-
-// Random pixels biased towards 0x00, 0xFF and 0x80 bytes.
-std::vector<uint32_t> RandomPixels(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint32_t> v(n);
-  for (auto& p : v) {
-    const uint32_t r = rng(), pick = rng();
-    p = 0;
-    for (int b = 0; b < 4; ++b) {
-      const uint32_t kind = (pick >> (3 * b)) & 7;
-      const uint32_t byte = kind == 0 ? 0x00 : kind == 1 ? 0xFF : kind == 2 ? 0x80 : (r >> (8 * b)) & 0xFF;
-      p |= byte << (8 * b);
-    }
-  }
-  return v;
-}
+std::vector<TKernelLevel> SimdLevels() { return SimdLevelsWith(DrawKernelTableFor); }
 
 std::string FirstDifference(const char* op, TKernelLevel level, size_t count, size_t offset,
                             const std::vector<uint32_t>& want, const std::vector<uint32_t>& got) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kernels.h"
+#include "pixel_test_data.h"
 
 using namespace rendo_kernels;
 
@@ -22,29 +23,7 @@ const std::vector<size_t> kFlatCounts = [] {
   return counts;
 }();
 
-std::vector<TKernelLevel> SimdLevels() {
-  std::vector<TKernelLevel> levels;
-  for (TKernelLevel l : {TKernelLevel::SSE2, TKernelLevel::AVX2})
-    if (KernelLevelUsable(l) && KernelTableFor(l) != nullptr) levels.push_back(l);
-  return levels;
-}
-
-// Random pixels with a bias towards 0x00 and 0xFF bytes, where saturation and the
-// 16-bit lane arithmetic are most likely to go wrong.
-std::vector<uint32_t> RandomPixels(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint32_t> v(n);
-  for (auto& p : v) {
-    const uint32_t r = rng(), pick = rng();
-    p = 0;
-    for (int b = 0; b < 4; ++b) {
-      const uint32_t kind = (pick >> (3 * b)) & 7;
-      const uint32_t byte = kind == 0 ? 0x00 : kind == 1 ? 0xFF : kind == 2 ? 0x80 : (r >> (8 * b)) & 0xFF;
-      p |= byte << (8 * b);
-    }
-  }
-  return v;
-}
+std::vector<TKernelLevel> SimdLevels() { return SimdLevelsWith(KernelTableFor); }
 
 std::string FirstDifference(const char* op, TKernelLevel level, size_t count, size_t offset, uint32_t arg,
                             const std::vector<uint32_t>& want, const std::vector<uint32_t>& got) {

@@ -274,7 +274,9 @@ TEST(KorvelReplay, CaptureStoppedBeforeItsFirstBufferGivesTheHeaderAlone) {
   // recording shorter than one buffer: nothing to analyse, which is not an error.
   for (int64_t frames : {int64_t{0}, int64_t{4096}}) {
     const auto wav = WriteWav("short" + std::to_string(frames) + ".wav", frames, [](int64_t) { return int16_t(0); });
-    if (frames == 0) ASSERT_EQ(fs::file_size(wav), 46u);
+    if (frames == 0) {
+      ASSERT_EQ(fs::file_size(wav), 46u);
+    }
     const TRun r = Replay("--defaults '" + wav.string() + "'");
     EXPECT_EQ(r.Status, 0) << frames << ": " << r.Err;
     EXPECT_EQ(r.Out, "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n");
