@@ -1,6 +1,5 @@
 #include "uApplication.h"
 
-#include <QFileInfo>
 #include <QFont>
 #include <QMessageBox>
 #include <QPointer>
@@ -11,14 +10,6 @@ namespace {
 QString gTitle;
 QPointer<QWidget> gMainWindow;
 }  // namespace
-
-QString ApplicationTitleFromPath(const QString& programPath) {
-  QString name = QFileInfo(programPath).fileName();
-  const qsizetype dot = name.indexOf(u'.');
-  if (dot >= 0) name.truncate(dot);
-  if (name.size() > 1) name = name.left(1) + name.mid(1).toLower();
-  return name;
-}
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // No application display name: Qt would append it to every window caption, and the main
@@ -32,14 +23,7 @@ QString TApplication::Title() { return gTitle; }
 void TApplication::SetMainWindow(QWidget* window) { gMainWindow = window; }
 
 void TApplication::ShowException(std::exception_ptr error) {
-  QString text;
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    text = QString::fromUtf8(e.what());
-  } catch (...) {
-    text = QStringLiteral("不明なエラーが発生しました。");
-  }
+  const QString text = ExceptionText(error);
   QWidget* owner = QApplication::activeWindow();
   if (!owner) owner = gMainWindow;
   QMessageBox box(QMessageBox::Critical, gTitle, text, QMessageBox::Ok, owner);

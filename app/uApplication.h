@@ -5,6 +5,8 @@
 // window (the main window when none is active), titled with the application title, and the
 // program goes on. Handlers are wrapped with Guarded() so the exception is caught before it
 // unwinds through Qt's own frames; the notify() override is the backstop for event handlers.
+#include "appinfo.h"
+
 #include <QApplication>
 #include <QString>
 
@@ -12,11 +14,6 @@
 #include <functional>
 
 class QWidget;
-
-// Title rule: the program file's name without its folder and without everything from its
-// first dot on, the first character kept and the rest in lower case ("/x/Korvel.bin" gives
-// "Korvel", "KORVEL" gives "Korvel").
-QString ApplicationTitleFromPath(const QString& programPath);
 
 class TApplication : public QApplication {
 public:

@@ -1,11 +1,11 @@
 #include "uConfig.h"
 
 #include "NumberEdit.h"
+#include "appinfo.h"
 #include "uglobal.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -174,11 +174,7 @@ void TfConfig::showEvent(QShowEvent* event) {
 
 QString TfConfig::Title() const {
   if (!MessageTitle.isEmpty()) return MessageTitle;
-  // The program file's name up to its first dot, the first character kept, the rest in
-  // lower case.
-  const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-  const QString stem = name.left(name.indexOf(u'.') < 0 ? name.size() : name.indexOf(u'.'));
-  return stem.left(1) + stem.mid(1).toLower();
+  return ApplicationTitleFromPath(QCoreApplication::applicationFilePath());
 }
 
 void TfConfig::Report(std::exception_ptr error) {
@@ -186,13 +182,5 @@ void TfConfig::Report(std::exception_ptr error) {
     ExceptionHandler(error);
     return;
   }
-  QString text;
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    text = QString::fromUtf8(e.what());
-  } catch (...) {
-    text = QStringLiteral("不明なエラーが発生しました。");
-  }
-  QMessageBox::critical(parentWidget() ? parentWidget() : this, Title(), text);
+  QMessageBox::critical(parentWidget() ? parentWidget() : this, Title(), ExceptionText(error));
 }
