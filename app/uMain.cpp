@@ -126,7 +126,7 @@ TfMain::TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent, const QString& p
 
   // The window reopens where it was closed; the placement lives under the settings key.
   setObjectName(QStringLiteral("fMain"));
-  FormSerializer1 = new TFormSerializer(this, QStringLiteral("\\Software\\Trevane\\Korvel\\"),
+  FormSerializer1 = new TFormSerializer(this, QString::fromLatin1(SettingsKeyPath),
                                         GlobalSettings->Registry());
   FormSerializer1->Options = soSavePosition;
   RunGuarded([this] { FormSerializer1->ReadPlacement(); });
@@ -152,8 +152,7 @@ TfMain::~TfMain() {
 void TfMain::FormCreate() {
   SpeedFactor = 1.0f;
   SaturationLevel = 0;
-  History = TBasicFreqenycyTable();
-  HistorySurface.SetSize(220, 60, 32);
+  // History and HistorySurface are members, made with the window.
   const QString picture = PictureFolder + QStringLiteral("/default.bmp");
   if (!BackgroundBitmap.load(picture, "BMP")) {
     BackgroundBitmap = QImage();
