@@ -8,12 +8,15 @@ target_compile_options(korvel_options INTERFACE
 add_library(korvel_exact_fp INTERFACE)
 target_compile_options(korvel_exact_fp INTERFACE -ffp-contract=off)
 
-# korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [SERIAL] [LABELS <l...>])
+# korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [SERIAL] [PRIVATE_SHM]
+#                 [LABELS <l...>])
 # One GoogleTest executable; QT runs it on the offscreen platform, SERIAL keeps it from
-# running beside other SERIAL tests (they share named objects or a sound route).
+# running beside other SERIAL tests (they share a sound route). PRIVATE_SHM runs it in a
+# mount namespace with its own empty /dev/shm (testing/private-shm-run), for tests that use
+# the mailbox's real names; it is skipped where no such namespace can be made.
 # Every test gets private HOME / XDG folders so none touches the user's settings.
 function(korvel_add_test name)
-  cmake_parse_arguments(T "QT;SERIAL" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "QT;SERIAL;PRIVATE_SHM" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options GTest::gtest GTest::gmock GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -24,7 +27,12 @@ function(korvel_add_test name)
   if(T_QT)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
   endif()
-  add_test(NAME ${name} COMMAND ${name})
+  if(T_PRIVATE_SHM)
+    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/testing/private-shm-run $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
   if(T_SERIAL)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK korvel_named_objects)
