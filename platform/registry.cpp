@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <pwd.h>
+#include <string_view>
+#include <unordered_map>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +18,10 @@
 namespace {
 
 const char kHive[] = "HKEY_CURRENT_USER";
+const char kUnreadableNotice[] =
+    "設定ファイルを読み込めないため、標準の設定で起動しました。設定は保存されません。";
+const char kKeptAsideNotice[] =
+    "設定ファイルが壊れていたため、別名で保存し、標準の設定で起動しました。";
 
 char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
@@ -127,8 +135,33 @@ bool SetValue(TRegistry::THive& hive, const std::string& key, const std::string&
   return true;
 }
 
-std::string SysError(const std::string& what, int err) {
-  return "設定ファイルに書き込めません: " + what + ": " + std::strerror(err);
+std::string Folder(const std::string& path) {
+  size_t p = path.rfind('/');
+  if (p == std::string::npos) return ".";
+  return p == 0 ? "/" : path.substr(0, p);
+}
+
+ERegistryWriteError WriteError(const std::string& path, const std::string& reason) {
+  return ERegistryWriteError("設定ファイルに書き込めません\n" + path + ": " + reason, path, reason);
+}
+ERegistryWriteError WriteError(const std::string& path, int err) {
+  return WriteError(path, std::strerror(err));
+}
+
+// Follows symbolic links to the file they finally name, which need not exist yet, so that
+// a link kept by a dotfiles manager stays a link and its target is what changes.
+std::string Resolve(const std::string& path) {
+  std::string p = path;
+  for (int hops = 0; hops < 40; ++hops) {  // as the kernel's own limit on nested links
+    struct stat st{};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    std::string target(size_t(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+    const ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+    if (n <= 0) return p;
+    target.resize(size_t(n));
+    p = target[0] == '/' ? target : Folder(p) + "/" + target;
+  }
+  return p;
 }
 
 std::string UtcStamp() {
@@ -138,12 +171,6 @@ std::string UtcStamp() {
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
   return buf;
-}
-
-std::string Folder(const std::string& path) {
-  size_t p = path.rfind('/');
-  if (p == std::string::npos) return ".";
-  return p == 0 ? "/" : path.substr(0, p);
 }
 
 // mkdir -p; errors show up later when the files are opened.
@@ -189,6 +216,19 @@ private:
   int Err = 0;
 };
 
+std::string TRegistry::HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/') return home;
+  // No usable HOME (a service, `env -i`): the password entry's, never the current folder.
+  std::vector<char> buf(16384);
+  passwd pw{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found &&
+      found->pw_dir && *found->pw_dir == '/')
+    return found->pw_dir;
+  return ".";
+}
+
 TRegistry::TRegistry(std::string filePath) : Path(std::move(filePath)) {}
 
 std::string TRegistry::DefaultFilePath() {
@@ -197,8 +237,7 @@ std::string TRegistry::DefaultFilePath() {
   if (xdg && *xdg == '/') {
     base = xdg;
   } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home && *home ? home : ".") + "/.config";
+    base = HomeFolder() + "/.config";
   }
   return base + "/korvel/registry.reg";
 }
@@ -220,55 +259,81 @@ std::string TRegistry::TakeNotice() {
   return n;
 }
 
+std::string TRegistry::Shown() const {
+  return Target == Path ? Path : Path + " -> " + Target;
+}
+
+std::string TRegistry::KeepAsideLocked() {
+  std::string aside = Target + ".corrupt-" + UtcStamp();
+  struct stat st{};
+  for (int n = 2; ::lstat(aside.c_str(), &st) == 0; ++n)
+    aside = Target + ".corrupt-" + UtcStamp() + "-" + std::to_string(n);
+  if (::rename(Target.c_str(), aside.c_str()) != 0) return {};
+  CorruptNotKeptAside = false;
+  return aside;
+}
+
 TRegistry::TLoad TRegistry::LoadLocked(THive& hive, bool locked) {
   hive.clear();
-  int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  std::string text;
-  bool ok = fd >= 0;
-  if (!ok && errno == ENOENT) return TLoad::Missing;
-  if (ok) {
+  // Non-blocking, so that a FIFO in the file's place cannot hang the caller before it has
+  // said anything; only a regular file is read, and no more of it than kMaxFileSize.
+  int fd = ::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0 && errno == ENOENT) return TLoad::Missing;
+  std::string text, reason;
+  bool regular = false;
+  struct stat st{};
+  if (fd < 0) {
+    reason = std::strerror(errno);
+  } else if (::fstat(fd, &st) != 0) {
+    reason = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    reason = "not a regular file";
+  } else {
+    regular = true;
     char buf[65536];
-    for (;;) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
+    while (reason.empty()) {
+      const size_t room = kMaxFileSize + 1 - text.size();
+      ssize_t n = ::read(fd, buf, std::min(sizeof buf, room));
       if (n > 0) {
         text.append(buf, size_t(n));
+        if (text.size() > kMaxFileSize)
+          reason = "larger than " + std::to_string(kMaxFileSize) + " bytes";
       } else if (n == 0) {
         break;
       } else if (errno != EINTR) {
-        ok = false;
-        break;
+        reason = std::strerror(errno);
       }
     }
-    ::close(fd);
   }
-  if (!ok) {
+  if (fd >= 0) ::close(fd);
+  const bool tooLarge = regular && text.size() > kMaxFileSize;
+  if (!reason.empty() && !tooLarge) {
     if (!UnreadableNoticeGiven) {
       UnreadableNoticeGiven = true;
-      AddNotice("設定ファイルを読み込めないため、標準の設定で起動しました。設定は保存されません。\n" + Path);
+      AddNotice(std::string(kUnreadableNotice) + "\n" + Shown() + ": " + reason);
     }
     return TLoad::Unreadable;
   }
-  if (text.find_first_not_of(" \t\r\n") == std::string::npos) return TLoad::Missing;  // blank
-
   std::string error;
-  if (Parse(text, hive, error)) return TLoad::Ok;
-  hive.clear();
+  if (!tooLarge) {
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) return TLoad::Missing;  // blank
+    if (Parse(text, hive, error)) return TLoad::Ok;
+    hive.clear();
+    reason = error;
+  }
 
   // Never write over what the user may want back: keep it under a new name first.
   if (locked) {
-    std::string aside = Path + ".corrupt-" + UtcStamp();
-    struct stat st{};
-    for (int n = 2; ::lstat(aside.c_str(), &st) == 0; ++n)
-      aside = Path + ".corrupt-" + UtcStamp() + "-" + std::to_string(n);
-    if (::rename(Path.c_str(), aside.c_str()) == 0) {
-      CorruptNotKeptAside = false;
-      AddNotice("設定ファイルが壊れていたため、別名で保存し、標準の設定で起動しました。\n" + aside);
+    const std::string aside = KeepAsideLocked();
+    if (!aside.empty()) {
+      AddNotice(std::string(kKeptAsideNotice) + "\n" + aside + ": " + reason);
       return TLoad::Missing;
     }
   }
   if (!CorruptNotKeptAside) {
     CorruptNotKeptAside = true;
-    AddNotice("設定ファイルが壊れているため、標準の設定で起動しました。設定は保存されません。\n" + Path);
+    AddNotice("設定ファイルが壊れているため、標準の設定で起動しました。設定は保存されません。\n" + Shown() +
+              ": " + reason);
   }
   return TLoad::Corrupt;
 }
@@ -276,10 +341,11 @@ TRegistry::TLoad TRegistry::LoadLocked(THive& hive, bool locked) {
 void TRegistry::StoreLocked(const THive& hive) {
   const std::string text = Format(hive);
   // One fixed name is enough: only the lock holder writes it, and O_TRUNC clears what a
-  // writer killed mid-way left behind.
-  const std::string tmp = Path + ".tmp";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) throw ERegistryWriteError(SysError(tmp, errno));
+  // writer killed mid-way left behind. It lies beside the link's target, so that the rename
+  // replaces the target and a symbolic link to it stays a link.
+  const std::string tmp = Target + ".tmp";
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) throw WriteError(tmp, errno);
   size_t done = 0;
   int err = 0;
   while (done < text.size()) {
@@ -293,13 +359,17 @@ void TRegistry::StoreLocked(const THive& hive) {
   }
   if (!err && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && !err) err = errno;
-  if (!err && ::rename(tmp.c_str(), Path.c_str()) != 0) err = errno;
   if (err) {
     ::unlink(tmp.c_str());
-    throw ERegistryWriteError(SysError(Path, err));
+    throw WriteError(tmp, err);
+  }
+  if (::rename(tmp.c_str(), Target.c_str()) != 0) {
+    err = errno;
+    ::unlink(tmp.c_str());
+    throw WriteError(Target, err);
   }
   // The rename itself is durable only once the folder is synced.
-  int dfd = ::open(Folder(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dfd = ::open(Folder(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);
     ::close(dfd);
@@ -308,7 +378,8 @@ void TRegistry::StoreLocked(const THive& hive) {
 
 template <class F>
 auto TRegistry::Read(F&& f) {
-  TLock lock(Path);
+  Target = Resolve(Path);
+  TLock lock(Target);
   THive hive;
   LoadLocked(hive, lock.Held());
   return f(const_cast<const THive&>(hive));
@@ -316,13 +387,21 @@ auto TRegistry::Read(F&& f) {
 
 template <class F>
 void TRegistry::Modify(F&& f) {
-  TLock lock(Path);
-  if (!lock.Held()) throw ERegistryWriteError(SysError(Path + ".lock", lock.Error()));
+  Target = Resolve(Path);
+  TLock lock(Target);
+  if (!lock.Held()) throw WriteError(Target + ".lock", lock.Error());
   THive hive;
   const TLoad state = LoadLocked(hive, true);
   if (state == TLoad::Unreadable || state == TLoad::Corrupt)
-    throw ERegistryWriteError("設定ファイルを読み込めないため、書き込みを中止しました: " + Path);
+    throw WriteError(Target, "設定ファイルを読み込めないため、書き込みを中止しました");
   if (f(hive)) StoreLocked(hive);
+}
+
+std::string TRegistry::KeepAside() {
+  Target = Resolve(Path);
+  TLock lock(Target);
+  if (!lock.Held()) return {};
+  return KeepAsideLocked();
 }
 
 bool TRegistry::CreateKey(const std::string& key) {
@@ -413,40 +492,70 @@ bool TRegistry::DeleteKey(const std::string& key) {
 
 bool TRegistry::Parse(const std::string& input, THive& hive, std::string& error) {
   hive.clear();
-  std::string text = input;
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  std::string_view text = input;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
 
   // Physical lines, then logical ones: a hex list may continue over lines ending in '\'.
+  // Continuations are appended in place, so a long list costs its length, not its square.
   std::vector<std::string> lines;
   {
+    auto trim = [](std::string_view v) {
+      const size_t b = v.find_first_not_of(" \t");
+      if (b == std::string_view::npos) return std::string_view();
+      return v.substr(b, v.find_last_not_of(" \t") - b + 1);
+    };
     size_t p = 0;
-    std::string pending;
     bool continuing = false;
     while (p <= text.size()) {
       size_t e = text.find('\n', p);
-      if (e == std::string::npos) e = text.size();
-      std::string line = text.substr(p, e - p);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (e == std::string_view::npos) e = text.size();
+      std::string_view line = text.substr(p, e - p);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       p = e + 1;
+      const std::string_view t = trim(line);
       if (continuing) {
-        pending += Trim(line);
+        lines.back().append(t);
       } else {
-        pending = line;
+        lines.emplace_back(line);
       }
-      const std::string t = Trim(pending);
-      continuing = !t.empty() && t.back() == '\\' && (t.front() == '"' || t.front() == '@') &&
-                   t.find("=hex") != std::string::npos;
+      // A line continues only after a value whose data is hex; what follows is hex data.
+      continuing = !t.empty() && t.back() == '\\' &&
+                   (continuing || ((t.front() == '"' || t.front() == '@') &&
+                                   t.find("=hex") != std::string_view::npos));
       if (continuing) {
-        pending = t.substr(0, t.size() - 1);
-        continue;
+        std::string& l = lines.back();
+        l.erase(l.find_last_not_of(" \t") + 1);
+        l.pop_back();
+        l.erase(l.find_last_not_of(" \t") + 1);
       }
-      lines.push_back(pending);
     }
-    if (continuing) lines.push_back(pending);
   }
 
+  // Keys and values by folded name, so that each line costs the same however many came
+  // before it.
+  std::unordered_map<std::string, size_t> keyIndex;
+  std::unordered_map<std::string, size_t> valueIndex;  // folded "key\0name"
+  auto fold = [](const std::string& s) {
+    std::string f = s;
+    for (char& c : f) c = FoldAscii(c);
+    return f;
+  };
+  auto keyAt = [&](const std::string& path) -> size_t {
+    auto [it, added] = keyIndex.try_emplace(fold(path), hive.size());
+    if (added) hive.push_back({path, {}});
+    return it->second;
+  };
+  auto setValue = [&](size_t key, const std::string& name, TRegValue&& v) {
+    TKey& k = hive[key];
+    auto [it, added] = valueIndex.try_emplace(fold(k.Path) + '\0' + fold(name), k.Values.size());
+    if (added)
+      k.Values.emplace_back(name, std::move(v));
+    else
+      k.Values[it->second].second = std::move(v);
+  };
+  size_t current = SIZE_MAX;
+
   bool header = false;
-  TKey* current = nullptr;
   size_t lineNo = 0;
   for (const std::string& raw : lines) {
     ++lineNo;
@@ -470,10 +579,10 @@ bool TRegistry::Parse(const std::string& input, THive& hive, std::string& error)
         return fail("a key outside HKEY_CURRENT_USER");
       std::string path;
       if (!NormaliseKey(inner.substr(hl), path)) return fail("an empty key name");
-      current = &FindOrAddKey(hive, path);
+      current = keyAt(path);
       continue;
     }
-    if (!current) return fail("a value before the first key");
+    if (current == SIZE_MAX) return fail("a value before the first key");
     std::string name;
     size_t i = 0;
     if (line[0] == '@') {
@@ -513,7 +622,7 @@ bool TRegistry::Parse(const std::string& input, THive& hive, std::string& error)
     } else {
       return fail("a value of an unknown form");
     }
-    SetValue(hive, current->Path, name, v);
+    setValue(current, name, std::move(v));
   }
   if (!header) {
     error = "the file does not start with REGEDIT4";

@@ -18,10 +18,13 @@
 // the file, then the folder is fsynced: a kill at any moment leaves either the old or the
 // new file, never a torn one, and two processes never lose each other's updates.
 //
-// A file that does not parse is never written over: it is renamed aside to
-// "<file>.corrupt-<UTC time>" and the store carries on empty; a file that cannot be read
-// reads as empty and is left alone (writes then fail). Either way the user is told once,
-// through TakeNotice().
+// A file that does not parse, or is larger than kMaxFileSize, is never written over: it is
+// renamed aside to "<file>.corrupt-<UTC time>" and the store carries on empty; a file that
+// cannot be read, or is no regular file (a FIFO, a device, a folder), reads as empty and is
+// left alone (writes then fail). Either way the user is told once, through TakeNotice().
+//
+// A symbolic link is followed to the file it names: lock, temporary file and corrupt copies
+// lie beside that target, and the rename replaces the target, so the link stays a link.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -41,11 +44,15 @@ struct TRegValue {
   std::string Text;    // Sz: the text; Other: the data after '=' as it stood in the file
 };
 
-// A change that could not be made persistent. what() is a Japanese message naming the
-// file and the system's reason.
+// A change that could not be made persistent. what() is a Japanese message with the file
+// and the system's reason on its second line; Path and Reason hold them apart for callers
+// that put their own first line.
 class ERegistryWriteError : public std::runtime_error {
 public:
-  using std::runtime_error::runtime_error;
+  ERegistryWriteError(const std::string& message, std::string path, std::string reason)
+      : std::runtime_error(message), Path(std::move(path)), Reason(std::move(reason)) {}
+  std::string Path;
+  std::string Reason;
 };
 
 class TRegistry {
@@ -58,6 +65,11 @@ public:
   // first use.
   static TRegistry& CurrentUser();
   static std::string DefaultFilePath();
+  // $HOME when it names a folder, else the home folder of the user's password entry.
+  static std::string HomeFolder();
+  // Far more than the program's settings and placements ever take; a larger file is no
+  // settings file and is not read into memory.
+  static constexpr size_t kMaxFileSize = size_t(1) << 20;
 
   const std::string& FilePath() const { return Path; }
 
@@ -85,6 +97,10 @@ public:
   // The pending message for the user about the file (kept aside, unreadable), or empty.
   // Each message is handed out once.
   std::string TakeNotice();
+  // Renames the file aside as a corrupt one is (for a value the program cannot use), so the
+  // next start finds no file and runs with the defaults. Returns the new name, or empty
+  // when the file could not be moved.
+  std::string KeepAside();
   // Called (on the thread of the operation) whenever a new notice is pending, so a program
   // can also tell the user of a file that went bad while it ran. Not called for notices
   // raised before it was set: take those with TakeNotice.
@@ -108,8 +124,11 @@ private:
   template <class F> auto Read(F&& f);
   template <class F> void Modify(F&& f);
   void AddNotice(const std::string& text);
+  std::string KeepAsideLocked();
+  std::string Shown() const;  // the file as the user knows it, with its link's target
 
   std::string Path;
+  std::string Target;  // Path with its links followed, found again by each operation
   std::string Notice;
   bool UnreadableNoticeGiven = false;
   bool CorruptNotKeptAside = false;  // corrupt file we could not rename: never write over it

@@ -5,10 +5,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/types.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -228,7 +231,7 @@ TEST_F(RegistryTest, CorruptFileIsKeptAsideAndReportedOnce) {
   EXPECT_FALSE(fs::exists(File));
   const std::string notice = reg.TakeNotice();
   EXPECT_EQ(notice, "設定ファイルが壊れていたため、別名で保存し、標準の設定で起動しました。\n" +
-                        aside[0].string());
+                        aside[0].string() + ": line 3: a malformed value name");
   EXPECT_EQ(reg.TakeNotice(), "");
 
   reg.WriteDword(kKey, "viSpeed", 40);  // a fresh file; the kept one is left alone
@@ -244,6 +247,62 @@ TEST_F(RegistryTest, CorruptFileIsKeptAsideAndReportedOnce) {
   EXPECT_EQ(Aside().size(), 2u);
   EXPECT_EQ(told, 1);
   EXPECT_NE(reg.TakeNotice(), "");
+}
+
+TEST_F(RegistryTest, OnlyARegularFileOfBoundedSizeIsRead) {
+  // Each kind must answer at once, read as empty, say why, and lose nothing: what is not a
+  // regular file is left in place; an oversize file is kept aside byte for byte.
+  const std::string big = "REGEDIT4\n;" + std::string(TRegistry::kMaxFileSize, 'x') + "\n";
+  struct TCase {
+    const char* name;
+    std::function<void()> make;
+    const char* reason;
+    bool keptAside;
+  } cases[] = {
+      {"fifo", [&] { ASSERT_EQ(mkfifo(File.c_str(), 0600), 0); }, "not a regular file", false},
+      {"device", [&] { fs::create_symlink("/dev/zero", File); }, "not a regular file", false},
+      {"folder", [&] { fs::create_directory(File); }, "not a regular file", false},
+      {"oversize", [&] { Spit(File, big); }, "larger than", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(File.parent_path());
+    fs::create_directories(File.parent_path());
+    c.make();
+    const auto type = fs::symlink_status(File).type();
+    TRegistry reg(File);
+    EXPECT_FALSE(reg.ReadValue(kKey, "viSpeed"));
+    const std::string notice = reg.TakeNotice();
+    EXPECT_NE(notice.find(c.reason), std::string::npos) << notice;
+    if (c.keptAside) {
+      ASSERT_EQ(Aside().size(), 1u);
+      EXPECT_EQ(Slurp(Aside()[0]), big);
+      EXPECT_NE(notice.find(Aside()[0].string()), std::string::npos);
+      reg.WriteDword(kKey, "viSpeed", 1);  // a fresh file in its place
+      EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 1u);
+    } else {
+      EXPECT_NE(notice.find(File.string()), std::string::npos) << notice;
+      EXPECT_THROW(reg.WriteDword(kKey, "viSpeed", 1), ERegistryWriteError);
+      EXPECT_EQ(fs::symlink_status(File).type(), type);
+      EXPECT_TRUE(Aside().empty());
+    }
+  }
+}
+
+TEST_F(RegistryTest, SymlinkedFileStaysALinkAndItsTargetChanges) {
+  const fs::path repo = Dir / "dotfiles";
+  fs::create_directories(repo);
+  fs::create_directories(File.parent_path());
+  Spit(repo / "registry.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Other]\n\"keep\"=dword:00000001\n");
+  fs::create_symlink("../dotfiles/registry.reg", File);  // relative, as managers make them
+  TRegistry reg(File);
+  reg.WriteDword(kKey, "viSpeed", 42);
+  ASSERT_TRUE(fs::is_symlink(File));
+  const std::string text = Slurp(repo / "registry.reg");
+  EXPECT_NE(text.find("\"viSpeed\"=dword:0000002a"), std::string::npos);
+  EXPECT_NE(text.find("\"keep\"=dword:00000001"), std::string::npos);
+  EXPECT_FALSE(fs::exists(File.parent_path() / "registry.reg.tmp"));
+  EXPECT_EQ(TRegistry(File).ReadValue(kKey, "viSpeed")->Dword, 42u);
 }
 
 TEST_F(RegistryTest, EmptyFileIsNoSettingsAndNoNotice) {
@@ -326,4 +385,8 @@ TEST(RegistryPath, FollowsXdgConfigHome) {
   setenv("XDG_CONFIG_HOME", "", 1);
   setenv("HOME", "/home/u", 1);
   EXPECT_EQ(TRegistry::DefaultFilePath(), "/home/u/.config/korvel/registry.reg");
+  unsetenv("HOME");  // never the current folder: the password entry's home
+  const passwd* pw = getpwuid(getuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_EQ(TRegistry::DefaultFilePath(), std::string(pw->pw_dir) + "/.config/korvel/registry.reg");
 }
