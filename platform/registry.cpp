@@ -259,6 +259,19 @@ std::string TRegistry::TakeNotice() {
   return n;
 }
 
+// A notice left by a run that kept the file aside and stopped before it could tell.
+void TRegistry::TakeStoredNotice() {
+  const std::string name = Target + ".notice";
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return;
+  char buf[4096];
+  struct stat st{};
+  const ssize_t n = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::read(fd, buf, sizeof buf) : -1;
+  ::close(fd);
+  ::unlink(name.c_str());
+  if (n > 0) AddNotice(std::string(buf, size_t(n)));
+}
+
 std::string TRegistry::Shown() const {
   return Target == Path ? Path : Path + " -> " + Target;
 }
@@ -278,7 +291,10 @@ TRegistry::TLoad TRegistry::LoadLocked(THive& hive, bool locked) {
   // Non-blocking, so that a FIFO in the file's place cannot hang the caller before it has
   // said anything; only a regular file is read, and no more of it than kMaxFileSize.
   int fd = ::open(Target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0 && errno == ENOENT) return TLoad::Missing;
+  if (fd < 0 && errno == ENOENT) {
+    if (locked) TakeStoredNotice();
+    return TLoad::Missing;
+  }
   std::string text, reason;
   bool regular = false;
   struct stat st{};
@@ -401,7 +417,18 @@ std::string TRegistry::KeepAside() {
   Target = Resolve(Path);
   TLock lock(Target);
   if (!lock.Held()) return {};
-  return KeepAsideLocked();
+  const std::string aside = KeepAsideLocked();
+  // The program stops after this; the next start, which finds no file, says why from here.
+  if (!aside.empty()) {
+    const int fd = ::open((Target + ".notice").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+      const std::string text = kKeptAsideNotice + ("\n" + aside);
+      if (::write(fd, text.data(), text.size()) < 0) {
+      }
+      ::close(fd);
+    }
+  }
+  return aside;
 }
 
 bool TRegistry::CreateKey(const std::string& key) {

@@ -98,8 +98,8 @@ public:
   // Each message is handed out once.
   std::string TakeNotice();
   // Renames the file aside as a corrupt one is (for a value the program cannot use), so the
-  // next start finds no file and runs with the defaults. Returns the new name, or empty
-  // when the file could not be moved.
+  // next start finds no file and runs with the defaults; that start's notice says so (kept
+  // in "<file>.notice" meanwhile). Returns the new name, or empty when it could not be moved.
   std::string KeepAside();
   // Called (on the thread of the operation) whenever a new notice is pending, so a program
   // can also tell the user of a file that went bad while it ran. Not called for notices
@@ -125,7 +125,8 @@ private:
   template <class F> void Modify(F&& f);
   void AddNotice(const std::string& text);
   std::string KeepAsideLocked();
-  std::string Shown() const;  // the file as the user knows it, with its link's target
+  std::string Shown() const;
+  void TakeStoredNotice();  // the file as the user knows it, with its link's target
 
   std::string Path;
   std::string Target;  // Path with its links followed, found again by each operation

@@ -13,6 +13,19 @@ const char kReadFailed[] = "'%s' の取得に失敗しました";
 const char kBadType[] = "'%s' のデータ型が不正です";
 }  // namespace
 
+// The value's message, then on a second line the file and the system's reason.
+[[noreturn]] void TRegistryIniFile::WriteFailed(const std::string& name) {
+  std::string text = Fill(kWriteFailed, name);
+  try {
+    throw;
+  } catch (const ERegistryWriteError& e) {
+    text += "\n" + e.Path + ": " + e.Reason;
+  } catch (const std::exception& e) {
+    text += "\n" + Reg.FilePath() + ": " + e.what();
+  }
+  throw ERegistryIniFileError(text);
+}
+
 TRegistryIniFile::TRegistryIniFile(TRegistry& registry, std::string keyPath)
     : Reg(registry), Key(std::move(keyPath)) {
   Reg.CreateKey(Key);  // failure shows up at the first write
@@ -55,7 +68,13 @@ int32_t TRegistryIniFile::ReadInteger(const std::string& name, int32_t defaultVa
     }
     case TRegType::Other: break;
   }
-  throw ERegistryIniFileError(Fill(kBadType, name));
+  // The program cannot go on with a value it cannot use, nor can the user mend it from
+  // inside: the file is kept aside as a corrupt one, so the next start runs on defaults.
+  std::string text = Fill(kBadType, name) + "\n" + Reg.FilePath();
+  const std::string aside = Reg.KeepAside();
+  if (!aside.empty())
+    text += "\n別名で保存しました。次回は標準の設定で起動します: " + aside;
+  throw ERegistryIniFileError(text);
 }
 
 void TRegistryIniFile::WriteInteger(const std::string& name, int32_t value) {
@@ -66,7 +85,7 @@ void TRegistryIniFile::WriteInteger(const std::string& name, int32_t value) {
     else
       Reg.WriteDword(Key, name, uint32_t(value));
   } catch (const std::exception&) {
-    throw ERegistryIniFileError(Fill(kWriteFailed, name));
+    WriteFailed(name);
   }
 }
 
@@ -78,6 +97,6 @@ void TRegistryIniFile::WriteBool(const std::string& name, bool value) {
   try {
     Reg.WriteString(Key, name, value ? "1" : "0");
   } catch (const std::exception&) {
-    throw ERegistryIniFileError(Fill(kWriteFailed, name));
+    WriteFailed(name);
   }
 }

@@ -9,6 +9,10 @@
 //   ReadBool     ReadInteger(name, default ? 1 : 0) != 0
 //   WriteBool    REG_SZ "1" or "0"
 //
+// A value of a type other than text or 32-bit number ends the read with its message and the
+// file's path, and the file is kept aside as a corrupt one. A failed write names the value,
+// then the file and the system's reason on a second line.
+//
 // Opening creates the key when missing; when it can be neither opened nor created, reads
 // find nothing and writes fail with the value's error.
 #include "registry.h"
@@ -41,6 +45,7 @@ public:
 
 private:
   std::optional<TRegValue> Read(const std::string& name);
+  [[noreturn]] void WriteFailed(const std::string& name);  // inside a catch block
   TRegistry& Reg;
   std::string Key;
 };

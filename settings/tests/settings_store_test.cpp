@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <unistd.h>
 #include <fstream>
 #include <sstream>
 
@@ -149,11 +151,28 @@ TEST_F(SettingsStoreTest, FailuresNameTheValue) {
     std::ofstream out(Dir / "registry.reg", std::ios::app);
     out << "[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\"viMinFreq\"=hex:01,02\n";
   }
+  const std::string before = FileText();
   try {
     TGlobalSettings s(*Reg);
     ADD_FAILURE() << "no error";
   } catch (const ERegistryIniFileError& e) {
-    EXPECT_STREQ(e.what(), "'viMinFreq' のデータ型が不正です");
+    // The start ends, but says where, and the next one runs on defaults and says why.
+    const std::string text = e.what();
+    EXPECT_EQ(text.rfind("'viMinFreq' のデータ型が不正です\n" + (Dir / "registry.reg").string() + "\n", 0), 0u)
+        << text;
+  }
+  EXPECT_FALSE(fs::exists(Dir / "registry.reg"));
+  std::vector<fs::path> aside;
+  for (auto& f : fs::directory_iterator(Dir))
+    if (f.path().filename().string().rfind("registry.reg.corrupt-", 0) == 0) aside.push_back(f.path());
+  ASSERT_EQ(aside.size(), 1u);
+  std::stringstream kept;
+  kept << std::ifstream(aside[0]).rdbuf();
+  EXPECT_EQ(kept.str(), before);
+  {
+    TRegistry next((Dir / "registry.reg").string());
+    EXPECT_EQ(TGlobalSettings(next).viSpeed->Value, 30);
+    EXPECT_NE(next.TakeNotice().find(aside[0].string()), std::string::npos);
   }
   Reg->WriteDword(kKey, "viMinFreq", 1);
   TGlobalSettings loaded(*Reg);
@@ -168,24 +187,43 @@ TEST_F(SettingsStoreTest, FailuresNameTheValue) {
   EXPECT_EQ(loaded.viSpeed->Value, 50);
   EXPECT_EQ(loaded.viFloor->Value, 400);
 
-  // A store that cannot be written: load gives defaults, save names the first value.
-  fs::path blocked = Dir / "file";
-  std::ofstream(blocked) << "x";
-  TRegistry bad((blocked / "registry.reg").string());
-  TGlobalSettings s(bad);
-  EXPECT_EQ(s.viSpeed->Value, 30);
-  try {
-    s.Save();
-    ADD_FAILURE() << "no error";
-  } catch (const ERegistryIniFileError& e) {
-    EXPECT_STREQ(e.what(), "'viSpeed' の設定に失敗しました");
-  }
-  TRegistryIniFile ini(bad, kKey);
-  try {
-    ini.WriteBool("vbRecordToFile", true);
-    ADD_FAILURE() << "no error";
-  } catch (const std::exception& e) {
-    EXPECT_STREQ(e.what(), "'vbRecordToFile' の設定に失敗しました");
+}
+
+TEST_F(SettingsStoreTest, FailedWritesNameTheValueThenTheFileAndTheReason) {
+  // Each way a store cannot be written: the fixed text first, the file and why after it.
+  const fs::path file = Dir / "registry.reg";
+  struct TCase {
+    const char* name;
+    std::function<void()> make;
+    std::string where, reason;
+    bool needsNonRoot;
+  } cases[] = {
+      {"folder is a file", [&] { std::ofstream(Dir / "file") << "x"; },
+       (Dir / "file" / "registry.reg.lock").string(), "Not a directory", false},
+      {"lock is a folder", [&] { fs::create_directory(file.string() + ".lock"); },
+       file.string() + ".lock", "Is a directory", false},
+      {"read-only folder",
+       [&] {
+         fs::remove(file.string() + ".lock");
+         TGlobalSettings(*Reg).Save();
+         fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
+       },
+       file.string() + ".tmp", "Permission denied", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needsNonRoot && geteuid() == 0) continue;  // permission bits do not stop root
+    c.make();
+    TRegistry reg(fs::path(c.where).parent_path() / "registry.reg");
+    TGlobalSettings s(reg);
+    try {
+      s.viSpeed->Value = 12;
+      s.Save();
+      ADD_FAILURE() << "no error";
+    } catch (const ERegistryIniFileError& e) {
+      EXPECT_EQ(std::string(e.what()), "'viSpeed' の設定に失敗しました\n" + c.where + ": " + c.reason);
+    }
+    fs::permissions(Dir, fs::perms::owner_all);
   }
 }
 
