@@ -59,7 +59,9 @@ HMMIO mmioOpenA(const char* fileName, void* info, uint32_t flags) {
   if (fd < 0) return nullptr;
   const int fl = ::fcntl(fd, F_GETFL);
   if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) < 0) {
+    const int err = errno;  // the reason the caller reports, not close()'s
     ::close(fd);
+    errno = err;
     return nullptr;
   }
   return new HMMIO__{fd};

@@ -49,7 +49,8 @@ constexpr FOURCC MakeFourCC(char a, char b, char c, char d) {
 constexpr FOURCC FOURCC_RIFF = MakeFourCC('R', 'I', 'F', 'F');
 constexpr FOURCC FOURCC_LIST = MakeFourCC('L', 'I', 'S', 'T');
 
-// info must be null. Returns null when the file cannot be opened or created.
+// info must be null. Returns null when the file cannot be opened or created, with errno
+// set to the reason.
 HMMIO mmioOpenA(const char* fileName, void* info, uint32_t flags);
 // The functions returning uint32_t give 0 on success or an MMIOERR_ code.
 uint32_t mmioCreateChunk(HMMIO handle, MMCKINFO* ck, uint32_t flags);

@@ -1,6 +1,9 @@
 #include "mmiochunk.h"
 
+#include <cerrno>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 
 TMMIOChunk::~TMMIOChunk() { Close(); }
 
@@ -8,7 +11,18 @@ void TMMIOChunk::CreateRiff(const char* FileName, const char* FormType) {
   Close();  // a file this object still holds is finished, not leaked
   FOwnsFile = false;
   FHandle = mmioOpenA(FileName, nullptr, MMIO_CREATE | MMIO_WRITE);
-  if (FHandle == nullptr) throw EMMIOChunkError(kCreateFileFailed);
+  if (FHandle == nullptr) {
+    const int err = errno;
+    // The file as the system saw it: separators as opened, relative to the current folder.
+    std::string path(FileName ? FileName : "");
+    for (char& c : path)
+      if (c == '\\') c = '/';
+    if (path.empty() || path[0] != '/') {
+      char cwd[4096];
+      if (::getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
+    }
+    throw EMMIOChunkError(std::string(kCreateFileFailed) + "\n" + path + ": " + std::strerror(err));
+  }
   FOwnsFile = true;
   CreateChunk(FormType, 0);
 }

@@ -27,7 +27,8 @@ public:
   TMMIOChunk& operator=(const TMMIOChunk&) = delete;
 
   // Creates (replaces) the file and writes "RIFF", 0, FormType. Raises EMMIOChunkError
-  // "ファイルの作成に失敗しました。" when the file cannot be created.
+  // "ファイルの作成に失敗しました。" when the file cannot be created, with the full path and
+  // the system's reason on a second line.
   void CreateRiff(const char* FileName, const char* FormType);
   // Writes a chunk header at the current position: the RIFF header with FormType when
   // this object owns the file, else Id and Size.

@@ -204,7 +204,9 @@ TEST_F(CaptureFileWindowTest, UncreatableFileRefusesTheStart) {
   TModalAnswer error;
   AnswerNextBox(error);
   w.btnRecord->click();
-  EXPECT_EQ(error.Text, QStringLiteral("ファイルの作成に失敗しました。"));
+  EXPECT_EQ(error.Text, QStringLiteral("ファイルの作成に失敗しました。\n") +
+                            QString::fromStdString(fs::current_path() / "output.wav") +
+                            QStringLiteral(": Is a directory"));
   EXPECT_FALSE(w.Recording);
   EXPECT_EQ(WaveIn.OpenCount, 0);
 }

@@ -125,7 +125,9 @@ TEST(CaptureFile, UncreatableFileRaisesTheJapaneseMessage) {
     file.Open((WorkDir() / "no-such-folder" / "output.wav").c_str(), kFormat);
     FAIL() << "no error";
   } catch (const EMMIOChunkError& e) {
-    EXPECT_STREQ(e.what(), "ファイルの作成に失敗しました。");
+    EXPECT_EQ(std::string(e.what()), "ファイルの作成に失敗しました。\n" +
+                                         (WorkDir() / "no-such-folder" / "output.wav").string() +
+                                         ": No such file or directory");
   }
   EXPECT_EQ(file.RiffChunk, nullptr);
   EXPECT_EQ(file.DataChunk, nullptr);
