@@ -326,6 +326,12 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
+  // A socket path the address cannot hold would never connect; say so instead of waiting.
+  if (Command == "mpv" && Socket.size() >= sizeof(sockaddr_un::sun_path)) {
+    std::fprintf(stderr, "korvel-mailbox: %s: socket path too long (%zu bytes, at most %zu)\n", Socket.c_str(),
+                 Socket.size(), sizeof(sockaddr_un::sun_path) - 1);
+    return 2;
+  }
   try {
     if (Command == "read") return CmdRead(Dir);
     if (Command == "watch") return CmdWatch(Dir, Count, Timeout);

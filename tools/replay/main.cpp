@@ -14,6 +14,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "registry.h"
 #include "replay.h"
@@ -123,15 +126,31 @@ int main(int argc, char** argv) {
   if (floor1) options.viFloor = int32_t(*floor1);
   if (floor2) options.viFloor2 = int32_t(*floor2);
 
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), &std::fclose);
+  // Opened without blocking, so a FIFO is refused at once instead of waiting for a writer;
+  // the header parse seeks, so only a regular file will do.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  struct stat st{};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    std::fprintf(stderr, "korvel-replay: %s: %s\n", path, std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+    return 2;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "korvel-replay: %s: not a regular file\n", path);
+    ::close(fd);
+    return 2;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(fd, "rb"), &std::fclose);
   if (!file) {
     std::fprintf(stderr, "korvel-replay: %s: %s\n", path, std::strerror(errno));
+    ::close(fd);
     return 2;
   }
   try {
     const TWavInfo info = ReadWavHeader(file.get());
     if (info.Unfinished)
-      std::fprintf(stderr, "korvel-replay: %s: sizes are 0 (capture never stopped); reading to the end\n", path);
+      std::fprintf(stderr, "korvel-replay: %s: data size is 0 (capture never stopped); reading to the end\n", path);
     // A file without a whole buffer (a capture stopped before its first buffer) gives the
     // header alone; only a calibration buffer asked for by name must exist.
     if (calibrateGiven && options.CalibrateBuffer >= info.Buffers()) {

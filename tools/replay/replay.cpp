@@ -76,7 +76,9 @@ TWavInfo ReadWavHeader(std::FILE* file) {
       if (!haveFormat) throw EReplayInput("malformed WAV file: data chunk before fmt chunk");
       info.DataOffset = pos;
       const int64_t available = fileSize - pos;
-      if (size == 0 && riffSize == 0 && available > 0) {
+      // A zero data size with frames after it is a capture that never stopped, whatever the
+      // RIFF size says (a killed writer may have got one of the two updates out).
+      if (size == 0 && available > 0) {
         info.Unfinished = true;
         info.DataBytes = available;
       } else if (int64_t(size) > available) {

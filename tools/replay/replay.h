@@ -27,7 +27,7 @@ struct TWavInfo {
 
 // Parses the RIFF header. Accepts 16-bit PCM (format 1, or WAVE_FORMAT_EXTENSIBLE with
 // the PCM subformat) at 44100 Hz with 1 or 2 channels; raises EReplayInput otherwise.
-// A file whose RIFF and data sizes are both 0 (the capture file of a killed program) is
+// A file whose data size is 0 while frames follow (the capture file of a killed program) is
 // read up to its end and reported as Unfinished.
 TWavInfo ReadWavHeader(std::FILE* file);
 

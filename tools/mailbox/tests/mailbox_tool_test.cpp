@@ -92,6 +92,14 @@ TEST(MailboxToolTest, OutputThatCannotBeWrittenIsAnError) {
   EXPECT_EQ(Watch.WaitExit(5000), 2);
 }
 
+TEST(MailboxToolTest, MpvSocketPathTooLongForAnAddressIsRefused) {
+  TTempDir Dir;
+  const std::string Long = Dir.File(std::string(sizeof(sockaddr_un::sun_path), 's'));
+  TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Long}));
+  EXPECT_NE(Bridge.ReadLine(5000).find("socket path too long"), std::string::npos);
+  EXPECT_EQ(Bridge.WaitExit(5000), 2);
+}
+
 TEST(MailboxToolTest, RefusesObjectsThatAreNotOurs) {
   TTempDir Dir;
   const std::string Section = Dir.File(kSpeedSectionName);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -199,8 +200,11 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
   sFloat.Tag = 3;
   TWavShape sLong;
   sLong.DeclaredDataBytes = 5 * 32768;
+  fs::remove(Dir() / "fifo.wav");
+  ASSERT_EQ(mkfifo((Dir() / "fifo.wav").c_str(), 0600), 0);  // no writer: must not wait for one
   const std::vector<std::pair<fs::path, std::string>> cases = {
       {Dir() / "missing.wav", "No such file"},
+      {Dir() / "fifo.wav", "not a regular file"},
       {WriteWav("8bit.wav", 8192, tone, s8), "8 bits"},
       {WriteWav("48k.wav", 8192, tone, s48), "48000 Hz"},
       {WriteWav("3ch.wav", 8192, tone, s3), "3 channels"},
@@ -246,6 +250,14 @@ TEST(KorvelReplay, UnfinishedCaptureFileIsReadToItsEnd) {
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Rows.size(), 3u);
   EXPECT_NE(r.Err.find("never stopped"), std::string::npos);
+
+  // Only the data size left at 0, the RIFF size written: the same.
+  TWavShape dataOnly;
+  dataOnly.DeclaredDataBytes = 0;
+  const TRun d = Replay("--defaults '" + WriteWav("killed2.wav", 3 * 8192, [](int64_t p) { return Scenario(p, 300); }, dataOnly).string() + "'");
+  EXPECT_EQ(d.Status, 0);
+  EXPECT_EQ(d.Rows.size(), 3u);
+  EXPECT_NE(d.Err.find("never stopped"), std::string::npos);
 }
 
 TEST(KorvelReplay, ACalibrationBufferOfDigitalSilenceWaitsForTheFirstLevel) {
