@@ -60,17 +60,28 @@ void TFormSerializer::ReadPlacement() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QSize sz = screen ? screen->geometry().size() : QSize(Owner->width(), Owner->height());
     // Centred by default; C++ division truncates toward zero, as the rule wants.
-    const int left = ini.ReadInteger("left", (sz.width() - Owner->width()) / 2);
-    const int top = ini.ReadInteger("top", (sz.height() - Owner->height()) / 2);
+    int left = ini.ReadInteger("left", (sz.width() - Owner->width()) / 2);
+    int top = ini.ReadInteger("top", (sz.height() - Owner->height()) / 2);
     int width = Owner->width();
     int height = Owner->height();
     if (Sizeable() || (Options & soSaveDimensionAlways)) {
       width = ini.ReadInteger("width", width);
       height = ini.ReadInteger("height", height);
     }
-    // Cut to the screen; the position is applied as stored, even off screen.
+    // Cut to the screen; the position is applied as stored, even partly off screen. A
+    // rectangle that meets no screen's available area at all (a monitor unplugged, a
+    // resolution lowered) would leave the window unseen for good, since it is stored again
+    // at each exit: such a window is placed as on a first start.
     width = std::min(width, sz.width());
     height = std::min(height, sz.height());
+    const QRect stored(FitPosition(left, width), FitPosition(top, height), width, height);
+    const auto screens = QGuiApplication::screens();
+    if (!screens.isEmpty() && std::none_of(screens.begin(), screens.end(), [&](const QScreen* s) {
+          return s->availableGeometry().intersects(stored);
+        })) {
+      left = (sz.width() - width) / 2;
+      top = (sz.height() - height) / 2;
+    }
     const bool maximized = ini.ReadBool("maximized", false);
 
     if (Owner->isMaximized()) Owner->setWindowState(Owner->windowState() & ~Qt::WindowMaximized);

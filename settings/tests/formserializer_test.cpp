@@ -83,17 +83,25 @@ TEST_F(FormSerializerTest, FirstStartCentresAndExitStoresPositionOnly) {
 }
 
 TEST_F(FormSerializerTest, StoredPlacementIsAppliedAndSizeCutToTheScreen) {
-  Reg->WriteDword(kFormKey, "left", uint32_t(-2000));
+  Reg->WriteDword(kFormKey, "left", uint32_t(-200));  // partly off screen: as stored
   Reg->WriteDword(kFormKey, "top", 50);
   Reg->WriteDword(kFormKey, "width", uint32_t(Screen.width() + 500));
   Reg->WriteDword(kFormKey, "height", 150);
   QWidget* form = NewForm(true);
   Serializer->ReadPlacement();
-  EXPECT_EQ(form->geometry(), QRect(-2000, 50, Screen.width(), 150));
+  EXPECT_EQ(form->geometry(), QRect(-200, 50, Screen.width(), 150));
   delete form;
   ASSERT_TRUE(Stored("left"));
-  EXPECT_EQ(Stored("left")->Dword, uint32_t(-2000));
+  EXPECT_EQ(Stored("left")->Dword, uint32_t(-200));
   EXPECT_EQ(Stored("width")->Dword, uint32_t(Screen.width()));
+
+  // Wholly off every screen (a monitor gone): centred as on a first start.
+  Reg->WriteDword(kFormKey, "left", uint32_t(-2000 - Screen.width()));
+  Reg->WriteDword(kFormKey, "width", 300);
+  form = NewForm(true);
+  Serializer->ReadPlacement();
+  EXPECT_EQ(form->geometry(), QRect((Screen.width() - 300) / 2, (Screen.height() - 150) / 2, 300, 150));
+  delete form;
 
   // A fixed form ignores stored sizes unless told to keep them.
   form = NewForm(false);
