@@ -562,6 +562,8 @@ bool TRegistry::Parse(const std::string& input, THive& hive, std::string& error)
   // before it.
   std::unordered_map<std::string, size_t> keyIndex;
   std::unordered_map<std::string, size_t> valueIndex;  // folded "key\0name"
+  keyIndex.reserve(lines.size() / 2);  // no rehash on the way for the usual layout
+  valueIndex.reserve(lines.size());
   auto fold = [](const std::string& s) {
     std::string f = s;
     for (char& c : f) c = FoldAscii(c);
