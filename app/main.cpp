@@ -31,9 +31,10 @@ void OnTerminate(int) {
   [[maybe_unused]] ssize_t n = write(gSignalPipe[1], &byte, 1);  // async-signal-safe
 }
 
-// SIGTERM (logout, `kill`) and SIGINT close the window as the user would: a running
-// capture is stopped, its file finished and the window placement written, instead of the
-// process dying with the file's sizes still 0.
+// SIGTERM (logout, `kill`), SIGINT and SIGHUP (the terminal korvel was started from is
+// closed) close the window as the user would: a running capture is stopped, its file
+// finished and the window placement written, instead of the process dying with the file's
+// sizes still 0.
 void CloseOnTerminate(QWidget& window) {
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) return;
   auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
@@ -48,6 +49,7 @@ void CloseOnTerminate(QWidget& window) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 // An error while creating a global object ends the program before its window is shown.
