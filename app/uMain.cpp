@@ -159,6 +159,11 @@ void TfMain::FormCreate() {
     throw EMainWindowError(
         QStringLiteral("背景画像 \"%1\" を読み込めませんでした。").arg(picture).toStdString());
   }
+  // Every redraw copies the picture into the strip as 32-bit pixels: a picture of another
+  // depth is converted here, once, so a redraw allocates nothing.
+  if (BackgroundBitmap.format() != QImage::Format_RGB32 &&
+      BackgroundBitmap.format() != QImage::Format_ARGB32)
+    BackgroundBitmap.convertTo(QImage::Format_RGB32);
 }
 
 void TfMain::FormShow() {
