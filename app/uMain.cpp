@@ -280,8 +280,10 @@ void TfMain::StartCapture() {
   // What a failed start acquired is released before the failure is reported, so nothing is
   // left open behind the message.
   auto fail = [this] {
+    const QString reason = WaveIn.LastErrorText();  // before the release below asks again
     StopCapture();
-    throw EMainWindowError(kStartFailed);
+    throw EMainWindowError(reason.isEmpty() ? std::string(kStartFailed)
+                                            : kStartFailed + ("\n" + reason).toStdString());
   };
 
   if (WaveIn.Open(&WaveInHandle, WaveInComboBox1->DeviceId(), format, this) !=
@@ -296,7 +298,9 @@ void TfMain::StartCapture() {
   BufferHeader.dwBufferLength = bytes;
   if (WaveIn.PrepareHeader(WaveInHandle, &BufferHeader) != MMSYSERR_NOERROR) fail();
   if (WaveIn.AddBuffer(WaveInHandle, &BufferHeader) != MMSYSERR_NOERROR) fail();
-  WaveIn.Start(WaveInHandle);
+  // Its result is not needed for the capture, but a device that will not start delivers
+  // nothing and would leave the calibration waiting: it fails the start like an open.
+  if (WaveIn.Start(WaveInHandle) != MMSYSERR_NOERROR) fail();
 }
 
 void TfMain::StopCapture() {

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -127,7 +128,9 @@ TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
   TModalAnswer error;
   AnswerNextBox(error);
   w.btnRecord->click();
-  EXPECT_EQ(error.Text, QStringLiteral("録音の開始に失敗しました。"));
+  // The fixed text, then the device and ALSA's reason.
+  EXPECT_EQ(error.Text, QStringLiteral("録音の開始に失敗しました。\ndefault: ") +
+                            QString::fromLocal8Bit(std::strerror(EBUSY)));
   EXPECT_FALSE(w.Recording);
   other->Close(held);
 }
