@@ -133,3 +133,71 @@ TEST_F(Program, TerminateAndHangUpCloseTheWindowAndWriteThePlacement) {
     EXPECT_NE(ReadFile(Registry()).find("\"left\"=dword:"), std::string::npos);
   }
 }
+
+TEST_F(Program, SecondStartOfTheUserSaysSoAndTouchesNothing) {
+  const pid_t first = Start();
+  ASSERT_GT(first, 0);
+  const int firstErrors = ErrorFd;
+  ASSERT_TRUE(WindowShown());
+  // A record only the first instance's player would see: the second must not zero it.
+  const unsigned char marker[9] = {1, 0, 0, 0, 0, 0, 0, 0, 0x40};
+  {
+    std::ofstream(kSection, std::ios::binary | std::ios::in | std::ios::out)
+        .write(reinterpret_cast<const char*>(marker), sizeof marker);
+  }
+  const std::string settings = ReadFile(Registry());
+
+  const pid_t second = Start();
+  ASSERT_GT(second, 0);
+  const std::string text = ErrorText(2);
+  const int secondStatus = EndAndWait(second, SIGKILL);  // it waits in its box
+  EXPECT_TRUE(WIFSIGNALED(secondStatus)) << "ended before its box was answered";
+  EXPECT_NE(text.find("korvel: korvel はすでに起動しています。"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n" + (Home / "run" / "korvel.lock").string() + ": held by process " +
+                      std::to_string(first)),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(ReadFile(kSection), std::string(reinterpret_cast<const char*>(marker), sizeof marker));
+  EXPECT_EQ(ReadFile(Registry()), settings);
+
+  const int firstStatus = EndAndWait(first, SIGTERM);
+  close(firstErrors);
+  ASSERT_TRUE(WIFEXITED(firstStatus));
+  EXPECT_EQ(WEXITSTATUS(firstStatus), 0);
+}
+
+TEST_F(Program, FailedStartShowsTheStepsTextThenTheSystemsReason) {
+  struct TCase {
+    const char* Name;
+    std::function<void()> Spoil;  // in the test, before the start
+    std::string Reason;           // how the second line starts
+  };
+  const fs::path notAFolder = Home / "not-a-folder";
+  const TCase cases[] = {
+      {"mailbox object replaced by a link", [] { fs::create_symlink("/dev/null", kEvent); },
+       std::string(kEvent) + ":"},
+      {"runtime folder is a file", [&] { std::ofstream(notAFolder) << "x"; },
+       (notAFolder / "korvel.lock").string() + ": " + std::strerror(ENOTDIR)},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove(kEvent);
+    c.Spoil();
+    const bool runtimeSpoiled = fs::exists(notAFolder);
+    const pid_t child = Start([&] {
+      if (runtimeSpoiled) setenv("XDG_RUNTIME_DIR", notAFolder.c_str(), 1);
+    });
+    ASSERT_GT(child, 0);
+    const std::string text = ErrorText(2);
+    EndAndWait(child, SIGKILL);  // it waits in its box
+    close(ErrorFd);
+    ErrorFd = -1;
+    const size_t firstLine = text.find("korvel: ");
+    const size_t secondLine = text.find('\n', firstLine);
+    ASSERT_NE(secondLine, std::string::npos) << text;
+    EXPECT_GT(secondLine, firstLine + 8) << "no text of the failed step: " << text;
+    EXPECT_EQ(text.compare(secondLine + 1, c.Reason.size(), c.Reason), 0) << text;
+  }
+  // The lock comes first: the start that could not take it made no mailbox.
+  EXPECT_FALSE(fs::exists(kSection));
+}
