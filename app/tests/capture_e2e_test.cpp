@@ -29,6 +29,15 @@ protected:
     Window->show();
     return *Window;
   }
+  // The capture file was finished: its data size matches what was written.
+  void ExpectFinishedFile() {
+  std::ifstream in(Dir / "output.wav", std::ios::binary);
+  const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_GE(file.size(), 46u);
+  uint32_t dataSize;
+  std::memcpy(&dataSize, file.data() + 42, 4);
+  EXPECT_EQ(dataSize, file.size() - 46);
+  }
   std::unique_ptr<IWaveIn> AlsaWaveIn;
   fs::path Previous;
 };
@@ -104,13 +113,7 @@ TEST_F(CaptureEndToEndTest, DeviceFailingMidCaptureEndsTheCaptureWithAMessage) {
   EXPECT_FALSE(w.Recording);
   EXPECT_EQ(w.WaveInHandle, nullptr);
   EXPECT_TRUE(w.btnRecord->isEnabled());
-  // The file was finished at the stop: its sizes match what was written.
-  std::ifstream in(Dir / "output.wav", std::ios::binary);
-  const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
-  ASSERT_GE(file.size(), 46u);
-  uint32_t dataSize;
-  std::memcpy(&dataSize, file.data() + 42, 4);
-  EXPECT_EQ(dataSize, file.size() - 46);
+  ExpectFinishedFile();  // at the stop
 }
 
 TEST_F(CaptureEndToEndTest, ExactZeroInputEndsTheCalibrationWaitWithAMessage) {
@@ -130,17 +133,12 @@ TEST_F(CaptureEndToEndTest, ExactZeroInputEndsTheCalibrationWaitWithAMessage) {
   EXPECT_GE(w.BuffersAnalysed, TfMain::ZeroBuffersBeforeGivingUp());
   // Ended as the stop button ends a capture: nothing calibrated or saved, device released,
   // the file finished.
+  ExpectFinishedFile();
   EXPECT_FALSE(w.Recording);
   EXPECT_EQ(w.WaveInHandle, nullptr);
   EXPECT_EQ(w.ReferenceMean, 0.0);
   EXPECT_TRUE(w.btnRecord->isEnabled());
   EXPECT_FALSE(DeviceSaved());
-  std::ifstream in(Dir / "output.wav", std::ios::binary);
-  const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
-  ASSERT_GE(file.size(), 46u);
-  uint32_t dataSize;
-  std::memcpy(&dataSize, file.data() + 42, 4);
-  EXPECT_EQ(dataSize, file.size() - 46);
 }
 
 TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
