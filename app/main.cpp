@@ -7,6 +7,7 @@
 #include "uConfig.h"
 #include "uMain.h"
 #include "uSharedMemory.h"
+#include "uSingleInstance.h"
 #include "ucpuid.h"
 #include "uglobal.h"
 #include "wavein.h"
@@ -22,6 +23,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 namespace {
 int gSignalPipe[2] = {-1, -1};
@@ -31,9 +34,10 @@ void OnTerminate(int) {
   [[maybe_unused]] ssize_t n = write(gSignalPipe[1], &byte, 1);  // async-signal-safe
 }
 
-// SIGTERM (logout, `kill`) and SIGINT close the window as the user would: a running
-// capture is stopped, its file finished and the window placement written, instead of the
-// process dying with the file's sizes still 0.
+// SIGTERM (logout, `kill`), SIGINT and SIGHUP (the terminal korvel was started from is
+// closed) close the window as the user would: a running capture is stopped, its file
+// finished and the window placement written, instead of the process dying with the file's
+// sizes still 0.
 void CloseOnTerminate(QWidget& window) {
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) return;
   auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
@@ -48,18 +52,45 @@ void CloseOnTerminate(QWidget& window) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+// A source of one-time notices (TakeNotice, OnNotice): what it holds is shown over the
+// window once the loop runs, and each later notice likewise, never inside the operation
+// that raised it. The caller clears OnNotice before the window goes.
+template <class TSource>
+void ShowNoticesOver(QWidget& window, TSource& source) {
+  auto show = [&window, &source] {
+    const QString notice = QString::fromStdString(source.TakeNotice());
+    if (!notice.isEmpty()) QMessageBox::warning(&window, TApplication::Title(), notice);
+  };
+  source.OnNotice = [&window, show] { QTimer::singleShot(0, &window, show); };
+  QTimer::singleShot(0, &window, show);
+}
+
+// The text of a start-up error: the failed step's own text, then on a second line what the
+// system said, where the error carries it apart.
+std::string StartupErrorText(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const ESpeedLinkError& e) {
+    return e.Detail().empty() ? e.what() : std::string(e.what()) + "\n" + e.Detail();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "start-up failed";
+  }
+}
+
+// Shown in a box and on standard error, which is where a start from a terminal looks.
+void Report(const std::string& text) {
+  std::fprintf(stderr, "korvel: %s\n", text.c_str());
+  TApplication::ShowException(std::make_exception_ptr(std::runtime_error(text)));
 }
 
 // An error while creating a global object ends the program before its window is shown.
 int StartupFailed(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "korvel: %s\n", e.what());
-  } catch (...) {
-    std::fprintf(stderr, "korvel: start-up failed\n");
-  }
-  TApplication::ShowException(error);
+  Report(StartupErrorText(error));
   return 1;
 }
 }  // namespace
@@ -69,6 +100,7 @@ int main(int argc, char** argv) {
   // constructed first; the design's global objects follow in their own order.
   TApplication app(argc, argv);
 
+  std::unique_ptr<TSingleInstanceLock> instance;  // released last, after everything it guards
   std::unique_ptr<TSpeedSharedMemory> mailbox;
   std::unique_ptr<TGlobalSettings> settings;
   std::unique_ptr<IWaveIn> waveIn;
@@ -81,6 +113,13 @@ int main(int argc, char** argv) {
     }
   } releaseGlobals;
   try {
+    // Before the mailbox: a second instance must leave the first one's record, its capture
+    // file and every other file alone.
+    instance = std::make_unique<TSingleInstanceLock>();
+    if (!instance->Held()) {
+      Report(instance->AlreadyRunningText());
+      return 1;
+    }
     mailbox = std::make_unique<TSpeedSharedMemory>();
     SpeedSharedMemory = mailbox.get();
     settings = std::make_unique<TGlobalSettings>(TRegistry::CurrentUser());
@@ -109,14 +148,7 @@ int main(int argc, char** argv) {
 
     // A settings file that could not be read is kept aside and the user told, over the
     // window: at start-up, and again whenever a later read finds it gone bad.
-    auto showNotice = [&window] {
-      const QString notice = QString::fromStdString(TRegistry::CurrentUser().TakeNotice());
-      if (!notice.isEmpty()) QMessageBox::warning(&window, TApplication::Title(), notice);
-    };
-    TRegistry::CurrentUser().OnNotice = [&window, showNotice] {
-      QTimer::singleShot(0, &window, showNotice);  // not inside the registry operation
-    };
-    QTimer::singleShot(0, &window, showNotice);
+    ShowNoticesOver(window, TRegistry::CurrentUser());
     // Used by the start-up figure (bench/startup-idle): leave as soon as the window is up.
     if (std::getenv("KORVEL_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &app, &QApplication::quit);
 

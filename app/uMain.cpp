@@ -32,6 +32,10 @@ TfMain* fMain = nullptr;
 
 namespace {
 const char* const kStartFailed = "録音の開始に失敗しました。";
+const char* const kZeroInput =
+    "入力から無音（すべて 0）の信号しか届かないため、録音を停止しました。\n"
+    "録音デバイスのキャプチャスイッチがミュートになっていないか、サウンドサーバーの入力が"
+    "一時停止（サスペンド）していないかを確認してください。";
 const char* const kCalibrationPrompt =
     "Tallo2から指を離して無音状態にしてから、OKを押してください。";
 
@@ -159,6 +163,11 @@ void TfMain::FormCreate() {
     throw EMainWindowError(
         QStringLiteral("背景画像 \"%1\" を読み込めませんでした。").arg(picture).toStdString());
   }
+  // Every redraw copies the picture into the strip as 32-bit pixels: a picture of another
+  // depth is converted here, once, so a redraw allocates nothing.
+  if (BackgroundBitmap.format() != QImage::Format_RGB32 &&
+      BackgroundBitmap.format() != QImage::Format_ARGB32)
+    BackgroundBitmap.convertTo(QImage::Format_RGB32);
 }
 
 void TfMain::FormShow() {
@@ -217,14 +226,24 @@ void TfMain::btnRecordClick() {
 
   // Wait for the first analysed buffer; buffers keep being handled meanwhile. The wait also
   // ends when the capture ends (stop button, closed window, failed device): then nothing is
-  // calibrated and nothing is saved.
-  while (LastMean == 0.0 && Recording)
+  // calibrated and nothing is saved. An input that delivers nothing but exact zeros (a muted
+  // capture switch, a suspended source) would keep it waiting without end: after a few
+  // seconds of them the capture ends as the stop button would and the user is told why.
+  while (LastMean == 0.0 && Recording && ZeroBuffers < ZeroBuffersBeforeGivingUp())
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   if (!Recording) return;
+  if (LastMean == 0.0) {
+    SetRecording(false);
+    throw EMainWindowError(kZeroInput);
+  }
 
   ReferenceMean = LastMean;
   GlobalSettings->viWaveInDevice->Value = WaveInComboBox1->currentIndex();
   GlobalSettings->Save();
+}
+
+uint32_t TfMain::ZeroBuffersBeforeGivingUp() {
+  return uint32_t(std::ceil(ZeroInputSeconds * CaptureFormat().nSamplesPerSec / BufferFrames));
 }
 
 void TfMain::btnStopClick() { SetRecording(false); }
@@ -270,13 +289,16 @@ void TfMain::SetRecording(bool active) {
 
 void TfMain::StartCapture() {
   const WAVEFORMATEX format = CaptureFormat();
+  ZeroBuffers = 0;
   if (GlobalSettings->vbRecordToFile->Value) CaptureFile.Open(kCaptureFileName, &format);
 
   // What a failed start acquired is released before the failure is reported, so nothing is
   // left open behind the message.
   auto fail = [this] {
+    const QString reason = WaveIn.LastErrorText();  // before the release below asks again
     StopCapture();
-    throw EMainWindowError(kStartFailed);
+    throw EMainWindowError(reason.isEmpty() ? std::string(kStartFailed)
+                                            : kStartFailed + ("\n" + reason).toStdString());
   };
 
   if (WaveIn.Open(&WaveInHandle, WaveInComboBox1->DeviceId(), format, this) !=
@@ -291,7 +313,9 @@ void TfMain::StartCapture() {
   BufferHeader.dwBufferLength = bytes;
   if (WaveIn.PrepareHeader(WaveInHandle, &BufferHeader) != MMSYSERR_NOERROR) fail();
   if (WaveIn.AddBuffer(WaveInHandle, &BufferHeader) != MMSYSERR_NOERROR) fail();
-  WaveIn.Start(WaveInHandle);
+  // Its result is not needed for the capture, but a device that will not start delivers
+  // nothing and would leave the calibration waiting: it fails the start like an open.
+  if (WaveIn.Start(WaveInHandle) != MMSYSERR_NOERROR) fail();
 }
 
 void TfMain::StopCapture() {
@@ -328,6 +352,7 @@ void TfMain::MMWimData(TWaveInDataEvent* message) {
   WaveIn.AddBuffer(WaveInHandle, header);
 
   LastMean = measure.Mean;
+  ZeroBuffers = measure.Mean == 0.0 ? ZeroBuffers + 1 : 0;
   ++BuffersAnalysed;
   TSpeedState state{BelowCount, AboveCount, SpeedFactor};
   const TDecision decision =

@@ -72,6 +72,7 @@ public:
   WAVEHDR BufferHeader{};
   float SpeedFactor = 0.0f;
   uint32_t BuffersAnalysed = 0;  // buffers handled in this run of the program (diagnostics)
+  uint32_t ZeroBuffers = 0;  // exact-zero buffers in a row in this capture
 
   // What Button3 opens (the settings dialog), set by whoever creates that dialog.
   std::function<void()> ShowConfigDialog;
@@ -90,6 +91,10 @@ public:
 
   // Frames per capture buffer; the spectrum size equals it.
   static constexpr uint32_t BufferFrames = 8192;
+  // How much exact-zero input the calibration waits through before it gives up: a live
+  // input, even a quiet one, carries noise; only a muted or suspended one is all zeros.
+  static constexpr double ZeroInputSeconds = 3.0;
+  static uint32_t ZeroBuffersBeforeGivingUp();
   static WAVEFORMATEX CaptureFormat();
 
 protected:

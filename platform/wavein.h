@@ -106,6 +106,10 @@ public:
   // Releases the device. Buffers still queued come back as Reset returns them. The window
   // given at Open must live until Close: events are posted to it until then.
   virtual MMRESULT Close(HWAVEIN handle) = 0;
+
+  // Why the last Open or Start failed, as "<device>: <system reason>"; empty after one
+  // that succeeded, and when the backend knows no more than the result code.
+  virtual QString LastErrorText() { return {}; }
 };
 
 // ALSA backend. Device numbers index ALSA's capture-capable PCMs; WAVE_MAPPER opens

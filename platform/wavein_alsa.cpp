@@ -29,6 +29,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -76,16 +77,21 @@ MMRESULT OpenResult(int err) {
 }
 
 // Sets the fixed capture format, the ring and the wake-up period. A device that cannot
-// take the format gives WAVERR_BADFORMAT.
-MMRESULT ConfigurePcm(snd_pcm_t* pcm) {
+// take the format gives WAVERR_BADFORMAT. `why` receives the failed step and ALSA's reason.
+MMRESULT ConfigurePcm(snd_pcm_t* pcm, std::string& why) {
   snd_pcm_hw_params_t* hw = nullptr;
   snd_pcm_hw_params_alloca(&hw);
-  if (snd_pcm_hw_params_any(pcm, hw) < 0) return MMSYSERR_ERROR;
-  if (snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
-      snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE) < 0 ||
-      snd_pcm_hw_params_set_channels(pcm, hw, CaptureChannels) < 0 ||
-      snd_pcm_hw_params_set_rate(pcm, hw, CaptureRate, 0) < 0)
-    return WAVERR_BADFORMAT;
+  int err = 0;
+  auto failed = [&](const char* step, MMRESULT result) {
+    why = std::string(step) + ": " + snd_strerror(err);
+    return result;
+  };
+  if ((err = snd_pcm_hw_params_any(pcm, hw)) < 0) return failed("no parameters", MMSYSERR_ERROR);
+  if ((err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
+      (err = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0 ||
+      (err = snd_pcm_hw_params_set_channels(pcm, hw, CaptureChannels)) < 0 ||
+      (err = snd_pcm_hw_params_set_rate(pcm, hw, CaptureRate, 0)) < 0)
+    return failed("16-bit stereo at 44100 Hz refused", WAVERR_BADFORMAT);
   // Period first, then the ring as a whole number of periods near a second. Either may be
   // rounded by the device; a smaller ring only shortens the handler's allowance.
   snd_pcm_uframes_t period = PeriodFrames;
@@ -93,19 +99,19 @@ MMRESULT ConfigurePcm(snd_pcm_t* pcm) {
   snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, &dir);
   snd_pcm_uframes_t ring = RingFrames;
   snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &ring);
-  if (snd_pcm_hw_params(pcm, hw) < 0) return MMSYSERR_ERROR;
+  if ((err = snd_pcm_hw_params(pcm, hw)) < 0) return failed("hardware set-up refused", MMSYSERR_ERROR);
   snd_pcm_hw_params_get_period_size(hw, &period, &dir);
 
   snd_pcm_sw_params_t* sw = nullptr;
   snd_pcm_sw_params_alloca(&sw);
   snd_pcm_uframes_t boundary = 0;
-  if (snd_pcm_sw_params_current(pcm, sw) < 0 ||
-      snd_pcm_sw_params_get_boundary(sw, &boundary) < 0 ||
-      snd_pcm_sw_params_set_avail_min(pcm, sw, period) < 0 ||
+  if ((err = snd_pcm_sw_params_current(pcm, sw)) < 0 ||
+      (err = snd_pcm_sw_params_get_boundary(sw, &boundary)) < 0 ||
+      (err = snd_pcm_sw_params_set_avail_min(pcm, sw, period)) < 0 ||
       // Started explicitly by Start, never by a read.
-      snd_pcm_sw_params_set_start_threshold(pcm, sw, boundary) < 0 ||
-      snd_pcm_sw_params(pcm, sw) < 0)
-    return MMSYSERR_ERROR;
+      (err = snd_pcm_sw_params_set_start_threshold(pcm, sw, boundary)) < 0 ||
+      (err = snd_pcm_sw_params(pcm, sw)) < 0)
+    return failed("software set-up refused", MMSYSERR_ERROR);
   return MMSYSERR_NOERROR;
 }
 
@@ -137,14 +143,17 @@ public:
     return MMSYSERR_NOERROR;
   }
 
-  MMRESULT Start() {
+  MMRESULT Start(std::string& why) {
     if (Thread.joinable()) {
       if (!ThreadEnded.load()) return MMSYSERR_NOERROR;  // already capturing
       Thread.join();  // ended by a device failure: try again
     }
-    if (snd_pcm_state(Pcm) != SND_PCM_STATE_PREPARED && snd_pcm_prepare(Pcm) < 0)
+    int err = 0;
+    if ((snd_pcm_state(Pcm) != SND_PCM_STATE_PREPARED && (err = snd_pcm_prepare(Pcm)) < 0) ||
+        (err = snd_pcm_start(Pcm)) < 0) {
+      why = Name + ": " + snd_strerror(err);
       return MMSYSERR_ERROR;
-    if (snd_pcm_start(Pcm) < 0) return MMSYSERR_ERROR;
+    }
     {
       std::lock_guard<std::mutex> guard(Lock);
       StopRequested = false;
@@ -154,10 +163,12 @@ public:
       Thread = std::thread(&TAlsaCapture::Run, this);
     } catch (const std::system_error&) {
       snd_pcm_drop(Pcm);
+      why = Name + ": no capture thread";
       return MMSYSERR_NOMEM;
     }
     return MMSYSERR_NOERROR;
   }
+
 
   // Stops capturing and hands every queued buffer back, the first with what it holds.
   void Reset() {
@@ -331,26 +342,36 @@ public:
                 QObject* window) override {
     if (!handle) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> guard(Lock);
+    LastError.clear();
     std::string name;
     if (deviceId == WAVE_MAPPER) {
       name = "default";
     } else {
       const std::vector<TAlsaCaptureDevice>& devices = Devices();
-      if (deviceId < 0 || size_t(deviceId) >= devices.size()) return MMSYSERR_BADDEVICEID;
+      if (deviceId < 0 || size_t(deviceId) >= devices.size()) {
+        LastError = "device " + std::to_string(deviceId) + ": not in the list of " +
+                    std::to_string(devices.size()) + " capture devices";
+        return MMSYSERR_BADDEVICEID;
+      }
       name = devices[size_t(deviceId)].Name;
     }
     if (!IsCaptureFormat(format)) return WAVERR_BADFORMAT;
 
     // Non-blocking open: a busy hardware device answers EBUSY instead of waiting.
     snd_pcm_t* pcm = nullptr;
-    if (int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK); err < 0)
+    if (int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK); err < 0) {
+      LastError = name + ": " + snd_strerror(err);
       return OpenResult(err);
-    if (MMRESULT result = ConfigurePcm(pcm); result != MMSYSERR_NOERROR) {
+    }
+    std::string why;
+    if (MMRESULT result = ConfigurePcm(pcm, why); result != MMSYSERR_NOERROR) {
       snd_pcm_close(pcm);
+      LastError = name + ": " + why;
       return result;
     }
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd < 0) {
+      LastError = name + ": " + std::strerror(errno);
       snd_pcm_close(pcm);
       return MMSYSERR_NOMEM;
     }
@@ -393,8 +414,9 @@ public:
 
   MMRESULT Start(HWAVEIN handle) override {
     std::lock_guard<std::mutex> guard(Lock);
+    LastError.clear();
     TAlsaCapture* capture = Find(handle);
-    return capture ? capture->Start() : MMSYSERR_INVALHANDLE;
+    return capture ? capture->Start(LastError) : MMSYSERR_INVALHANDLE;
   }
 
   MMRESULT Reset(HWAVEIN handle) override {
@@ -416,6 +438,11 @@ public:
     return MMSYSERR_NOERROR;
   }
 
+  QString LastErrorText() override {
+    std::lock_guard<std::mutex> guard(Lock);
+    return QString::fromLocal8Bit(LastError.c_str());
+  }
+
 private:
   const std::vector<TAlsaCaptureDevice>& Devices() {
     if (!DeviceList) DeviceList = EnumerateAlsaCaptureDevices();
@@ -430,6 +457,7 @@ private:
   std::mutex Lock;
   std::optional<std::vector<TAlsaCaptureDevice>> DeviceList;
   std::map<uintptr_t, std::unique_ptr<TAlsaCapture>> Captures;
+  std::string LastError;  // of the last failed Open or Start
 };
 
 }  // namespace

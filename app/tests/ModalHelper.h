@@ -19,7 +19,9 @@ struct TModalAnswer {
 
 inline void AnswerNextBox(TModalAnswer& answer, QMessageBox::StandardButton which = QMessageBox::Ok,
                           std::function<void()> before = {}, int timeoutMs = 5000) {
-  auto* poll = new QTimer;
+  // Owned by the application: a test that ends before the deferred delete ran (its
+  // TearDown drops posted events) still leaves nothing behind.
+  auto* poll = new QTimer(QCoreApplication::instance());
   auto* waited = new int(0);
   poll->setInterval(5);
   QObject::connect(poll, &QTimer::timeout, [poll, waited, &answer, which, before, timeoutMs] {

@@ -86,6 +86,20 @@ TEST_F(AnalysisWindowTest, ToneAtOrAboveTheThresholdIsRedAndCountsDown) {
   w.btnStop->click();
 }
 
+TEST_F(AnalysisWindowTest, ToneIsClassifiedAgainstTheRampedThreshold) {
+  TfMain& w = MakeWindow();
+  StartAndCalibrate(10);
+  Feed(Tone(350));  // under the floor: below the threshold
+  EXPECT_EQ(FundamentalColour(), QColor(Qt::black));
+  Clock.Now = w.StartTime + 150000;  // half way down the ramp: the threshold is 300 Hz
+  w.Timer2Timer();
+  ASSERT_EQ(w.Threshold, 300);
+  Feed(Tone(350));
+  EXPECT_EQ(FundamentalColour(), QColor(Qt::red));
+  EXPECT_EQ(w.AboveCount, 1);
+  w.btnStop->click();
+}
+
 TEST_F(AnalysisWindowTest, UntickedBoxStillStepsButDoesNotPublish) {
   TfMain& w = MakeWindow();
   w.CheckBox1->setChecked(false);
@@ -137,6 +151,16 @@ TEST_F(AnalysisWindowTest, StripIsGreyWhenIdleAndShowsColumnsOverColourWhileCapt
   // Kept as an artifact of the run: the window with grey columns over the coloured picture.
   EXPECT_TRUE(w.grab().save(QString::fromStdString((Dir / "main-window.png").string())));
   w.btnStop->click();
+}
+
+TEST_F(AnalysisWindowTest, PictureOfAnotherDepthIsConvertedOnceWhenLoaded) {
+  QImage indexed = QImage(220, 60, QImage::Format_RGB32);
+  indexed.fill(QColor(0x40, 0x80, 0xC0));
+  indexed = indexed.convertToFormat(QImage::Format_Indexed8);
+  ASSERT_TRUE(indexed.save(QString::fromStdString((Dir / "default.bmp").string()), "BMP"));
+  TfMain w(WaveIn, Clock, nullptr, QString::fromStdString(Dir.string()));
+  EXPECT_EQ(w.BackgroundBitmap.format(), QImage::Format_RGB32);  // not converted per redraw
+  EXPECT_EQ(w.BackgroundBitmap.pixel(5, 5) & 0xFFFFFF, 0x4080C0u);
 }
 
 class CaptureFileWindowTest : public AnalysisWindowTest {

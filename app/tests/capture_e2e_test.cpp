@@ -5,6 +5,7 @@
 
 #include <QLabel>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -27,6 +28,15 @@ protected:
     Window = std::make_unique<TfMain>(*AlsaWaveIn, SystemClock());
     Window->show();
     return *Window;
+  }
+  // The capture file was finished: its data size matches what was written.
+  void ExpectFinishedFile() {
+  std::ifstream in(Dir / "output.wav", std::ios::binary);
+  const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_GE(file.size(), 46u);
+  uint32_t dataSize;
+  std::memcpy(&dataSize, file.data() + 42, 4);
+  EXPECT_EQ(dataSize, file.size() - 46);
   }
   std::unique_ptr<IWaveIn> AlsaWaveIn;
   fs::path Previous;
@@ -103,13 +113,32 @@ TEST_F(CaptureEndToEndTest, DeviceFailingMidCaptureEndsTheCaptureWithAMessage) {
   EXPECT_FALSE(w.Recording);
   EXPECT_EQ(w.WaveInHandle, nullptr);
   EXPECT_TRUE(w.btnRecord->isEnabled());
-  // The file was finished at the stop: its sizes match what was written.
-  std::ifstream in(Dir / "output.wav", std::ios::binary);
-  const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
-  ASSERT_GE(file.size(), 46u);
-  uint32_t dataSize;
-  std::memcpy(&dataSize, file.data() + 42, 4);
-  EXPECT_EQ(dataSize, file.size() - 46);
+  ExpectFinishedFile();  // at the stop
+}
+
+TEST_F(CaptureEndToEndTest, ExactZeroInputEndsTheCalibrationWaitWithAMessage) {
+  TAlsaTestRoute route((Dir / "alsa").string());
+  WriteRawFrames(route.File("in.raw"), SilenceFrames(8192));  // then silent: zeros for good
+  TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Silence);
+  Settings->vbRecordToFile->Value = true;
+
+  TfMain& w = MakeAlsaWindow();
+  TModalAnswer prompt, notice;
+  // OK at once; the next box is the notice, answered from the wait it ends.
+  AnswerNextBox(prompt, QMessageBox::Ok, [&] { AnswerNextBox(notice, QMessageBox::Ok, {}, 20000); });
+  w.btnRecord->click();  // returns once the notice is answered
+  ASSERT_TRUE(notice.Seen);
+  EXPECT_TRUE(notice.Text.startsWith(QStringLiteral("入力から無音（すべて 0）の信号しか届かないため")));
+  EXPECT_TRUE(notice.Text.contains(QStringLiteral("ミュート")));
+  EXPECT_GE(w.BuffersAnalysed, TfMain::ZeroBuffersBeforeGivingUp());
+  // Ended as the stop button ends a capture: nothing calibrated or saved, device released,
+  // the file finished.
+  ExpectFinishedFile();
+  EXPECT_FALSE(w.Recording);
+  EXPECT_EQ(w.WaveInHandle, nullptr);
+  EXPECT_EQ(w.ReferenceMean, 0.0);
+  EXPECT_TRUE(w.btnRecord->isEnabled());
+  EXPECT_FALSE(DeviceSaved());
 }
 
 TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
@@ -127,7 +156,9 @@ TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
   TModalAnswer error;
   AnswerNextBox(error);
   w.btnRecord->click();
-  EXPECT_EQ(error.Text, QStringLiteral("録音の開始に失敗しました。"));
+  // The fixed text, then the device and ALSA's reason.
+  EXPECT_EQ(error.Text, QStringLiteral("録音の開始に失敗しました。\ndefault: ") +
+                            QString::fromLocal8Bit(std::strerror(EBUSY)));
   EXPECT_FALSE(w.Recording);
   other->Close(held);
 }

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QWindow>
 #include <stdexcept>
+#include <vector>
 
 #include "DIBpbox.h"
 
@@ -54,10 +56,26 @@ TEST_F(TPaintBoxTest, RefusedDepthLeavesTheControlAsItWas) {
   EXPECT_EQ(box.Surface().BitCount(), 32);
 }
 
+// Records what the copy to the screen finds in the surface.
+class TWatchedPaintBox : public TDIBPaintBox {
+public:
+  std::vector<uint32_t> Copied;  // pixel (1, 0) at each copy
+
+protected:
+  void paintEvent(QPaintEvent* Event) override {
+    TDIBPaintBox::paintEvent(Event);
+    Copied.push_back(ScreenImage().pixel(1, 0));
+  }
+};
+
 TEST_F(TPaintBoxTest, PaintCallsOnPaintFirstAndShowsWhatItDrew) {
-  TDIBPaintBox box;
+  TWatchedPaintBox box;
   box.SetBounds(0, 0, 8, 4);
   box.show();
+  for (int i = 0; i < 100 && !(box.windowHandle() && box.windowHandle()->isExposed()); ++i)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  QCoreApplication::processEvents();  // the window system's first paint
+  box.Copied.clear();
   int calls = 0;
   box.OnPaint = [&](TDIBPaintBox* sender) {
     EXPECT_EQ(sender, &box);
@@ -66,6 +84,9 @@ TEST_F(TPaintBoxTest, PaintCallsOnPaintFirstAndShowsWhatItDrew) {
   };
   box.Paint();
   EXPECT_EQ(calls, 1);
+  // The copy ran once, after OnPaint had drawn.
+  ASSERT_EQ(box.Copied.size(), 1u);
+  EXPECT_EQ(box.Copied[0], 0xFFFF0000u);
   const QImage& shown = box.ScreenImage();
   EXPECT_EQ(shown.pixel(1, 0), 0xFFFF0000u);  // rows flipped, fourth byte forced opaque
   EXPECT_EQ(shown.pixel(1, 3), 0xFF000000u);
