@@ -20,12 +20,14 @@ inline constexpr const char* kSpeedEventName = "{36187C43-8604-4EC5-89CE-75C5220
 inline constexpr int32_t kSpeedRecordSize = 9;
 
 // A stream over a named shared section: the file Directory/Name, at least Size bytes
-// (grown when shorter), mapped shared. Owns the mapping and the descriptor.
+// (grown when shorter, and its blocks reserved), mapped shared. Owns the mapping and the
+// descriptor.
 class TCommonMemoryStream {
 public:
   // Raises ESpeedLinkError("共有メモリ[Name]を開けません") when the section cannot be
-  // created or opened or is not ours, and ESpeedLinkError(system message) when it cannot
-  // be sized or mapped.
+  // created, opened or reserved (a full /dev/shm) or is not ours, and
+  // ESpeedLinkError(system message) when it cannot be mapped; Detail() names the path and
+  // the reason.
   TCommonMemoryStream(const std::string& Name, int32_t Size, const std::string& Directory = kSharedDirectory);
   ~TCommonMemoryStream();
   TCommonMemoryStream(const TCommonMemoryStream&) = delete;
@@ -36,7 +38,7 @@ public:
   int32_t Read(void* Buffer, int32_t Count);
   // Copies Count bytes to Position; 0 (nothing written) when Position or Count is negative
   // or both are 0. A write that would pass the end raises ESharedMemoryOutOfBounds and
-  // writes nothing.
+  // writes nothing; one the file system cannot store raises ESpeedLinkError(system message).
   int32_t Write(const void* Buffer, int32_t Count);
   // Origin 0: from the start, 1: from Position, 2: from the end. No clamping; an unknown
   // origin leaves Position as it is. Returns Position.
