@@ -1,6 +1,7 @@
 // Speed mailbox figures:
-//  - SetSpeed cost (lock, write, signal, unlock), against the same four kernel operations
-//    made bare (fcntl lock, 9-byte store, FIFO drain + write, fcntl unlock);
+//  - SetSpeed cost (check of the three names, lock, write, signal, unlock), against the four
+//    operations of the publish itself made bare (fcntl lock, 9-byte store, FIFO drain +
+//    write, fcntl unlock);
 //  - publish-to-reader wake-up latency across processes: from just before SetSpeed to the
 //    moment a reader process, woken by the event, has copied the record under the lock;
 //    against a bare pipe ping to the same process (the kernel's own wake-up floor).

@@ -17,6 +17,19 @@ std::string Describe(const std::string& Path, const char* What, int Err) {
 // regular files it changes nothing.
 constexpr int kOpenFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
+// An object of ours that only lacks the owner's read or write bit (a narrow umask at its
+// creation by an earlier run): give the owner access back. Anything open to others, of
+// another user or of the wrong kind is left for the checks to refuse. Keeps errno.
+bool RepairOwnerAccess(const std::string& Path, TNamedKind Kind) {
+  const int Err = errno;
+  struct stat St {};
+  bool Repaired = ::lstat(Path.c_str(), &St) == 0 && St.st_uid == ::geteuid() && (St.st_mode & 077) == 0 &&
+                  (Kind == TNamedKind::Fifo ? S_ISFIFO(St.st_mode) : S_ISREG(St.st_mode)) &&
+                  ::fchmodat(AT_FDCWD, Path.c_str(), 0600, AT_SYMLINK_NOFOLLOW) == 0;
+  errno = Err;
+  return Repaired;
+}
+
 }  // namespace
 
 std::string NamedObjectPath(const std::string& Directory, const std::string& Name) {
@@ -33,10 +46,15 @@ TNamedOpen OpenNamedObject(const std::string& Directory, const std::string& Name
 
   // A few rounds cover a peer creating or (against the rules) removing the file between
   // our attempts; more than that means something keeps interfering.
+  bool Repaired = false;
   for (int Attempt = 0; Attempt < 8 && R.Fd < 0; ++Attempt) {
     R.Created = false;  // a FIFO we made may have been replaced before we opened it
     R.Fd = ::open(Path.c_str(), kOpenFlags);
     if (R.Fd >= 0) break;
+    if (errno == EACCES && !Repaired && RepairOwnerAccess(Path, Kind)) {
+      Repaired = true;
+      continue;
+    }
     if (errno != ENOENT) {
       R.Why = Describe(Path, errno == ELOOP ? "is a symbolic link" : "cannot open", errno);
       return R;
@@ -49,6 +67,8 @@ TNamedOpen OpenNamedObject(const std::string& Directory, const std::string& Name
       }
     } else if (::mkfifo(Path.c_str(), 0600) == 0) {
       R.Created = true;
+      // The umask may have taken the owner's own access away, and opening needs it.
+      ::fchmodat(AT_FDCWD, Path.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
       R.Fd = ::open(Path.c_str(), kOpenFlags);
       if (R.Fd >= 0) break;
       if (errno == ENOENT) continue;  // removed again before we opened it: another round
@@ -67,11 +87,14 @@ TNamedOpen OpenNamedObject(const std::string& Directory, const std::string& Name
     return R;
   }
 
-  // The umask may have narrowed the creation mode below what we need; set it exactly.
-  if (R.Created) ::fchmod(R.Fd, 0600);
-
   struct stat St {};
-  if (::fstat(R.Fd, &St) != 0) {
+  const bool Inspected = ::fstat(R.Fd, &St) == 0;
+  // The umask may have narrowed the creation mode, or an earlier run left an owner-only
+  // file without the owner's read or write bit (root opens it all the same): set it exactly.
+  if (Inspected && (R.Created || (St.st_uid == ::geteuid() && (St.st_mode & 077) == 0)) &&
+      (St.st_mode & 0777) != 0600 && ::fchmod(R.Fd, 0600) == 0)
+    St.st_mode = (St.st_mode & ~07777) | 0600;
+  if (!Inspected) {
     R.Why = Describe(Path, "cannot inspect", errno);
   } else if (Kind == TNamedKind::Regular && !S_ISREG(St.st_mode)) {
     R.Why = Path + ": is not a regular file";

@@ -99,6 +99,8 @@ public:
   explicit ESpeedLinkError(const std::string& Message, std::string Detail = {})
       : std::runtime_error(Message), FDetail(std::move(Detail)) {}
   const std::string& Detail() const noexcept { return FDetail; }
+  // The message as the user sees it: the text, then the detail on a second line.
+  std::string FullText() const { return FDetail.empty() ? what() : what() + ("\n" + FDetail); }
 
 private:
   std::string FDetail;

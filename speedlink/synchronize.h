@@ -50,6 +50,8 @@ public:
   // Enter and successful TryEnter calls minus Leave calls on this object, by any thread:
   // a plausibility check, not a per-thread depth.
   int32_t OwnerCount() const { return FOwnerCount.load(); }
+  // The lock file's descriptor (-1 when unnamed), to compare its identity with the name's.
+  int Handle() const;
 
 private:
   std::atomic<uint32_t> FRefCount{0};

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,19 +31,19 @@ TCommonMemoryStream::TCommonMemoryStream(const std::string& Name, int32_t Size, 
   if (Opened.Fd < 0) throw ESpeedLinkError(CannotOpen, Opened.Why);
   FFd = Opened.Fd;
 
-  // A section shorter than the record would fault (SIGBUS) past its end: grow it. A longer
-  // one is left alone; only the first Size bytes are ours.
-  struct stat St {};
-  if (::fstat(FFd, &St) != 0 || (St.st_size < Size && ::ftruncate(FFd, Size) != 0)) {
-    const int Err = errno;
+  // The bytes are reserved for real, not only made part of the file: a section whose pages
+  // the tmpfs cannot supply (a full /dev/shm) would fault (SIGBUS) at the first access
+  // through the mapping. A longer section is left alone; only the first Size bytes are ours.
+  if (const int Err = ::posix_fallocate(FFd, 0, Size); Err != 0) {
     ::close(FFd);
-    throw ESpeedLinkError(std::strerror(Err), NamedObjectPath(Directory, Name));
+    throw ESpeedLinkError(CannotOpen, NamedObjectPath(Directory, Name) + ": cannot reserve " + std::to_string(Size) +
+                                          " bytes: " + std::strerror(Err));
   }
   void* View = ::mmap(nullptr, static_cast<size_t>(Size), PROT_READ | PROT_WRITE, MAP_SHARED, FFd, 0);
   if (View == MAP_FAILED) {
     const int Err = errno;
     ::close(FFd);
-    throw ESpeedLinkError(std::strerror(Err), NamedObjectPath(Directory, Name));
+    throw ESpeedLinkError(std::strerror(Err), NamedObjectPath(Directory, Name) + ": cannot map");
   }
   FMemory = static_cast<uint8_t*>(View);
 }
@@ -57,7 +58,7 @@ int32_t TCommonMemoryStream::Read(void* Buffer, int32_t Count) {
   int32_t N = FSize - FPosition;  // both non-negative: no overflow
   if (N <= 0) return 0;
   if (N > Count) N = Count;
-  std::memcpy(Buffer, FMemory + FPosition, static_cast<size_t>(N));
+  ReadAt(FPosition, Buffer, N);
   FPosition += N;
   return N;
 }
@@ -67,9 +68,39 @@ int32_t TCommonMemoryStream::Write(const void* Buffer, int32_t Count) {
   const int64_t End = int64_t{FPosition} + Count;
   if (End <= 0) return 0;
   if (End > FSize) throw ESharedMemoryOutOfBounds(kOutOfBounds);
-  std::memcpy(FMemory + FPosition, Buffer, static_cast<size_t>(Count));
+  if (!WriteAt(FPosition, Buffer, Count)) throw ESpeedLinkError(std::strerror(errno));
   FPosition = static_cast<int32_t>(End);
   return Count;
+}
+
+// Through the descriptor, not the mapping: another process may shorten the file at any
+// moment, and an access through the mapping past the new end would fault.
+void TCommonMemoryStream::ReadAt(int32_t Offset, void* Buffer, int32_t Count) const {
+  auto* Out = static_cast<uint8_t*>(Buffer);
+  ssize_t Got = 0;
+  while (Got < Count) {
+    const ssize_t N = ::pread(FFd, Out + Got, static_cast<size_t>(Count - Got), Offset + Got);
+    if (N < 0 && errno == EINTR) continue;
+    if (N <= 0) break;
+    Got += N;
+  }
+  // What the file no longer holds reads as it would after growing back: zero.
+  std::memset(Out + Got, 0, static_cast<size_t>(Count - Got));
+}
+
+bool TCommonMemoryStream::WriteAt(int32_t Offset, const void* Buffer, int32_t Count) {
+  const auto* In = static_cast<const uint8_t*>(Buffer);
+  ssize_t Done = 0;
+  while (Done < Count) {
+    const ssize_t N = ::pwrite(FFd, In + Done, static_cast<size_t>(Count - Done), Offset + Done);
+    if (N < 0 && errno == EINTR) continue;
+    if (N <= 0) {
+      if (N == 0) errno = ENOSPC;
+      return false;
+    }
+    Done += N;
+  }
+  return true;
 }
 
 int32_t TCommonMemoryStream::Seek(int32_t Offset, uint16_t Origin) {
@@ -84,24 +115,126 @@ int32_t TCommonMemoryStream::Seek(int32_t Offset, uint16_t Origin) {
 
 // ----------------------------------------------------------------------- TSpeedSharedMemory
 
-TSpeedSharedMemory::TSpeedSharedMemory(const std::string& Directory) {
-  FEvent = TInterfaceRef<IAutomaticEvent>(new TAutomaticEvent(kSpeedEventName, true, Directory));
-  FLock = TInterfaceRef<ISynchronize>(new TSynchronize(kSpeedLockName, true, Directory));
-  FStream = std::make_unique<TCommonMemoryStream>(kSpeedSectionName, kSpeedRecordSize, Directory);
-  std::memset(FStream->Memory(), 0, kSpeedRecordSize);
+TSpeedSharedMemory::TSpeedSharedMemory(const std::string& Directory) : FDirectory(Directory) {
+  auto* Event = new TAutomaticEvent(kSpeedEventName, true, Directory);
+  FEvent = TInterfaceRef<IAutomaticEvent>(Event);
+  FEventId = Identify(NamedObjectPath(Directory, kSpeedEventName), Event->Handle());
+  auto* Lock = new TSynchronize(kSpeedLockName, true, Directory);
+  FLock = TInterfaceRef<ISynchronize>(Lock);
+  FLockId = Identify(NamedObjectPath(Directory, kSpeedLockName), Lock->Handle());
+  OpenSection();
+}
+
+TSpeedSharedMemory::TSpeedSharedMemory(ISynchronize* Lock, IAutomaticEvent* Event, const std::string& Directory)
+    : FLock(Lock), FEvent(Event), FDirectory(Directory), FNamedPeers(false) {
+  OpenSection();
+}
+
+void TSpeedSharedMemory::OpenSection() {
+  FStream = std::make_unique<TCommonMemoryStream>(kSpeedSectionName, kSpeedRecordSize, FDirectory);
+  FSectionId = Identify(NamedObjectPath(FDirectory, kSpeedSectionName), FStream->Handle());
+  const uint8_t Zero[kSpeedRecordSize] = {};
+  if (!FStream->WriteAt(0, Zero, kSpeedRecordSize))
+    throw ESpeedLinkError(std::string("共有メモリ[") + kSpeedSectionName + "]を開けません",
+                          FSectionId.Path + ": cannot write: " + std::strerror(errno));
 }
 
 TSpeedSharedMemory::~TSpeedSharedMemory() = default;
 
 uint8_t* TSpeedSharedMemory::Memory() const { return FStream->Memory(); }
 
+TSpeedSharedMemory::TIdentity TSpeedSharedMemory::Identify(std::string Path, int Fd) {
+  struct stat St {};
+  ::fstat(Fd, &St);  // cannot fail on a descriptor OpenNamedObject has just checked
+  return {std::move(Path), St.st_dev, St.st_ino};
+}
+
+bool TSpeedSharedMemory::StillNamed(const TIdentity& Id) {
+  struct stat St {};
+  return ::lstat(Id.Path.c_str(), &St) == 0 && St.st_dev == Id.Dev && St.st_ino == Id.Ino;
+}
+
+void TSpeedSharedMemory::AddNotice(const std::string& Text) {
+  if (!FNotice.empty()) FNotice += "\n\n";
+  FNotice += Text;
+  if (OnNotice) OnNotice();
+}
+
+std::string TSpeedSharedMemory::TakeNotice() {
+  std::string N;
+  N.swap(FNotice);
+  return N;
+}
+
+void TSpeedSharedMemory::Reconnect() {
+  const bool EventMoved = FNamedPeers && !StillNamed(FEventId);
+  const bool LockMoved = FNamedPeers && !StillNamed(FLockId);
+  const bool SectionMoved = !StillNamed(FSectionId);
+  if (!EventMoved && !LockMoved && !SectionMoved) return;
+  // All or nothing: what could be opened is dropped again when a later one fails, so the
+  // next attempt starts from the same state.
+  try {
+    std::string Paths;
+    TInterfaceRef<IAutomaticEvent> Event = FEvent;
+    TIdentity EventId = FEventId;
+    if (EventMoved) {
+      auto* E = new TAutomaticEvent(kSpeedEventName, true, FDirectory);
+      Event = TInterfaceRef<IAutomaticEvent>(E);
+      EventId = Identify(FEventId.Path, E->Handle());
+      Paths += "\n" + EventId.Path;
+    }
+    TInterfaceRef<ISynchronize> Lock = FLock;
+    TIdentity LockId = FLockId;
+    if (LockMoved) {
+      auto* L = new TSynchronize(kSpeedLockName, true, FDirectory);
+      Lock = TInterfaceRef<ISynchronize>(L);
+      LockId = Identify(FLockId.Path, L->Handle());
+      Paths += "\n" + LockId.Path;
+    }
+    std::unique_ptr<TCommonMemoryStream> Stream;
+    TIdentity SectionId = FSectionId;
+    if (SectionMoved) {
+      Stream = std::make_unique<TCommonMemoryStream>(kSpeedSectionName, kSpeedRecordSize, FDirectory);
+      SectionId = Identify(FSectionId.Path, Stream->Handle());
+      Paths += "\n" + SectionId.Path;
+    }
+    FEvent = std::move(Event);
+    FEventId = std::move(EventId);
+    FLock = std::move(Lock);
+    FLockId = std::move(LockId);
+    if (Stream) FStream = std::move(Stream);
+    FSectionId = std::move(SectionId);
+    FReconnectFailed = false;
+    AddNotice("再生ソフトとの速度の受け渡しに使うファイルが削除されたか置き換えられたため、開き直しました。"
+              "再生ソフトが速度を受け取らない場合は再生ソフトを起動し直してください。" + Paths);
+  } catch (const ESpeedLinkError& E) {
+    if (FReconnectFailed) return;
+    FReconnectFailed = true;
+    AddNotice("再生ソフトとの速度の受け渡しに使うファイルを開き直せません。速度は再生ソフトに届きません。\n" +
+              (E.Detail().empty() ? std::string(E.what()) : E.Detail()));
+  }
+}
+
 void TSpeedSharedMemory::SetSpeed(double Speed) {
-  FLock->Enter();
-  uint8_t* Record = FStream->Memory();
+  Reconnect();
+  uint8_t Record[kSpeedRecordSize];
   Record[0] = 1;
   uint64_t Bits;
   std::memcpy(&Bits, &Speed, sizeof Bits);
   for (int I = 0; I < 8; ++I) Record[1 + I] = static_cast<uint8_t>(Bits >> (8 * I));  // low byte first
-  FEvent->Signal();
+
+  FLock->Enter();
+  // One write of the whole record: a reader that shortened the section cannot make it
+  // fault, and the write grows it back.
+  const bool Stored = FStream->WriteAt(0, Record, kSpeedRecordSize);
+  const int Err = errno;
+  if (Stored) FEvent->Signal();
   FLock->Leave();
+
+  if (Stored) {
+    FStoreFailed = false;
+  } else if (!FStoreFailed) {
+    FStoreFailed = true;
+    AddNotice("再生ソフトに速度を伝えられません。\n" + FSectionId.Path + ": " + std::strerror(Err));
+  }
 }

@@ -96,9 +96,109 @@ TEST(SpeedMailboxTest, CreationErrorsNameTheSection) {
   }
   ::rmdir(Dir.File(kSpeedSectionName).c_str());
   const int Fd = ::open(Dir.File(kSpeedSectionName).c_str(), O_CREAT | O_WRONLY, 0600);
-  ::fchmod(Fd, 0666);
+  ::fchmod(Fd, 0660);  // group-writable is refused as well as open to all
   ::close(Fd);
   EXPECT_THROW(TSpeedSharedMemory Mailbox(Dir.Path()), ESpeedLinkError);
+}
+
+TEST(SpeedMailboxTest, ASectionShortenedByAReaderNeitherFaultsNorStaysShort) {
+  TTempDir Dir;
+  TSpeedSharedMemory Mailbox(Dir.Path());
+  TCommonMemoryStream Reader(kSpeedSectionName, kSpeedRecordSize, Dir.Path());
+  ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);
+  uint8_t Bytes[9] = {7, 7, 7, 7, 7, 7, 7, 7, 7};
+  EXPECT_EQ(Reader.Read(Bytes, 9), 9) << "a read through the mapping would fault here";
+  EXPECT_EQ(TBytes(Bytes, Bytes + 9), TBytes(9, 0));
+  Mailbox.SetSpeed(1.0);  // a store through the mapping would fault here
+  EXPECT_EQ(FileBytes(Dir.File(kSpeedSectionName)), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  EXPECT_EQ(Mailbox.TakeNotice(), "");
+}
+
+TEST(SpeedMailboxTest, NamesThatNoLongerLeadToTheHeldObjectsAreOpenedAgainAndTheUserToldOnce) {
+  TTempDir Dir;
+  TSpeedSharedMemory Mailbox(Dir.Path());
+  int Calls = 0;
+  Mailbox.OnNotice = [&] { ++Calls; };
+  Mailbox.SetSpeed(1.0);
+  EXPECT_EQ(Calls, 0);
+  for (const char* Name : {kSpeedSectionName, kSpeedLockName, kSpeedEventName})
+    ASSERT_EQ(::unlink(Dir.File(Name).c_str()), 0);
+  {
+    // A player started after the removal makes the objects anew and waits on them.
+    TAutomaticEvent Event(kSpeedEventName, true, Dir.Path());
+    TSynchronize Lock(kSpeedLockName, true, Dir.Path());
+    TCommonMemoryStream Section(kSpeedSectionName, kSpeedRecordSize, Dir.Path());
+    Mailbox.SetSpeed(3.0);
+    EXPECT_TRUE(Event.WaitFor(0)) << "the publish went to the removed event";
+    uint8_t Bytes[9];
+    Section.ReadAt(0, Bytes, 9);
+    EXPECT_EQ(TBytes(Bytes, Bytes + 9), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0x08, 0x40}));
+  }
+  EXPECT_EQ(Calls, 1);
+  const std::string Notice = Mailbox.TakeNotice();
+  EXPECT_NE(Notice.find("開き直しました"), std::string::npos) << Notice;
+  EXPECT_NE(Notice.find(Dir.File(kSpeedLockName)), std::string::npos) << Notice;
+  Mailbox.SetSpeed(3.0);
+  EXPECT_EQ(Mailbox.TakeNotice(), "") << "told once";
+
+  // A name that cannot be opened again: the user is told once, and the next publish that
+  // finds it good again reconnects.
+  ASSERT_EQ(::unlink(Dir.File(kSpeedSectionName).c_str()), 0);
+  ASSERT_EQ(::mkdir(Dir.File(kSpeedSectionName).c_str(), 0700), 0);
+  Mailbox.SetSpeed(1.0);
+  Mailbox.SetSpeed(1.0);
+  EXPECT_EQ(Calls, 2);
+  EXPECT_NE(Mailbox.TakeNotice().find(Dir.File(kSpeedSectionName)), std::string::npos);
+  ::rmdir(Dir.File(kSpeedSectionName).c_str());
+  Mailbox.SetSpeed(1.0);
+  EXPECT_EQ(FileBytes(Dir.File(kSpeedSectionName)), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+}
+
+// Stand-ins for the named lock and event that record the order of the steps and what the
+// section holds when the event is set.
+struct TStepLog {
+  std::vector<std::string> Steps;
+  int Depth = 0;
+  std::string SectionPath;
+};
+
+struct TLoggingLock final : ISynchronize {
+  TStepLog& Log;
+  explicit TLoggingLock(TStepLog& L) : Log(L) {}
+  int32_t QueryInterface(const TInterfaceID&, void**) override { return kQueryNoInterface; }
+  uint32_t AddRef() override { return 1; }
+  uint32_t Release() override { return 1; }
+  bool TryEnter(uint32_t) override { Enter(); return true; }
+  void Enter() override { ++Log.Depth; Log.Steps.push_back("Enter"); }
+  void Leave() override { --Log.Depth; Log.Steps.push_back("Leave"); }
+};
+
+struct TLoggingEvent final : IAutomaticEvent {
+  TStepLog& Log;
+  explicit TLoggingEvent(TStepLog& L) : Log(L) {}
+  int32_t QueryInterface(const TInterfaceID&, void**) override { return kQueryNoInterface; }
+  uint32_t AddRef() override { return 1; }
+  uint32_t Release() override { return 1; }
+  bool Signal() override {
+    const TBytes Now = FileBytes(Log.SectionPath);
+    Log.Steps.push_back(std::string("Signal") + (Log.Depth > 0 ? " locked" : " unlocked") +
+                        (Now == TBytes{0x01, 0, 0, 0, 0, 0, 0, 0x08, 0x40} ? " complete" : " incomplete"));
+    return true;
+  }
+  void Reset() override {}
+  bool Wait() override { return false; }
+  bool WaitFor(uint32_t) override { return false; }
+};
+
+TEST(SpeedMailboxTest, TheEventIsSetUnderTheLockAfterTheRecordIsComplete) {
+  TTempDir Dir;
+  TStepLog Log;
+  Log.SectionPath = Dir.File(kSpeedSectionName);
+  TLoggingLock Lock(Log);
+  TLoggingEvent Event(Log);
+  TSpeedSharedMemory Mailbox(&Lock, &Event, Dir.Path());
+  Mailbox.SetSpeed(3.0);
+  EXPECT_EQ(Log.Steps, (std::vector<std::string>{"Enter", "Signal locked complete", "Leave"}));
 }
 
 // ---------------------------------------------------------------------------- the stream

@@ -199,13 +199,21 @@ protected:
   }
 };
 
+// Sets the process umask for a scope and restores it however the scope is left.
+struct TUmaskScope {
+  mode_t Old;
+  explicit TUmaskScope(mode_t Mask) : Old(::umask(Mask)) {}
+  ~TUmaskScope() { ::umask(Old); }
+};
+
 TEST_F(NamedObjectRefusalTest, CreatesOwnerOnlyWhateverTheUmask) {
   for (mode_t Mask : {0000, 0277}) {
     TTempDir Fresh;
-    const mode_t Old = ::umask(Mask);
-    TSynchronize Lock(kLock, true, Fresh.Path());
-    TAutomaticEvent Event(kEvent, true, Fresh.Path());
-    ::umask(Old);
+    {
+      TUmaskScope Narrow(Mask);
+      TSynchronize Lock(kLock, true, Fresh.Path());
+      TAutomaticEvent Event(kEvent, true, Fresh.Path());
+    }
     struct stat St {};
     ASSERT_EQ(::lstat(Fresh.File(kLock).c_str(), &St), 0);
     EXPECT_TRUE(S_ISREG(St.st_mode));
@@ -217,14 +225,32 @@ TEST_F(NamedObjectRefusalTest, CreatesOwnerOnlyWhateverTheUmask) {
   }
 }
 
-TEST_F(NamedObjectRefusalTest, RefusesFilesOpenToOthers) {
-  for (const auto& Name : {kLock, kEvent}) {
-    const int Fd = ::open(Dir.File(Name).c_str(), O_CREAT | O_WRONLY, 0600);
-    ::fchmod(Fd, 0644);
-    ::close(Fd);
-  }
+TEST_F(NamedObjectRefusalTest, RepairsOwnObjectsLeftWithoutTheOwnersAccess) {
+  // What a narrow umask left behind: the owner itself cannot open them (root can).
+  ::close(::open(Dir.File(kLock).c_str(), O_CREAT | O_WRONLY, 0600));
   ::mkfifo(Dir.File(kEvent).c_str(), 0600);
-  ExpectRefused("mode 0644");
+  ::chmod(Dir.File(kLock).c_str(), 0400);
+  ::chmod(Dir.File(kEvent).c_str(), 0200);
+  TSynchronize Lock(kLock, true, Dir.Path());
+  TAutomaticEvent Event(kEvent, true, Dir.Path());
+  for (const auto& Name : {kLock, kEvent}) {
+    struct stat St {};
+    ASSERT_EQ(::lstat(Dir.File(Name).c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 07777, 0600u) << Name;
+  }
+}
+
+TEST_F(NamedObjectRefusalTest, RefusesFilesOpenToOthers) {
+  for (mode_t Mode : {0644, 0660, 0602}) {
+    for (const auto& Name : {kLock, kEvent}) ::unlink(Dir.File(Name).c_str());
+    ::close(::open(Dir.File(kLock).c_str(), O_CREAT | O_WRONLY, 0600));
+    ::mkfifo(Dir.File(kEvent).c_str(), 0600);
+    for (const auto& Name : {kLock, kEvent}) ::chmod(Dir.File(Name).c_str(), Mode);
+    ExpectRefused("mode " + std::to_string(Mode));
+    struct stat St {};
+    ::lstat(Dir.File(kEvent).c_str(), &St);
+    EXPECT_EQ(St.st_mode & 07777, Mode) << "left as it was";
+  }
 }
 
 TEST_F(NamedObjectRefusalTest, RefusesTheWrongType) {

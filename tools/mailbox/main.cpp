@@ -83,7 +83,7 @@ public:
   TRecord Read() {
     uint8_t Bytes[kSpeedRecordSize];
     FLock.Enter();
-    std::memcpy(Bytes, FSection.Memory(), sizeof Bytes);
+    FSection.ReadAt(0, Bytes, sizeof Bytes);  // never faults, even on a section someone shortened
     FLock.Leave();
     TRecord R;
     R.Flag = Bytes[0];
@@ -337,8 +337,7 @@ int main(int argc, char** argv) {
     if (Command == "watch") return CmdWatch(Dir, Count, Timeout);
     if (Command == "mpv" && !Socket.empty()) return CmdMpv(Dir, Socket);
   } catch (const ESpeedLinkError& E) {
-    std::fprintf(stderr, "korvel-mailbox: %s%s%s\n", E.what(), E.Detail().empty() ? "" : " ",
-                 E.Detail().c_str());
+    std::fprintf(stderr, "korvel-mailbox: %s\n", E.FullText().c_str());
     return 2;
   } catch (const std::exception& E) {
     std::fprintf(stderr, "korvel-mailbox: %s\n", E.what());

@@ -162,6 +162,9 @@ int main(int argc, char** argv) {
     if (publish) {
       try {
         mailbox = std::make_unique<TSpeedSharedMemory>(mailboxDir);
+      } catch (const ESpeedLinkError& e) {
+        std::fprintf(stderr, "korvel-replay: speed mailbox: %s\n", e.FullText().c_str());
+        return 1;
       } catch (const std::exception& e) {
         std::fprintf(stderr, "korvel-replay: speed mailbox: %s\n", e.what());
         return 1;

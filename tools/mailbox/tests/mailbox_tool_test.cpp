@@ -100,6 +100,24 @@ TEST(MailboxToolTest, MpvSocketPathTooLongForAnAddressIsRefused) {
   EXPECT_EQ(Bridge.WaitExit(5000), 2);
 }
 
+TEST(MailboxToolTest, ASectionShortenedByAnotherReaderEndsNeitherReadNorWatch) {
+  TTempDir Dir;
+  TSpeedSharedMemory Mailbox(Dir.Path());
+  Mailbox.SetSpeed(1.5);
+  TChildProcess Watch(Tool(Dir, {"watch", "--count", "1", "--timeout", "20"}));
+  ASSERT_TRUE(WaitForLine(Watch, "watching"));
+  ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);
+  {
+    TChildProcess Read(Tool(Dir, {"read"}));
+    EXPECT_EQ(Read.ReadLine(5000), "flag=0 speed=0.0");
+    EXPECT_EQ(Read.WaitExit(5000), 0);
+  }
+  ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);  // the read grew it back
+  TAutomaticEvent(kSpeedEventName, true, Dir.Path()).Signal();  // wakes the watch, record untouched
+  EXPECT_NE(Watch.ReadLine(5000).find(" speed=0.0"), std::string::npos);
+  EXPECT_EQ(Watch.WaitExit(5000), 0);
+}
+
 TEST(MailboxToolTest, RefusesObjectsThatAreNotOurs) {
   TTempDir Dir;
   const std::string Section = Dir.File(kSpeedSectionName);
@@ -108,8 +126,10 @@ TEST(MailboxToolTest, RefusesObjectsThatAreNotOurs) {
   ::close(Fd);
   TChildProcess Read(Tool(Dir, {"read"}));
   const std::string Message = Read.ReadLine(5000);
-  EXPECT_NE(Message.find(std::string("共有メモリ[") + kSpeedSectionName + "]を開けません"), std::string::npos) << Message;
-  EXPECT_NE(Message.find("0644"), std::string::npos) << Message;
+  EXPECT_EQ(Message, std::string("korvel-mailbox: 共有メモリ[") + kSpeedSectionName + "]を開けません");
+  const std::string Reason = Read.ReadLine(5000);  // the reason on a line of its own
+  EXPECT_EQ(Reason.rfind(Section + ": ", 0), 0u) << Reason;
+  EXPECT_NE(Reason.find("0644"), std::string::npos) << Reason;
   EXPECT_EQ(Read.WaitExit(5000), 2);
 
   ::unlink(Section.c_str());
