@@ -4,6 +4,7 @@
 //   korvel-mailbox [--dir DIR] read
 //   korvel-mailbox [--dir DIR] watch [--count N] [--timeout S]
 //   korvel-mailbox [--dir DIR] mpv --socket PATH
+//   korvel-mailbox [--dir DIR] mpris [--player NAME] [--all] [--verbose]
 //
 // It opens the same three objects as korvel (DIR defaults to /dev/shm) with the same
 // checks, and holds the lock only for the copy of the 9 bytes, so it never holds up the
@@ -27,6 +28,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "mprisbridge.h"
 #include "uSharedMemory.h"
 
 namespace {
@@ -51,6 +53,7 @@ int Usage() {
                "usage: korvel-mailbox [--dir DIR] read\n"
                "       korvel-mailbox [--dir DIR] watch [--count N] [--timeout SECONDS]\n"
                "       korvel-mailbox [--dir DIR] mpv --socket PATH\n"
+               "       korvel-mailbox [--dir DIR] mpris [--player NAME] [--all] [--verbose]\n"
                "DIR holds the mailbox objects (default /dev/shm).\n");
   return 2;
 }
@@ -306,6 +309,7 @@ int main(int argc, char** argv) {
   std::string Command, Socket;
   long Count = 0;
   double Timeout = -1;
+  TMprisOptions Mpris;
   for (int I = 1; I < argc; ++I) {
     const std::string A = argv[I];
     const bool HasValue = I + 1 < argc;
@@ -317,6 +321,12 @@ int main(int argc, char** argv) {
       if (!ParseLong(argv[++I], Count)) return Usage();
     } else if (A == "--timeout" && HasValue) {
       if (!ParseSeconds(argv[++I], Timeout)) return Usage();
+    } else if (A == "--player" && HasValue) {
+      Mpris.Player = argv[++I];
+    } else if (A == "--all") {
+      Mpris.All = true;
+    } else if (A == "--verbose") {
+      Mpris.Verbose = true;
     } else if (A == "-h" || A == "--help") {
       Usage();
       return 0;
@@ -330,6 +340,7 @@ int main(int argc, char** argv) {
     if (Command == "read") return CmdRead(Dir);
     if (Command == "watch") return CmdWatch(Dir, Count, Timeout);
     if (Command == "mpv" && !Socket.empty()) return CmdMpv(Dir, Socket);
+    if (Command == "mpris") return CmdMpris(Dir, Mpris);
   } catch (const ESpeedLinkError& E) {
     std::fprintf(stderr, "korvel-mailbox: %s%s%s\n", E.what(), E.Detail().empty() ? "" : " ",
                  E.Detail().c_str());
