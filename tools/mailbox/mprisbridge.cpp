@@ -83,7 +83,7 @@ public:
         FSignalNotifier(SignalFd, QSocketNotifier::Read) {
     if (FOptions.Player.rfind(kMprisPrefix.toStdString(), 0) == 0) FOptions.Player.erase(0, kMprisPrefix.size());
     QObject::connect(&FEventNotifier, &QSocketNotifier::activated, this, [this] {
-      if (FReader.Event().WaitFor(0)) Take(FReader.Read());
+      if (FReader.Event().WaitFor(0)) Take(ReadRecord());
     });
     QObject::connect(&FSignalNotifier, &QSocketNotifier::activated, this, [SignalFd] {
       signalfd_siginfo Info;
@@ -91,11 +91,11 @@ public:
       QCoreApplication::quit();
     });
     QObject::connect(&FReread, &QTimer::timeout, this, [this] {
-      const TMailboxRecord R = FReader.Read();
+      const TMailboxRecord R = ReadRecord();
       if (!(R == FLastRecord)) Take(R);
     });
     QObject::connect(&FBusCheck, &QTimer::timeout, this, &TMprisBridge::CheckBus);
-    Take(FReader.Read());
+    Take(FReader.Read());  // an error here ends the command before the loop runs
     FReread.start(kRereadMs);
     FBusCheck.start(kRetryBusMs);
     CheckBus();
@@ -129,6 +129,18 @@ private slots:
 
 private:
   QDBusConnection Bus() const { return QDBusConnection(kConnectionName); }
+
+  // An error of the lock cannot pass through Qt's event loop: it ends the bridge with the
+  // status of the other commands' errors (the record then reads as unpublished).
+  TMailboxRecord ReadRecord() {
+    try {
+      return FReader.Read();
+    } catch (const ESpeedLinkError& E) {
+      Say(std::string(E.what()) + (E.Detail().empty() ? "" : "\n") + E.Detail());
+      QCoreApplication::exit(2);
+      return {};
+    }
+  }
 
   // A record becomes the wanted rate only when korvel has published it (flag 1) and it is
   // a rate a player can take: 0 would pause the player, below 0 means play backwards.
