@@ -17,6 +17,7 @@
 #include <fstream>
 #include <memory>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -290,6 +291,14 @@ TEST_F(MprisBridgeTest, ChoosesTheNamedPlayerOrThePlayingOneOrAll) {
     EXPECT_EQ(All.Stop(), 0);
     EXPECT_EQ(All.Count(kPrefix + "broken refuses"), 1u) << All.Log();
   }
+}
+
+TEST(MprisBridgeRefusalTest, RefusesAMailboxThatIsNotOursBeforeLookingForTheBus) {
+  TTempDir Dir;
+  ASSERT_EQ(::mkdir(Dir.File(kSpeedEventName).c_str(), 0700), 0);  // not a FIFO
+  TChildProcess Bridge({KORVEL_MAILBOX, "--dir", Dir.Path(), "mpris"});
+  EXPECT_NE(Bridge.ReadLine(5000).find("作成に失敗しました。"), std::string::npos);
+  EXPECT_EQ(Bridge.WaitExit(5000), 2);
 }
 
 }  // namespace
