@@ -28,6 +28,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "mailboxreader.h"
 #include "mprisbridge.h"
 #include "uSharedMemory.h"
 
@@ -68,41 +69,8 @@ std::string FormatDouble(double V) {
   return S;
 }
 
-struct TRecord {
-  uint8_t Flag = 0;
-  double Speed = 0.0;
-};
-
-// The reader's objects. The event is opened only by the commands that wait: opening it
-// resets it, which would swallow a publish meant for another waiter.
-class TMailboxReader {
-public:
-  TMailboxReader(const std::string& Dir, bool WithEvent)
-      : FLock(kSpeedLockName, true, Dir), FSection(kSpeedSectionName, kSpeedRecordSize, Dir) {
-    if (WithEvent) FEvent = std::make_unique<TAutomaticEvent>(kSpeedEventName, true, Dir);
-  }
-
-  // A consistent copy: the lock is held for the copy only.
-  TRecord Read() {
-    uint8_t Bytes[kSpeedRecordSize];
-    FLock.Enter();
-    std::memcpy(Bytes, FSection.Memory(), sizeof Bytes);
-    FLock.Leave();
-    TRecord R;
-    R.Flag = Bytes[0];
-    uint64_t Bits = 0;
-    for (int I = 0; I < 8; ++I) Bits |= uint64_t{Bytes[1 + I]} << (8 * I);  // little-endian
-    std::memcpy(&R.Speed, &Bits, sizeof R.Speed);
-    return R;
-  }
-
-  TAutomaticEvent& Event() { return *FEvent; }
-
-private:
-  TSynchronize FLock;
-  TCommonMemoryStream FSection;
-  std::unique_ptr<TAutomaticEvent> FEvent;
-};
+using TRecord = TMailboxRecord;
+using TMailboxReader = TMailboxRecordReader;
 
 std::string WallClockNow() {
   timeval Tv{};
