@@ -31,6 +31,7 @@
 #include <optional>
 #include <pthread.h>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -67,8 +68,12 @@ struct TPlayer {
   QString Owner;                 // unique connection name; a new one is a new process
   bool Ready = false;            // its properties have been asked for (answered or not)
   bool Playing = false;
+  QString Status;
   std::optional<double> MinRate, MaxRate;
-  bool Refused = false;          // said once, skipped from then on
+  // It answered a rate with an error: skipped until it changes its PlaybackStatus (some
+  // players take a rate only while something is loaded) or restarts. Said once.
+  bool Refused = false;
+  bool SaidRefusal = false;
   std::optional<double> Applied; // the last rate sent to it
 };
 
@@ -113,18 +118,19 @@ private slots:
   void OnPropertiesChanged(const QDBusMessage& Msg) {
     const QList<QVariant> Args = Msg.arguments();
     if (Args.size() < 2 || Args[0].toString() != kPlayerInterface) return;
-    for (auto& [Name, P] : FPlayers) {
+    const QVariantMap Changed = qdbus_cast<QVariantMap>(Args[1]);
+    const QStringList Invalidated = Args.size() > 2 ? qdbus_cast<QStringList>(Args[2]) : QStringList{};
+    const bool AskAgain = Invalidated.contains(QStringLiteral("PlaybackStatus")) ||
+                          Invalidated.contains(QStringLiteral("MinimumRate")) ||
+                          Invalidated.contains(QStringLiteral("MaximumRate"));
+    bool Known = false;
+    for (auto& [Name, P] : FPlayers) {  // every name the sender goes by
       if (P.Owner != Msg.service()) continue;
-      const QVariantMap Changed = qdbus_cast<QVariantMap>(Args[1]);
-      const QStringList Invalidated = Args.size() > 2 ? qdbus_cast<QStringList>(Args[2]) : QStringList{};
-      if (Invalidated.contains(QStringLiteral("PlaybackStatus")) || Invalidated.contains(QStringLiteral("MinimumRate")) ||
-          Invalidated.contains(QStringLiteral("MaximumRate"))) {
-        AskProperties(Name, P.Owner);
-      }
+      Known = true;
+      if (AskAgain) AskProperties(Name, P.Owner);
       Update(P, Changed);
-      Refresh();
-      return;
     }
+    if (Known) Refresh();
   }
 
 private:
@@ -244,18 +250,25 @@ private:
       const double V = It == Props.end() ? 0 : It->toDouble(&Ok);
       if (Ok && std::isfinite(V)) Out = V;
     };
-    if (const auto It = Props.find(QStringLiteral("PlaybackStatus")); It != Props.end())
-      P.Playing = It->toString() == QStringLiteral("Playing");
+    if (const auto It = Props.find(QStringLiteral("PlaybackStatus")); It != Props.end()) {
+      if (It->toString() != P.Status) P.Refused = false;
+      P.Status = It->toString();
+      P.Playing = P.Status == QStringLiteral("Playing");
+    }
     Number("MinimumRate", P.MinRate);
     Number("MaximumRate", P.MaxRate);
   }
 
   // Every matching player with --all; otherwise the first playing one in name order, else
-  // the first one.
+  // the first one. A player known under two names (some add an instance name to their
+  // own) counts once.
   std::vector<TPlayer*> Targets() {
     std::vector<TPlayer*> Candidates;
-    for (auto& [Name, P] : FPlayers)
-      if (P.Ready && !P.Refused && Matches(Name)) Candidates.push_back(&P);
+    for (auto& [Name, P] : FPlayers) {
+      if (!P.Ready || P.Refused || !Matches(Name)) continue;
+      if (std::none_of(Candidates.begin(), Candidates.end(), [&](TPlayer* C) { return C->Owner == P.Owner; }))
+        Candidates.push_back(&P);
+    }
     if (FOptions.All || Candidates.empty()) return Candidates;
     const auto Playing = std::find_if(Candidates.begin(), Candidates.end(), [](TPlayer* P) { return P->Playing; });
     return {Playing != Candidates.end() ? *Playing : Candidates.front()};
@@ -309,8 +322,10 @@ private:
         return;
       }
       It->second.Refused = true;
-      Say(Name.toStdString() + " refuses to set Rate (" + E.name().toStdString() + ": " + E.message().toStdString() +
-          "); skipping it");
+      It->second.Applied.reset();
+      if (!std::exchange(It->second.SaidRefusal, true))
+        Say(Name.toStdString() + " refuses to set Rate (" + E.name().toStdString() + ": " +
+            E.message().trimmed().toStdString() + "); skipping it");
       Refresh();  // another player may take its place
       SayIfWaiting();
     });
