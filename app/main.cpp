@@ -74,7 +74,7 @@ std::string StartupErrorText(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const ESpeedLinkError& e) {
-    return e.Detail().empty() ? e.what() : std::string(e.what()) + "\n" + e.Detail();
+    return e.FullText();
   } catch (const std::exception& e) {
     return e.what();
   } catch (...) {
@@ -149,11 +149,15 @@ int main(int argc, char** argv) {
     // A settings file that could not be read is kept aside and the user told, over the
     // window: at start-up, and again whenever a later read finds it gone bad.
     ShowNoticesOver(window, TRegistry::CurrentUser());
+    // Mailbox objects removed while the program runs are made again at the next publish;
+    // the user is told once, since a player that kept the old ones hears nothing more.
+    ShowNoticesOver(window, *mailbox);
     // Used by the start-up figure (bench/startup-idle): leave as soon as the window is up.
     if (std::getenv("KORVEL_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &app, &QApplication::quit);
 
     result = app.exec();
     TRegistry::CurrentUser().OnNotice = nullptr;
+    mailbox->OnNotice = nullptr;
     fConfig = nullptr;
     fMain = nullptr;
   }

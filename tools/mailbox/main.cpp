@@ -4,6 +4,7 @@
 //   korvel-mailbox [--dir DIR] read
 //   korvel-mailbox [--dir DIR] watch [--count N] [--timeout S]
 //   korvel-mailbox [--dir DIR] mpv --socket PATH
+//   korvel-mailbox [--dir DIR] mpris [--player NAME] [--all] [--verbose]
 //
 // It opens the same three objects as korvel (DIR defaults to /dev/shm) with the same
 // checks, and holds the lock only for the copy of the 9 bytes, so it never holds up the
@@ -27,6 +28,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "mailboxreader.h"
+#include "mprisbridge.h"
 #include "uSharedMemory.h"
 
 namespace {
@@ -51,6 +54,7 @@ int Usage() {
                "usage: korvel-mailbox [--dir DIR] read\n"
                "       korvel-mailbox [--dir DIR] watch [--count N] [--timeout SECONDS]\n"
                "       korvel-mailbox [--dir DIR] mpv --socket PATH\n"
+               "       korvel-mailbox [--dir DIR] mpris [--player NAME] [--all] [--verbose]\n"
                "DIR holds the mailbox objects (default /dev/shm).\n");
   return 2;
 }
@@ -65,41 +69,8 @@ std::string FormatDouble(double V) {
   return S;
 }
 
-struct TRecord {
-  uint8_t Flag = 0;
-  double Speed = 0.0;
-};
-
-// The reader's objects. The event is opened only by the commands that wait: opening it
-// resets it, which would swallow a publish meant for another waiter.
-class TMailboxReader {
-public:
-  TMailboxReader(const std::string& Dir, bool WithEvent)
-      : FLock(kSpeedLockName, true, Dir), FSection(kSpeedSectionName, kSpeedRecordSize, Dir) {
-    if (WithEvent) FEvent = std::make_unique<TAutomaticEvent>(kSpeedEventName, true, Dir);
-  }
-
-  // A consistent copy: the lock is held for the copy only.
-  TRecord Read() {
-    uint8_t Bytes[kSpeedRecordSize];
-    FLock.Enter();
-    FSection.ReadAt(0, Bytes, sizeof Bytes);  // never faults, even on a section someone shortened
-    FLock.Leave();
-    TRecord R;
-    R.Flag = Bytes[0];
-    uint64_t Bits = 0;
-    for (int I = 0; I < 8; ++I) Bits |= uint64_t{Bytes[1 + I]} << (8 * I);  // little-endian
-    std::memcpy(&R.Speed, &Bits, sizeof R.Speed);
-    return R;
-  }
-
-  TAutomaticEvent& Event() { return *FEvent; }
-
-private:
-  TSynchronize FLock;
-  TCommonMemoryStream FSection;
-  std::unique_ptr<TAutomaticEvent> FEvent;
-};
+using TRecord = TMailboxRecord;
+using TMailboxReader = TMailboxRecordReader;
 
 std::string WallClockNow() {
   timeval Tv{};
@@ -306,6 +277,7 @@ int main(int argc, char** argv) {
   std::string Command, Socket;
   long Count = 0;
   double Timeout = -1;
+  TMprisOptions Mpris;
   for (int I = 1; I < argc; ++I) {
     const std::string A = argv[I];
     const bool HasValue = I + 1 < argc;
@@ -317,6 +289,12 @@ int main(int argc, char** argv) {
       if (!ParseLong(argv[++I], Count)) return Usage();
     } else if (A == "--timeout" && HasValue) {
       if (!ParseSeconds(argv[++I], Timeout)) return Usage();
+    } else if (A == "--player" && HasValue) {
+      Mpris.Player = argv[++I];
+    } else if (A == "--all") {
+      Mpris.All = true;
+    } else if (A == "--verbose") {
+      Mpris.Verbose = true;
     } else if (A == "-h" || A == "--help") {
       Usage();
       return 0;
@@ -336,6 +314,7 @@ int main(int argc, char** argv) {
     if (Command == "read") return CmdRead(Dir);
     if (Command == "watch") return CmdWatch(Dir, Count, Timeout);
     if (Command == "mpv" && !Socket.empty()) return CmdMpv(Dir, Socket);
+    if (Command == "mpris") return CmdMpris(Dir, Mpris);
   } catch (const ESpeedLinkError& E) {
     std::fprintf(stderr, "korvel-mailbox: %s\n", E.FullText().c_str());
     return 2;

@@ -1,0 +1,304 @@
+// korvel-mailbox mpris against real mpv with its MPRIS plugin, on a private session bus and
+// in a private /dev/shm. mpv's speed is read back through mpv's own IPC socket, so the
+// check does not depend on the bridge's view of D-Bus.
+#include "uSharedMemory.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+#include "testsupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using TClock = std::chrono::steady_clock;
+
+const char* const kMpv = "/usr/bin/mpv";
+const char* const kMprisPlugin = "/usr/lib/mpv-mpris/mpris.so";
+const char* const kDbusDaemon = "/usr/bin/dbus-daemon";
+const std::string kPrefix = "org.mpris.MediaPlayer2.";
+
+template <class F>
+bool Within(std::chrono::milliseconds Limit, F Done) {
+  const auto Deadline = TClock::now() + Limit;
+  while (!Done()) {
+    if (TClock::now() >= Deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+int ConnectUnix(const std::string& Path) {
+  const int Fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un Addr{};
+  Addr.sun_family = AF_UNIX;
+  std::strncpy(Addr.sun_path, Path.c_str(), sizeof Addr.sun_path - 1);
+  if (::connect(Fd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) == 0) return Fd;
+  ::close(Fd);
+  return -1;
+}
+
+// One second of a 16-bit mono tone, for mpv to loop.
+std::string WriteTone(const TTempDir& Dir) {
+  const uint32_t Rate = 8000, Frames = Rate;
+  std::string Wav = "RIFF";
+  auto U32 = [&](uint32_t V) { for (int I = 0; I < 4; ++I) Wav += static_cast<char>(V >> (8 * I)); };
+  auto U16 = [&](uint16_t V) { Wav += static_cast<char>(V); Wav += static_cast<char>(V >> 8); };
+  U32(36 + Frames * 2);
+  Wav += "WAVEfmt ";
+  U32(16), U16(1), U16(1), U32(Rate), U32(Rate * 2), U16(2), U16(16);
+  Wav += "data";
+  U32(Frames * 2);
+  for (uint32_t I = 0; I < Frames; ++I) U16(static_cast<uint16_t>(static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * I / Rate))));
+  const std::string Path = Dir.File("tone.wav");
+  std::ofstream(Path, std::ios::binary) << Wav;
+  return Path;
+}
+
+// A session bus of the test's own, on a socket in its folder.
+class TSessionBus {
+public:
+  explicit TSessionBus(const TTempDir& Dir) : FSocket(Dir.File("bus")) {
+    const std::string Config = Dir.File("bus.conf");
+    std::ofstream(Config) << "<busconfig><type>session</type><listen>unix:path=" << FSocket
+                          << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                             "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                             "<allow own=\"*\"/></policy></busconfig>\n";
+    FDaemon = std::make_unique<TChildProcess>(std::vector<std::string>{kDbusDaemon, "--config-file=" + Config, "--nofork"});
+    Within(5s, [&] {
+      const int Fd = ConnectUnix(FSocket);
+      if (Fd >= 0) ::close(Fd);
+      return Fd >= 0;
+    });
+  }
+  ~TSessionBus() {
+    QDBusConnection::disconnectFromBus("test");
+    FDaemon->Kill(SIGTERM);
+    FDaemon->WaitExit(5000);
+  }
+  static std::string AddressOf(const TTempDir& Dir) { return "unix:path=" + Dir.File("bus"); }
+  // The test's own connection, for asking who is on the bus and for owning names.
+  QDBusConnection Connection() {
+    return QDBusConnection::connectToBus(QString::fromStdString("unix:path=" + FSocket), "test");
+  }
+  bool HasName(const std::string& Name) {
+    return Within(10s, [&] { return Connection().interface()->isServiceRegistered(QString::fromStdString(Name)).value(); });
+  }
+
+private:
+  std::string FSocket;
+  std::unique_ptr<TChildProcess> FDaemon;
+};
+
+// A headless mpv with the MPRIS plugin, looping the tone. Every speed it takes is recorded
+// from its IPC socket (mpv reports a property only when its value changes).
+class TMprisMpv {
+public:
+  TMprisMpv(const TTempDir& Dir, const std::string& Socket, bool Paused)
+      : FProcess([&] {
+          std::vector<std::string> A{kMpv, "--no-config", "--no-video", "--ao=null", "--loop-file=inf", "--no-terminal",
+                                     std::string("--script=") + kMprisPlugin, "--input-ipc-server=" + Dir.File(Socket)};
+          if (Paused) A.push_back("--pause");
+          A.push_back(WriteTone(Dir));
+          return A;
+        }()) {
+    Within(10s, [&] { return (FFd = ConnectUnix(Dir.File(Socket))) >= 0; });
+    Send(R"({"command":["observe_property",1,"speed"]})");
+  }
+  ~TMprisMpv() {
+    if (FFd >= 0) ::close(FFd);
+    FProcess.Kill(SIGTERM);
+    FProcess.WaitExit(5000);
+  }
+
+  pid_t Pid() const { return FProcess.Pid(); }
+  void Send(const std::string& Json) { (void)!::send(FFd, (Json + "\n").data(), Json.size() + 1, MSG_NOSIGNAL); }
+  void Pause(bool On) { Send(std::string(R"({"command":["set_property","pause",)") + (On ? "true" : "false") + "]}"); }
+
+  // The speeds mpv has taken so far, first the one it started with.
+  const std::vector<double>& History() {
+    char Buf[4096];
+    ssize_t N;
+    while ((N = ::recv(FFd, Buf, sizeof Buf, MSG_DONTWAIT)) > 0) FIn.append(Buf, static_cast<size_t>(N));
+    for (size_t Nl; (Nl = FIn.find('\n')) != std::string::npos; FIn.erase(0, Nl + 1)) {
+      const std::string Line = FIn.substr(0, Nl);
+      const auto Data = Line.find("\"data\":");
+      if (Line.find("\"name\":\"speed\"") != std::string::npos && Data != std::string::npos)
+        FHistory.push_back(std::strtod(Line.c_str() + Data + 7, nullptr));
+    }
+    return FHistory;
+  }
+  double Speed() { return History().empty() ? std::nan("") : History().back(); }
+  // mpv prints the property with six decimals, so nearness is all that can be asked.
+  bool Reaches(double Want) {
+    return Within(10s, [&] { return std::abs(Speed() - Want) <= 1e-6 * Want; });
+  }
+
+private:
+  TChildProcess FProcess;
+  int FFd = -1;
+  std::string FIn;
+  std::vector<double> FHistory;
+};
+
+// The bridge, with everything it has said kept for the checks.
+class TBridge {
+public:
+  explicit TBridge(std::vector<std::string> Args) : FProcess([&] {
+      Args.insert(Args.begin(), {KORVEL_MAILBOX, "mpris", "--verbose"});
+      return Args;
+    }()) {}
+
+  // Reads on until a line contains Text; false after a few seconds.
+  bool Says(const std::string& Text) {
+    const auto Deadline = TClock::now() + 10s;
+    while (TClock::now() < Deadline) {
+      const std::string Line = FProcess.ReadLine(100);
+      if (Line.empty()) continue;
+      FLog += Line + "\n";
+      if (Line.find(Text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  // Stops it as systemd does; its status, and everything it said, are then known.
+  int Stop() {
+    FProcess.Kill(SIGTERM);
+    const int Status = FProcess.WaitExit(5000);
+    for (std::string Line; !(Line = FProcess.ReadLine(200)).empty();) FLog += Line + "\n";
+    return Status;
+  }
+  size_t Count(const std::string& Text) const {
+    size_t N = 0;
+    for (size_t At = FLog.find(Text); At != std::string::npos; At = FLog.find(Text, At + 1)) ++N;
+    return N;
+  }
+  const std::string& Log() const { return FLog; }
+
+private:
+  TChildProcess FProcess;
+  std::string FLog;
+};
+
+class MprisBridgeTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!std::getenv("KORVEL_PRIVATE_SHM")) GTEST_SKIP() << "needs a private /dev/shm (run through ctest)";
+    for (const char* Need : {kMpv, kMprisPlugin, kDbusDaemon})
+      if (::access(Need, R_OK) != 0) GTEST_SKIP() << Need << " is missing (scripts/setup installs mpv, mpv-mpris, dbus-daemon)";
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", TSessionBus::AddressOf(Dir).c_str(), 1);
+    Mailbox = std::make_unique<TSpeedSharedMemory>();
+  }
+
+  TTempDir Dir;
+  std::unique_ptr<TSpeedSharedMemory> Mailbox;
+};
+
+TEST_F(MprisBridgeTest, FollowsTheFactorThroughBusAndPlayerRestarts) {
+  Mailbox->SetSpeed(1.5);
+  TBridge Bridge({});
+  ASSERT_TRUE(Bridge.Says("no session bus yet")) << Bridge.Log();
+  TSessionBus Bus(Dir);
+  ASSERT_TRUE(Bridge.Says("waiting for an MPRIS player")) << Bridge.Log();
+
+  // A player that appears gets the factor published before it was there.
+  auto Player = std::make_unique<TMprisMpv>(Dir, "a.sock", false);
+  EXPECT_TRUE(Player->Reaches(1.5));
+  Mailbox->SetSpeed(2.0);
+  EXPECT_TRUE(Player->Reaches(2.0));
+  Mailbox->SetSpeed(500.0);  // mpv ignores a rate beyond its MaximumRate
+  EXPECT_TRUE(Player->Reaches(100.0));
+
+  // Neither a factor of 0 nor korvel's zeroed record (flag 0) reaches the player.
+  Mailbox->SetSpeed(0.0);
+  ASSERT_TRUE(Bridge.Says("not passing on speed=0"));
+  TSpeedSharedMemory Restarted;
+  TAutomaticEvent(kSpeedEventName, true).Signal();
+  ASSERT_TRUE(Bridge.Says("flag 0"));
+  Mailbox->SetSpeed(3.0);
+  EXPECT_TRUE(Player->Reaches(3.0));
+  std::vector<double> Seen = Player->History();
+  if (!Seen.empty() && Seen.front() == 1.0) Seen.erase(Seen.begin());
+  EXPECT_EQ(Seen, (std::vector<double>{1.5, 2.0, 100.0, 3.0}));
+
+  // The player restarts while korvel publishes.
+  Player.reset();
+  ASSERT_TRUE(Bridge.Says("went away")) << Bridge.Log();
+  Mailbox->SetSpeed(2.5);
+  Player = std::make_unique<TMprisMpv>(Dir, "b.sock", false);
+  EXPECT_TRUE(Player->Reaches(2.5));
+
+  EXPECT_EQ(Bridge.Stop(), 0) << Bridge.Log();
+}
+
+TEST_F(MprisBridgeTest, ChoosesTheNamedPlayerOrThePlayingOneOrAll) {
+  TSessionBus Bus(Dir);
+  TMprisMpv First(Dir, "a.sock", false);
+  ASSERT_TRUE(Bus.HasName(kPrefix + "mpv"));
+  TMprisMpv Second(Dir, "b.sock", true);  // paused
+  const std::string SecondName = "mpv.instance" + std::to_string(Second.Pid());
+  ASSERT_TRUE(Bus.HasName(kPrefix + SecondName));
+
+  {
+    TBridge Named({"--player", SecondName});
+    Mailbox->SetSpeed(1.5);
+    ASSERT_TRUE(Named.Says("set Rate=1.5 on " + kPrefix + SecondName)) << Named.Log();
+    EXPECT_TRUE(Second.Reaches(1.5));
+    EXPECT_EQ(Named.Stop(), 0);
+    EXPECT_EQ(First.Speed(), 1.0);
+
+    TBridge Unknown({"--player", "nosuchplayer"});
+    EXPECT_TRUE(Unknown.Says("waiting for MPRIS player " + kPrefix + "nosuchplayer")) << Unknown.Log();
+    EXPECT_EQ(Unknown.Stop(), 0);
+  }
+  {
+    // The playing one, and the other as soon as it plays instead.
+    TBridge Default({});
+    Mailbox->SetSpeed(2.0);
+    EXPECT_TRUE(First.Reaches(2.0));
+    First.Pause(true);
+    Second.Pause(false);
+    EXPECT_TRUE(Second.Reaches(2.0));
+    EXPECT_EQ(Default.Stop(), 0);
+  }
+  {
+    // A name on the bus that answers every call with an error stands for a player that
+    // refuses Rate: said once, and the others still follow.
+    QDBusConnection Own = Bus.Connection();
+    ASSERT_TRUE(Own.registerService(QString::fromStdString(kPrefix + "broken")));
+    TBridge All({"--all"});
+    Mailbox->SetSpeed(3.0);
+    EXPECT_TRUE(First.Reaches(3.0));
+    EXPECT_TRUE(Second.Reaches(3.0));
+    Mailbox->SetSpeed(1.25);
+    EXPECT_TRUE(First.Reaches(1.25));
+    EXPECT_TRUE(Second.Reaches(1.25));
+    EXPECT_EQ(All.Stop(), 0);
+    EXPECT_EQ(All.Count(kPrefix + "broken refuses"), 1u) << All.Log();
+  }
+}
+
+TEST(MprisBridgeRefusalTest, RefusesAMailboxThatIsNotOursBeforeLookingForTheBus) {
+  TTempDir Dir;
+  ASSERT_EQ(::mkdir(Dir.File(kSpeedEventName).c_str(), 0700), 0);  // not a FIFO
+  TChildProcess Bridge({KORVEL_MAILBOX, "--dir", Dir.Path(), "mpris"});
+  EXPECT_NE(Bridge.ReadLine(5000).find("作成に失敗しました。"), std::string::npos);
+  EXPECT_EQ(Bridge.WaitExit(5000), 2);
+}
+
+}  // namespace
