@@ -39,7 +39,7 @@ TWavInfo ReadWavHeader(std::FILE* file) {
   if (!ReadExact(file, riff, 12)) throw EReplayInput("not a WAV file: shorter than a RIFF header");
   if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
     throw EReplayInput("not a WAV file: no RIFF/WAVE header");
-  const uint32_t riffSize = U32(riff + 4);
+  // The RIFF size is not trusted: a killed capture leaves it 0 while audio follows.
 
   TWavInfo info;
   bool haveFormat = false;
