@@ -72,7 +72,8 @@ TfMain::TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent, const QString& p
                           Qt::WindowCloseButtonHint),
       WaveIn(waveIn),
       Clock(clock),
-      PictureFolder(pictureFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+      PictureFolder(pictureFolder.isEmpty() ? QString::fromStdString(ProgramFileFolder(
+                                                  PictureName, TProgramFileKind::Data))
                                             : pictureFolder) {
   setWindowTitle(QStringLiteral("Korvel 2.0"));
   setFixedSize(269, 280);  // single fixed border: no resizing, no maximise box
@@ -153,12 +154,16 @@ void TfMain::FormCreate() {
   SpeedFactor = 1.0f;
   SaturationLevel = 0;
   // History and HistorySurface are members, made with the window.
-  const QString picture = PictureFolder + QStringLiteral("/default.bmp");
+  const QString picture = PictureFile();
   if (!BackgroundBitmap.load(picture, "BMP")) {
     BackgroundBitmap = QImage();
     throw EMainWindowError(
         QStringLiteral("背景画像 \"%1\" を読み込めませんでした。").arg(picture).toStdString());
   }
+}
+
+QString TfMain::PictureFile() const {
+  return PictureFolder + QLatin1Char('/') + QLatin1String(PictureName);
 }
 
 void TfMain::FormShow() {
