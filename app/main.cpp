@@ -154,6 +154,11 @@ int main(int argc, char** argv) {
     ShowNoticesOver(window, *mailbox);
     // Used by the start-up figure (bench/startup-idle): leave as soon as the window is up.
     if (std::getenv("KORVEL_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &app, &QApplication::quit);
+    // Used by the installed-tree test: the engine and picture this start took (an empty
+    // name: it runs on the fallback).
+    if (std::getenv("KORVEL_REPORT_FILES"))
+      std::fprintf(stderr, "korvel: engine %s\nkorvel: picture %s\n", EngineFile().c_str(),
+                   window.BackgroundBitmap.isNull() ? "" : qPrintable(window.PictureFile()));
 
     result = app.exec();
     TRegistry::CurrentUser().OnNotice = nullptr;

@@ -76,7 +76,8 @@ TfMain::TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent, const QString& p
                           Qt::WindowCloseButtonHint),
       WaveIn(waveIn),
       Clock(clock),
-      PictureFolder(pictureFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+      PictureFolder(pictureFolder.isEmpty() ? QString::fromStdString(ProgramFileFolder(
+                                                  PictureName, TProgramFileKind::Data))
                                             : pictureFolder) {
   setWindowTitle(QStringLiteral("Korvel 2.0"));
   setFixedSize(269, 280);  // single fixed border: no resizing, no maximise box
@@ -157,7 +158,7 @@ void TfMain::FormCreate() {
   SpeedFactor = 1.0f;
   SaturationLevel = 0;
   // History and HistorySurface are members, made with the window.
-  const QString picture = PictureFolder + QStringLiteral("/default.bmp");
+  const QString picture = PictureFile();
   if (!BackgroundBitmap.load(picture, "BMP")) {
     BackgroundBitmap = QImage();
     throw EMainWindowError(
@@ -168,6 +169,10 @@ void TfMain::FormCreate() {
   if (BackgroundBitmap.format() != QImage::Format_RGB32 &&
       BackgroundBitmap.format() != QImage::Format_ARGB32)
     BackgroundBitmap.convertTo(QImage::Format_RGB32);
+}
+
+QString TfMain::PictureFile() const {
+  return PictureFolder + QLatin1Char('/') + QLatin1String(PictureName);
 }
 
 void TfMain::FormShow() {

@@ -27,7 +27,8 @@ class TWaveOutComboBox;
 class TfMain : public QWidget {
 public:
   // `waveIn` and `clock` are the platform services the window drives; they outlive it.
-  // The background picture is read from `pictureFolder`, the program's own folder when empty.
+  // The background picture is read from `pictureFolder`; when empty, from the program's own
+  // folder or else the installed data folder (ProgramFileFolder).
   TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent = nullptr,
          const QString& pictureFolder = {});
   ~TfMain() override;
@@ -96,6 +97,9 @@ public:
   static constexpr double ZeroInputSeconds = 3.0;
   static uint32_t ZeroBuffersBeforeGivingUp();
   static WAVEFORMATEX CaptureFormat();
+  // The background picture's file name, and the path it is read from.
+  static constexpr const char* PictureName = "default.bmp";
+  QString PictureFile() const;
 
 protected:
   bool event(QEvent* e) override;

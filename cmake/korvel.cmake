@@ -9,17 +9,24 @@ add_library(korvel_exact_fp INTERFACE)
 target_compile_options(korvel_exact_fp INTERFACE -ffp-contract=off)
 
 # korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [SERIAL] [PRIVATE_SHM]
-#                 [LABELS <l...>])
-# One GoogleTest executable; QT runs it on the offscreen platform, SERIAL keeps it from
+#                 [LABELS <l...>] [COMMAND <command...>])
+# One GoogleTest executable (none without SOURCES); COMMAND runs instead of it (a script
+# that may take $<TARGET_FILE:name>), and its exit status 77 is a skip; QT runs it on the offscreen platform, SERIAL keeps it from
 # running beside other SERIAL tests (they share a sound route). PRIVATE_SHM runs it in a
 # mount namespace with its own empty /dev/shm (testing/private-shm-run), for tests that use
 # the mailbox's real names; it is skipped where no such namespace can be made.
 # Every test gets private HOME / XDG folders so none touches the user's settings.
 function(korvel_add_test name)
-  cmake_parse_arguments(T "QT;SERIAL;PRIVATE_SHM" "" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options GTest::gtest GTest::gmock GTest::gtest_main)
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  cmake_parse_arguments(T "QT;SERIAL;PRIVATE_SHM" "" "SOURCES;LIBS;LABELS;COMMAND" ${ARGN})
+  if(T_SOURCES)
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options GTest::gtest GTest::gmock GTest::gtest_main)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  endif()
+  set(command $<TARGET_FILE:${name}>)
+  if(T_COMMAND)
+    set(command ${T_COMMAND})
+  endif()
   set(env "KORVEL_TEST_ROOT=${CMAKE_BINARY_DIR}/test-home/${name}"
           "HOME=${CMAKE_BINARY_DIR}/test-home/${name}"
           "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/${name}/config"
@@ -28,10 +35,12 @@ function(korvel_add_test name)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
   endif()
   if(T_PRIVATE_SHM)
-    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/testing/private-shm-run $<TARGET_FILE:${name}>)
-    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
+    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/testing/private-shm-run ${command})
   else()
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${command})
+  endif()
+  if(T_PRIVATE_SHM OR T_COMMAND)
+    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
   endif()
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
   if(T_SERIAL)

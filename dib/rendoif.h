@@ -20,11 +20,22 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// The folder of the running program (from /proc/self/exe), without a trailing slash.
+// The folder of the running program (from /proc/self/exe, links resolved), without a
+// trailing slash.
 std::string ProgramFolder();
 
-// Loads librendo.so from the program's own folder, or else by bare name through the
-// system's search path; creates the engine and applies the processor flags (run
+// Where the program's run-time file Name is: its own folder when the file is there (the
+// build tree, an unpacked copy), else the installed folder for that kind of file, which
+// lies at a fixed path relative to the installed program (so an installed tree can be
+// moved as a whole). The own folder when neither holds the file.
+enum class TProgramFileKind { Engine, Data };
+std::string ProgramFileFolder(const std::string& Name, TProgramFileKind Kind);
+
+// The file the engine was loaded from; empty when none is bound.
+std::string EngineFile();
+
+// Loads librendo.so from the program's own folder, else from the installed engine folder
+// (ProgramFileFolder), or else by bare name through the system's search path; creates the engine and applies the processor flags (run
 // DetectCpuFeatures first). A missing library or export leaves Engine empty and the
 // library unloaded; no message. Raises EEngineInterface for an engine without the
 // interfaces the program needs.
