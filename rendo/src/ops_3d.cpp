@@ -503,8 +503,8 @@ int32_t TPixelEngine::SetWindowAlpha(void* window, uint32_t alpha) {
 //   value = truncate(ambient * c / 255 + highlight + c * k), at most 255.
 // Beyond 257 entries k turns negative; a value below 0 (or NaN, from pow of a negative
 // base) is stored as 0 instead of a wrapped byte.
-int32_t TPixelEngine::BuildLightRamp(uint32_t* table, int32_t count, uint32_t color, float ambient, float specular,
-                                     float power) {
+int32_t TPixelEngine::BuildLightRamp(uint32_t* table, int32_t count, uint32_t color, int32_t ambient,
+                                     int32_t specular, float power) {
   if (table == nullptr) return count;
   const float channel[3] = {float(color & 0xFFu), float((color >> 8) & 0xFFu), float(color >> 16)};
   for (int32_t i = 0; i < count; ++i) {
@@ -559,7 +559,7 @@ void TPixelEngine::BuildTunnelMap2(uint16_t* uvMap, uint32_t* shadeMap, int32_t 
 //   shade = clamp(ln(r^2 / (64 scaleA scaleB)) * (24 / (scaleA + scaleB) + 32), 0, 255).
 // Animating phase and offset sways the tunnel's far end.
 void TPixelEngine::BuildTunnelMap3(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height,
-                                   float scaleA, float scaleB, float offset, float phase) {
+                                   float scaleA, float scaleB, int32_t offset, int32_t phase) {
   const double half = double(height) / 2.0;
   const double area = 64.0 * double(scaleA) * double(scaleB);
   const double gain = 24.0 / (double(scaleA) + double(scaleB)) + 32.0;

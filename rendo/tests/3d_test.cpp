@@ -520,7 +520,7 @@ TEST_F(Rendo3DEngine, EveryTunnelMapFillsExactlyItsEntriesWithGreys) {
   const std::vector<std::pair<const char*, TBuild>> maps = {
       {"1", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap1(u, s, 18, 11, w, h, 1, 1); }},
       {"2", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap2(u, s, w, h); }},
-      {"3", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap3(u, s, w, h, 1.5f, 2.0f, 3.0f, 0.5f); }},
+      {"3", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap3(u, s, w, h, 1.5f, 2.0f, 3, 1); }},
       {"4", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap4(u, s, w, h); }},
       {"5", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap5(u, s, w, h, 2.0f); }},
       {"6", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap6(u, s, w, h, 2.0f); }},
@@ -566,7 +566,7 @@ TEST_F(Rendo3DEngine, TunnelMapCentresAndTheFlatTilt) {
   EXPECT_EQ(oneUv, 0xFF00);
   EXPECT_EQ(oneShade, 0x00FFFFFFu);
   // Zero scales give the waving tunnel no logarithm: black, not NaN turned into bytes.
-  Effects->BuildTunnelMap3(uv.data(), shade.data(), w, h, 0.0f, 1.0f, 0.0f, 0.0f);
+  Effects->BuildTunnelMap3(uv.data(), shade.data(), w, h, 0.0f, 1.0f, 0, 0);
   EXPECT_EQ(std::count(shade.begin(), shade.end(), 0u), w * h);
 
   // Tilt 0: u is 0 everywhere, v = 256 - 256 row / height, shade 0.

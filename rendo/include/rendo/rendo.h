@@ -225,13 +225,13 @@ struct IPixelEffects : IRendoUnknown {
   virtual void* AlignedAlloc(uint32_t size, uint32_t alignment) = 0;  // 3
   virtual void AlignedFree(void* p) = 0;                              // 4
   virtual int32_t SetWindowAlpha(void* window, uint32_t alpha) = 0;   // 5
-  virtual int32_t BuildLightRamp(uint32_t* table, int32_t count, uint32_t color, float ambient,
-                                 float specular, float power) = 0;  // 6
+  virtual int32_t BuildLightRamp(uint32_t* table, int32_t count, uint32_t color, int32_t ambient,
+                                 int32_t specular, float power) = 0;  // 6
   virtual void BuildTunnelMap1(uint16_t* uvMap, uint32_t* shadeMap, int32_t originX, int32_t originY,
                                int32_t width, int32_t height, float scaleX, float scaleY) = 0;  // 7
   virtual void BuildTunnelMap2(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height) = 0;  // 8
   virtual void BuildTunnelMap3(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height,
-                               float scaleA, float scaleB, float offset, float phase) = 0;  // 9
+                               float scaleA, float scaleB, int32_t offset, int32_t phase) = 0;  // 9
   virtual void BuildTunnelMap4(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height) = 0;  // 10
   virtual void BuildTunnelMap5(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height,
                                float twist) = 0;  // 11
