@@ -148,7 +148,7 @@ class TPixelEngine : public IPixelEngine, public IPixelEffects, public ICpuFeatu
   // started at construction from DrawInitialSeed() (1, or KORVEL_RENDO_RAND_SEED when set).
   static uint32_t DrawInitialSeed();
   uint32_t DrawNextRandom();
-  void DrawSpan(const TRendoPen* pen, const TRendoRect* rect, int32_t rows);
+  void DrawSpan(const TRendoPen* pen, const TRendoRect* rect, int32_t rows, int32_t pitch);
   uint32_t DrawRandomState = DrawInitialSeed();
   // draw end --------------------------------------------------------------------------
 

@@ -390,16 +390,17 @@ int32_t TPixelEngine::Perspective(TRendoMatrix* out, float fov, float aspect, fl
 // +-(height/2 - 1)); y turned downwards; dropped when a depth lies outside 0..1; drawn
 // in the first vertex's colour.
 //
-// The rows are the target's own rows (its stride), which for the packed targets callers
-// bind is the width in pixels. A segment with a coordinate that is not finite (a weight
-// of 0, a degenerate matrix) is dropped.
+// The row pitch is the width in pixels, not the stride (callers written for packed
+// targets rely on it; with any stride of at least width x 4 bytes every pixel stays
+// inside the surface). A segment with a coordinate that is not finite (a weight of 0, a
+// degenerate matrix) is dropped.
 void TPixelEngine::DrawLines(const TRendoVertex* vertices, int32_t reserved, const TRendoSegment* pairs,
                              int32_t count) {
   if (vertices == nullptr || pairs == nullptr || count <= 0 || Bits == nullptr || Width == 0 || Height == 0) return;
   const float* m = Matrices[kCombined];
   const float unitX = float(Width / 4), unitY = float(Height / 4);
   const float hw = float(Width) / 2.0f, hh = float(Height) / 2.0f - 1.0f, midY = float(Height) / 2.0f;
-  TRaster raster{Bits, Stride, int64_t(Width), int64_t(Height), 0};
+  TRaster raster{Bits, int64_t(Width) * 4, int64_t(Width), int64_t(Height), 0};
   auto project = [&](const TRendoVertex& v) {
     const float x = v.X * m[0] + v.Y * m[4] + v.Z * m[8] + m[12];
     const float y = v.X * m[1] + v.Y * m[5] + v.Z * m[9] + m[13];
