@@ -19,13 +19,17 @@ std::atomic<uint8_t> BatchMode{0};
 
 bool Mmx() { return MmxEnabled.load(std::memory_order_relaxed) != 0; }
 
-// The end of an MMX-style operation clears the MMX state so that the caller may use
-// floating point again. No kernel here uses the MMX registers (x87 state is never
-// touched; SSE2/AVX2 registers need no such step), so there is nothing to clear; the
-// hook keeps the place where the gated operations end, and batch mode keeps its value.
-void ClearMmxState() {}
-
 }  // namespace
+
+// The end of an MMX-style operation clears the MMX state (EMMS, all x87 registers tagged
+// empty) so that a caller that used MMX registers before the call may use floating point
+// after it; batch mode lets such a caller run many operations and clear it once. The
+// kernels themselves never touch MMX or x87 state, so this is only the caller's promise.
+void TPixelEngine::ClearMmxState() {
+#if defined(__x86_64__) || defined(__i386__)
+  __asm__ volatile("emms" ::: "memory");
+#endif
+}
 
 // IRendoUnknown ------------------------------------------------------------------
 

@@ -129,7 +129,9 @@ class TPixelEngine : public IPixelEngine, public IPixelEffects, public ICpuFeatu
  private:
   using TFlatKernel = void (*)(uint32_t*, const uint32_t*, size_t);
   void FlatRun(TFlatKernel kernel, const void* src, int32_t count, bool leftOversToo);
+  // EndOperation clears the MMX state unless batch mode is on; ClearMmxState always.
   void EndOperation();
+  static void ClearMmxState();
   // The MMX switch, for the operation files (ops_*.cpp) that implement gated operations.
   static bool MmxGate();
 

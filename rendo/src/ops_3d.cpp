@@ -2,9 +2,8 @@
 // aligned allocator, window translucency, the lighting ramp, the tunnel-map generators
 // and the tunnel renderer.
 //
-// None of these is gated by the MMX switch. RenderTunnel ends an MMX-style operation
-// whatever the batch mode, but no kernel here touches MMX state, so there is nothing to
-// clear (see ClearMmxState in engine.cpp).
+// None of these is gated by the MMX switch. RenderTunnel clears the MMX state at its end
+// whatever the batch mode.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -436,7 +435,7 @@ void TPixelEngine::DrawLines(const TRendoVertex* vertices, int32_t reserved, con
 // continuously (width x height entries), the target row by row at its stride.
 void TPixelEngine::RenderTunnel(const uint32_t* texture, const uint16_t* uvMap, const uint32_t* shadeMap,
                                 uint32_t uOffset, uint32_t vOffset) {
-  if (Bits == nullptr || Width == 0 || Height == 0) return;
+  if (Bits == nullptr || Width == 0 || Height == 0) return ClearMmxState();
   const uint32_t offsets = (uOffset & 0xFFu) | (vOffset & 0xFFu) << 8;
   const auto kernel = rendo_kernels::Active3DKernels().RenderTunnel;
   // A packed target is one long run for the kernel.
@@ -446,6 +445,7 @@ void TPixelEngine::RenderTunnel(const uint32_t* texture, const uint16_t* uvMap, 
   uint8_t* row = Bits;
   for (uint32_t r = 0; r < rows; ++r, row += Stride, uvMap += run, shadeMap += run)
     kernel(reinterpret_cast<uint32_t*>(row), texture, uvMap, shadeMap, run, offsets);
+  ClearMmxState();
 }
 
 // IPixelEffects -----------------------------------------------------------------------------

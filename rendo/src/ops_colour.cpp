@@ -190,7 +190,11 @@ void TPixelEngine::Copy(const void* src, int32_t srcStride) {
   if (!MmxGate()) return;
   auto run = [](uint32_t* t, const uint32_t* s, size_t n) { ActiveKernels().CopyFlat(t, s, n); };
   ColourRows(src, srcStride, false, RunLambda<decltype(run)>, &run);
-  EndOperation();
+  // The SSE variant clears the MMX state whatever the batch mode.
+  if (ColourSsePath())
+    ClearMmxState();
+  else
+    EndOperation();
 }
 
 // t = palette[low byte of s]; not gated.
@@ -215,7 +219,7 @@ void TPixelEngine::GatherOffsets(const void* base, const int32_t* offsets) {
 void TPixelEngine::PackTo24(const void* src, int32_t) {
   const size_t groups = size_t(Width / 4) * Height;
   if (groups != 0) ActiveColourKernels().PackTo24(Bits, static_cast<const uint32_t*>(src), groups);
-  // The MMX state is cleared always here, batch mode or not; no kernel uses it.
+  ClearMmxState();  // whatever the batch mode
 }
 
 // Stretching ------------------------------------------------------------------------------
@@ -288,7 +292,7 @@ void TPixelEngine::Stretch(const uint32_t* src, int32_t width, int32_t srcWidth,
     previous = apart ? out : nullptr;
     previousRow = sourceRow;
   }
-  // The MMX state is cleared always here, batch mode or not; no kernel uses it.
+  ClearMmxState();  // whatever the batch mode
 }
 
 // As Stretch, each output blended with the under-image, which is read one pixel per target

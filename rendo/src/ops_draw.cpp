@@ -129,7 +129,7 @@ void TPixelEngine::DrawLineBlend(const TRendoPen* pen, const TRendoPoint* from, 
     uint32_t* p = PixelAt(Bits, pitch, y, x);
     *p = dref::LineBlendPixel(*p, color, alpha);
   });
-  // No MMX state to clear (see ClearMmxState in engine.cpp).
+  ClearMmxState();  // whatever the batch mode
 }
 
 // Spans and rectangles ------------------------------------------------------------------
@@ -310,7 +310,7 @@ void TPixelEngine::AddNoise(const void* src, int32_t srcStride, uint32_t amount)
   for (uint32_t i = 0; i < 3 * rows; ++i) draws[i] = uint8_t(DrawNextRandom());
   NoiseRows(ActiveDrawKernels().AddNoise, draws, rows, Bits, Stride, Width, static_cast<const uint8_t*>(src),
             srcStride, std::min(amount, 255u));
-  // No MMX state to clear (see ClearMmxState in engine.cpp).
+  ClearMmxState();  // whatever the batch mode
 }
 
 void TPixelEngine::SubtractNoise(const void* src, int32_t srcStride, uint32_t amount) {
@@ -320,6 +320,7 @@ void TPixelEngine::SubtractNoise(const void* src, int32_t srcStride, uint32_t am
   for (uint32_t i = 0; i < 3 * rows; ++i) draws[i] = uint8_t(DrawNextRandom());
   NoiseRows(ActiveDrawKernels().SubtractNoise, draws, rows, Bits, Stride, Width, static_cast<const uint8_t*>(src),
             srcStride, std::min(amount, 255u));
+  ClearMmxState();
 }
 
 // Each of the first min(height, 4096) rows is the source row shifted by s pixels, with
