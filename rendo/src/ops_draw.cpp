@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine.h"
 #include "kernels.h"
@@ -267,14 +268,30 @@ int32_t TPixelEngine::DrawText(const TRendoFont* font, const char* text, const T
 // Four-neighbour average of rows 1 to height - 2, source and target both taken as flat
 // arrays with rows exactly width pixels apart (the target's stride is not used); the
 // walk is continuous, so a row's first pixel takes the previous row's last as its left
-// neighbour. Rows 0 and height - 1 stay. The source must not overlap the target.
+// neighbour. Rows 0 and height - 1 stay.
+//
+// In place (source = target) the result is the blur of the picture as it was: the rows a
+// target row reads (the one above, its own, the one below) are kept unchanged in a
+// three-row buffer, so no kernel reads a pixel it has already written. A source that
+// overlaps the target in any other way is not supported.
 void TPixelEngine::Blur(const void* src) {
   if (!MmxGate()) return;
   if (Height >= 3 && Width != 0) {
     const size_t width = Width, count = width * (Height - 2);
-    assert(Disjoint(Bits + width * 4, count * 4, src, width * Height * 4));
-    ActiveDrawKernels().Blur(reinterpret_cast<uint32_t*>(Bits) + width, static_cast<const uint32_t*>(src) + width,
-                             count, width);
+    auto* target = reinterpret_cast<uint32_t*>(Bits);
+    const auto kernel = ActiveDrawKernels().Blur;
+    if (src == Bits) {
+      std::vector<uint32_t> rows(target, target + 3 * width);  // rows r - 1, r, r + 1 as they were
+      for (size_t r = 1; r + 1 < Height; ++r) {
+        kernel(target + r * width, rows.data() + width, width, width);
+        if (r + 2 >= Height) break;
+        std::memmove(rows.data(), rows.data() + width, 2 * width * 4);
+        std::memcpy(rows.data() + 2 * width, target + (r + 2) * width, width * 4);
+      }
+    } else {
+      assert(Disjoint(Bits + width * 4, count * 4, src, width * Height * 4));
+      kernel(target + width, static_cast<const uint32_t*>(src) + width, count, width);
+    }
   }
   EndOperation();
 }

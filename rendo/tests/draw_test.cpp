@@ -359,6 +359,13 @@ TEST_F(TDraw, BlurWalksContinuouslyAndKeepsTheOuterRows) {
   Bind(out, w, h);
   Engine->Blur(uniform.data());
   for (uint32_t k = w; k < w * (h - 1); ++k) EXPECT_EQ(out[k], 0x80FF7F01u);
+  // In place: the blur of the picture as it was, whatever the kernel level.
+  std::vector<uint32_t> picture = Noise(37 * 6, 5), copy = picture, want = picture;
+  Bind(want, 37, 6);
+  Engine->Blur(copy.data());
+  Bind(picture, 37, 6);
+  Engine->Blur(picture.data());
+  EXPECT_EQ(picture, want);
   std::fill(out.begin(), out.end(), 0);
   Bind(out, w, 2);
   Engine->Blur(uniform.data());
