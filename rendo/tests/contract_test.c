@@ -177,17 +177,17 @@ static void Engine(const EngineTable** e) {
   CHECK(t[1] == 0x00FFFFFFu && t[7] == 0x00FFFFFFu);
   /* A mask, a glyph and text of a one-glyph font. */
   memset(t, 0, sizeof t);
-  CALL(e, SetTarget, t, 16, 4, 6);
+  CALL(e, SetTarget, t, 32, 8, 3);
   const uint32_t bits = 0x5; /* row 0: pixels 0 and 2 */
   const Size size = {4, 1};
-  const Point at = {0, 5}; /* picture row 5 = memory row 0 */
+  const Point at = {0, 2}; /* picture row 2 = memory row 0 */
   CALL(e, DrawMask, &bits, &size, &at, 7, 0);
   CHECK(t[0] == 7 && t[1] == 0 && t[2] == 7);
   const Glyph glyph = {0, 3};
   const Font font = {&bits, 4, 1, &glyph, "A", 1};
-  const Point text = {0, 4}; /* memory row 1 */
+  const Point text = {0, 1}; /* memory row 1 */
   CHECK(CALL(e, DrawText, &font, "AxA", &text, 9, 0) == 3);
-  CHECK(t[4] == 9 && t[6] == 9 && t[8] == 9 && t[10] == 9 && t[11] == 0);
+  CHECK(t[8] == 9 && t[10] == 9 && t[12] == 9 && t[14] == 9 && t[15] == 0);
   CALL(e, DrawGlyph, &font, 0, &at, 3, 0);
   CHECK(t[0] == 3 && t[2] == 3);
   /* Many arguments, the last ones on the stack. */
@@ -195,11 +195,11 @@ static void Engine(const EngineTable** e) {
   CALL(e, TileBlend, texture, 8, 2, 1, 0, 0, 65536, 0, NULL, 0, 0);
   CHECK(t[0] == 0x11 && t[1] == 0x22 && t[2] == 0x11 && t[23] == 0x22);
   for (int i = 0; i < 24; ++i) src[i] = 0x00404040u + (uint32_t)i;
-  CALL(e, CopyEllipse, t, src, 16, 16, 100, 100, 1, 0);
+  CALL(e, CopyEllipse, t, src, 32, 32, 100, 100, 1, 0);
   CHECK(memcmp(t, src, sizeof t) == 0);
-  CALL(e, ScaleChannels, src, 16, 512, 0, 256);
+  CALL(e, ScaleChannels, src, 32, 512, 0, 256);
   CHECK(t[0] == 0x00800040u);
-  CALL(e, BlendColor, src, 16, 0x00FFFFFF, 0);
+  CALL(e, BlendColor, src, 32, 0x00FFFFFF, 0);
   CHECK(t[5] == 0x003F3F44u);
 }
 
