@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "kernels.h"
+#include "kernels_flat.h"
 
-using rendo_kernels::ActiveKernels;
+using rendo_kernels::ActiveFlatKernels;
 
 namespace {
 
@@ -125,21 +125,21 @@ void TPixelEngine::FlatRun(TFlatKernel kernel, const void* src, int32_t count, b
 }
 
 void TPixelEngine::AddSaturated(const void* src, int32_t count) {
-  FlatRun(ActiveKernels().AddSaturated, src, count, false);
+  FlatRun(ActiveFlatKernels().AddSaturated, src, count, false);
 }
 
 void TPixelEngine::SubtractSaturated(const void* src, int32_t count) {
-  FlatRun(ActiveKernels().SubtractSaturated, src, count, false);
+  FlatRun(ActiveFlatKernels().SubtractSaturated, src, count, false);
 }
 
 void TPixelEngine::ReverseSubtractSaturated(const void* src, int32_t count) {
-  FlatRun(ActiveKernels().ReverseSubtractSaturated, src, count, false);
+  FlatRun(ActiveFlatKernels().ReverseSubtractSaturated, src, count, false);
 }
 
 void TPixelEngine::CopyFlat(const void* src, int32_t count) {
   // The SSE path of the original streamed with non-temporal stores; the result is the
   // same, so both settings use the one copy kernel.
-  FlatRun(ActiveKernels().CopyFlat, src, count, true);
+  FlatRun(ActiveFlatKernels().CopyFlat, src, count, true);
 }
 
 // Pairs of pixels from each source run into the target run; an odd last pixel of a run
@@ -150,8 +150,8 @@ void TPixelEngine::Desaturate(const void* src, int32_t srcStride, uint32_t level
   uint32_t count = 0, rows = 0;
   GetSpan(&count, &rows, srcStride);
   const size_t pairs = size_t(count) & ~size_t(1);
-  const auto kernel = SsePath.load(std::memory_order_relaxed) != 0 ? ActiveKernels().DesaturateSsePath
-                                                                   : ActiveKernels().DesaturatePlainPath;
+  const auto kernel = SsePath.load(std::memory_order_relaxed) != 0 ? ActiveFlatKernels().DesaturateSsePath
+                                                                   : ActiveFlatKernels().DesaturatePlainPath;
   uint8_t* t = Bits;
   const uint8_t* s = static_cast<const uint8_t*>(src);
   for (uint32_t r = 0; r < rows; ++r) {

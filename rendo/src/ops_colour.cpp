@@ -10,12 +10,12 @@
 #include <algorithm>
 
 #include "engine.h"
-#include "kernels.h"
+#include "kernels_flat.h"
 #include "kernels_colour.h"
 #include "kernels_colour_ref.h"
 
 using rendo_kernels::ActiveColourKernels;
-using rendo_kernels::ActiveKernels;
+using rendo_kernels::ActiveFlatKernels;
 
 namespace {
 
@@ -188,7 +188,7 @@ void TPixelEngine::BlendPixel(uint32_t* p, uint32_t color, uint32_t alpha) {
 // target = source, every pixel of every run (the flat copy's kernel).
 void TPixelEngine::Copy(const void* src, int32_t srcStride) {
   if (!MmxGate()) return;
-  auto run = [](uint32_t* t, const uint32_t* s, size_t n) { ActiveKernels().CopyFlat(t, s, n); };
+  auto run = [](uint32_t* t, const uint32_t* s, size_t n) { ActiveFlatKernels().CopyFlat(t, s, n); };
   ColourRows(src, srcStride, false, RunLambda<decltype(run)>, &run);
   // The SSE variant clears the MMX state whatever the batch mode.
   if (ColourSsePath())
@@ -286,7 +286,7 @@ void TPixelEngine::Stretch(const uint32_t* src, int32_t width, int32_t srcWidth,
     const int64_t sourceRow = v >> 16;
     const bool apart = t + int64_t(width) * 4 <= reinterpret_cast<const uint8_t*>(src) || t >= srcEnd;
     if (sourceRow == previousRow && previous != nullptr && apart)
-      ActiveKernels().CopyFlat(out, previous, size_t(width));
+      ActiveFlatKernels().CopyFlat(out, previous, size_t(width));
     else
       k.StretchGather(out, src + sourceRow * srcWidth, size_t(width), 0, hStep);
     previous = apart ? out : nullptr;

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine.h"
-#include "kernels.h"
+#include "kernels_flat.h"
 #include "kernels_draw.h"
 #include "kernels_draw_ref.h"
 
@@ -384,7 +384,7 @@ void TPixelEngine::CopyEllipse(const void* outerSrc, const void* innerSrc, int32
     EndOperation();
     return;
   }
-  const auto copy = rendo_kernels::ActiveKernels().CopyFlat;
+  const auto copy = rendo_kernels::ActiveFlatKernels().CopyFlat;
   const float cx = float(Width) / 2.0f, cy = float(Height) / 2.0f;
   const float rx = float(ellipseWidth) / 2.0f, ry = float(ellipseHeight) / 2.0f;
   const float rx2 = rx * rx, ry2 = ry * ry, widthF = float(Width);

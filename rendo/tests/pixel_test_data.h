@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "kernels.h"
+#include "kernels_flat.h"
 
 // Each byte is 0x00, 0xFF or 0x80 with probability 1/8 each, else random. Two draws of the
 // generator per pixel, in this order, so a seed always gives the same pictures.
