@@ -111,7 +111,7 @@ void TPixelEngine::Reserved51(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 void TPixelEngine::Reserved52(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 void TPixelEngine::Reserved53(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 
-// IPixelEffects, IWireframe3D and RenderTunnel: ops_3d.cpp.
+// IWireframe3D: ops_wireframe.cpp; IPixelEffects and RenderTunnel: ops_effects.cpp.
 
 // The library's one export -------------------------------------------------------
 
