@@ -13,7 +13,7 @@
 #include "kernels_colour.h"
 #include "kernels_draw.h"
 #include "kernels_flat.h"
-#include "pixel_test_data.h"
+#include "kernel_compare.h"
 
 using namespace rendo_kernels;
 
@@ -29,20 +29,6 @@ const std::vector<size_t> kFlatCounts = [] {
 
 std::vector<TKernelLevel> SimdLevels() { return SimdLevelsWith(FlatKernelTableFor); }
 
-std::string FirstDifference(const char* op, TKernelLevel level, size_t count, size_t offset, uint32_t arg,
-                            const std::vector<uint32_t>& want, const std::vector<uint32_t>& got) {
-  for (size_t i = 0; i < want.size(); ++i)
-    if (want[i] != got[i]) {
-      char text[200];
-      std::snprintf(text, sizeof text, "%s_%s count %zu offset %zu arg %u: pixel %zu want %08x got %08x", op,
-                    KernelLevelName(level), count, offset, arg, i, want[i], got[i]);
-      return text;
-    }
-  return {};
-}
-
-// Guard pixels around the run catch kernels that read or write past their count.
-constexpr size_t kGuard = 8;
 
 template <typename TCall>
 void CompareLevels(const char* op, TCall call, bool inPlaceToo, std::initializer_list<uint32_t> args,
