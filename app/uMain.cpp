@@ -4,7 +4,7 @@
 #include "FormSerializer.h"
 #include "WaveOutComboBox.h"
 #include "clock.h"
-#include "kernels_ref.h"
+#include "rendo/reference.h"
 #include "rendoif.h"
 #include "toneanalysis.h"
 #include "uSharedMemory.h"

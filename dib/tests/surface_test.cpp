@@ -189,7 +189,7 @@ TEST(DIBSurface, BindTargetRefusesDepthsOtherThan32) {
 
 }  // namespace
 
-#include "kernels_ref.h"
+#include "rendo/reference.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "bench_common.h"
-#include "kernels.h"
+#include "kernels_flat.h"
 #include "rendo/rendo.h"
 
 #if defined(RENDO_BENCH_PIXMAN)

@@ -17,7 +17,7 @@
 
 #include "bench_common.h"
 #include "DIBSurf.h"
-#include "kernels.h"
+#include "kernels_flat.h"
 #include "rendo/rendo.h"
 
 #if defined(RENDO_BENCH_PIXMAN)
@@ -81,7 +81,7 @@ void PixmanAdd(benchmark::State& state, int size) {
 
 // Desaturate at the strip's size and a large one, kernel by kernel, in place.
 void DesaturateKernel(benchmark::State& state, int size, TKernelLevel level) {
-  const TKernelTable* table = KernelTableFor(level);
+  const TFlatKernelTable* table = FlatKernelTableFor(level);
   if (table == nullptr || !KernelLevelUsable(level)) {
     state.SkipWithError("level not available");
     return;
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
   }
   for (int i : {0, 1})
     for (TKernelLevel l : {TKernelLevel::Ref, TKernelLevel::SSE2, TKernelLevel::AVX2})
-      if (KernelTableFor(l) != nullptr && KernelLevelUsable(l))
+      if (FlatKernelTableFor(l) != nullptr && KernelLevelUsable(l))
         benchmark::RegisterBenchmark(("Desaturate_" + std::string(KernelLevelName(l)) + "/" + SizeName(i)).c_str(),
                                      DesaturateKernel, i, l);
   benchmark::RegisterBenchmark("HistoryRedraw/220x60", HistoryRedraw)->Unit(benchmark::kMicrosecond);

@@ -1,148 +1,127 @@
-// Kernel dispatch: one table per process, filled once from the detected CPU features,
-// lowest level first, each higher level overwriting only the slots it implements.
-#include <cstdlib>
-#include <initializer_list>
-#include <cstring>
+// The kernel tables of every family: the reference tables, and each level's table built
+// once per process by the one generic builder of dispatch.h.
+#include "dispatch.h"
 
-#include "kernels.h"
-#include "kernels_ref.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
-#endif
+#include "kernels_3d.h"
+#include "kernels_3d_ref.h"
+#include "kernels_colour.h"
+#include "kernels_colour_ref.h"
+#include "kernels_draw.h"
+#include "kernels_draw_ref.h"
+#include "kernels_flat.h"
+#include "rendo/reference.h"
 
 namespace rendo_kernels {
 
-const TKernelTable KernelsRef = {
+const TFlatKernelTable FlatKernelsRef = {
     rendo_ref::AddSaturated_Ref,      rendo_ref::SubtractSaturated_Ref, rendo_ref::ReverseSubtractSaturated_Ref,
     rendo_ref::CopyFlat_Ref,          rendo_ref::DesaturateSsePath_Ref, rendo_ref::DesaturatePlainPath_Ref,
 };
 
-namespace {
-
-// Fills the slots that `level` implements (non-null) over `into`.
-[[maybe_unused]] void Overlay(TKernelTable& into, const TKernelTable& level) {
-  auto over = [](auto& slot, auto fn) {
-    if (fn != nullptr) slot = fn;
-  };
-  over(into.AddSaturated, level.AddSaturated);
-  over(into.SubtractSaturated, level.SubtractSaturated);
-  over(into.ReverseSubtractSaturated, level.ReverseSubtractSaturated);
-  over(into.CopyFlat, level.CopyFlat);
-  over(into.DesaturateSsePath, level.DesaturateSsePath);
-  over(into.DesaturatePlainPath, level.DesaturatePlainPath);
-}
-
-struct TCpuSupport {
-  bool SSE2 = false;
-  bool AVX2 = false;
+const TColourKernelTable ColourKernelsRef = {
+    rendo_ref::ScaleAdd_Ref,      rendo_ref::AddScaled_Ref,     rendo_ref::AddColor_Ref,
+    rendo_ref::SubtractColor_Ref, rendo_ref::MixTwo_Ref,        rendo_ref::Lerp_Ref,
+    rendo_ref::Invert_Ref,        rendo_ref::Fill_Ref,          rendo_ref::ScaleChannels_Ref,
+    rendo_ref::MapPalette_Ref,    rendo_ref::GatherOffsets_Ref, rendo_ref::StretchGather_Ref,
+    rendo_ref::PackTo24_Ref,
 };
 
-TCpuSupport DetectCpu() {
-  TCpuSupport cpu;
-#if defined(__x86_64__) || defined(__i386__)
-  unsigned a, b, c, d;
-  if (__get_cpuid(1, &a, &b, &c, &d) == 0) return cpu;
-  cpu.SSE2 = (d & bit_SSE2) != 0;
-  const bool osxsave = (c & bit_OSXSAVE) != 0;
-  const bool avx = (c & bit_AVX) != 0;
-  if (!osxsave || !avx) return cpu;
-  // XGETBV(0): bits 1 and 2 say the OS saves XMM and YMM state across context switches.
-  unsigned xcr0lo, xcr0hi;
-  __asm__ volatile("xgetbv" : "=a"(xcr0lo), "=d"(xcr0hi) : "c"(0));
-  if ((xcr0lo & 0x6u) != 0x6u) return cpu;
-  if (__get_cpuid_max(0, nullptr) < 7) return cpu;
-  __cpuid_count(7, 0, a, b, c, d);
-  cpu.AVX2 = (b & bit_AVX2) != 0;
+const TDrawKernelTable DrawKernelsRef = {
+    rendo_draw_ref::Blur_Ref,   rendo_draw_ref::AddNoise_Ref, rendo_draw_ref::SubtractNoise_Ref,
+    rendo_draw_ref::Emboss_Ref, rendo_draw_ref::Sepia_Ref,
+};
+
+const T3DKernelTable Kernels3DRef = {rendo_3d_ref::RenderTunnel_Ref};
+
+namespace {
+
+#if defined(KORVEL_RENDO_HAVE_SSE2)
+#define RENDO_IF_SSE2(table) &(table)
+#else
+#define RENDO_IF_SSE2(table) nullptr
 #endif
-  return cpu;
-}
+#if defined(KORVEL_RENDO_HAVE_AVX2)
+#define RENDO_IF_AVX2(table) &(table)
+#else
+#define RENDO_IF_AVX2(table) nullptr
+#endif
 
-[[maybe_unused]] const TCpuSupport& Cpu() {
-  static const TCpuSupport cpu = DetectCpu();
-  return cpu;
-}
+// Each family's own tables by level, in TKernelLevel order.
+template <typename TTable>
+struct TOwnTables;
+template <>
+struct TOwnTables<TFlatKernelTable> {
+  static constexpr const TFlatKernelTable* Level[] = {&FlatKernelsRef, RENDO_IF_SSE2(FlatKernelsSSE2),
+                                                      RENDO_IF_AVX2(FlatKernelsAVX2)};
+};
+template <>
+struct TOwnTables<TColourKernelTable> {
+  static constexpr const TColourKernelTable* Level[] = {&ColourKernelsRef, RENDO_IF_SSE2(ColourKernelsSSE2),
+                                                        RENDO_IF_AVX2(ColourKernelsAVX2)};
+};
+template <>
+struct TOwnTables<TDrawKernelTable> {
+  static constexpr const TDrawKernelTable* Level[] = {&DrawKernelsRef, RENDO_IF_SSE2(DrawKernelsSSE2),
+                                                      RENDO_IF_AVX2(DrawKernelsAVX2)};
+};
+template <>
+struct TOwnTables<T3DKernelTable> {
+  static constexpr const T3DKernelTable* Level[] = {&Kernels3DRef, RENDO_IF_SSE2(Kernels3DSSE2),
+                                                    RENDO_IF_AVX2(Kernels3DAVX2)};
+};
 
-TKernelLevel ChooseLevel() {
-  TKernelLevel best = TKernelLevel::Ref;
-  for (TKernelLevel l : {TKernelLevel::SSE2, TKernelLevel::AVX2})
-    if (KernelLevelUsable(l)) best = l;
-  // A cap for tests and measurements; it can only lower the level, never force an
-  // unusable one.
-  if (const char* cap = std::getenv("KORVEL_RENDO_LEVEL")) {
-    for (TKernelLevel l : {TKernelLevel::Ref, TKernelLevel::SSE2, TKernelLevel::AVX2})
-      if (std::strcmp(cap, KernelLevelName(l)) == 0 && l < best) best = l;
+template <typename TTable>
+struct TBuiltTables {
+  TTable Level[kKernelLevelCount];
+  bool Built[kKernelLevelCount];
+};
+
+template <typename TTable>
+TBuiltTables<TTable> BuildTables() {
+  TBuiltTables<TTable> built{};
+  TTable table = *TOwnTables<TTable>::Level[0];
+  for (int level = 0; level < kKernelLevelCount; ++level) {
+    const TTable* own = TOwnTables<TTable>::Level[level];
+    if (own == nullptr) continue;
+    for (size_t slot = 0; slot < kKernelSlots<TTable>; ++slot)
+      if (const TAnyKernel kernel = KernelSlot(*own, slot); kernel != nullptr) SetKernelSlot(table, slot, kernel);
+    built.Level[level] = table;
+    built.Built[level] = true;
   }
-  return best;
+  return built;
 }
 
 }  // namespace
 
-const char* KernelLevelName(TKernelLevel level) {
-  switch (level) {
-    case TKernelLevel::Ref: return "Ref";
-    case TKernelLevel::SSE2: return "SSE2";
-    case TKernelLevel::AVX2: return "AVX2";
-  }
-  return "?";
+template <typename TTable>
+const TTable* OwnKernelTable(TKernelLevel level) {
+  return TOwnTables<TTable>::Level[int(level)];
 }
 
-bool KernelLevelUsable(TKernelLevel level) {
-  switch (level) {
-    case TKernelLevel::Ref: return true;
-    case TKernelLevel::SSE2:
-#if defined(KORVEL_RENDO_HAVE_SSE2)
-      return Cpu().SSE2;
-#else
-      return false;
-#endif
-    case TKernelLevel::AVX2:
-#if defined(KORVEL_RENDO_HAVE_AVX2)
-      return Cpu().AVX2;
-#else
-      return false;
-#endif
-  }
-  return false;
-}
-
-namespace {
-
-struct TLevelTables {
-  TKernelTable Level[3];
-  bool Built[3];
-};
-
-TLevelTables BuildTables() {
-  TLevelTables t{{KernelsRef, KernelsRef, KernelsRef}, {true, false, false}};
-#if defined(KORVEL_RENDO_HAVE_SSE2)
-  Overlay(t.Level[1], KernelsSSE2);
-  t.Level[2] = t.Level[1];
-  t.Built[1] = true;
-#endif
-#if defined(KORVEL_RENDO_HAVE_AVX2)
-  Overlay(t.Level[2], KernelsAVX2);
-  t.Built[2] = true;
-#endif
-  return t;
-}
-
-}  // namespace
-
-const TKernelTable* KernelTableFor(TKernelLevel level) {
-  static const TLevelTables tables = BuildTables();
-  const int i = static_cast<int>(level);
+template <typename TTable>
+const TTable* KernelTableFor(TKernelLevel level) {
+  static const TBuiltTables<TTable> tables = BuildTables<TTable>();
+  const int i = int(level);
   return tables.Built[i] ? &tables.Level[i] : nullptr;
 }
 
-TKernelLevel ActiveKernelLevel() {
-  static const TKernelLevel level = ChooseLevel();
-  return level;
-}
-
-const TKernelTable& ActiveKernels() {
-  static const TKernelTable table = *KernelTableFor(ActiveKernelLevel());
+template <typename TTable>
+const TTable& ActiveKernels() {
+  static const TTable table = *KernelTableFor<TTable>(ActiveKernelLevel());
   return table;
 }
+
+// Each family's named accessors (declared in its kernels_*.h) on the generic ones.
+#define RENDO_FAMILY(TTable, TableFor, Active)                                         \
+  template const TTable* OwnKernelTable<TTable>(TKernelLevel);                         \
+  template const TTable* KernelTableFor<TTable>(TKernelLevel);                         \
+  template const TTable& ActiveKernels<TTable>();                                      \
+  const TTable* TableFor(TKernelLevel level) { return KernelTableFor<TTable>(level); } \
+  const TTable& Active() { return ActiveKernels<TTable>(); }
+
+RENDO_FAMILY(TFlatKernelTable, FlatKernelTableFor, ActiveFlatKernels)
+RENDO_FAMILY(TColourKernelTable, ColourKernelTableFor, ActiveColourKernels)
+RENDO_FAMILY(TDrawKernelTable, DrawKernelTableFor, ActiveDrawKernels)
+RENDO_FAMILY(T3DKernelTable, Kernel3DTableFor, Active3DKernels)
 
 }  // namespace rendo_kernels

@@ -2,9 +2,7 @@
 
 #include <new>
 
-#include "kernels.h"
-
-using rendo_kernels::ActiveKernels;
+#include "rendo/reference.h"
 
 namespace {
 
@@ -19,13 +17,17 @@ std::atomic<uint8_t> BatchMode{0};
 
 bool Mmx() { return MmxEnabled.load(std::memory_order_relaxed) != 0; }
 
-// The end of an MMX-style operation clears the MMX state so that the caller may use
-// floating point again. No kernel here uses the MMX registers (x87 state is never
-// touched; SSE2/AVX2 registers need no such step), so there is nothing to clear; the
-// hook keeps the place where the gated operations end, and batch mode keeps its value.
-void ClearMmxState() {}
-
 }  // namespace
+
+// The end of an MMX-style operation clears the MMX state (EMMS, all x87 registers tagged
+// empty) so that a caller that used MMX registers before the call may use floating point
+// after it; batch mode lets such a caller run many operations and clear it once. The
+// kernels themselves never touch MMX or x87 state, so this is only the caller's promise.
+void TPixelEngine::ClearMmxState() {
+#if defined(__x86_64__) || defined(__i386__)
+  __asm__ volatile("emms" ::: "memory");
+#endif
+}
 
 // IRendoUnknown ------------------------------------------------------------------
 
@@ -90,14 +92,7 @@ void TPixelEngine::SetTarget(void* bits, int32_t stride, uint32_t width, uint32_
 // A source and a target whose rows both lie exactly width pixels apart are one run of
 // width x height pixels; otherwise every row is a run of its own.
 void TPixelEngine::GetSpan(uint32_t* outCount, uint32_t* outRows, int32_t srcStride) {
-  const int64_t packed = int64_t(Width) * 4;
-  if (Height > 1 && int64_t(srcStride) == packed && int64_t(Stride) == packed) {
-    *outCount = Width * Height;
-    *outRows = 1;
-  } else {
-    *outCount = Width;
-    *outRows = Height;
-  }
+  rendo_ref::SpanOf(Width, Height, Stride, srcStride, outCount, outRows);
 }
 
 void TPixelEngine::EndOperation() {
@@ -107,56 +102,7 @@ void TPixelEngine::EndOperation() {
 bool TPixelEngine::MmxGate() { return Mmx(); }
 bool TPixelEngine::ColourSsePath() { return SsePath.load(std::memory_order_relaxed) != 0; }
 
-// Flat-run family: one run of count pixels from the target's bits pointer, whatever its
-// stride, width and height. The arithmetic members process whole groups of four pixels
-// and leave the count mod 4 after them unchanged; the copy copies them too.
-void TPixelEngine::FlatRun(TFlatKernel kernel, const void* src, int32_t count, bool leftOversToo) {
-  if (!Mmx()) return;
-  // A negative count would be a gigantic run as an unsigned number: do nothing.
-  if (count > 0) {
-    const size_t n = leftOversToo ? size_t(count) : size_t(count) & ~size_t(3);
-    if (n != 0) kernel(reinterpret_cast<uint32_t*>(Bits), static_cast<const uint32_t*>(src), n);
-  }
-  EndOperation();
-}
-
-void TPixelEngine::AddSaturated(const void* src, int32_t count) {
-  FlatRun(ActiveKernels().AddSaturated, src, count, false);
-}
-
-void TPixelEngine::SubtractSaturated(const void* src, int32_t count) {
-  FlatRun(ActiveKernels().SubtractSaturated, src, count, false);
-}
-
-void TPixelEngine::ReverseSubtractSaturated(const void* src, int32_t count) {
-  FlatRun(ActiveKernels().ReverseSubtractSaturated, src, count, false);
-}
-
-void TPixelEngine::CopyFlat(const void* src, int32_t count) {
-  // The SSE path of the original streamed with non-temporal stores; the result is the
-  // same, so both settings use the one copy kernel.
-  FlatRun(ActiveKernels().CopyFlat, src, count, true);
-}
-
-// Pairs of pixels from each source run into the target run; an odd last pixel of a run
-// (and so a run of one pixel) stays unchanged. Source and target may be the same pixels.
-void TPixelEngine::Desaturate(const void* src, int32_t srcStride, uint32_t level) {
-  if (!Mmx()) return;
-  if (level > 255) level = 255;
-  uint32_t count = 0, rows = 0;
-  GetSpan(&count, &rows, srcStride);
-  const size_t pairs = size_t(count) & ~size_t(1);
-  const auto kernel = SsePath.load(std::memory_order_relaxed) != 0 ? ActiveKernels().DesaturateSsePath
-                                                                   : ActiveKernels().DesaturatePlainPath;
-  uint8_t* t = Bits;
-  const uint8_t* s = static_cast<const uint8_t*>(src);
-  for (uint32_t r = 0; r < rows; ++r) {
-    if (pairs != 0) kernel(reinterpret_cast<uint32_t*>(t), reinterpret_cast<const uint32_t*>(s), pairs, level);
-    t += Stride;
-    s += srcStride;
-  }
-  EndOperation();
-}
+// The flat-run family and Desaturate: ops_flat.cpp.
 
 // Reserved slots: they do nothing, now and later.
 void TPixelEngine::Reserved43(int32_t, int32_t) {}
@@ -165,7 +111,7 @@ void TPixelEngine::Reserved51(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 void TPixelEngine::Reserved52(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 void TPixelEngine::Reserved53(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 
-// IPixelEffects, IWireframe3D and RenderTunnel: ops_3d.cpp.
+// IWireframe3D: ops_wireframe.cpp; IPixelEffects and RenderTunnel: ops_effects.cpp.
 
 // The library's one export -------------------------------------------------------
 

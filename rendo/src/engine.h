@@ -96,13 +96,13 @@ class TPixelEngine : public IPixelEngine, public IPixelEffects, public ICpuFeatu
   void* AlignedAlloc(uint32_t size, uint32_t alignment) override;
   void AlignedFree(void* p) override;
   int32_t SetWindowAlpha(void* window, uint32_t alpha) override;
-  int32_t BuildLightRamp(uint32_t* table, int32_t count, uint32_t color, float ambient, float specular,
+  int32_t BuildLightRamp(uint32_t* table, int32_t count, uint32_t color, int32_t ambient, int32_t specular,
                          float power) override;
   void BuildTunnelMap1(uint16_t* uvMap, uint32_t* shadeMap, int32_t originX, int32_t originY, int32_t width,
                        int32_t height, float scaleX, float scaleY) override;
   void BuildTunnelMap2(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height) override;
   void BuildTunnelMap3(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height, float scaleA,
-                       float scaleB, float offset, float phase) override;
+                       float scaleB, int32_t offset, int32_t phase) override;
   void BuildTunnelMap4(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height) override;
   void BuildTunnelMap5(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height, float twist) override;
   void BuildTunnelMap6(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height, float twist) override;
@@ -129,7 +129,9 @@ class TPixelEngine : public IPixelEngine, public IPixelEffects, public ICpuFeatu
  private:
   using TFlatKernel = void (*)(uint32_t*, const uint32_t*, size_t);
   void FlatRun(TFlatKernel kernel, const void* src, int32_t count, bool leftOversToo);
+  // EndOperation clears the MMX state unless batch mode is on; ClearMmxState always.
   void EndOperation();
+  static void ClearMmxState();
   // The MMX switch, for the operation files (ops_*.cpp) that implement gated operations.
   static bool MmxGate();
 
@@ -148,7 +150,7 @@ class TPixelEngine : public IPixelEngine, public IPixelEffects, public ICpuFeatu
   // started at construction from DrawInitialSeed() (1, or KORVEL_RENDO_RAND_SEED when set).
   static uint32_t DrawInitialSeed();
   uint32_t DrawNextRandom();
-  void DrawSpan(const TRendoPen* pen, const TRendoRect* rect, int32_t rows);
+  void DrawSpan(const TRendoPen* pen, const TRendoRect* rect, int32_t rows, int32_t pitch);
   uint32_t DrawRandomState = DrawInitialSeed();
   // draw end --------------------------------------------------------------------------
 

@@ -1,6 +1,6 @@
 // Row kernels of the effects area (the tunnel renderer) and their dispatch table.
 //
-// Same rules as kernels.h: the scalar reference (kernels_3d_ref.h) defines the result;
+// Same rules as kernels_flat.h: the scalar reference (kernels_3d_ref.h) defines the result;
 // the SSE2 and AVX2 kernels match it bit for bit for any count and alignment. A level's
 // table is the reference table with the slots that level implements overwritten, used at
 // the level the core dispatcher chose for the process (ActiveKernelLevel).
@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernels.h"
+#include "levels.h"
 
 namespace rendo_kernels {
 

@@ -1,5 +1,5 @@
 // Row kernels of the colour arithmetic, copy, stretch and lookup operations, and the
-// table that picks them. Same rules as kernels.h: a kernel processes exactly the count
+// table that picks them. Same rules as kernels_flat.h: a kernel processes exactly the count
 // it is given, matches its reference in kernels_colour_ref.h bit for bit for any count
 // and alignment, and allows dst == src (and dst == either source of a two-source
 // kernel); partially overlapping runs are not supported.
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernels.h"
+#include "levels.h"
 
 // No inline code of ours here: the per-instruction-set files include this header, and an
 // inline function compiled with -mavx2 could be the copy the linker keeps for everyone.
@@ -33,7 +33,7 @@ struct TColourKernelTable {
 };
 
 // The table for exactly one level (the reference with that level's slots laid over it);
-// null when the level is not built into this library. Levels as in kernels.h.
+// null when the level is not built into this library. Levels as in kernels_flat.h.
 const TColourKernelTable* ColourKernelTableFor(TKernelLevel level);
 
 // The table of ActiveKernelLevel(), filled on first use.

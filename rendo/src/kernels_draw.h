@@ -1,9 +1,9 @@
 // Row kernels of the drawing primitives and image effects, and their dispatch table.
 //
-// The SIMD files include this header and kernels.h only (no inline functions of ours, see
+// The SIMD files include this header and kernels_flat.h only (no inline functions of ours, see
 // kernels_sse2.cpp).
 //
-// Same rules as kernels.h: one scalar reference per kernel (kernels_draw_ref.h) defines
+// Same rules as kernels_flat.h: one scalar reference per kernel (kernels_draw_ref.h) defines
 // the result; the SSE2 and AVX2 kernels match it bit for bit for any count and
 // alignment. The table of a level is the reference table with the slots that level
 // implements overwritten, at the level the core dispatcher chose for the process.
@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernels.h"
+#include "levels.h"
 
 namespace rendo_kernels {
 

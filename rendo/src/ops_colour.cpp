@@ -10,12 +10,12 @@
 #include <algorithm>
 
 #include "engine.h"
-#include "kernels.h"
+#include "kernels_flat.h"
 #include "kernels_colour.h"
 #include "kernels_colour_ref.h"
 
 using rendo_kernels::ActiveColourKernels;
-using rendo_kernels::ActiveKernels;
+using rendo_kernels::ActiveFlatKernels;
 
 namespace {
 
@@ -188,9 +188,13 @@ void TPixelEngine::BlendPixel(uint32_t* p, uint32_t color, uint32_t alpha) {
 // target = source, every pixel of every run (the flat copy's kernel).
 void TPixelEngine::Copy(const void* src, int32_t srcStride) {
   if (!MmxGate()) return;
-  auto run = [](uint32_t* t, const uint32_t* s, size_t n) { ActiveKernels().CopyFlat(t, s, n); };
+  auto run = [](uint32_t* t, const uint32_t* s, size_t n) { ActiveFlatKernels().CopyFlat(t, s, n); };
   ColourRows(src, srcStride, false, RunLambda<decltype(run)>, &run);
-  EndOperation();
+  // The SSE variant clears the MMX state whatever the batch mode.
+  if (ColourSsePath())
+    ClearMmxState();
+  else
+    EndOperation();
 }
 
 // t = palette[low byte of s]; not gated.
@@ -215,7 +219,7 @@ void TPixelEngine::GatherOffsets(const void* base, const int32_t* offsets) {
 void TPixelEngine::PackTo24(const void* src, int32_t) {
   const size_t groups = size_t(Width / 4) * Height;
   if (groups != 0) ActiveColourKernels().PackTo24(Bits, static_cast<const uint32_t*>(src), groups);
-  // The MMX state is cleared always here, batch mode or not; no kernel uses it.
+  ClearMmxState();  // whatever the batch mode
 }
 
 // Stretching ------------------------------------------------------------------------------
@@ -282,13 +286,13 @@ void TPixelEngine::Stretch(const uint32_t* src, int32_t width, int32_t srcWidth,
     const int64_t sourceRow = v >> 16;
     const bool apart = t + int64_t(width) * 4 <= reinterpret_cast<const uint8_t*>(src) || t >= srcEnd;
     if (sourceRow == previousRow && previous != nullptr && apart)
-      ActiveKernels().CopyFlat(out, previous, size_t(width));
+      ActiveFlatKernels().CopyFlat(out, previous, size_t(width));
     else
       k.StretchGather(out, src + sourceRow * srcWidth, size_t(width), 0, hStep);
     previous = apart ? out : nullptr;
     previousRow = sourceRow;
   }
-  // The MMX state is cleared always here, batch mode or not; no kernel uses it.
+  ClearMmxState();  // whatever the batch mode
 }
 
 // As Stretch, each output blended with the under-image, which is read one pixel per target

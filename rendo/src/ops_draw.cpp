@@ -5,6 +5,11 @@
 // Coordinates: the target is a bottom-up bitmap. The two line operations address memory
 // rows directly (y counted from the bits pointer); the spans, rectangles, masks and
 // glyphs take y from the top of the picture and draw into memory row height - 1 - y.
+//
+// Row pitch: DrawLine, FillRect, the masks and the effects step rows by the target's
+// stride. DrawLineBlend, and the first pixel of DrawVerticalLine and DrawHorizontalLine,
+// count rows of width pixels instead (callers written for packed targets rely on that);
+// for any stride of at least width x 4 bytes those pixels still lie inside the surface.
 // Nothing is clipped except where a comment says so: coordinates and sizes inside the
 // target are the caller's guarantee, asserted in debug and sanitizer builds.
 #include <algorithm>
@@ -12,9 +17,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine.h"
-#include "kernels.h"
+#include "kernels_flat.h"
 #include "kernels_draw.h"
 #include "kernels_draw_ref.h"
 
@@ -119,17 +125,19 @@ void TPixelEngine::DrawLineBlend(const TRendoPen* pen, const TRendoPoint* from, 
     std::swap(y0, y1);
   }
   const uint32_t color = pen->Color, alpha = pen->Alpha;
+  const int32_t pitch = int32_t(Width * 4);
   WalkLine(x0, y0, x1, y1, [&](int64_t x, int64_t y) {
-    uint32_t* p = PixelAt(Bits, Stride, y, x);
+    uint32_t* p = PixelAt(Bits, pitch, y, x);
     *p = dref::LineBlendPixel(*p, color, alpha);
   });
-  // No MMX state to clear (see ClearMmxState in engine.cpp).
+  ClearMmxState();  // whatever the batch mode
 }
 
 // Spans and rectangles ------------------------------------------------------------------
 
 // Column at x = left from picture row bottom up to picture row top, one PutPixel (or
-// BlendPixel for mode 3) per pixel through the object's table.
+// BlendPixel for mode 3) per pixel through the object's table. The first pixel is found
+// with rows of width pixels, each further one a stride higher in memory.
 void TPixelEngine::DrawVerticalLine(const TRendoPen* pen, const TRendoRect* rect) {
   const int64_t rows = int64_t(rect->Bottom) - rect->Top + 1;
   if (rows <= 0) return;
@@ -138,8 +146,9 @@ void TPixelEngine::DrawVerticalLine(const TRendoPen* pen, const TRendoRect* rect
   IPixelEngine* self = this;
   const uint32_t color = pen->Color, alpha = pen->Alpha;
   const int32_t mode = pen->Mode;
+  uint8_t* first = reinterpret_cast<uint8_t*>(PixelAt(Bits, int32_t(Width * 4), firstRow, rect->Left));
   for (int64_t i = 0; i < rows; ++i) {
-    uint32_t* p = PixelAt(Bits, Stride, firstRow + i, rect->Left);
+    uint32_t* p = PixelAt(first, Stride, i, 0);
     if (mode == 3)
       self->BlendPixel(p, color, alpha);
     else
@@ -148,10 +157,11 @@ void TPixelEngine::DrawVerticalLine(const TRendoPen* pen, const TRendoRect* rect
 }
 
 // Rebinds the target to the `rows` x (right - left + 1) sub-rectangle whose lowest memory
-// row is picture row bottom, applies the pen's mode to it in place through the table
-// (Fill, AddColor, SubtractColor, BlendColor) and restores the binding from the save slot.
-// A mode above 3 binds and restores without drawing.
-void TPixelEngine::DrawSpan(const TRendoPen* pen, const TRendoRect* rect, int32_t rows) {
+// row is picture row bottom (found with rows `pitch` bytes apart; the sub-target keeps the
+// stride), applies the pen's mode to it in place through the table (Fill, AddColor,
+// SubtractColor, BlendColor) and restores the binding from the save slot. A mode above 3
+// binds and restores without drawing.
+void TPixelEngine::DrawSpan(const TRendoPen* pen, const TRendoRect* rect, int32_t rows, int32_t pitch) {
   const int64_t width = int64_t(rect->Right) - rect->Left + 1;
   if (width <= 0 || rows <= 0) return;
   const int64_t firstRow = int64_t(Height) - 1 - rect->Bottom;
@@ -162,7 +172,7 @@ void TPixelEngine::DrawSpan(const TRendoPen* pen, const TRendoRect* rect, int32_
   SavedStride = Stride;
   SavedWidth = Width;
   SavedHeight = Height;
-  uint8_t* start = reinterpret_cast<uint8_t*>(PixelAt(Bits, Stride, firstRow, rect->Left));
+  uint8_t* start = reinterpret_cast<uint8_t*>(PixelAt(Bits, pitch, firstRow, rect->Left));
   self->SetTarget(start, Stride, uint32_t(width), uint32_t(rows));
   switch (pen->Mode) {
     case 0: self->Fill(pen->Color); break;
@@ -176,11 +186,13 @@ void TPixelEngine::DrawSpan(const TRendoPen* pen, const TRendoRect* rect, int32_
 
 // One row at picture row bottom from left to right. right < left draws nothing (the
 // width would otherwise wrap to a run of some four billion pixels).
-void TPixelEngine::DrawHorizontalLine(const TRendoPen* pen, const TRendoRect* rect) { DrawSpan(pen, rect, 1); }
+void TPixelEngine::DrawHorizontalLine(const TRendoPen* pen, const TRendoRect* rect) {
+  DrawSpan(pen, rect, 1, int32_t(Width * 4));
+}
 
 void TPixelEngine::FillRect(const TRendoPen* pen, const TRendoRect* rect) {
   if (rect->Bottom < rect->Top || rect->Right < rect->Left) return;
-  DrawSpan(pen, rect, int32_t(int64_t(rect->Bottom) - rect->Top + 1));
+  DrawSpan(pen, rect, int32_t(int64_t(rect->Bottom) - rect->Top + 1), Stride);
 }
 
 // Pixels and masks ----------------------------------------------------------------------
@@ -256,14 +268,30 @@ int32_t TPixelEngine::DrawText(const TRendoFont* font, const char* text, const T
 // Four-neighbour average of rows 1 to height - 2, source and target both taken as flat
 // arrays with rows exactly width pixels apart (the target's stride is not used); the
 // walk is continuous, so a row's first pixel takes the previous row's last as its left
-// neighbour. Rows 0 and height - 1 stay. The source must not overlap the target.
+// neighbour. Rows 0 and height - 1 stay.
+//
+// In place (source = target) the result is the blur of the picture as it was: the rows a
+// target row reads (the one above, its own, the one below) are kept unchanged in a
+// three-row buffer, so no kernel reads a pixel it has already written. A source that
+// overlaps the target in any other way is not supported.
 void TPixelEngine::Blur(const void* src) {
   if (!MmxGate()) return;
   if (Height >= 3 && Width != 0) {
     const size_t width = Width, count = width * (Height - 2);
-    assert(Disjoint(Bits + width * 4, count * 4, src, width * Height * 4));
-    ActiveDrawKernels().Blur(reinterpret_cast<uint32_t*>(Bits) + width, static_cast<const uint32_t*>(src) + width,
-                             count, width);
+    auto* target = reinterpret_cast<uint32_t*>(Bits);
+    const auto kernel = ActiveDrawKernels().Blur;
+    if (src == Bits) {
+      std::vector<uint32_t> rows(target, target + 3 * width);  // rows r - 1, r, r + 1 as they were
+      for (size_t r = 1; r + 1 < Height; ++r) {
+        kernel(target + r * width, rows.data() + width, width, width);
+        if (r + 2 >= Height) break;
+        std::memmove(rows.data(), rows.data() + width, 2 * width * 4);
+        std::memcpy(rows.data() + 2 * width, target + (r + 2) * width, width * 4);
+      }
+    } else {
+      assert(Disjoint(Bits + width * 4, count * 4, src, width * Height * 4));
+      kernel(target + width, static_cast<const uint32_t*>(src) + width, count, width);
+    }
   }
   EndOperation();
 }
@@ -299,7 +327,7 @@ void TPixelEngine::AddNoise(const void* src, int32_t srcStride, uint32_t amount)
   for (uint32_t i = 0; i < 3 * rows; ++i) draws[i] = uint8_t(DrawNextRandom());
   NoiseRows(ActiveDrawKernels().AddNoise, draws, rows, Bits, Stride, Width, static_cast<const uint8_t*>(src),
             srcStride, std::min(amount, 255u));
-  // No MMX state to clear (see ClearMmxState in engine.cpp).
+  ClearMmxState();  // whatever the batch mode
 }
 
 void TPixelEngine::SubtractNoise(const void* src, int32_t srcStride, uint32_t amount) {
@@ -309,6 +337,7 @@ void TPixelEngine::SubtractNoise(const void* src, int32_t srcStride, uint32_t am
   for (uint32_t i = 0; i < 3 * rows; ++i) draws[i] = uint8_t(DrawNextRandom());
   NoiseRows(ActiveDrawKernels().SubtractNoise, draws, rows, Bits, Stride, Width, static_cast<const uint8_t*>(src),
             srcStride, std::min(amount, 255u));
+  ClearMmxState();
 }
 
 // Each of the first min(height, 4096) rows is the source row shifted by s pixels, with
@@ -355,7 +384,7 @@ void TPixelEngine::CopyEllipse(const void* outerSrc, const void* innerSrc, int32
     EndOperation();
     return;
   }
-  const auto copy = rendo_kernels::ActiveKernels().CopyFlat;
+  const auto copy = rendo_kernels::ActiveFlatKernels().CopyFlat;
   const float cx = float(Width) / 2.0f, cy = float(Height) / 2.0f;
   const float rx = float(ellipseWidth) / 2.0f, ry = float(ellipseHeight) / 2.0f;
   const float rx2 = rx * rx, ry2 = ry * ry, widthF = float(Width);

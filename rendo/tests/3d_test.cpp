@@ -64,14 +64,16 @@ struct TTarget {
   uint32_t* Bits() { return Memory.data() + Pitch; }
   int32_t Stride() const { return int32_t(Pitch * 4); }
   uint32_t& At(uint32_t x, uint32_t y) { return Bits()[size_t(y) * Pitch + x]; }
-  // The (x, y) of every written pixel; guard or padding writes are reported at y = -1.
-  std::set<std::pair<int, int>> Written() {
+  // The (x, y) of every written pixel with rows `pitch` pixels apart (the stride when 0);
+  // guard writes, and at the stride padding writes, are reported at y = -1.
+  std::set<std::pair<int, int>> Written(uint32_t pitch = 0) {
+    const long p = long(pitch != 0 ? pitch : Pitch);
     std::set<std::pair<int, int>> out;
     for (size_t i = 0; i < Memory.size(); ++i) {
       if (Memory[i] == kBlank) continue;
       const long k = long(i) - long(Pitch);
-      const long y = k / long(Pitch), x = k % long(Pitch);
-      if (k < 0 || y >= long(Height) || x >= long(Width))
+      const long y = k / p, x = k % p;
+      if (k < 0 || k >= long(Pitch) * long(Height) || x >= long(Width))
         out.insert({int(i), -1});
       else
         out.insert({int(x), int(y)});
@@ -253,14 +255,14 @@ TEST_F(Rendo3DEngine, HorizontalSegmentClippedToTheRightEdgeStopsAtTheLastColumn
     Bind(t);
     const std::vector<TRendoVertex> v = {Vertex(-10, 0.5f, 0.5f, 0x00ABCDEFu), Vertex(10, 0.5f, 0.5f, 1)};
     Draw(v, {{0, 1}});
-    EXPECT_EQ(t.Written(), Row(15, 0, 39)) << "pad " << pad;
-    EXPECT_EQ(t.At(0, 15), 0x00ABCDEFu);  // the first vertex's colour
+    EXPECT_EQ(t.Written(t.Width), Row(15, 0, 39)) << "pad " << pad;  // rows of width pixels
+    EXPECT_EQ(t.Bits()[15 * t.Width], 0x00ABCDEFu);  // the first vertex's colour
     // On the last row a write past the end would leave the buffer's bound pixels.
     t = TTarget(40, 40, pad);
     Bind(t);
     const std::vector<TRendoVertex> low = {Vertex(-10, -1.85f, 0.5f), Vertex(10, -1.85f, 0.5f)};
     Draw(low, {{0, 1}});
-    EXPECT_EQ(t.Written(), Row(38, 0, 39)) << "pad " << pad;
+    EXPECT_EQ(t.Written(t.Width), Row(38, 0, 39)) << "pad " << pad;
   }
 }
 
@@ -361,7 +363,7 @@ TEST_F(Rendo3DEngine, RandomSegmentsNeverWriteOutsideTheTarget) {
     std::vector<TRendoSegment> s;
     for (int i = 0; i < 64; ++i) s.push_back({uint16_t(rng() % 16), uint16_t(rng() % 16)});
     Draw(v, s);
-    for (const auto& p : t.Written())
+    for (const auto& p : t.Written(t.Width))
       ASSERT_GE(p.second, 0) << "round " << round << " " << w << "x" << h << ": write outside at index " << p.first;
   }
 }
@@ -520,7 +522,7 @@ TEST_F(Rendo3DEngine, EveryTunnelMapFillsExactlyItsEntriesWithGreys) {
   const std::vector<std::pair<const char*, TBuild>> maps = {
       {"1", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap1(u, s, 18, 11, w, h, 1, 1); }},
       {"2", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap2(u, s, w, h); }},
-      {"3", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap3(u, s, w, h, 1.5f, 2.0f, 3.0f, 0.5f); }},
+      {"3", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap3(u, s, w, h, 1.5f, 2.0f, 3, 1); }},
       {"4", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap4(u, s, w, h); }},
       {"5", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap5(u, s, w, h, 2.0f); }},
       {"6", [&](uint16_t* u, uint32_t* s) { Effects->BuildTunnelMap6(u, s, w, h, 2.0f); }},
@@ -566,7 +568,7 @@ TEST_F(Rendo3DEngine, TunnelMapCentresAndTheFlatTilt) {
   EXPECT_EQ(oneUv, 0xFF00);
   EXPECT_EQ(oneShade, 0x00FFFFFFu);
   // Zero scales give the waving tunnel no logarithm: black, not NaN turned into bytes.
-  Effects->BuildTunnelMap3(uv.data(), shade.data(), w, h, 0.0f, 1.0f, 0.0f, 0.0f);
+  Effects->BuildTunnelMap3(uv.data(), shade.data(), w, h, 0.0f, 1.0f, 0, 0);
   EXPECT_EQ(std::count(shade.begin(), shade.end(), 0u), w * h);
 
   // Tilt 0: u is 0 everywhere, v = 256 - 256 row / height, shade 0.

@@ -12,22 +12,18 @@
 
 #include "kernels_colour.h"
 #include "kernels_colour_ref.h"
-#include "pixel_test_data.h"
+#include "kernel_compare.h"
 
 using namespace rendo_kernels;
 
 namespace {
 
 const std::vector<size_t> kCounts = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 1001, 1024, 5003};
-constexpr size_t kGuard = 8;  // pixels around each run: a kernel must not touch them
 
 std::vector<const TColourKernelTable*> SimdTables(std::vector<TKernelLevel>* levels) {
+  *levels = SimdLevelsWith(ColourKernelTableFor);
   std::vector<const TColourKernelTable*> tables;
-  for (TKernelLevel l : {TKernelLevel::SSE2, TKernelLevel::AVX2})
-    if (KernelLevelUsable(l) && ColourKernelTableFor(l) != nullptr) {
-      tables.push_back(ColourKernelTableFor(l));
-      levels->push_back(l);
-    }
+  for (TKernelLevel l : *levels) tables.push_back(ColourKernelTableFor(l));
   return tables;
 }
 
@@ -36,19 +32,6 @@ std::vector<uint32_t> Arguments(std::mt19937& rng) {
   std::vector<uint32_t> args = {0x00000000, 0xFFFFFFFF, 0x00FFFFFF, 0x00808080, 0x01010101, 0x80FF0001, 0xFF000000};
   for (int i = 0; i < 4; ++i) args.push_back(rng());
   return args;
-}
-
-std::string Where(const char* op, TKernelLevel level, size_t count, size_t offset, bool inPlace, uint32_t arg,
-                  const std::vector<uint32_t>& want, const std::vector<uint32_t>& got) {
-  for (size_t i = 0; i < want.size(); ++i)
-    if (want[i] != got[i]) {
-      char text[240];
-      std::snprintf(text, sizeof text, "%s_%s count %zu offset %zu%s arg %08x: pixel %zu (run pixel %td) want %08x got %08x",
-                    op, KernelLevelName(level), count, offset, inPlace ? " in place" : "", arg, i,
-                    std::ptrdiff_t(i) - std::ptrdiff_t(kGuard + offset), want[i], got[i]);
-      return text;
-    }
-  return {};
 }
 
 // A kernel call under test: (table, dst, a, b, count, arg). a and b are two independent
@@ -71,13 +54,13 @@ void Compare(const char* op, const TCall& call, bool inPlaceToo) {
           auto want = dst0, got = dst0;
           call(ref, want.data() + at, a.data() + at, b.data() + at, count, arg);
           call(*tables[l], got.data() + at, a.data() + at, b.data() + at, count, arg);
-          ASSERT_EQ(want, got) << Where(op, levels[l], count, offset, false, arg, want, got);
+          ASSERT_EQ(want, got) << FirstDifference(op, levels[l], count, offset, arg, want, got);
           if (!inPlaceToo) continue;
           want = dst0;
           got = dst0;
           call(ref, want.data() + at, want.data() + at, b.data() + at, count, arg);
           call(*tables[l], got.data() + at, got.data() + at, b.data() + at, count, arg);
-          ASSERT_EQ(want, got) << Where(op, levels[l], count, offset, true, arg, want, got);
+          ASSERT_EQ(want, got) << "in place: " << FirstDifference(op, levels[l], count, offset, arg, want, got);
         }
 }
 

@@ -126,6 +126,15 @@ TEST_F(TDraw, DrawLineBlendStartsAtTheSmallerEndAndMovesTowardsThePen) {
     Engine->DrawLineBlend(&pen, &a, &b);
     EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {0, 1}, {0, 2}, {1, 3}}));
   }
+  // The pixel index is x + y * width whatever the stride.
+  {
+    std::vector<uint32_t> target(6 * 4, 0);
+    Bind(target, 4, 4, 6);
+    const TRendoPen pen = Pen(Pixel(255, 255, 255), 0, 255);
+    const TRendoPoint a{0, 0}, b{3, 1};
+    Engine->DrawLineBlend(&pen, &a, &b);
+    EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {1, 0}, {2, 0}, {3, 1}}));
+  }
   // out = clamp(m + 2 floor((p - m) k / 65536)), k = (255 - alpha) * 128; fourth byte m's.
   struct TCase {
     uint32_t P, M, Alpha, Want;
@@ -152,17 +161,16 @@ TEST_F(TDraw, DrawLineBlendStartsAtTheSmallerEndAndMovesTowardsThePen) {
 
 // Spans, rectangles, pixels -----------------------------------------------------------
 
-// Picture row y is memory row height - 1 - y.
+// Picture row y is memory row height - 1 - y. The first pixel is found with rows of
+// width pixels, each further one lies a stride higher.
 TEST_F(TDraw, VerticalLineGoesUpFromPictureRowBottomInEveryMode) {
   std::vector<uint32_t> target(5 * 6, Pixel(100, 100, 100));
   Bind(target, 4, 6, 5);  // padded rows
-  const TRendoRect rect{1, 1, 3, 3};  // column x = 1, picture rows 1..3 = memory rows 2..4
+  const TRendoRect rect{1, 1, 3, 3};  // column x = 1, picture rows 1..3: memory row 2 at pitch 4
   const TRendoPen add = Pen(Pixel(200, 1, 0, 0), 1);
   Engine->DrawVerticalLine(&add, &rect);
-  for (int row = 0; row < 6; ++row)
-    for (int x = 0; x < 5; ++x)
-      EXPECT_EQ(target[row * 5 + x], x == 1 && row >= 2 && row <= 4 ? Pixel(255, 101, 100) : Pixel(100, 100, 100))
-          << x << "," << row;
+  for (size_t i = 0; i < target.size(); ++i)
+    EXPECT_EQ(target[i], i == 9 || i == 14 || i == 19 ? Pixel(255, 101, 100) : Pixel(100, 100, 100)) << i;
   const TRendoPen set = Pen(0x00123456, 0);
   const TRendoRect one{0, 5, 0, 5};
   Engine->DrawVerticalLine(&set, &one);
@@ -172,6 +180,13 @@ TEST_F(TDraw, VerticalLineGoesUpFromPictureRowBottomInEveryMode) {
   const TRendoRect col{3, 0, 3, 5};
   Engine->DrawVerticalLine(&blend, &col);
   for (int row = 0; row < 6; ++row) EXPECT_EQ(target[row * 5 + 3], Pixel(99, 99, 99)) << row;
+  {
+    std::vector<uint32_t> padded(6 * 4, 0);
+    Bind(padded, 4, 4, 6);
+    const TRendoRect low{1, 0, 1, 1};
+    Engine->DrawVerticalLine(&add, &low);
+    EXPECT_EQ(Drawn(padded, 1, 0), (TPoints{{0, 9}, {0, 15}}));
+  }
 }
 
 TEST_F(TDraw, FillRectEmptyOneByOneAndModes) {
@@ -237,6 +252,13 @@ TEST_F(TDraw, HorizontalLineIsThePictureRowAtBottom) {
   Engine->GetSpan(&count, &rows, 16);
   EXPECT_EQ(count, 12u);
   EXPECT_EQ(rows, 1u);
+  {
+    // The row is found with rows of width pixels, whatever the stride.
+    std::vector<uint32_t> padded(6 * 3, 0);
+    Bind(padded, 4, 3, 6);
+    Engine->DrawHorizontalLine(&set, &rect);
+    EXPECT_EQ(Drawn(padded, 1, 0), (TPoints{{0, 9}, {0, 10}}));
+  }
 }
 
 TEST_F(TDraw, PutPixelModesAndTheGate) {
@@ -337,6 +359,13 @@ TEST_F(TDraw, BlurWalksContinuouslyAndKeepsTheOuterRows) {
   Bind(out, w, h);
   Engine->Blur(uniform.data());
   for (uint32_t k = w; k < w * (h - 1); ++k) EXPECT_EQ(out[k], 0x80FF7F01u);
+  // In place: the blur of the picture as it was, whatever the kernel level.
+  std::vector<uint32_t> picture = Noise(37 * 6, 5), copy = picture, want = picture;
+  Bind(want, 37, 6);
+  Engine->Blur(copy.data());
+  Bind(picture, 37, 6);
+  Engine->Blur(picture.data());
+  EXPECT_EQ(picture, want);
   std::fill(out.begin(), out.end(), 0);
   Bind(out, w, 2);
   Engine->Blur(uniform.data());

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "rendo/rendo.h"
@@ -411,6 +412,70 @@ TEST_F(TEngine, BatchModeKeepsResults) {
   Engine->SubtractSaturated(std::vector<uint32_t>(8, Pixel(4, 4, 4)).data(), 8);
   Engine->SetBatchMode(0);
   EXPECT_EQ(target, std::vector<uint32_t>(8, Pixel(80, 80, 80)));
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The x87 tag word: all registers empty (0xFFFF) after EMMS, none empty after any MMX
+// instruction. fnstenv masks the exceptions, so the control word is loaded back.
+uint16_t X87TagWord() {
+  struct {
+    uint16_t Control, Unused0, Status, Unused1, Tag, Unused2;
+    uint32_t Pointers[4];
+  } env;
+  __asm__ volatile("fnstenv %0\n\tfldcw %0" : "+m"(env));
+  return env.Tag;
+}
+#endif
+
+// A caller that used MMX registers before the call finds them cleared after it: at the end
+// of the operations that clear it unless batch mode is on, of those that clear it always,
+// and when batch mode is switched off with MMX on; never by a gated operation with MMX off.
+TEST_F(TEngine, MmxStateIsClearedWhereTheOperationEnds) {
+#if defined(__x86_64__) || defined(__i386__)
+  std::vector<uint32_t> target(8 * 4, Pixel(9, 9, 9)), src(target), texture(256 * 256, 7);
+  const std::vector<uint16_t> uv(32, 0);
+  const TRendoPen pen{};
+  const TRendoPoint from{0, 0}, to{3, 1};
+  struct TCase {
+    const char* Name;
+    bool Batch, Mmx;
+    std::function<void()> Op;
+    bool Cleared;
+  };
+  const TCase cases[] = {
+      {"SubtractSaturated", false, true, [&] { Engine->SubtractSaturated(src.data(), 32); }, true},
+      {"SubtractSaturated, batch", true, true, [&] { Engine->SubtractSaturated(src.data(), 32); }, false},
+      {"SubtractSaturated, MMX off", false, false, [&] { Engine->SubtractSaturated(src.data(), 32); }, false},
+      {"Desaturate", false, true, [&] { Engine->Desaturate(src.data(), 32, 9); }, true},
+      {"Desaturate, batch", true, true, [&] { Engine->Desaturate(src.data(), 32, 9); }, false},
+      {"Emboss, MMX off", false, false, [&] { Engine->Emboss(src.data(), 32); }, true},
+      {"Emboss, batch", true, true, [&] { Engine->Emboss(src.data(), 32); }, false},
+      {"SetBatchMode(0)", true, true, [&] { Engine->SetBatchMode(0); }, true},
+      {"SetBatchMode(0), MMX off", true, false, [&] { Engine->SetBatchMode(0); }, false},
+      {"AddNoise, batch", true, true, [&] { Engine->AddNoise(src.data(), 32, 9); }, true},
+      {"SubtractNoise, batch", true, true, [&] { Engine->SubtractNoise(src.data(), 32, 9); }, true},
+      {"PackTo24, batch", true, false, [&] { Engine->PackTo24(src.data(), 0); }, true},
+      {"DrawLineBlend, batch", true, false, [&] { Engine->DrawLineBlend(&pen, &from, &to); }, true},
+      {"RenderTunnel, batch", true, false, [&] { Engine->RenderTunnel(texture.data(), uv.data(), src.data(), 0, 0); },
+       true},
+      {"Stretch, batch", true, false, [&] { Engine->Stretch(src.data(), 8, 8, 4, 4); }, true},
+  };
+  Bind(target, 8, 4);
+  for (const auto& c : cases) {
+    Cpu->SetMmxEnabled(1);
+    Engine->SetBatchMode(c.Batch ? 1 : 0);
+    Cpu->SetMmxEnabled(c.Mmx ? 1 : 0);
+    __asm__ volatile("pxor %%mm0, %%mm0" ::: "mm0");
+    c.Op();
+    const uint16_t tag = X87TagWord();
+    __asm__ volatile("emms");
+    EXPECT_EQ(tag == 0xFFFF, c.Cleared) << c.Name << ": tag word " << std::hex << tag;
+  }
+  Cpu->SetMmxEnabled(-1);
+  Engine->SetBatchMode(0);
+#else
+  GTEST_SKIP() << "no MMX state on this processor";
+#endif
 }
 
 // The program's composition: background minus history, then desaturated in place.

@@ -8,8 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "kernels.h"
-#include "pixel_test_data.h"
+#include "dispatch.h"
+#include "kernels_3d.h"
+#include "kernels_colour.h"
+#include "kernels_draw.h"
+#include "kernels_flat.h"
+#include "kernel_compare.h"
 
 using namespace rendo_kernels;
 
@@ -23,31 +27,17 @@ const std::vector<size_t> kFlatCounts = [] {
   return counts;
 }();
 
-std::vector<TKernelLevel> SimdLevels() { return SimdLevelsWith(KernelTableFor); }
+std::vector<TKernelLevel> SimdLevels() { return SimdLevelsWith(FlatKernelTableFor); }
 
-std::string FirstDifference(const char* op, TKernelLevel level, size_t count, size_t offset, uint32_t arg,
-                            const std::vector<uint32_t>& want, const std::vector<uint32_t>& got) {
-  for (size_t i = 0; i < want.size(); ++i)
-    if (want[i] != got[i]) {
-      char text[200];
-      std::snprintf(text, sizeof text, "%s_%s count %zu offset %zu arg %u: pixel %zu want %08x got %08x", op,
-                    KernelLevelName(level), count, offset, arg, i, want[i], got[i]);
-      return text;
-    }
-  return {};
-}
-
-// Guard pixels around the run catch kernels that read or write past their count.
-constexpr size_t kGuard = 8;
 
 template <typename TCall>
 void CompareLevels(const char* op, TCall call, bool inPlaceToo, std::initializer_list<uint32_t> args,
                    const std::vector<size_t>& counts = kCounts) {
-  const TKernelTable& ref = *KernelTableFor(TKernelLevel::Ref);
+  const TFlatKernelTable& ref = *FlatKernelTableFor(TKernelLevel::Ref);
   const auto levels = SimdLevels();
   uint32_t seed = 1;
   for (TKernelLevel level : levels) {
-    const TKernelTable& simd = *KernelTableFor(level);
+    const TFlatKernelTable& simd = *FlatKernelTableFor(level);
     for (size_t count : counts)
       for (size_t offset = 0; offset < 4; ++offset)
         for (uint32_t arg : args) {
@@ -77,27 +67,54 @@ TEST(RendoKernels, ReportsTheLevelsUnderTest) {
   for (TKernelLevel l : SimdLevels()) text += std::string(" ") + KernelLevelName(l);
   RecordProperty("levels", text);
   std::printf("%s\n", text.c_str());
-  ASSERT_NE(KernelTableFor(TKernelLevel::Ref), nullptr);
+  ASSERT_NE(FlatKernelTableFor(TKernelLevel::Ref), nullptr);
   EXPECT_TRUE(KernelLevelUsable(TKernelLevel::Ref));
 #if !defined(KORVEL_RENDO_HAVE_SSE2)
-  EXPECT_EQ(KernelTableFor(TKernelLevel::SSE2), nullptr);
+  EXPECT_EQ(FlatKernelTableFor(TKernelLevel::SSE2), nullptr);
   EXPECT_EQ(ActiveKernelLevel(), TKernelLevel::Ref);
 #endif
+}
+
+// Every slot of a level's built table holds that level's own kernel where the level
+// implements one, else the kernel of the level below; the reference fills every slot.
+template <typename TTable>
+void ExpectEveryLevelHoldsItsKernels(const char* family) {
+  const TTable* below = nullptr;
+  for (TKernelLevel level : kKernelLevels) {
+    const TTable* own = OwnKernelTable<TTable>(level);
+    const TTable* built = KernelTableFor<TTable>(level);
+    ASSERT_EQ(own == nullptr, built == nullptr) << family << " " << KernelLevelName(level);
+    if (built == nullptr) continue;
+    for (size_t slot = 0; slot < kKernelSlots<TTable>; ++slot) {
+      const TAnyKernel mine = KernelSlot(*own, slot);
+      const TAnyKernel want = mine != nullptr || below == nullptr ? mine : KernelSlot(*below, slot);
+      EXPECT_NE(want, nullptr) << family << " " << KernelLevelName(level) << " slot " << slot;
+      EXPECT_EQ(KernelSlot(*built, slot), want) << family << " " << KernelLevelName(level) << " slot " << slot;
+    }
+    below = built;
+  }
+}
+
+TEST(RendoKernels, EveryLevelsTableHoldsEveryKernelThatLevelImplements) {
+  ExpectEveryLevelHoldsItsKernels<TFlatKernelTable>("flat");
+  ExpectEveryLevelHoldsItsKernels<TColourKernelTable>("colour");
+  ExpectEveryLevelHoldsItsKernels<TDrawKernelTable>("draw");
+  ExpectEveryLevelHoldsItsKernels<T3DKernelTable>("3d");
 }
 
 TEST(RendoKernels, FlatFamilyMatchesTheReference) {
   struct TFlat {
     const char* Name;
-    TFlatKernel TKernelTable::*Slot;
+    TFlatKernel TFlatKernelTable::*Slot;
   };
-  const TFlat ops[] = {{"AddSaturated", &TKernelTable::AddSaturated},
-                       {"SubtractSaturated", &TKernelTable::SubtractSaturated},
-                       {"ReverseSubtractSaturated", &TKernelTable::ReverseSubtractSaturated},
-                       {"CopyFlat", &TKernelTable::CopyFlat}};
+  const TFlat ops[] = {{"AddSaturated", &TFlatKernelTable::AddSaturated},
+                       {"SubtractSaturated", &TFlatKernelTable::SubtractSaturated},
+                       {"ReverseSubtractSaturated", &TFlatKernelTable::ReverseSubtractSaturated},
+                       {"CopyFlat", &TFlatKernelTable::CopyFlat}};
   for (const auto& op : ops)
     CompareLevels(
         op.Name,
-        [&](const TKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t) { (t.*op.Slot)(d, s, n); },
+        [&](const TFlatKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t) { (t.*op.Slot)(d, s, n); },
         true, {0}, kFlatCounts);
 }
 
@@ -105,13 +122,13 @@ TEST(RendoKernels, DesaturateBothVariantsMatchTheReference) {
   const std::initializer_list<uint32_t> levels = {0, 1, 2, 64, 127, 128, 129, 200, 254, 255};
   CompareLevels(
       "DesaturateSsePath",
-      [](const TKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t l) {
+      [](const TFlatKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t l) {
         t.DesaturateSsePath(d, s, n, l);
       },
       true, levels);
   CompareLevels(
       "DesaturatePlainPath",
-      [](const TKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t l) {
+      [](const TFlatKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t l) {
         t.DesaturatePlainPath(d, s, n, l);
       },
       true, levels);
@@ -122,9 +139,9 @@ TEST(RendoKernels, DesaturateBothVariantsMatchTheReference) {
 TEST(RendoKernels, DesaturateExhaustiveColoursAtKeyLevels) {
   std::vector<uint32_t> all(1u << 24);
   for (uint32_t i = 0; i < all.size(); ++i) all[i] = i | ((i * 2654435761u) & 0xFF000000u);
-  const TKernelTable& ref = *KernelTableFor(TKernelLevel::Ref);
+  const TFlatKernelTable& ref = *FlatKernelTableFor(TKernelLevel::Ref);
   for (TKernelLevel level : SimdLevels()) {
-    const TKernelTable& simd = *KernelTableFor(level);
+    const TFlatKernelTable& simd = *FlatKernelTableFor(level);
     for (uint32_t l : {0u, 128u, 255u}) {
       std::vector<uint32_t> want(all.size()), got(all.size());
       ref.DesaturateSsePath(want.data(), all.data(), all.size(), l);

@@ -143,7 +143,7 @@ struct IRendoUnknown {
   ~IRendoUnknown() = default;
 };
 
-// The main interface: target surface and pixel operations. 56 slots.
+// The main interface: target surface and pixel operations.
 // src/srcStride: a source laid out like the target whose rows are srcStride bytes apart.
 struct IPixelEngine : IRendoUnknown {
   virtual void SetBatchMode(uint32_t flag) = 0;                                            // 3
@@ -220,18 +220,18 @@ struct IPixelEngine : IRendoUnknown {
   ~IPixelEngine() = default;
 };
 
-// Aligned memory, window transparency, a lighting ramp and tunnel-map generators. 16 slots.
+// Aligned memory, window transparency, a lighting ramp and tunnel-map generators.
 struct IPixelEffects : IRendoUnknown {
   virtual void* AlignedAlloc(uint32_t size, uint32_t alignment) = 0;  // 3
   virtual void AlignedFree(void* p) = 0;                              // 4
   virtual int32_t SetWindowAlpha(void* window, uint32_t alpha) = 0;   // 5
-  virtual int32_t BuildLightRamp(uint32_t* table, int32_t count, uint32_t color, float ambient,
-                                 float specular, float power) = 0;  // 6
+  virtual int32_t BuildLightRamp(uint32_t* table, int32_t count, uint32_t color, int32_t ambient,
+                                 int32_t specular, float power) = 0;  // 6
   virtual void BuildTunnelMap1(uint16_t* uvMap, uint32_t* shadeMap, int32_t originX, int32_t originY,
                                int32_t width, int32_t height, float scaleX, float scaleY) = 0;  // 7
   virtual void BuildTunnelMap2(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height) = 0;  // 8
   virtual void BuildTunnelMap3(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height,
-                               float scaleA, float scaleB, float offset, float phase) = 0;  // 9
+                               float scaleA, float scaleB, int32_t offset, int32_t phase) = 0;  // 9
   virtual void BuildTunnelMap4(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height) = 0;  // 10
   virtual void BuildTunnelMap5(uint16_t* uvMap, uint32_t* shadeMap, int32_t width, int32_t height,
                                float twist) = 0;  // 11
@@ -247,7 +247,7 @@ struct IPixelEffects : IRendoUnknown {
   ~IPixelEffects() = default;
 };
 
-// Process-wide switches for the processor-dependent code paths. 6 slots.
+// Process-wide switches for the processor-dependent code paths.
 // Each stores the low byte of its flag; any non-zero low byte switches on.
 struct ICpuFeatures : IRendoUnknown {
   virtual void SetMmxEnabled(int32_t flag) = 0;        // 3
@@ -258,7 +258,7 @@ struct ICpuFeatures : IRendoUnknown {
   ~ICpuFeatures() = default;
 };
 
-// Three 4x4 matrices and projection of indexed line lists onto the target. 8 slots.
+// Three 4x4 matrices and projection of indexed line lists onto the target.
 struct IWireframe3D : IRendoUnknown {
   virtual IWireframe3D* Reset() = 0;                                          // 3
   virtual void SetMatrix(int32_t kind, const TRendoMatrix* matrix) = 0;       // 4

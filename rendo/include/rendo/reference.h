@@ -1,8 +1,8 @@
 // Scalar reference kernels: these define what every operation computes.
 //
-// Header-only and free of anything else in the library, so the program can draw the
-// same pixels without librendo.so (target korvel_rendo_ref) and the SIMD kernels can be
-// checked against exactly this code. Byte lanes: every pixel is four bytes (blue, green,
+// Public and header-only, free of anything else in the library, so the program can draw
+// the same pixels without librendo.so (target korvel_rendo_ref) and the SIMD kernels can
+// be checked against exactly this code. Byte lanes: every pixel is four bytes (blue, green,
 // red, fourth) treated alike unless a comment says otherwise.
 #pragma once
 
@@ -70,35 +70,53 @@ inline void DesaturatePlainPath_Ref(uint32_t* dst, const uint32_t* src, size_t c
   for (size_t i = 0; i < count; ++i) dst[i] = DesaturatePixel(src[i], int(level), false);
 }
 
-// The engine's operation frames on the reference kernels, for a caller that must draw
-// the same pixels without the library (the program when librendo.so is missing). They
-// apply the same rules as the engine with its MMX switch on: whole groups of four for
-// the flat run, and for Desaturate the row merge of GetSpan, pairs per run (an odd last
-// pixel stays), the level clamped to 255.
+// The operation frames of the flat run and of Desaturate, shared by the engine (with the
+// kernels of its level) and by a caller that must draw the same pixels without the
+// library (the program when librendo.so is missing, with the reference kernels).
+
+// The pixels a saturating flat run processes: its whole groups of four; nothing for a
+// count below four or negative.
+inline size_t WholeGroups(int32_t count) { return count > 0 ? size_t(count) & ~size_t(3) : 0; }
+
+// The runs of a target for a source: one run of width x height pixels when both lie
+// exactly width pixels apart (and there is more than one row), else one run per row.
+inline void SpanOf(uint32_t width, uint32_t height, int32_t stride, int32_t srcStride, uint32_t* count,
+                   uint32_t* rows) {
+  const int64_t packed = int64_t(width) * 4;
+  if (height > 1 && int64_t(srcStride) == packed && int64_t(stride) == packed) {
+    *count = width * height;
+    *rows = 1;
+  } else {
+    *count = width;
+    *rows = height;
+  }
+}
+
+using TDesaturateKernel = void (*)(uint32_t* dst, const uint32_t* src, size_t count, uint32_t level);
+
+// Desaturate over `rows` runs of `count` pixels: whole pairs of each run (an odd last
+// pixel stays), the level clamped to 255; target and source advance by their strides.
+inline void DesaturateRuns(void* bits, int32_t stride, const void* src, int32_t srcStride, uint32_t count,
+                           uint32_t rows, uint32_t level, TDesaturateKernel kernel) {
+  if (level > 255) level = 255;
+  const size_t pairs = size_t(count) & ~size_t(1);
+  auto* t = static_cast<uint8_t*>(bits);
+  auto* s = static_cast<const uint8_t*>(src);
+  for (uint32_t r = 0; r < rows && pairs != 0; ++r, t += stride, s += srcStride)
+    kernel(reinterpret_cast<uint32_t*>(t), reinterpret_cast<const uint32_t*>(s), pairs, level);
+}
+
+// The engine's SubtractSaturated and Desaturate with its MMX switch on, on the reference.
 inline void SubtractSaturatedRun(uint32_t* target, const uint32_t* src, int32_t count) {
-  if (count > 0) SubtractSaturated_Ref(target, src, size_t(count) & ~size_t(3));
+  if (const size_t n = WholeGroups(count); n != 0) SubtractSaturated_Ref(target, src, n);
 }
 
 inline void DesaturateTarget(void* bits, int32_t stride, uint32_t width, uint32_t height, const void* src,
                              int32_t srcStride, uint32_t level, bool ssePath) {
-  if (level > 255) level = 255;
-  const int64_t packed = int64_t(width) * 4;
-  uint32_t count = width, rows = height;
-  if (height > 1 && srcStride == packed && stride == packed) {
-    count = width * height;
-    rows = 1;
-  }
-  auto* t = static_cast<uint8_t*>(bits);
-  auto* s = static_cast<const uint8_t*>(src);
-  const size_t pairs = size_t(count) & ~size_t(1);
-  for (uint32_t r = 0; r < rows; ++r, t += stride, s += srcStride) {
-    auto* tp = reinterpret_cast<uint32_t*>(t);
-    auto* sp = reinterpret_cast<const uint32_t*>(s);
-    if (ssePath)
-      DesaturateSsePath_Ref(tp, sp, pairs, level);
-    else
-      DesaturatePlainPath_Ref(tp, sp, pairs, level);
-  }
+  uint32_t count = 0, rows = 0;
+  SpanOf(width, height, stride, srcStride, &count, &rows);
+  DesaturateRuns(bits, stride, src, srcStride, count, rows, level,
+                 ssePath ? DesaturateSsePath_Ref : DesaturatePlainPath_Ref);
 }
 
 }  // namespace rendo_ref

@@ -2,7 +2,7 @@
 // this file runs unless the dispatcher found SSE2 (always present on x86-64).
 #include <emmintrin.h>
 
-#include "kernels.h"
+#include "kernels_flat.h"
 #include <cstring>
 
 // Only headers without inline functions of our own are included here: an inline
@@ -140,7 +140,7 @@ void DesaturatePlainPath_SSE2(uint32_t* dst, const uint32_t* src, size_t count, 
 
 }  // namespace
 
-const TKernelTable KernelsSSE2 = {
+const TFlatKernelTable FlatKernelsSSE2 = {
     AddSaturated_SSE2,      SubtractSaturated_SSE2,  ReverseSubtractSaturated_SSE2,
     CopyFlat_SSE2,          DesaturateSsePath_SSE2,  DesaturatePlainPath_SSE2,
 };

@@ -3,7 +3,7 @@
 // operating system saves the YMM state.
 #include <immintrin.h>
 
-#include "kernels.h"
+#include "kernels_flat.h"
 #include <cstring>
 
 // Only headers without inline functions of our own are included here: an inline
@@ -152,7 +152,7 @@ void DesaturatePlainPath_AVX2(uint32_t* dst, const uint32_t* src, size_t count, 
 
 }  // namespace
 
-const TKernelTable KernelsAVX2 = {
+const TFlatKernelTable FlatKernelsAVX2 = {
     AddSaturated_AVX2,      SubtractSaturated_AVX2,  ReverseSubtractSaturated_AVX2,
     CopyFlat_AVX2,          DesaturateSsePath_AVX2,  DesaturatePlainPath_AVX2,
 };
