@@ -296,6 +296,8 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   EXPECT_EQ(CaptureThreads(), 0);  // joined: nothing touches the buffer any more
 
   ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 2; }));
+  EXPECT_TRUE(s.Window.FailureDetails.empty());
+  EXPECT_EQ(FirstBreak(s.Window.Data[0].Samples, 0), -1);  // no restart skipped any audio
   const TWindow::TData& last = s.Window.Data[1];
   EXPECT_EQ(last.Header, &s.Header);
   EXPECT_EQ(last.Bytes, Tail * 4);
