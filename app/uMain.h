@@ -88,8 +88,6 @@ public:
   void ApplySpeed(float value);
   void DrawHistory();
 
-  // Frames per capture buffer; the spectrum size equals it.
-  static constexpr uint32_t BufferFrames = 8192;
   static WAVEFORMATEX CaptureFormat();
 
 protected:
