@@ -2,6 +2,7 @@
 // The main window over the test audio backend and a manual clock, with private settings and
 // a private speed mailbox.
 #include "FakeWaveIn.h"
+#include "ManualClock.h"
 #include "ModalHelper.h"
 #include "registry.h"
 #include "uApplication.h"
