@@ -126,7 +126,7 @@ TfMain::TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent, const QString& p
   connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
   connect(Timer2, &QTimer::timeout, this, Guarded([this] { Timer2Timer(); }));
 
-  FFT1.SetSpectrumSize(int32_t(BufferFrames));
+  FFT1.SetSpectrumSize(kFramesPerBuffer);  // one spectrum per capture buffer
   FFT1.SetWeightingWindow(fwRectangle);
 
   // The window reopens where it was closed; the placement lives under the settings key.
@@ -248,7 +248,7 @@ void TfMain::btnRecordClick() {
 }
 
 uint32_t TfMain::ZeroBuffersBeforeGivingUp() {
-  return uint32_t(std::ceil(ZeroInputSeconds * CaptureFormat().nSamplesPerSec / BufferFrames));
+  return uint32_t(std::ceil(ZeroInputSeconds * CaptureFormat().nSamplesPerSec / kFramesPerBuffer));
 }
 
 void TfMain::btnStopClick() { SetRecording(false); }
@@ -311,7 +311,7 @@ void TfMain::StartCapture() {
     WaveInHandle = nullptr;
     fail();
   }
-  const uint32_t bytes = uint32_t(format.nBlockAlign) << 13;  // 8192 frames
+  const uint32_t bytes = uint32_t(format.nBlockAlign) * uint32_t(kFramesPerBuffer);
   BufferHandle = std::make_unique<char[]>(bytes);
   BufferHeader = WAVEHDR{};
   BufferHeader.lpData = BufferHandle.get();

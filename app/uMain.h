@@ -90,8 +90,6 @@ public:
   void ApplySpeed(float value);
   void DrawHistory();
 
-  // Frames per capture buffer; the spectrum size equals it.
-  static constexpr uint32_t BufferFrames = 8192;
   // How much exact-zero input the calibration waits through before it gives up: a live
   // input, even a quiet one, carries noise; only a muted or suspended one is all zeros.
   static constexpr double ZeroInputSeconds = 3.0;

@@ -15,12 +15,13 @@ target_compile_options(korvel_exact_fp INTERFACE -ffp-contract=off)
 # running beside other SERIAL tests (they share a sound route). PRIVATE_SHM runs it in a
 # mount namespace with its own empty /dev/shm (testing/private-shm-run), for tests that use
 # the mailbox's real names; it is skipped where no such namespace can be made.
-# Every test gets private HOME / XDG folders so none touches the user's settings.
+# Every test gets private HOME / XDG folders so none touches the user's settings, and links
+# the shared test support (testing/).
 function(korvel_add_test name)
   cmake_parse_arguments(T "QT;SERIAL;PRIVATE_SHM" "" "SOURCES;LIBS;LABELS;COMMAND" ${ARGN})
   if(T_SOURCES)
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options GTest::gtest GTest::gmock GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options korvel_testing GTest::gtest GTest::gmock GTest::gtest_main)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   endif()
   set(command $<TARGET_FILE:${name}>)

@@ -53,8 +53,7 @@ TFftLevel BestLevel() {
 }
 
 bool IsValidSize(int32_t v) {
-  // The check counts the one-bits of the low 24 bits; together with the range it is
-  // the usual power-of-two test.
+  // A power of two has one bit set, so clearing its lowest set bit leaves zero.
   return v >= 1 && v <= TFastFourier::kMaxSpectrumSize && (v & (v - 1)) == 0;
 }
 
@@ -215,40 +214,43 @@ void TFastFourier::SetKernelLevel(TFftLevel Level) {
 
 void TFastFourier::ApplyWindow() {
   const size_t n = static_cast<size_t>(FN);
-  const double* w = nullptr;
+  double* d = FData.data();
+  // Each sample is multiplied by the weight in extended precision and the product is
+  // rounded to double once; rounding the weight to double first would change the last
+  // place of a fair share of the weighted samples.
+  auto weigh = [&](auto weight) {
+    for (size_t p = 0; p < n; ++p) {
+      const long double w = weight(p);
+      d[2 * p] = static_cast<double>(static_cast<long double>(d[2 * p]) * w);
+      d[2 * p + 1] = static_cast<double>(static_cast<long double>(d[2 * p + 1]) * w);
+    }
+  };
   switch (FWindow) {
     case fwRectangle:
       return;
     case fwUserDef:
-      w = FUserWindow.data();
-      break;
+      weigh([&](size_t p) { return static_cast<long double>(FUserWindow[p]); });
+      return;
     case fwTriangle:
       if (FN < 2) return;  // no point is weighted when N div 2 = 0
       [[fallthrough]];
     default:
       if (FWeightsKind != FWindow) {
-        // Each weight is formed in extended precision and rounded to double once; the
-        // product with the data is a double multiplication.
-        FWeights.assign(n, 1.0);
+        FWeights.assign(n, 1.0L);
         if (FWindow == fwTriangle) {
           for (int32_t i = 1; i <= FN / 2; ++i) {
-            const double t = static_cast<double>(2.0L * i / static_cast<long double>(FN));
+            const long double t = 2.0L * i / static_cast<long double>(FN);
             FWeights[static_cast<size_t>(i - 1)] = t;
             FWeights[static_cast<size_t>(FN - i)] = t;
           }
         } else {
           for (int32_t i = 1; i <= FN; ++i)
-            FWeights[static_cast<size_t>(i - 1)] = static_cast<double>(WindowWeight(FWindow, i, FN));
+            FWeights[static_cast<size_t>(i - 1)] = WindowWeight(FWindow, i, FN);
         }
         FWeightsKind = FWindow;
       }
-      w = FWeights.data();
-      break;
-  }
-  double* d = FData.data();
-  for (size_t p = 0; p < n; ++p) {
-    d[2 * p] *= w[p];
-    d[2 * p + 1] *= w[p];
+      weigh([&](size_t p) { return FWeights[p]; });
+      return;
   }
 }
 

@@ -127,7 +127,7 @@ private:
   std::vector<uint32_t> FBlockOf;       // rev(r) for r < N/4 (N >= 8)
   std::vector<double> FWork;            // the transform's second buffer
   std::vector<double> FTwiddles[2];     // [0] forward, [1] inverse; span L at offset 2L
-  std::vector<double> FWeights;         // weights of FWeightsKind
+  std::vector<long double> FWeights;    // weights of FWeightsKind, in extended precision
   int FWeightsKind = -1;
   // Lines whose exact sums were formed by the last statistics (all lines that can carry
   // the largest power), ascending, with those sums; valid when FScreened.

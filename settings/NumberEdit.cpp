@@ -1,6 +1,6 @@
 #include "NumberEdit.h"
 
-#include "RegistryIniFile.h"
+#include "intparse.h"
 
 #include <QKeyEvent>
 #include <QRegularExpression>
@@ -11,7 +11,7 @@ namespace {
 bool IsNumber(const QString& text, bool real) {
   if (!real) {
     int32_t v;
-    return TRegistryIniFile::ParseInt32(text.toStdString(), v);
+    return ParseInt32(text.toStdString(), v);
   }
   // Plain decimal notation with an optional exponent; no hex, inf or nan, no blanks.
   static const QRegularExpression re(
@@ -41,7 +41,7 @@ void TNumberEdit::SetText(const QString& value) { QLineEdit::setText(value); }
 int32_t TNumberEdit::AsInteger() {
   const QString t = Text();
   int32_t v;
-  if (!TRegistryIniFile::ParseInt32(t.toStdString(), v))
+  if (!ParseInt32(t.toStdString(), v))
     throw EConvertError("'" + t.toStdString() + "' は整数ではありません");
   return v;
 }

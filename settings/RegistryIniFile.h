@@ -15,6 +15,7 @@
 //
 // Opening creates the key when missing; when it can be neither opened nor created, reads
 // find nothing and writes fail with the value's error.
+#include "intparse.h"
 #include "registry.h"
 
 #include <cstdint>
@@ -39,9 +40,6 @@ public:
 
   TRegistry& Registry() { return Reg; }
   const std::string& KeyPath() const { return Key; }
-
-  // Strict decimal 32-bit parse: optional sign, digits, nothing else, within range.
-  static bool ParseInt32(const std::string& text, int32_t& value);
 
 private:
   std::optional<TRegValue> Read(const std::string& name);

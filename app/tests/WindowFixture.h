@@ -2,8 +2,10 @@
 // The main window over the test audio backend and a manual clock, with private settings and
 // a private speed mailbox.
 #include "FakeWaveIn.h"
-#include "ModalHelper.h"
+#include "ManualClock.h"
+#include "qt_test_app.h"
 #include "registry.h"
+#include "test_folder.h"
 #include "uApplication.h"
 #include "uMain.h"
 #include "uSharedMemory.h"
@@ -23,10 +25,7 @@ namespace fs = std::filesystem;
 class MainWindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    const char* root = std::getenv("KORVEL_TEST_ROOT");
-    Dir = fs::path(root ? root : "/tmp") / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
+    Dir = NewTestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
     Registry = std::make_unique<TRegistry>((Dir / "registry.reg").string());
     Settings = std::make_unique<TGlobalSettings>(*Registry);
     GlobalSettings = Settings.get();

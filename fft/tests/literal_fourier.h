@@ -17,10 +17,10 @@ struct TLiteralFourier {
 
   explicit TLiteralFourier(int32_t n) : N(n), Data(2 * size_t(n), 0.0), UserWindow(size_t(n), 0.0) {}
 
+  // The product is formed in extended precision and stored as a double.
   void Weigh(int32_t i, long double w) {
-    const double wd = static_cast<double>(w);
-    Data[2 * size_t(i - 1)] = Data[2 * size_t(i - 1)] * wd;
-    Data[2 * size_t(i - 1) + 1] = Data[2 * size_t(i - 1) + 1] * wd;
+    Data[2 * size_t(i - 1)] = static_cast<double>(Data[2 * size_t(i - 1)] * w);
+    Data[2 * size_t(i - 1) + 1] = static_cast<double>(Data[2 * size_t(i - 1) + 1] * w);
   }
 
   void Transform() {

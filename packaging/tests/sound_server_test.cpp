@@ -2,7 +2,7 @@
 // PipeWire with a virtual sink; a separate player plays a tone into the sink, the window
 // captures the sink's monitor through ALSA's `default` and publishes under the mailbox's
 // real names (inside a private /dev/shm).
-#include "ModalHelper.h"
+#include "qt_test_app.h"
 #include "alsa_test_route.h"
 #include "clock.h"
 #include "registry.h"

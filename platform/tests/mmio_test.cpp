@@ -1,4 +1,5 @@
 #include "mmio.h"
+#include "test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,7 @@
 namespace {
 
 std::filesystem::path TestDir() {
-  const char* root = std::getenv("KORVEL_TEST_ROOT");
-  std::filesystem::path dir = std::filesystem::path(root ? root : "/tmp") / "mmio";
-  std::filesystem::create_directories(dir);
+  static const std::filesystem::path dir = NewTestFolder("mmio");
   return dir;
 }
 

@@ -1,4 +1,5 @@
 #include "registry.h"
+#include "test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -36,10 +37,7 @@ void Spit(const fs::path& p, const std::string& text) {
 class RegistryTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    const char* root = std::getenv("KORVEL_TEST_ROOT");
-    std::string tmpl = std::string(root ? root : "/tmp") + "/regXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    Dir = tmpl;
+    Dir = NewTestFolder("reg");
     File = Dir / "korvel" / "registry.reg";
   }
   void TearDown() override {

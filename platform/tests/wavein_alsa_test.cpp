@@ -2,6 +2,7 @@
 // device (no clock) for exact content, the paced test device for real time, overruns,
 // failures, blocking waits and a busy device.
 #include "alsa_device_list.h"
+#include "FakeWaveIn.h"
 #include "alsa_test_route.h"
 #include "wavein.h"
 
@@ -116,9 +117,9 @@ struct TSession {
   std::vector<char> Memory = std::vector<char>(BufferBytes);
   WAVEHDR Header{};
   HWAVEIN Handle = nullptr;
-  std::unique_ptr<IWaveIn> WaveIn = CreateAlsaWaveIn();
+  std::unique_ptr<IWaveIn> WaveIn;
 
-  TSession() {
+  explicit TSession(std::unique_ptr<IWaveIn> backend = CreateAlsaWaveIn()) : WaveIn(std::move(backend)) {
     Header.lpData = Memory.data();
     Header.dwBufferLength = BufferBytes;
   }
@@ -296,6 +297,8 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   EXPECT_EQ(CaptureThreads(), 0);  // joined: nothing touches the buffer any more
 
   ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 2; }));
+  EXPECT_TRUE(s.Window.FailureDetails.empty());
+  EXPECT_EQ(FirstBreak(s.Window.Data[0].Samples, 0), -1);  // no restart skipped any audio
   const TWindow::TData& last = s.Window.Data[1];
   EXPECT_EQ(last.Header, &s.Header);
   EXPECT_EQ(last.Bytes, Tail * 4);
@@ -343,15 +346,44 @@ TEST_F(AlsaWaveIn, HandlesHeadersDevicesAndFormatsAreChecked) {
   s.PrepareAndQueue();
   EXPECT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), WAVERR_STILLPLAYING);
   EXPECT_EQ(s.WaveIn->UnprepareHeader(s.Handle, &s.Header), WAVERR_STILLPLAYING);
+  EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
+}
 
-  // Closing with the buffer still queued hands it back and releases the device anyway.
+// What every backend of IWaveIn promises, run against the ALSA backend (over the file
+// device) and against the tests' fake, so the fake cannot drift from the real one.
+struct TBackend {
+  const char* Name;
+  std::function<std::unique_ptr<IWaveIn>()> Make;
+};
+
+class WaveInContract : public ::testing::TestWithParam<TBackend> {
+protected:
+  void SetUp() override {
+    App();
+    WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, BufferFrames));
+    TAlsaTestRoute::InstallFileDefault(Route, Route.File("counter.raw"));
+  }
+  TAlsaTestRoute Route;
+};
+
+TEST_P(WaveInContract, CloseWithABufferQueuedHandsItBackAndReleasesTheDevice) {
+  TSession s(GetParam().Make());
+  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
+  s.PrepareAndQueue();
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
   ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 1; }));
+  EXPECT_EQ(s.Window.Data[0].Header, &s.Header);
   EXPECT_EQ(s.Window.Data[0].Bytes, 0u);
-  EXPECT_EQ(s.Header.dwFlags & WHDR_INQUEUE, 0u);
+  EXPECT_EQ(s.Header.dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
   EXPECT_EQ(s.WaveIn->Reset(s.Handle), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_INVALHANDLE);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, WaveInContract,
+                         ::testing::Values(TBackend{"Alsa", [] { return CreateAlsaWaveIn(); }},
+                                           TBackend{"Fake", [] { return std::unique_ptr<IWaveIn>(
+                                                                     std::make_unique<TFakeWaveIn>()); }}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(AlsaWaveIn, AMissingDefaultDeviceIsABadDeviceId) {
   Route.AddText("# no default PCM at all").Install();

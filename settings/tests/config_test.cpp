@@ -2,6 +2,7 @@
 #include "qt_test_app.h"
 #include "uConfig.h"
 #include "uglobal.h"
+#include "test_folder.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -24,10 +25,7 @@ class ConfigDialogTest : public ::testing::Test {
 protected:
   void SetUp() override {
     TestApp();
-    const char* root = std::getenv("KORVEL_TEST_ROOT");
-    std::string tmpl = std::string(root ? root : "/tmp") + "/cfgXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    Dir = tmpl;
+    Dir = NewTestFolder("cfg");
     Reg = std::make_unique<TRegistry>((Dir / "registry.reg").string());
     Main = std::make_unique<QWidget>();
     Main->setObjectName("fMain");
@@ -218,15 +216,15 @@ TEST_F(ConfigDialogTest, DefaultsAskFirstAndResetAtOnce) {
   TfConfig::MessageTitle = "korvel";
 
   // No: nothing happens.
-  QString title, text;
+  TModalAnswer box;
   Run([&](TfConfig& d) {
-    AnswerNextBox(QMessageBox::No, &title, &text);
+    AnswerNextBox(box, QMessageBox::No);
     QTest::mouseClick(d.Button2, Qt::LeftButton);
     EXPECT_EQ(d.trackSpeed->value(), 45);
     QTest::mouseClick(d.Button1, Qt::LeftButton);
   });
-  EXPECT_EQ(title, "korvel");
-  EXPECT_EQ(text, "標準の設定を読み込みますか。");
+  EXPECT_EQ(box.Title, "korvel");
+  EXPECT_EQ(box.Text, "標準の設定を読み込みますか。");
   EXPECT_EQ(Stored("viSpeed")->Dword, 45u);
 
   // Yes: the key is emptied and the controls show the defaults; Cancel keeps them.

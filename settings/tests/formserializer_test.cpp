@@ -1,6 +1,7 @@
 #include "FormSerializer.h"
 #include "qt_test_app.h"
 #include "uglobal.h"
+#include "test_folder.h"
 
 #include <QScreen>
 #include <QTest>
@@ -22,10 +23,7 @@ class FormSerializerTest : public ::testing::Test {
 protected:
   void SetUp() override {
     TestApp();
-    const char* root = std::getenv("KORVEL_TEST_ROOT");
-    std::string tmpl = std::string(root ? root : "/tmp") + "/fsXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    Dir = tmpl;
+    Dir = NewTestFolder("fs");
     Reg = std::make_unique<TRegistry>((Dir / "registry.reg").string());
     Screen = QGuiApplication::primaryScreen()->geometry().size();
   }

@@ -1,6 +1,7 @@
 #include "RegistryIniFile.h"
 #include "uglobal.h"
 #include "uvariable.h"
+#include "test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +21,7 @@ const std::string kKey = "\\Software\\Trevane\\Korvel\\";
 class SettingsStoreTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    const char* root = std::getenv("KORVEL_TEST_ROOT");
-    std::string tmpl = std::string(root ? root : "/tmp") + "/setXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    Dir = tmpl;
+    Dir = NewTestFolder("set");
     Reg = std::make_unique<TRegistry>((Dir / "registry.reg").string());
   }
   void TearDown() override { fs::remove_all(Dir); }

@@ -1,4 +1,5 @@
 #include "testsupport.h"
+#include "test_folder.h"
 
 #include <cerrno>
 #include <chrono>
@@ -13,12 +14,7 @@
 #include <unistd.h>
 
 TTempDir::TTempDir() {
-  const char* Root = std::getenv("KORVEL_TEST_ROOT");
-  std::string Base = Root && *Root ? Root : "/tmp";
-  std::filesystem::create_directories(Base);
-  std::string Template = Base + "/speedlink-XXXXXX";
-  if (!::mkdtemp(Template.data())) throw std::runtime_error("mkdtemp failed");
-  FPath = Template;
+  FPath = NewTestFolder("speedlink").string();
 }
 
 TTempDir::~TTempDir() {

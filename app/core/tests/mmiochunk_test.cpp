@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "toneanalysis.h"
+#include "test_folder.h"
 
 namespace {
 
@@ -20,9 +21,7 @@ const unsigned char kFormat[18] = {0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x0
                                    0xB1, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x00};
 
 std::filesystem::path WorkDir() {
-  const char* root = std::getenv("KORVEL_TEST_ROOT");
-  auto dir = std::filesystem::path(root ? root : "/tmp") / "capture";
-  std::filesystem::create_directories(dir);
+  static const std::filesystem::path dir = NewTestFolder("capture");
   return dir;
 }
 

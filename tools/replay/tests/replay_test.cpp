@@ -16,15 +16,14 @@
 
 #include "registry.h"
 #include "replay.h"
+#include "test_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 fs::path Dir() {
-  const char* root = std::getenv("KORVEL_TEST_ROOT");
-  fs::path d = fs::path(root ? root : "/tmp") / "replay";
-  fs::create_directories(d);
+  static const fs::path d = NewTestFolder("replay");
   return d;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 // Test backend of the audio input: no thread, no device. A test fills the queued buffer
 // with Deliver() and the window receives the same posted notice the ALSA backend sends.
-#include "clock.h"
 #include "wavein.h"
 
 #include <QCoreApplication>
@@ -71,9 +70,12 @@ public:
     if (Queued) Post(0);
     return MMSYSERR_NOERROR;
   }
+  // As the interface promises, a buffer still queued comes back as Reset returns it.
   MMRESULT Close(HWAVEIN h) override {
     Calls.push_back("close");
     if (h != Current) return MMSYSERR_INVALHANDLE;
+    Started = false;
+    if (Queued) Post(0);
     --OpenCount;
     Current = nullptr;
     return MMSYSERR_NOERROR;
@@ -116,11 +118,4 @@ private:
   uintptr_t Serial = 0;
   HWAVEIN Current = nullptr;
   bool Started = false;
-};
-
-// A clock the test sets by hand.
-class TManualClock : public IClock {
-public:
-  uint32_t Now = 0;
-  uint32_t timeGetTime() override { return Now; }
 };

@@ -1,6 +1,7 @@
 #pragma once
-// Acting on modal boxes as a user does: the code under test blocks in the box's own loop,
-// so the answer is given from a timer that polls for the active modal widget.
+// Qt test support: the application object, and acting on modal boxes as a user does (the
+// code under test blocks in the box's own loop, so the answer is given from a timer that
+// polls for the active modal widget).
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -8,6 +9,17 @@
 #include <QTimer>
 
 #include <functional>
+
+// The application object of a Qt test: the one main() made (the program's own, in the
+// tests of app/), or else a plain QApplication made on first use and kept to the end.
+inline QApplication& TestApp() {
+  if (auto* made = qobject_cast<QApplication*>(QCoreApplication::instance())) return *made;
+  static int argc = 1;
+  static char name[] = "korvel";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
 
 // When a message box becomes the active modal widget, record its title and text and press
 // its default button (or the button `which`). Gives up after `timeoutMs`.
@@ -43,6 +55,12 @@ inline void AnswerNextBox(TModalAnswer& answer, QMessageBox::StandardButton whic
     }
   });
   poll->start();
+}
+
+// The same, for a test that needs nothing of the box but the answer.
+inline void AnswerNextBox(QMessageBox::StandardButton which) {
+  static TModalAnswer ignored;
+  AnswerNextBox(ignored, which);
 }
 
 // Runs the event loop until `done` holds or `timeoutMs` passes.
