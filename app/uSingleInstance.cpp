@@ -16,11 +16,16 @@ namespace {
 const char* const kLockFailed = "二重起動を防ぐためのロックファイルを開けません。";
 const char* const kAlreadyRunning =
     "korvel はすでに起動しています。同じユーザーが同時に起動できるのは 1 つだけです。";
+
+// The session's runtime folder when the environment names one by an absolute path.
+const char* RuntimeFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime && *runtime == '/' ? runtime : nullptr;
+}
 }  // namespace
 
 std::string TSingleInstanceLock::DefaultPath() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime == '/') return std::string(runtime) + "/korvel.lock";
+  if (const char* runtime = RuntimeFolder()) return std::string(runtime) + "/korvel.lock";
   return (std::filesystem::path(TRegistry::DefaultFilePath()).parent_path() / "korvel.lock").string();
 }
 
@@ -30,7 +35,7 @@ TSingleInstanceLock::TSingleInstanceLock(const std::string& path) : FPath(path) 
     throw std::runtime_error(std::string(kLockFailed) + "\n" + FPath + ": " + std::strerror(err));
   };
   // The settings folder may not exist before the first start; the runtime folder must.
-  if (!std::getenv("XDG_RUNTIME_DIR") || *std::getenv("XDG_RUNTIME_DIR") != '/') {
+  if (!RuntimeFolder()) {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(FPath).parent_path(), ignored);
   }

@@ -35,10 +35,10 @@ std::string ProgramFileFolder(const std::string& Name, TProgramFileKind Kind);
 std::string EngineFile();
 
 // Loads librendo.so from the program's own folder, else from the installed engine folder
-// (ProgramFileFolder), or else by bare name through the system's search path; creates the engine and applies the processor flags (run
-// DetectCpuFeatures first). A missing library or export leaves Engine empty and the
-// library unloaded; no message. Raises EEngineInterface for an engine without the
-// interfaces the program needs.
+// (ProgramFileFolder), or else by bare name through the system's search path; creates the
+// engine and applies the processor flags (run DetectCpuFeatures first). A missing library
+// or export leaves Engine empty and the library unloaded; no message. Raises
+// EEngineInterface for an engine without the interfaces the program needs.
 void LoadEngine();
 // The same with the folder searched first given explicitly.
 void LoadEngineFrom(const std::string& Folder);

@@ -96,12 +96,13 @@ bool Unquote(const std::string& s, size_t& i, std::string& out) {
   return false;
 }
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
+std::string_view TrimView(std::string_view s) {
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
+
+std::string Trim(const std::string& s) { return std::string(TrimView(s)); }
 
 TRegistry::TKey* FindKey(TRegistry::THive& hive, const std::string& path) {
   for (auto& k : hive)
@@ -423,8 +424,7 @@ std::string TRegistry::KeepAside() {
     const int fd = ::open((Target + ".notice").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0) {
       const std::string text = kKeptAsideNotice + ("\n" + aside);
-      if (::write(fd, text.data(), text.size()) < 0) {
-      }
+      [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());  // best effort
       ::close(fd);
     }
   }
@@ -526,11 +526,6 @@ bool TRegistry::Parse(const std::string& input, THive& hive, std::string& error)
   // Continuations are appended in place, so a long list costs its length, not its square.
   std::vector<std::string> lines;
   {
-    auto trim = [](std::string_view v) {
-      const size_t b = v.find_first_not_of(" \t");
-      if (b == std::string_view::npos) return std::string_view();
-      return v.substr(b, v.find_last_not_of(" \t") - b + 1);
-    };
     size_t p = 0;
     bool continuing = false;
     while (p <= text.size()) {
@@ -539,7 +534,7 @@ bool TRegistry::Parse(const std::string& input, THive& hive, std::string& error)
       std::string_view line = text.substr(p, e - p);
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       p = e + 1;
-      const std::string_view t = trim(line);
+      const std::string_view t = TrimView(line);
       if (continuing) {
         lines.back().append(t);
       } else {

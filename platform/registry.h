@@ -125,8 +125,8 @@ private:
   template <class F> void Modify(F&& f);
   void AddNotice(const std::string& text);
   std::string KeepAsideLocked();
-  std::string Shown() const;
-  void TakeStoredNotice();  // the file as the user knows it, with its link's target
+  std::string Shown() const;  // the file as the user knows it, with its link's target
+  void TakeStoredNotice();
 
   std::string Path;
   std::string Target;  // Path with its links followed, found again by each operation

@@ -169,7 +169,6 @@ public:
     return MMSYSERR_NOERROR;
   }
 
-
   // Stops capturing and hands every queued buffer back, the first with what it holds.
   void Reset() {
     StopThread();

@@ -19,13 +19,15 @@ const char* const kOutOfBounds = "共有メモリを逸脱した書き込み";
 // complement instead of being undefined.
 int32_t Wrap32(int64_t V) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(V))); }
 
+std::string CannotOpenText(const std::string& Name) { return "共有メモリ[" + Name + "]を開けません"; }
+
 }  // namespace
 
 // ---------------------------------------------------------------------- TCommonMemoryStream
 
 TCommonMemoryStream::TCommonMemoryStream(const std::string& Name, int32_t Size, const std::string& Directory)
     : FSize(Size) {
-  const std::string CannotOpen = "共有メモリ[" + Name + "]を開けません";
+  const std::string CannotOpen = CannotOpenText(Name);
   if (Size <= 0) throw ESpeedLinkError(CannotOpen, "section size must be positive");
   TNamedOpen Opened = OpenNamedObject(Directory, Name, TNamedKind::Regular);
   if (Opened.Fd < 0) throw ESpeedLinkError(CannotOpen, Opened.Why);
@@ -135,7 +137,7 @@ void TSpeedSharedMemory::OpenSection() {
   FSectionId = Identify(NamedObjectPath(FDirectory, kSpeedSectionName), FStream->Handle());
   const uint8_t Zero[kSpeedRecordSize] = {};
   if (!FStream->WriteAt(0, Zero, kSpeedRecordSize))
-    throw ESpeedLinkError(std::string("共有メモリ[") + kSpeedSectionName + "]を開けません",
+    throw ESpeedLinkError(CannotOpenText(kSpeedSectionName),
                           FSectionId.Path + ": cannot write: " + std::strerror(errno));
 }
 

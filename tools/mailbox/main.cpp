@@ -69,9 +69,6 @@ std::string FormatDouble(double V) {
   return S;
 }
 
-using TRecord = TMailboxRecord;
-using TMailboxReader = TMailboxRecordReader;
-
 std::string WallClockNow() {
   timeval Tv{};
   gettimeofday(&Tv, nullptr);
@@ -92,8 +89,8 @@ bool FlushOutput() {
 }
 
 int CmdRead(const std::string& Dir) {
-  TMailboxReader Reader(Dir, false);
-  const TRecord R = Reader.Read();
+  TMailboxRecordReader Reader(Dir, false);
+  const TMailboxRecord R = Reader.Read();
   std::printf("flag=%u speed=%s\n", unsigned{R.Flag}, FormatDouble(R.Speed).c_str());
   return FlushOutput() ? 0 : 2;
 }
@@ -103,7 +100,7 @@ int CmdRead(const std::string& Dir) {
 constexpr uint32_t kSliceMs = 100;
 
 int CmdWatch(const std::string& Dir, long Count, double TimeoutSeconds) {
-  TMailboxReader Reader(Dir, true);
+  TMailboxRecordReader Reader(Dir, true);
   InstallStopHandlers();
   std::fprintf(stderr, "korvel-mailbox: watching the mailbox in %s\n", Dir.c_str());
   long Seen = 0;
@@ -116,7 +113,7 @@ int CmdWatch(const std::string& Dir, long Count, double TimeoutSeconds) {
       return 1;
     }
     if (!Reader.Event().WaitFor(kSliceMs)) continue;
-    const TRecord R = Reader.Read();
+    const TMailboxRecord R = Reader.Read();
     LastPublish = TClock::now();
     ++Seen;
     std::printf("%s speed=%s\n", WallClockNow().c_str(), FormatDouble(R.Speed).c_str());
@@ -196,14 +193,14 @@ private:
 };
 
 int CmdMpv(const std::string& Dir, const std::string& Socket) {
-  TMailboxReader Reader(Dir, true);
+  TMailboxRecordReader Reader(Dir, true);
   InstallStopHandlers();
   TMpvConnection Mpv(Socket);
 
   // The value mpv should have: the last published one (none while korvel has not published
   // since it started). It is sent again after every reconnection.
   std::optional<double> Wanted;
-  auto Take = [&](const TRecord& R) {
+  auto Take = [&](const TMailboxRecord& R) {
     if (R.Flag == 0) return;
     if (std::isnan(R.Speed)) {
       std::fprintf(stderr, "korvel-mailbox: ignoring a published speed that is not a number\n");
