@@ -8,17 +8,17 @@ target_compile_options(korvel_options INTERFACE
 add_library(korvel_exact_fp INTERFACE)
 target_compile_options(korvel_exact_fp INTERFACE -ffp-contract=off)
 
-# korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [SERIAL] [PRIVATE_SHM]
+# korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [PRIVATE_SHM]
 #                 [LABELS <l...>] [COMMAND <command...>])
 # One GoogleTest executable (none without SOURCES); COMMAND runs instead of it (a script
-# that may take $<TARGET_FILE:name>), and its exit status 77 is a skip; QT runs it on the offscreen platform, SERIAL keeps it from
-# running beside other SERIAL tests (they share a sound route). PRIVATE_SHM runs it in a
-# mount namespace with its own empty /dev/shm (testing/private-shm-run), for tests that use
-# the mailbox's real names; it is skipped where no such namespace can be made.
+# that may take $<TARGET_FILE:name>), and its exit status 77 is a skip; QT runs it on the
+# offscreen platform. PRIVATE_SHM runs it in a mount namespace with its own empty /dev/shm
+# (testing/private-shm-run), for tests that use the mailbox's real names; it is skipped
+# where no such namespace can be made.
 # Every test gets private HOME / XDG folders so none touches the user's settings, and links
 # the shared test support (testing/).
 function(korvel_add_test name)
-  cmake_parse_arguments(T "QT;SERIAL;PRIVATE_SHM" "" "SOURCES;LIBS;LABELS;COMMAND" ${ARGN})
+  cmake_parse_arguments(T "QT;PRIVATE_SHM" "" "SOURCES;LIBS;LABELS;COMMAND" ${ARGN})
   if(T_SOURCES)
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options korvel_testing GTest::gtest GTest::gmock GTest::gtest_main)
@@ -44,9 +44,6 @@ function(korvel_add_test name)
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
   endif()
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
-  if(T_SERIAL)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK korvel_named_objects)
-  endif()
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
