@@ -21,7 +21,7 @@ struct TPanel {
   double Inner0() const { return Bottom - kPad; }  // the lowest value's y
   double Inner1() const { return Top + kPad; }     // the highest value's y
 };
-constexpr TPanel kPitch{"pitch", 90, 390};
+constexpr TPanel kPitch{"pitch", 100, 390};
 constexpr TPanel kLevel{"level", 420, 560};
 constexpr TPanel kSpeedPanel{"speed", 590, 730};
 constexpr double kMarkRadius = 3.5;
@@ -237,7 +237,7 @@ void WritePlotSvg(std::ostream& out, const TPlotInfo& info, const std::vector<TR
        ".panel{fill:#fff;stroke:#888}.grid{stroke:#e4e4e4}"
        ".axis text{text-anchor:end;dominant-baseline:middle;fill:#444}"
        "#time-axis text{text-anchor:middle;dominant-baseline:hanging}"
-       ".dots{fill:none;stroke-width:3.2;stroke-linecap:round}"
+       ".dots{fill:none;stroke-width:4;stroke-linecap:round}"
        ".silent{stroke:#bdbdbd}.outside{stroke:#9467bd}.below{stroke:#1f77b4}.above{stroke:#d62728}"
        ".line{fill:none;stroke:#333;stroke-width:1}"
        "#range{fill:#2ca02c;fill-opacity:.12}"
@@ -258,23 +258,34 @@ void WritePlotSvg(std::ostream& out, const TPlotInfo& info, const std::vector<TR
   settings += (settings.empty() ? "" : ", ") + std::string("0 dB reference after buffer ") + std::to_string(o.CalibrateBuffer);
   s += "<text id=\"settings\" x=\"16\" y=\"42\">" + XmlText(settings) + "</text>\n";
 
-  // Legend, one row: the four classes with their counts, then the lines.
+  // Legend: the four classes with their counts; below, the lines and marks. Each entry is
+  // a swatch at lx and a text; the next one starts after the text's estimated width.
   s += "<g id=\"legend\">";
-  double lx = 16;
+  double lx = 16, ly = 62;
+  auto text = [&](const std::string& t) {
+    Put(s, "<text x=\"%.0f\" y=\"%.0f\">", lx + 22, ly + 4);
+    s += t + "</text>";
+    lx += 46 + 6.6 * double(t.size());
+  };
+  auto line = [&](const char* colour, const char* dashes) {
+    Put(s, "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"%s/>", lx,
+        ly, lx + 16, ly, colour, dashes);
+  };
   for (int c = 0; c < kClasses; ++c) {
-    Put(s, "<path class=\"dots %s\" style=\"stroke-width:7\" d=\"M%.0f 62h0\"/><text x=\"%.0f\" y=\"66\">%s: %lld</text>", kClassName[c], lx + 4,
-        lx + 12, kClassText[c], static_cast<long long>(counts[c]));
-    lx += 60 + 6.2 * double(std::string(kClassText[c]).size());
+    Put(s, "<path class=\"dots %s\" style=\"stroke-width:7\" d=\"M%.0f %.0fh0\"/>", kClassName[c], lx + 8, ly);
+    text(std::string(kClassText[c]) + ": " + std::to_string(counts[c]));
   }
-  Put(s, "<rect x=\"%.0f\" y=\"56\" width=\"14\" height=\"10\" fill=\"#2ca02c\" fill-opacity=\".25\"/>"
-         "<text x=\"%.0f\" y=\"66\">detection range</text>", lx, lx + 18);
-  lx += 120;
-  Put(s, "<line x1=\"%.0f\" y1=\"62\" x2=\"%.0f\" y2=\"62\" stroke=\"#ff7f0e\" stroke-width=\"2\"/>"
-         "<text x=\"%.0f\" y=\"66\">threshold, gate, limit</text>", lx, lx + 16, lx + 20);
-  lx += 160;
-  Put(s, "<line x1=\"%.0f\" y1=\"62\" x2=\"%.0f\" y2=\"62\" stroke=\"#2ca02c\" stroke-width=\"2\"/>"
-         "<circle class=\"mark\" cx=\"%.0f\" cy=\"62\" r=\"3.5\"/><text x=\"%.0f\" y=\"66\">speed factor; steps: %lld</text>",
-      lx, lx + 16, lx + 8, lx + 20, static_cast<long long>(steps));
+  lx = 16, ly = 80;
+  Put(s, "<rect x=\"%.0f\" y=\"%.0f\" width=\"16\" height=\"10\" fill=\"#2ca02c\" fill-opacity=\".25\"/>", lx, ly - 5);
+  text("detection range");
+  line("#ff7f0e", "");
+  text("threshold");
+  line("#ff7f0e", " stroke-dasharray=\"6 3\"");
+  text("gate (5 dB), speed limit (viSpeed / 10)");
+  line("#2ca02c", "");
+  text("speed factor");
+  Put(s, "<circle class=\"mark\" cx=\"%.0f\" cy=\"%.0f\" r=\"3.5\"/>", lx + 8, ly);
+  text("step of the rule: " + std::to_string(steps));
   s += "</g>\n";
 
   for (const TPanel& p : {kPitch, kLevel, kSpeedPanel})

@@ -496,7 +496,7 @@ TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
       };
       std::function<void(tinyxml2::XMLElement*)> walk = [&](tinyxml2::XMLElement* e) {
         const std::string n = e->Name();
-        if (n == "path") for (const TPathPoint& q : PathPoints(e->Attribute("d"))) inside(q.X, q.Y, 1.6);
+        if (n == "path") for (const TPathPoint& q : PathPoints(e->Attribute("d"))) inside(q.X, q.Y, 2);
         if (n == "circle") inside(e->DoubleAttribute("cx"), e->DoubleAttribute("cy"), e->DoubleAttribute("r"));
         if (n == "line") inside(e->DoubleAttribute("x1"), e->DoubleAttribute("y1"), 0), inside(e->DoubleAttribute("x2"), e->DoubleAttribute("y2"), 0);
         if (n == "rect") inside(e->DoubleAttribute("x"), e->DoubleAttribute("y"), 0), inside(e->DoubleAttribute("x") + e->DoubleAttribute("width"), e->DoubleAttribute("y") + e->DoubleAttribute("height"), 0);
