@@ -108,7 +108,8 @@ int32_t ReplayThreshold(int64_t buffer, const TReplayOptions& options, double re
 }
 
 void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& options,
-               std::FILE* out, const std::function<void(double)>& publish) {
+               std::FILE* out, const std::function<void(double)>& publish,
+               const std::function<void(const TReplayRow&)>& row) {
   TFastFourier fft("FFT1");
   fft.SetSpectrumSize(kFramesPerBuffer);
   fft.SetWeightingWindow(fwRectangle);
@@ -128,7 +129,7 @@ void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& opti
   const auto period = std::chrono::duration<double>(double(kFramesPerBuffer) / kSampleRate);
   const auto start = std::chrono::steady_clock::now();
 
-  std::fprintf(out, "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n");
+  if (out) std::fprintf(out, "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n");
   if (std::fseek(file, long(info.DataOffset), SEEK_SET) != 0) throw EReplayInput("cannot read the file");
   for (int64_t b = 0; b < buffers; ++b) {
     if (!ReadExact(file, raw.data(), fileBytes))
@@ -155,12 +156,26 @@ void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& opti
     }
     if (d.ApplySpeed && publish) publish(double(state.SpeedFactor));
 
+    TReplayRow r;
+    r.Buffer = b;
+    r.TimeS = double(b) * kFramesPerBuffer / kSampleRate;
+    r.Mean = m.Mean;
+    r.LevelDb = d.LevelDb;
+    r.Frequency = m.Frequency;
+    r.Case = d.Case;
+    r.AtOrAbove = d.Case == TToneCase::InRange && d.FundamentalColor == kColorRed;
+    r.Threshold = threshold;
+    r.BelowCount = state.BelowCount;
+    r.AboveCount = state.AboveCount;
+    r.Speed = state.SpeedFactor;
+    r.Published = d.ApplySpeed;
+    if (row) row(r);
+    if (!out) continue;
     char freq[32] = "";
-    if (d.Case != TToneCase::Silent) std::snprintf(freq, sizeof freq, "%.2f", m.Frequency);
-    std::fprintf(out, "%lld,%.3f,%.6f,%.6f,%s,%c,%d,%d,%d,%.2f,%d\n", static_cast<long long>(b),
-                 double(b) * kFramesPerBuffer / kSampleRate, m.Mean, d.LevelDb, freq,
-                 static_cast<char>(d.Case), threshold, state.BelowCount, state.AboveCount,
-                 double(state.SpeedFactor), d.ApplySpeed ? 1 : 0);
+    if (r.Case != TToneCase::Silent) std::snprintf(freq, sizeof freq, "%.2f", r.Frequency);
+    std::fprintf(out, "%lld,%.3f,%.6f,%.6f,%s,%c,%d,%d,%d,%.2f,%d\n", static_cast<long long>(b), r.TimeS,
+                 r.Mean, r.LevelDb, freq, static_cast<char>(r.Case), threshold, r.BelowCount,
+                 r.AboveCount, double(r.Speed), r.Published ? 1 : 0);
     if (options.Realtime) std::fflush(out);
   }
 }
