@@ -4,7 +4,7 @@
 #include "registry.h"
 #include "rendoif.h"
 #include "uApplication.h"
-#include "uConfig.h"
+#include "QtConfigDialog.h"
 #include "uMain.h"
 #include "uSharedMemory.h"
 #include "uSingleInstance.h"
@@ -137,11 +137,11 @@ int main(int argc, char** argv) {
     fMain = &window;
     TApplication::SetMainWindow(&window);
 
-    TfConfig::ExceptionHandler = TApplication::ShowException;
-    TfConfig::MessageTitle = TApplication::Title();
-    TfConfig config(&window);  // destroyed before the window
+    TQtConfigDialog::ExceptionHandler = TApplication::ShowException;
+    TQtConfigDialog::MessageTitle = TApplication::Title();
+    TQtConfigDialog config(&window);  // destroyed before the window
     fConfig = &config;
-    window.ShowConfigDialog = [] { fConfig->exec(); };
+    window.ShowConfigDialog = [&config] { config.exec(); };
 
     window.show();
     CloseOnTerminate(window);
