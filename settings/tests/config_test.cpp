@@ -176,37 +176,6 @@ TEST_F(ConfigDialogTest, CancelForgetsAndTheNextShowingStartsOver) {
   });
 }
 
-TEST_F(ConfigDialogTest, PastedJunkIsStoredAsZero) {
-  Start();
-  Run([](TQtConfigDialog& d) {
-    d.editMaxFreq->SetText("12x");  // as a paste leaves it
-    QTest::mouseClick(d.btnOK, Qt::LeftButton);
-    EXPECT_EQ(d.editMaxFreq->QLineEdit::text(), "0");
-  });
-  EXPECT_EQ(GlobalSettings->viMaxFreq->Value, 0);
-  EXPECT_EQ(Stored("viMaxFreq")->Dword, 0u);
-}
-
-TEST_F(ConfigDialogTest, EmptyEditStopsStoringButTheDialogStillCloses) {
-  Reg->WriteDword(kKey, "viMaxFreq", 2000);
-  Start();
-  const int result = Run([](TQtConfigDialog& d) {
-    d.trackSpeed->setValue(50);
-    d.editMaxFreq->selectAll();
-    QTest::keyClicks(d.editMaxFreq, "2500");
-    d.editMinFreq->clear();
-    d.editFloor->SetText("1");
-    QTest::mouseClick(d.btnOK, Qt::LeftButton);
-  });
-  EXPECT_EQ(result, QDialog::Accepted);
-  EXPECT_EQ(Errors, std::vector<std::string>{"'' は整数ではありません"});
-  EXPECT_EQ(GlobalSettings->viSpeed->Value, 50);      // before the empty edit: taken over
-  EXPECT_EQ(GlobalSettings->viMaxFreq->Value, 2500);
-  EXPECT_EQ(GlobalSettings->viFloor->Value, 400);     // after it: not
-  EXPECT_EQ(Stored("viMaxFreq")->Dword, 2000u);       // nothing saved
-  EXPECT_FALSE(Stored("viSpeed"));
-}
-
 TEST_F(ConfigDialogTest, DefaultsAskFirstAndResetAtOnce) {
   Reg->WriteDword(kKey, "viSpeed", 45);
   Reg->WriteDword(kKey, "viFloor", 123);
