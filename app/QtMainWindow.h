@@ -1,20 +1,14 @@
 #pragma once
-// The main window: layout, capture control, the two timers and the buffer-done handler.
-#include "DIBSurf.h"
-#include "fastfourier.h"
-#include "mmiochunk.h"
-#include "uHistory.h"
-#include "wavein.h"
+// The main window's Qt front end: the controls, their layout and the plumbing from Qt's
+// events (clicks, timers, the audio input's posted notices, show and close) to TfMain's
+// handlers (behaviour/uMain.h holds what the window does). It also reads the strip's
+// background picture, since reading picture files is the toolkit's.
+#include "uMain.h"
+#include "wavein_qt.h"
 
 #include <QImage>
 #include <QWidget>
 
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <vector>
-
-class IClock;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -24,14 +18,13 @@ class TDIBPaintBox;
 class TFormSerializer;
 class TWaveOutComboBox;
 
-class TfMain : public QWidget {
+class TQtMainWindow : public QWidget, private IMainView, public TfMain {
 public:
-  // `waveIn` and `clock` are the platform services the window drives; they outlive it.
   // The background picture is read from `pictureFolder`; when empty, from the program's own
   // folder or else the installed data folder (ProgramFileFolder).
-  TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent = nullptr,
-         const QString& pictureFolder = {});
-  ~TfMain() override;
+  TQtMainWindow(IWaveIn& waveIn, IClock& clock, QWidget* parent = nullptr,
+                const QString& pictureFolder = {});
+  ~TQtMainWindow() override;
 
   // Controls, named as in the window's layout.
   QFrame* Bevel1 = nullptr;
@@ -51,51 +44,10 @@ public:
   QPushButton* Button3 = nullptr;
   QTimer* Timer1 = nullptr;
   QTimer* Timer2 = nullptr;
-  TFastFourier FFT1{"FFT1"};
   TFormSerializer* FormSerializer1 = nullptr;
 
-  // State beyond the controls; zero/false/empty at creation except where FormCreate says.
-  uint32_t StartTime = 0;
-  TCaptureFile CaptureFile;  // RiffChunk and DataChunk of the open capture file, if any
-  double LevelDb = 0.0;
-  double LastMean = 0.0;
-  double ReferenceMean = 0.0;  // 0: not calibrated
-  int32_t Threshold = 0;
-  int32_t BelowCount = 0;
-  int32_t AboveCount = 0;
-  TBasicFreqenycyTable History;
-  int32_t SaturationLevel = 0;
-  TDIBSurface HistorySurface{220, 60, 32};
-  QImage BackgroundBitmap;  // the history strip's background; empty when it failed to load
-  bool Recording = false;
-  HWAVEIN WaveInHandle = nullptr;
-  std::unique_ptr<char[]> BufferHandle;  // the one capture buffer
-  WAVEHDR BufferHeader{};
-  float SpeedFactor = 0.0f;
-  uint32_t BuffersAnalysed = 0;  // buffers handled in this run of the program (diagnostics)
-  uint32_t ZeroBuffers = 0;  // exact-zero buffers in a row in this capture
-
-  // What Button3 opens (the settings dialog), set by whoever creates that dialog.
-  std::function<void()> ShowConfigDialog;
-
-  // Handlers, public so tests can drive them as the window's events do.
-  void FormCreate();
-  void FormShow();
-  bool FormCloseQuery();
-  void btnRecordClick();
-  void btnStopClick();
-  void Button3Click();
-  void Timer1Timer();
-  void Timer2Timer();
-  void ApplySpeed(float value);
-  void DrawHistory();
-
-  // How much exact-zero input the calibration waits through before it gives up: a live
-  // input, even a quiet one, carries noise; only a muted or suspended one is all zeros.
-  static constexpr double ZeroInputSeconds = 3.0;
-  static uint32_t ZeroBuffersBeforeGivingUp();
-  static WAVEFORMATEX CaptureFormat();
-  // The background picture's file name, and the path it is read from.
+  // The strip's background picture as read (made 32-bit once); empty when it failed to load.
+  QImage BackgroundBitmap;
   static constexpr const char* PictureName = "default.bmp";
   QString PictureFile() const;
 
@@ -105,16 +57,27 @@ protected:
   void closeEvent(QCloseEvent* e) override;
 
 private:
-  void MMWimData(TWaveInDataEvent* message);
-  void DeviceFailed(TWaveInFailureEvent* message);
-  void CaptureFileFailed();
-  void SetRecording(bool active);
-  void StartCapture();
-  void StopCapture();
+  void LoadBackground();
 
-  IWaveIn& WaveIn;
-  IClock& Clock;
+  // IMainView
+  void SetCaption(TMainLabel label, const std::string& text) override;
+  void SetCaptionColor(TMainLabel label, uint32_t color) override;
+  void SetEnabled(TMainControl control, bool enabled) override;
+  int32_t DevicePosition() override;
+  int32_t DeviceCount() override;
+  void SelectDevice(int32_t position) override;
+  bool PublishChecked() override;
+  void ShowInformation(const std::string& text) override;
+  void ReportLater(std::exception_ptr error) override;
+  void ProcessMessagesUntil(const std::function<bool()>& done) override;
+  void SetTimerActive(TMainTimer timer, bool active) override;
+  TDIBSurface& StripSurface() override;
+  void PaintStrip() override;
+  TWaveInWindow WaveInWindow() override;
+  void DropWaveInNotices() override;
+
+  QLabel* Label(TMainLabel label) const;
+
+  TQtWaveInSink WaveInSink{this};  // the audio input's notices, posted to this window
   QString PictureFolder;
 };
-
-extern TfMain* fMain;

@@ -5,12 +5,12 @@
 #include "rendoif.h"
 #include "uApplication.h"
 #include "QtConfigDialog.h"
-#include "uMain.h"
+#include "QtMainWindow.h"
 #include "uSharedMemory.h"
 #include "uSingleInstance.h"
 #include "ucpuid.h"
 #include "uglobal.h"
-#include "wavein.h"
+#include "wavein_alsa.h"
 
 #include <QMessageBox>
 #include <QSocketNotifier>
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
 
   int result = 0;
   {
-    TfMain window(*waveIn, SystemClock());
+    TQtMainWindow window(*waveIn, SystemClock());
     fMain = &window;
     TApplication::SetMainWindow(&window);
 
