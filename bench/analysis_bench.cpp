@@ -101,7 +101,7 @@ struct TFftwReference {
 
 void BM_FFT_TransformMaxPower_vs_FFTW(benchmark::State& state) {
   TFastFourier fft("FFT1");
-  fft.SetSpectrumSize(kFramesPerBuffer);
+  SetUpTransform(fft);
   TFftwReference ref;
   std::mt19937_64 rng(1);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
@@ -135,7 +135,7 @@ BENCHMARK(BM_FFT_TransformMaxPower_vs_FFTW)->Iterations(3000);
 
 void BM_Buffer_Analysis_vs_FFTW(benchmark::State& state) {
   TFastFourier fft("FFT1");
-  fft.SetSpectrumSize(kFramesPerBuffer);
+  SetUpTransform(fft);
   TFftwReference ref;
   const std::vector<uint8_t> buffer = ToneBuffer(3);
   const TSpeedSettings settings;

@@ -14,6 +14,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 class IClock;
@@ -83,6 +84,7 @@ public:
   double ReferenceMean = 0.0;  // 0: not calibrated
   int32_t Threshold = 0;
   TSpeedState Speed;  // the speed rule's run counters and the current factor
+  // BelowCount, AboveCount and SpeedFactor as the window has always named them.
   int32_t& BelowCount = Speed.BelowCount;
   int32_t& AboveCount = Speed.AboveCount;
   float& SpeedFactor = Speed.SpeedFactor;
