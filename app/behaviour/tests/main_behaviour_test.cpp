@@ -26,6 +26,7 @@ class TFakeMainView : public IMainView, public IWaveInSink {
 public:
   TfMain* Form = nullptr;
   std::map<TMainLabel, std::string> Captions;
+  uint32_t FundamentalColor = kColorBlack;
   std::map<TMainControl, bool> Enabled;
   std::map<TMainTimer, bool> Timers;
   int32_t Position = 0, Count = 3;
@@ -51,7 +52,7 @@ public:
   }
 
   void SetCaption(TMainLabel l, const std::string& text) override { Captions[l] = text; }
-  void SetCaptionColor(TMainLabel, uint32_t) override {}
+  void SetCaptionColor(TMainLabel, uint32_t color) override { FundamentalColor = color; }
   void SetEnabled(TMainControl c, bool on) override { Enabled[c] = on; }
   int32_t DevicePosition() override { return Position; }
   int32_t DeviceCount() override { return Count; }
@@ -110,6 +111,10 @@ public:  // the cases' actions reach the fixture
   void Calibrate(int16_t level) {
     View.WhileBoxOpen = [&] { WaveIn.DeliverConstant(level); };
     Click();
+  }
+  void Feed(double hz) {
+    ASSERT_TRUE(WaveIn.Deliver(Tone(hz)));
+    View.Pump();
   }
   bool DeviceSaved() { return Registry->ReadValue(SettingsKeyPath, "viWaveInDevice").has_value(); }
   double Published() {
@@ -225,12 +230,75 @@ TEST_F(MainBehaviourTest, SpeedStepsReachTheMailboxWhenTicked) {
     const double before = Published();
     for (int i = 0; i < kRunLength; ++i) {
       EXPECT_NE(Form.SpeedFactor, s.speed);  // the step comes with the twentieth
-      ASSERT_TRUE(WaveIn.Deliver(Tone(s.hz)));
-      View.Pump();
+      Feed(s.hz);
     }
     EXPECT_EQ(Form.SpeedFactor, s.speed);
     EXPECT_EQ(View.Captions[TMainLabel::Label3], s.caption);
     EXPECT_EQ(Published(), s.publish ? double(s.speed) : before);
+  }
+  Form.btnStopClick();
+}
+
+TEST_F(MainBehaviourTest, ThresholdFollowsTheRampOnceCalibrated) {
+  Form.Timer2Timer();
+  EXPECT_EQ(View.Captions[TMainLabel::Label4], "400hz");  // idle
+  Clock.Now = 0xFFFFF000u;  // a start shortly before the clock wraps
+  View.WhileBoxOpen = [&] {  // before calibration the floor holds whatever the time
+    Clock.Now += 200000;
+    Form.Timer2Timer();
+    EXPECT_EQ(View.Captions[TMainLabel::Label4], "400hz");
+    WaveIn.DeliverConstant(100);
+  };
+  Click();
+  ASSERT_EQ(Form.ReferenceMean, 100.0);
+  struct Tick {
+    uint32_t elapsed;
+    int32_t floor, floor2;
+    int32_t threshold;
+  } ticks[] = {
+      {1, 400, 200, 400}, {1500, 400, 200, 399}, {150000, 400, 200, 300},
+      {299999, 400, 200, 201}, {300000, 400, 200, 200}, {4000000, 400, 200, 200},
+      {150000, 1000, 2000, 1500},  // a rising ramp is taken as it is; settings read each tick
+      {150000, INT32_MIN, INT32_MAX, int32_t(INT32_MIN + (4294967295LL * 150000) / 300000)},
+  };
+  for (const Tick& t : ticks) {
+    SCOPED_TRACE(t.elapsed);
+    Settings->viFloor->Value = t.floor;
+    Settings->viFloor2->Value = t.floor2;
+    Clock.Now = 0xFFFFF000u + t.elapsed;  // wraps past zero for most of these
+    Form.Timer2Timer();
+    EXPECT_EQ(Form.Threshold, t.threshold);
+    EXPECT_EQ(View.Captions[TMainLabel::Label4], std::to_string(t.threshold) + "hz");
+  }
+  Form.btnStopClick();
+  Form.Timer2Timer();
+  EXPECT_EQ(Form.Threshold, INT32_MIN);  // stopped: the floor again
+}
+
+TEST_F(MainBehaviourTest, EachBufferIsClassifiedWithTheSettingsAndThresholdOfItsMoment) {
+  Calibrate(10);
+  struct Buffer {
+    const char* what;
+    std::function<void(MainBehaviourTest&)> before;
+    double hz;
+    const char* fundamental;
+    uint32_t color;
+    int32_t above;
+  } buffers[] = {
+      {"under the floor", nullptr, 350, "349", kColorBlack, 0},
+      {"ramped to 300 Hz", [](MainBehaviourTest& t) { t.Clock.Now = t.Form.StartTime + 150000; t.Form.Timer2Timer(); },
+       350, "349", kColorRed, 1},
+      {"in range", nullptr, 1000, "1001", kColorRed, 2},
+      {"range narrowed mid-capture", [](MainBehaviourTest& t) { t.Settings->viMaxFreq->Value = 500; }, 1000,
+       kNotDetectedCaption, kColorBlack, 3},
+  };
+  for (const Buffer& b : buffers) {
+    SCOPED_TRACE(b.what);
+    if (b.before) b.before(*this);
+    Feed(b.hz);
+    EXPECT_EQ(View.Captions[TMainLabel::lblFundamental], b.fundamental);
+    EXPECT_EQ(View.FundamentalColor, b.color);
+    EXPECT_EQ(Form.AboveCount, b.above);
   }
   Form.btnStopClick();
 }
