@@ -19,11 +19,6 @@ namespace {
 std::function<int16_t(uint32_t)> Tone(double hz, double amplitude = 10000.0) {
   return [=](uint32_t p) { return int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * p / 44100.0))); };
 }
-
-struct TPublished {
-  uint8_t Flag;
-  double Speed;
-};
 }  // namespace
 
 class AnalysisWindowTest : public MainWindowTest {
@@ -35,36 +30,10 @@ protected:
       ASSERT_TRUE(ProcessUntil([&] { return WaveIn.Queued != nullptr; }));
     }
   }
-  TPublished Published() const {
-    TPublished p{};
-    p.Flag = Mailbox->Memory()[0];
-    std::memcpy(&p.Speed, Mailbox->Memory() + 1, 8);
-    return p;
-  }
   QColor FundamentalColour() const {
     return Window->lblFundamental->palette().color(QPalette::WindowText);
   }
 };
-
-TEST_F(AnalysisWindowTest, ToneBelowTheThresholdStepsUpOnTheTwentiethBufferAndPublishes) {
-  TQtMainWindow& w = MakeWindow();
-  StartAndCalibrate(10);
-  Feed(Tone(300), 19);
-  EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("301"));
-  EXPECT_EQ(FundamentalColour(), QColor(Qt::black));
-  EXPECT_EQ(w.BelowCount, 19);
-  EXPECT_EQ(w.Label3->text(), QStringLiteral("1.00倍速"));
-  EXPECT_EQ(Published().Flag, 0);  // the player hears nothing before the first step
-  EXPECT_TRUE(w.lblVolume->text().endsWith(QStringLiteral("dB")));
-
-  Feed(Tone(300));
-  EXPECT_EQ(w.BelowCount, 0);
-  EXPECT_EQ(w.SpeedFactor, 1.1f);
-  EXPECT_EQ(w.Label3->text(), QStringLiteral("1.10倍速"));
-  EXPECT_EQ(Published().Flag, 1);
-  EXPECT_EQ(Published().Speed, double(1.1f));
-  w.btnStop->click();
-}
 
 TEST_F(AnalysisWindowTest, ToneAtOrAboveTheThresholdIsRedAndCountsDown) {
   TQtMainWindow& w = MakeWindow();

@@ -132,12 +132,20 @@ TEST_F(ConfigBehaviourTest, CancelAndTheDefaultsQuestion) {
   EXPECT_EQ(View.Position, 60);
 
   View.Answer = true;  // Yes: the key emptied, the defaults shown, the dialog stays open
+  Reg->WriteDword(kKey + "fMain", "left", 5);
+  View.Record = true;
   Form.Button2Click();
   EXPECT_FALSE(Stored("viSpeed"));
+  EXPECT_TRUE(Reg->KeyExists(kKey));
+  EXPECT_TRUE(Reg->EnumSubkeys(kKey).empty());
   EXPECT_EQ(GlobalSettings->viSpeed->Value, TSettingDefaults::viSpeed);
   EXPECT_EQ(View.Position, 30);
   EXPECT_EQ(View.Caption, "3.00倍速");
   EXPECT_EQ(View.Edits[TConfigEdit::MaxFreq], u"3000");
+  EXPECT_FALSE(View.Record);
   EXPECT_EQ(View.Log, std::vector<std::string>{"cancel"});
+  Form.btnOKClick();  // the next OK writes every default
+  EXPECT_EQ(Stored("viFloor")->Dword, 400u);
+  EXPECT_EQ(Stored("vbRecordToFile")->Text, "0");
   EXPECT_TRUE(View.Errors.empty());
 }

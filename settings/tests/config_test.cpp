@@ -178,48 +178,25 @@ TEST_F(ConfigDialogTest, CancelForgetsAndTheNextShowingStartsOver) {
 
 TEST_F(ConfigDialogTest, DefaultsAskFirstAndResetAtOnce) {
   Reg->WriteDword(kKey, "viSpeed", 45);
-  Reg->WriteDword(kKey, "viFloor", 123);
-  Reg->WriteString(kKey, "vbRecordToFile", "1");
-  Reg->WriteDword(kKey + "fMain", "left", 5);
   Start();
   TQtConfigDialog::MessageTitle = "korvel";
-
-  // No: nothing happens.
   TModalAnswer box;
   Run([&](TQtConfigDialog& d) {
-    AnswerNextBox(box, QMessageBox::No);
+    AnswerNextBox(box, QMessageBox::No);  // No: nothing happens
     QTest::mouseClick(d.Button2, Qt::LeftButton);
     EXPECT_EQ(d.trackSpeed->value(), 45);
-    QTest::mouseClick(d.Button1, Qt::LeftButton);
-  });
-  EXPECT_EQ(box.Title, "korvel");
-  EXPECT_EQ(box.Text, "標準の設定を読み込みますか。");
-  EXPECT_EQ(Stored("viSpeed")->Dword, 45u);
-
-  // Yes: the key is emptied and the controls show the defaults; Cancel keeps them.
-  Run([&](TQtConfigDialog& d) {
-    AnswerNextBox(QMessageBox::Yes);
+    AnswerNextBox(QMessageBox::Yes);  // Yes: the controls show the defaults, the dialog stays
     QTest::mouseClick(d.Button2, Qt::LeftButton);
     EXPECT_TRUE(d.isVisible());
     EXPECT_EQ(d.trackSpeed->value(), 30);
     EXPECT_EQ(d.Label2->text(), "3.00倍速");
-    EXPECT_EQ(d.editMaxFreq->QLineEdit::text(), "3000");
     EXPECT_EQ(d.editMinFreq->QLineEdit::text(), "20");
-    EXPECT_EQ(d.editFloor->QLineEdit::text(), "400");
-    EXPECT_EQ(d.editFloor2->QLineEdit::text(), "200");
     EXPECT_FALSE(d.chkRecordToFile->isChecked());
     QTest::mouseClick(d.Button1, Qt::LeftButton);
   });
-  EXPECT_EQ(GlobalSettings->viSpeed->Value, 30);
-  EXPECT_EQ(GlobalSettings->viFloor->Value, 400);
-  EXPECT_TRUE(Reg->KeyExists(kKey));
-  EXPECT_TRUE(Reg->EnumSubkeys(kKey).empty());
+  EXPECT_EQ(box.Title, "korvel");
+  EXPECT_EQ(box.Text, "標準の設定を読み込みますか。");
   EXPECT_FALSE(Stored("viSpeed"));
-
-  // The next OK writes all the defaults.
-  Run([](TQtConfigDialog& d) { QTest::mouseClick(d.btnOK, Qt::LeftButton); });
-  EXPECT_EQ(Stored("viFloor")->Dword, 400u);
-  EXPECT_EQ(Stored("vbRecordToFile")->Text, "0");
   TQtConfigDialog::MessageTitle.clear();
   EXPECT_TRUE(Errors.empty());
 }

@@ -218,6 +218,7 @@ TEST_F(MainBehaviourTest, CalibrationWaitsAndTheirExits) {
 TEST_F(MainBehaviourTest, SpeedStepsReachTheMailboxWhenTicked) {
   Calibrate(100);
   ASSERT_TRUE(Form.Recording);
+  EXPECT_EQ(Mailbox->Memory()[0], 0);  // the player hears nothing before the first step
   struct Step {
     double hz;  // under the threshold steps up, at or above it steps down
     bool publish;
@@ -230,7 +231,7 @@ TEST_F(MainBehaviourTest, SpeedStepsReachTheMailboxWhenTicked) {
     const double before = Published();
     for (int i = 0; i < kRunLength; ++i) {
       EXPECT_NE(Form.SpeedFactor, s.speed);  // the step comes with the twentieth
-      Feed(s.hz);
+      EXPECT_EQ(std::max(Form.BelowCount, Form.AboveCount), i);      Feed(s.hz);
     }
     EXPECT_EQ(Form.SpeedFactor, s.speed);
     EXPECT_EQ(View.Captions[TMainLabel::Label3], s.caption);
