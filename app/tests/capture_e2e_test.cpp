@@ -151,7 +151,7 @@ TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
   TQtMainWindow& w = MakeAlsaWindow();
   std::unique_ptr<IWaveIn> other = CreateAlsaWaveIn();  // another program holds the device
   HWAVEIN held = nullptr;
-  const WAVEFORMATEX format = TQtMainWindow::CaptureFormat();
+  const WAVEFORMATEX format = TfMain::CaptureFormat();
   ASSERT_EQ(other->Open(&held, WAVE_MAPPER, format, TWaveInWindow{}), MMSYSERR_NOERROR);
 
   TModalAnswer error;
