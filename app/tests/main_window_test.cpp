@@ -154,21 +154,6 @@ TEST_F(MainWindowTest, ReturnedBufferAfterStopIsNeitherReadNorRequeued) {
   EXPECT_EQ(std::count(WaveIn.Calls.begin(), WaveIn.Calls.end(), "add"), 2);
 }
 
-TEST_F(MainWindowTest, ClosingDuringThePromptStopsWithoutCalibrating) {
-  TQtMainWindow& w = MakeWindow();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt, QMessageBox::Ok, [&] {
-    WaveIn.DeliverConstant(700);
-    w.close();
-  });
-  w.btnRecord->click();
-  EXPECT_TRUE(prompt.Seen);
-  EXPECT_FALSE(w.Recording);
-  EXPECT_EQ(WaveIn.OpenCount, 0);
-  EXPECT_EQ(w.ReferenceMean, 0.0);
-  EXPECT_FALSE(DeviceSaved());
-}
-
 TEST_F(MainWindowTest, SecondCaptureKeepsTheOldReferenceUntilCalibrated) {
   TQtMainWindow& w = MakeWindow();
   StartAndCalibrate(400);

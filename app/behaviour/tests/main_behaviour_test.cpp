@@ -174,17 +174,24 @@ TEST_F(MainBehaviourTest, StartThatFailsLeavesTheWindowIdleAndReleasesEverything
 TEST_F(MainBehaviourTest, CalibrationWaitsAndTheirExits) {
   struct Case {
     const char* name;
-    std::function<void(MainBehaviourTest&)> during;  // each turn of the wait after OK
+    bool atPrompt;  // `during` runs while the prompt is open, else at each turn of the wait
+    std::function<void(MainBehaviourTest&)> during;
     bool recording;
     double reference;
     std::string error;
   } cases[] = {
-      {"a level arrives", [](MainBehaviourTest& t) { t.WaveIn.DeliverConstant(500); }, true, 500.0, ""},
-      {"only exact zeros", [](MainBehaviourTest& t) { t.WaveIn.DeliverConstant(0); }, false, 0.0,
+      {"a level arrives", false, [](MainBehaviourTest& t) { t.WaveIn.DeliverConstant(500); }, true, 500.0, ""},
+      {"only exact zeros", false, [](MainBehaviourTest& t) { t.WaveIn.DeliverConstant(0); }, false, 0.0,
        "入力から無音"},
-      {"stopped", [](MainBehaviourTest& t) { t.Form.btnStopClick(); }, false, 0.0, ""},
-      {"window closed", [](MainBehaviourTest& t) { EXPECT_TRUE(t.Form.FormCloseQuery()); }, false, 0.0, ""},
-      {"device fails", [](MainBehaviourTest& t) { t.WaveIn.Fail("unplugged"); }, false, 0.0,
+      {"stopped", false, [](MainBehaviourTest& t) { t.Form.btnStopClick(); }, false, 0.0, ""},
+      {"window closed", false, [](MainBehaviourTest& t) { EXPECT_TRUE(t.Form.FormCloseQuery()); }, false, 0.0, ""},
+      {"window closed while the prompt is open", true,  // a buffer on its way is dropped too
+       [](MainBehaviourTest& t) {
+         t.WaveIn.DeliverConstant(700);
+         t.Form.FormCloseQuery();
+       },
+       false, 0.0, ""},
+      {"device fails", false, [](MainBehaviourTest& t) { t.WaveIn.Fail("unplugged"); }, false, 0.0,
        "録音デバイスでエラーが発生したため、録音を停止しました。\nunplugged"},
   };
   for (const Case& c : cases) {
@@ -192,11 +199,13 @@ TEST_F(MainBehaviourTest, CalibrationWaitsAndTheirExits) {
     View.Errors.clear();
     Form.ReferenceMean = Form.LastMean = 0.0;
     View.Position = 2;
-    View.EachLoopTurn = [&] { c.during(*this); };
+    View.WhileBoxOpen = [&] { if (c.atPrompt) c.during(*this); };
+    View.EachLoopTurn = [&] { if (!c.atPrompt) c.during(*this); };
     Click();
     EXPECT_EQ(View.Boxes.back(), TfMain::CalibrationPrompt);
     EXPECT_EQ(Form.Recording, c.recording);
     EXPECT_EQ(Form.ReferenceMean, c.reference);
+    EXPECT_EQ(Form.LastMean, c.reference);
     EXPECT_EQ(DeviceSaved(), c.recording);
     if (c.error.empty()) {
       EXPECT_TRUE(View.Errors.empty());
