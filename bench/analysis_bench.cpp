@@ -129,7 +129,7 @@ void BM_FFT_TransformMaxPower_vs_FFTW(benchmark::State& state) {
   state.counters["ours_us"] = a * 1e6;
   state.counters["fftw_us"] = b * 1e6;
   state.counters["ratio"] = a / b;  // goal: <= 3
-  state.SetLabel(std::string("kernels ") + FftLevelName(fft.KernelLevel()));
+  state.SetLabel(std::string("kernels ") + KernelLevelName(fft.KernelLevel()));
 }
 BENCHMARK(BM_FFT_TransformMaxPower_vs_FFTW)->Iterations(3000);
 

@@ -40,10 +40,10 @@ const TDrawKernelTable* DrawKernelTableFor(TKernelLevel level);
 const TDrawKernelTable& ActiveDrawKernels();
 
 extern const TDrawKernelTable DrawKernelsRef;
-#if defined(KORVEL_RENDO_HAVE_SSE2)
+#if defined(KORVEL_HAVE_SSE2)
 extern const TDrawKernelTable DrawKernelsSSE2;
 #endif
-#if defined(KORVEL_RENDO_HAVE_AVX2)
+#if defined(KORVEL_HAVE_AVX2)
 extern const TDrawKernelTable DrawKernelsAVX2;
 #endif
 

@@ -2,7 +2,7 @@
 // only (rendo/rendo.h and librendo.so). Expected pixels come from the worked examples or
 // from the per-pixel reference formulas applied with the frame written out here (runs,
 // pairs, strides), so a frame slip in the engine shows even where the kernels agree.
-// Run once per kernel level (KORVEL_RENDO_LEVEL).
+// Run once per kernel level (KORVEL_KERNEL_LEVEL).
 #include <gtest/gtest.h>
 
 #include <cstring>

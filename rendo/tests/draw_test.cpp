@@ -1,5 +1,5 @@
 // Drawing primitives and image effects through the binary interface only: rendo/rendo.h
-// and librendo.so, run once per kernel level (KORVEL_RENDO_LEVEL).
+// and librendo.so, run once per kernel level (KORVEL_KERNEL_LEVEL).
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -69,7 +69,7 @@ TEST(RendoKernels, ReportsTheLevelsUnderTest) {
   std::printf("%s\n", text.c_str());
   ASSERT_NE(FlatKernelTableFor(TKernelLevel::Ref), nullptr);
   EXPECT_TRUE(KernelLevelUsable(TKernelLevel::Ref));
-#if !defined(KORVEL_RENDO_HAVE_SSE2)
+#if !defined(KORVEL_HAVE_SSE2)
   EXPECT_EQ(FlatKernelTableFor(TKernelLevel::SSE2), nullptr);
   EXPECT_EQ(ActiveKernelLevel(), TKernelLevel::Ref);
 #endif
