@@ -103,6 +103,8 @@ public:
   TKernelLevel KernelLevel() const { return FLevel; }
 
 private:
+  friend struct TFastFourierPlainPath;  // the tests' way to the fallback below
+
   double LineSum(int32_t k) const;
   void ComputeStatistics();
   void ApplyWindow();

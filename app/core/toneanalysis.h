@@ -40,8 +40,8 @@ struct TBufferMeasure {
 // component up with this.
 void SetUpTransform(TFastFourier& fft);
 
-// Clears the imaginary parts, reads all N frames
-// (N = fft.SpectrumSize(); the buffer must hold at least N * 4 bytes, else
+// The handler's measurement, before the re-queue: clears the imaginary parts, reads all
+// N frames (N = fft.SpectrumSize(); the buffer must hold at least N * 4 bytes, else
 // std::invalid_argument), feeds sample / 32768 into points 1..N, transforms with the
 // component's window and takes the first line whose PowerAt equals MaxPower.
 TBufferMeasure MeasureBuffer(std::span<const uint8_t> frames, TFastFourier& fft);
@@ -85,7 +85,8 @@ struct TDecision {
   float SpeedValue = 0.0f;
 };
 
-// Updates the counters in state; when the rule steps, also
+// The handler's decision, after the re-queue: level, case, run counters and speed step,
+// captions, history value. Updates the counters in state; when the rule steps, also
 // state.SpeedFactor (the window's ApplySpeed sets the same value again, shows it and
 // publishes it). Speed steps are formed in extended precision and stored as float.
 //

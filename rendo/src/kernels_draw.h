@@ -1,7 +1,7 @@
 // Row kernels of the drawing primitives and image effects, and their dispatch table.
 //
 // The SIMD files include this header and kernels_flat.h only (no inline functions of ours, see
-// kernels_sse2.cpp).
+// kernels_flat_sse2.cpp).
 //
 // Same rules as kernels_flat.h: one scalar reference per kernel (kernels_draw_ref.h) defines
 // the result; the SSE2 and AVX2 kernels match it bit for bit for any count and
