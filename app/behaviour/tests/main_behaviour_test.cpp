@@ -1,6 +1,5 @@
-// The main window's behaviour through a fake front end: starting a capture and its
-// failures, the calibration waits and their exits, a device failing, and the speed rule's
-// steps reaching the mailbox, with no toolkit.
+// The main window's behaviour through a fake front end, with no toolkit: starts and their
+// failures, the calibration waits and their exits, the threshold, the speed rule's publish.
 #include "FakeWaveIn.h"
 #include "ManualClock.h"
 #include "registry.h"
@@ -36,14 +35,10 @@ public:
   std::deque<std::function<void()>> Posted;
   TDIBSurface Strip{kStripWidth, kStripHeight, 32};
 
-  void Handle(const std::function<void()>& handler) {
-    try {
-      handler();
-    } catch (const std::exception& e) {
-      Errors.push_back(e.what());
-    }
+  void Handle(const std::function<void()>& handler) try { handler(); } catch (const std::exception& e) {
+    Errors.push_back(e.what());
   }
-  void Pump() {
+  void Pump() {  // a handler may drop or add notices
     while (!Posted.empty()) {
       auto notice = std::move(Posted.front());
       Posted.pop_front();
@@ -103,13 +98,10 @@ public:  // the cases' actions reach the fixture
     Form.FormCreate();
     Form.FormShow();
   }
-  void TearDown() override {
-    GlobalSettings = nullptr;
-    SpeedSharedMemory = nullptr;
-  }
+  void TearDown() override { GlobalSettings = nullptr, SpeedSharedMemory = nullptr; }
   void Click() { View.Handle([&] { Form.btnRecordClick(); }); }
   void Calibrate(int16_t level) {
-    View.WhileBoxOpen = [&] { WaveIn.DeliverConstant(level); };
+    View.WhileBoxOpen = [this, level] { WaveIn.DeliverConstant(level); };
     Click();
   }
   void Feed(double hz) {
@@ -147,8 +139,7 @@ TEST_F(MainBehaviourTest, StartThatFailsLeavesTheWindowIdleAndReleasesEverything
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    View.Errors.clear();
-    View.Boxes.clear();
+    View.Errors.clear(), View.Boxes.clear();
     WaveIn.OpenResult = c.open;
     WaveIn.PrepareResult = c.prepare;
     WaveIn.AddResult = c.add;
@@ -207,15 +198,9 @@ TEST_F(MainBehaviourTest, CalibrationWaitsAndTheirExits) {
     EXPECT_EQ(Form.ReferenceMean, c.reference);
     EXPECT_EQ(Form.LastMean, c.reference);
     EXPECT_EQ(DeviceSaved(), c.recording);
-    if (c.error.empty()) {
-      EXPECT_TRUE(View.Errors.empty());
-    } else {
-      ASSERT_EQ(View.Errors.size(), 1u);
-      EXPECT_EQ(View.Errors[0].rfind(c.error, 0), 0u) << View.Errors[0];
-    }
-    if (c.recording) {
-      EXPECT_EQ(WaveIn.Calls.front(), "open 1");
-    }
+    EXPECT_EQ(View.Errors.size(), c.error.empty() ? 0u : 1u);
+    EXPECT_EQ(View.Errors.empty() ? "" : View.Errors[0].substr(0, c.error.size()), c.error);
+    EXPECT_EQ(WaveIn.Calls.front(), "open 1");
     Form.btnStopClick();
     EXPECT_EQ(WaveIn.OpenCount, 0);
     EXPECT_TRUE(View.Posted.empty());  // the device's last notice is dropped with it
@@ -240,7 +225,8 @@ TEST_F(MainBehaviourTest, SpeedStepsReachTheMailboxWhenTicked) {
     const double before = Published();
     for (int i = 0; i < kRunLength; ++i) {
       EXPECT_NE(Form.SpeedFactor, s.speed);  // the step comes with the twentieth
-      EXPECT_EQ(std::max(Form.BelowCount, Form.AboveCount), i);      Feed(s.hz);
+      EXPECT_EQ(std::max(Form.BelowCount, Form.AboveCount), i);
+      Feed(s.hz);
     }
     EXPECT_EQ(Form.SpeedFactor, s.speed);
     EXPECT_EQ(View.Captions[TMainLabel::Label3], s.caption);
