@@ -23,7 +23,7 @@
 #include <unistd.h>
 
 #include "test_files.h"
-#include "testsupport.h"
+#include "child_process.h"
 
 namespace {
 
