@@ -23,13 +23,20 @@ public:
 
   std::vector<std::string> DeviceNames() override { return Devices; }
 
+  // Checks what the ALSA backend checks, in its order; the *Result fields then stand for
+  // what a device could still answer.
   MMRESULT Open(HWAVEIN* handle, int32_t deviceId, const WAVEFORMATEX& format,
                 TWaveInWindow window) override {
     Calls.push_back("open " + std::to_string(deviceId));
     Format = format;
-    if (OpenResult != MMSYSERR_NOERROR) return OpenResult;
+    if (!handle) return MMSYSERR_INVALPARAM;
     if (deviceId < WAVE_MAPPER || deviceId >= int32_t(Devices.size()))
       return MMSYSERR_BADDEVICEID;
+    // The one format the program captures in: 44100 Hz, 16-bit stereo PCM.
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels != 2 || format.nSamplesPerSec != 44100 ||
+        format.wBitsPerSample != 16 || format.nBlockAlign != 4 || format.nAvgBytesPerSec != 176400)
+      return WAVERR_BADFORMAT;
+    if (OpenResult != MMSYSERR_NOERROR) return OpenResult;
     ++OpenCount;
     Sink = window.Sink;
     *handle = reinterpret_cast<HWAVEIN>(++Serial);
@@ -38,32 +45,40 @@ public:
   }
   MMRESULT PrepareHeader(HWAVEIN h, WAVEHDR* header) override {
     Calls.push_back("prepare");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
+    if (!Usable(header)) return MMSYSERR_INVALPARAM;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     if (PrepareResult == MMSYSERR_NOERROR) header->dwFlags |= WHDR_PREPARED;
     return PrepareResult;
   }
   MMRESULT UnprepareHeader(HWAVEIN h, WAVEHDR* header) override {
     Calls.push_back("unprepare");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
+    if (!header) return MMSYSERR_INVALPARAM;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     header->dwFlags &= ~WHDR_PREPARED;
     return MMSYSERR_NOERROR;
   }
   MMRESULT AddBuffer(HWAVEIN h, WAVEHDR* header) override {
     Calls.push_back("add");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
+    if (!Usable(header)) return MMSYSERR_INVALPARAM;
+    if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     if (AddResult != MMSYSERR_NOERROR) return AddResult;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    header->dwBytesRecorded = 0;
     Queued = header;
     return MMSYSERR_NOERROR;
   }
   MMRESULT Start(HWAVEIN h) override {
     Calls.push_back("start");
-    Started = h == Current;
+    Started = IsCurrent(h);
     return Started ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
   }
   MMRESULT Reset(HWAVEIN h) override {
     Calls.push_back("reset");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
     Started = false;
     if (Queued) Post(0);
     return MMSYSERR_NOERROR;
@@ -71,7 +86,7 @@ public:
   // As the interface promises, a buffer still queued comes back as Reset returns it.
   MMRESULT Close(HWAVEIN h) override {
     Calls.push_back("close");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
     Started = false;
     if (Queued) Post(0);
     --OpenCount;
@@ -105,6 +120,11 @@ public:
   WAVEFORMATEX Format{};
 
 private:
+  bool IsCurrent(HWAVEIN h) const { return h != nullptr && h == Current; }
+  static bool Usable(const WAVEHDR* header) {
+    return header && header->lpData && header->dwBufferLength >= 4;
+  }
+
   void Post(uint32_t bytes) {
     WAVEHDR* header = Queued;
     Queued = nullptr;
