@@ -4,6 +4,7 @@
 #include "NumberEdit.h"
 #include "QtConfigDialog.h"
 #include "WindowFixture.h"
+#include "test_files.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -11,8 +12,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace {
@@ -108,15 +107,7 @@ protected:
     AnalysisWindowTest::TearDown();
     fs::current_path(Previous);
   }
-  std::vector<char> OutputWav() const {
-    std::ifstream in(Dir / "output.wav", std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
-  static uint32_t U32(const std::vector<char>& b, size_t at) {
-    uint32_t v;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
-  }
+  std::vector<unsigned char> OutputWav() const { return ReadFileBytes(Dir / "output.wav"); }
   fs::path Previous;
 };
 
@@ -126,13 +117,13 @@ TEST_F(CaptureFileWindowTest, TenBuffersGiveTheWholeCaptureWithSizesFixedAtStop)
   uint32_t frame = 0;
   Feed([&](uint32_t p) { return int16_t((frame * 8192 + p) & 0x7FFF); });
   for (frame = 1; frame < 9; ++frame) Feed([&](uint32_t p) { return int16_t((frame * 8192 + p) & 0x7FFF); });
-  EXPECT_EQ(U32(OutputWav(), 42), 0u);  // sizes are written at stop
+  EXPECT_EQ(ReadLe32(OutputWav(), 42), 0u);  // sizes are written at stop
   w.btnStop->click();
 
-  const std::vector<char> file = OutputWav();
+  const auto file = OutputWav();
   ASSERT_EQ(file.size(), 327726u);
-  EXPECT_EQ(U32(file, 4), 327718u);
-  EXPECT_EQ(U32(file, 42), 327680u);
+  EXPECT_EQ(ReadLe32(file, 4), 327718u);
+  EXPECT_EQ(ReadLe32(file, 42), 327680u);
   const unsigned char fmt[] = {0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10,
                                0xB1, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x00};
   EXPECT_EQ(std::memcmp(file.data() + 20, fmt, sizeof fmt), 0);
@@ -149,10 +140,10 @@ TEST_F(CaptureFileWindowTest, StopBeforeAnyBufferLeavesAHeaderOnlyFile) {
   AnswerNextBox(prompt);
   QTimer::singleShot(30, &w, [&] { w.btnStop->click(); });
   w.btnRecord->click();
-  const std::vector<char> file = OutputWav();
+  const auto file = OutputWav();
   ASSERT_EQ(file.size(), 46u);
-  EXPECT_EQ(U32(file, 4), 38u);
-  EXPECT_EQ(U32(file, 42), 0u);
+  EXPECT_EQ(ReadLe32(file, 4), 38u);
+  EXPECT_EQ(ReadLe32(file, 42), 0u);
 }
 
 TEST_F(CaptureFileWindowTest, UncreatableFileRefusesTheStart) {
