@@ -127,8 +127,7 @@ int main(int argc, char** argv) {
     if (!defaults) {
       // The settings as the program reads them at start-up.
       TGlobalSettings settings(TRegistry::CurrentUser());
-      options.Speed = TSpeedSettings{settings.viSpeed->Value, settings.viMinFreq->Value,
-                                     settings.viMaxFreq->Value};
+      options.Speed = SpeedSettings(settings);
       options.viFloor = settings.viFloor->Value;
       options.viFloor2 = settings.viFloor2->Value;
     }

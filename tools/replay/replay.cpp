@@ -63,7 +63,9 @@ TWavInfo ReadWavHeader(std::FILE* file) {
       const int bits = U16(fmt + 14);
       if (tag != 1) throw EReplayInput("unsupported WAV format: not PCM (format tag " + std::to_string(U16(fmt)) + ")");
       if (bits != 16) throw EReplayInput("unsupported WAV format: " + std::to_string(bits) + " bits per sample, need 16");
-      if (rate != 44100) throw EReplayInput("unsupported WAV format: " + std::to_string(rate) + " Hz, need 44100");
+      if (rate != uint32_t(kSampleRate))
+        throw EReplayInput("unsupported WAV format: " + std::to_string(rate) + " Hz, need " +
+                           std::to_string(kSampleRate));
       if (channels != 1 && channels != 2)
         throw EReplayInput("unsupported WAV format: " + std::to_string(channels) + " channels, need 1 or 2");
       if (align != 2 * channels) throw EReplayInput("malformed WAV file: block alignment " + std::to_string(align));
@@ -103,7 +105,7 @@ int32_t ReplayThreshold(int64_t buffer, const TReplayOptions& options, double re
   if (tick < 1 || referenceMean == 0.0) return options.viFloor;
   const bool calibrated = (options.CalibrateBuffer + 1) * kFramesPerBuffer <= tick * kSampleRate;
   if (!calibrated) return options.viFloor;
-  const uint32_t elapsedMs = uint32_t(std::min<int64_t>(tick, 300) * 1000);
+  const uint32_t elapsedMs = uint32_t(std::min<int64_t>(tick * 1000, kRampMs));
   return RampThreshold(elapsedMs, options.viFloor, options.viFloor2);
 }
 
@@ -111,8 +113,7 @@ void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& opti
                std::FILE* out, const std::function<void(double)>& publish,
                const std::function<void(const TReplayRow&)>& row) {
   TFastFourier fft("FFT1");
-  fft.SetSpectrumSize(kFramesPerBuffer);
-  fft.SetWeightingWindow(fwRectangle);
+  SetUpTransform(fft);
 
   const size_t fileBytes = size_t(info.BlockAlign) * kFramesPerBuffer;
   std::vector<uint8_t> raw(fileBytes);

@@ -33,8 +33,8 @@ TWavInfo ReadWavHeader(std::FILE* file);
 
 struct TReplayOptions {
   TSpeedSettings Speed;       // viSpeed, viMinFreq, viMaxFreq
-  int32_t viFloor = 400;
-  int32_t viFloor2 = 200;
+  int32_t viFloor = TSettingDefaults::viFloor;
+  int32_t viFloor2 = TSettingDefaults::viFloor2;
   int64_t CalibrateBuffer = 0;  // OK pressed after this buffer (see RunReplay for a mean of 0)
   bool Realtime = false;
 };

@@ -19,6 +19,7 @@
 
 #include "registry.h"
 #include "replay.h"
+#include "test_files.h"
 #include "test_folder.h"
 
 namespace {
@@ -30,8 +31,6 @@ fs::path Dir() {
   return d;
 }
 
-void Put16(std::string& s, uint16_t v) { s.push_back(char(v)), s.push_back(char(v >> 8)); }
-void Put32(std::string& s, uint32_t v) { Put16(s, uint16_t(v)), Put16(s, uint16_t(v >> 16)); }
 
 struct TWavShape {
   uint16_t Tag = 1, Channels = 2, Bits = 16;
@@ -45,23 +44,23 @@ fs::path WriteWav(const std::string& name, int64_t frames, const std::function<i
                   const TWavShape& shape = {}) {
   std::string data;
   for (int64_t p = 0; p < frames; ++p) {
-    Put16(data, uint16_t(first(p)));
-    if (shape.Channels == 2) Put16(data, 0x1234);
+    PutLe16(data, uint16_t(first(p)));
+    if (shape.Channels == 2) PutLe16(data, 0x1234);
   }
   std::string w = "RIFF";
   const uint32_t dataBytes = shape.DeclaredDataBytes >= 0 ? uint32_t(shape.DeclaredDataBytes) : uint32_t(data.size());
-  Put32(w, shape.ZeroSizes ? 0 : uint32_t(4 + 26 + 8 + data.size()));
+  PutLe32(w, shape.ZeroSizes ? 0 : uint32_t(4 + 26 + 8 + data.size()));
   w += "WAVEfmt ";
-  Put32(w, 18);
-  Put16(w, shape.Tag);
-  Put16(w, shape.Channels);
-  Put32(w, shape.Rate);
-  Put32(w, shape.Rate * shape.Channels * shape.Bits / 8);
-  Put16(w, uint16_t(shape.Channels * shape.Bits / 8));
-  Put16(w, shape.Bits);
-  Put16(w, 0);
+  PutLe32(w, 18);
+  PutLe16(w, shape.Tag);
+  PutLe16(w, shape.Channels);
+  PutLe32(w, shape.Rate);
+  PutLe32(w, shape.Rate * shape.Channels * shape.Bits / 8);
+  PutLe16(w, uint16_t(shape.Channels * shape.Bits / 8));
+  PutLe16(w, shape.Bits);
+  PutLe16(w, 0);
   w += "data";
-  Put32(w, shape.ZeroSizes ? 0 : dataBytes);
+  PutLe32(w, shape.ZeroSizes ? 0 : dataBytes);
   w += data;
   const fs::path p = Dir() / name;
   std::ofstream(p, std::ios::binary) << w;
@@ -80,19 +79,14 @@ struct TRun {
   std::vector<std::vector<std::string>> Rows;  // CSV rows without the header
 };
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 TRun Replay(const std::string& args) {
   const fs::path out = Dir() / "out.csv", err = Dir() / "err.txt";
   const std::string cmd = std::string("'") + KORVEL_REPLAY + "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
   const int rc = std::system(cmd.c_str());
   TRun r;
   r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  r.Out = Slurp(out);
-  r.Err = Slurp(err);
+  r.Out = ReadFileText(out);
+  r.Err = ReadFileText(err);
   std::istringstream lines(r.Out);
   std::string line;
   std::getline(lines, line);  // header
@@ -182,7 +176,7 @@ TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
   const auto wav = WriteWav("pub.wav", 26 * 8192, [](int64_t p) { return Scenario(p, 300); });
   const TRun r = Replay("--defaults --publish --mailbox-dir '" + box.string() + "' '" + wav.string() + "'");
   ASSERT_EQ(r.Status, 0) << r.Err;
-  const std::string record = Slurp(box / "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}");
+  const std::string record = ReadFileText(box / "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}");
   ASSERT_GE(record.size(), 9u);
   EXPECT_EQ(record[0], 1);
   double speed = 0;
@@ -223,7 +217,7 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
   EXPECT_EQ(Replay("--defaults '" + (Dir() / "text.wav").string() + "'").Status, 2);
   {
     std::string headerOnly = "RIFF";
-    Put32(headerOnly, 4);
+    PutLe32(headerOnly, 4);
     headerOnly += "WAVE";
     std::ofstream(Dir() / "nofmt.wav", std::ios::binary) << headerOnly;
   }
