@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
