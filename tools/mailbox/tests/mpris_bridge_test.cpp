@@ -19,7 +19,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 #include "test_files.h"
@@ -28,21 +27,14 @@
 namespace {
 
 using namespace std::chrono_literals;
-using TClock = std::chrono::steady_clock;
 
 const char* const kMpv = "/usr/bin/mpv";
 const char* const kMprisPlugin = "/usr/lib/mpv-mpris/mpris.so";
 const char* const kDbusDaemon = "/usr/bin/dbus-daemon";
 const std::string kPrefix = "org.mpris.MediaPlayer2.";
 
-template <class F>
-bool Within(std::chrono::milliseconds Limit, F Done) {
-  const auto Deadline = TClock::now() + Limit;
-  while (!Done()) {
-    if (TClock::now() >= Deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
+bool Within(std::chrono::milliseconds Limit, const std::function<bool()>& Done) {
+  return PollUntil(Done, int(Limit.count()));
 }
 
 int ConnectUnix(const std::string& Path) {
@@ -161,14 +153,12 @@ public:
 
   // Reads on until a line contains Text; false after a few seconds.
   bool Says(const std::string& Text) {
-    const auto Deadline = TClock::now() + 10s;
-    while (TClock::now() < Deadline) {
-      const std::string Line = FProcess.ReadLine(100);
-      if (Line.empty()) continue;
-      FLog += Line + "\n";
-      if (Line.find(Text) != std::string::npos) return true;
-    }
-    return false;
+    return !FProcess
+                .ReadLineUntil([&](const std::string& Line) {
+                  FLog += Line + "\n";
+                  return Line.find(Text) != std::string::npos;
+                }, 10000)
+                .empty();
   }
   // Stops it as systemd does; its status, and everything it said, are then known.
   int Stop() {
