@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
