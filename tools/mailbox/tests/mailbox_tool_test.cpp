@@ -26,15 +26,6 @@ std::vector<std::string> Tool(const TTempDir& Dir, std::vector<std::string> Args
   return Args;
 }
 
-// Reads output lines until one contains Text; false after TimeoutMs.
-bool WaitForLine(TChildProcess& Child, const std::string& Text, int TimeoutMs = 10000) {
-  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-  while (std::chrono::steady_clock::now() < Deadline) {
-    if (Child.ReadLine(100).find(Text) != std::string::npos) return true;
-  }
-  return false;
-}
-
 TEST(MailboxToolTest, ReadPrintsTheRecordAsPublished) {
   TTempDir Dir;
   TSpeedSharedMemory Mailbox(Dir.Path());
@@ -53,7 +44,7 @@ TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   TTempDir Dir;
   TSpeedSharedMemory Mailbox(Dir.Path());
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "2", "--timeout", "20"}));
-  ASSERT_TRUE(WaitForLine(Watch, "watching"));  // it has opened (and reset) the event
+  ASSERT_TRUE(Watch.WaitForLine("watching"));  // it has opened (and reset) the event
   Mailbox.SetSpeed(1.5);
   const std::string First = Watch.ReadLine(5000);
   EXPECT_NE(First.find(" speed=1.5"), std::string::npos) << First;
@@ -66,7 +57,7 @@ TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   EXPECT_EQ(Quiet.WaitExit(5000), 1);
 
   TChildProcess Stopped(Tool(Dir, {"watch"}));
-  ASSERT_TRUE(WaitForLine(Stopped, "watching"));
+  ASSERT_TRUE(Stopped.WaitForLine("watching"));
   Stopped.Kill(SIGINT);
   EXPECT_EQ(Stopped.WaitExit(5000), 0);
 }
@@ -86,7 +77,7 @@ TEST(MailboxToolTest, OutputThatCannotBeWrittenIsAnError) {
 
   // A watcher whose output has gone stops at the first line instead of running on unseen.
   TChildProcess Watch(Shell("watch --timeout 20"));
-  ASSERT_TRUE(WaitForLine(Watch, "watching"));
+  ASSERT_TRUE(Watch.WaitForLine("watching"));
   Mailbox.SetSpeed(1.5);
   EXPECT_NE(Watch.ReadLine(5000).find("cannot write the output"), std::string::npos);
   EXPECT_EQ(Watch.WaitExit(5000), 2);
@@ -105,7 +96,7 @@ TEST(MailboxToolTest, ASectionShortenedByAnotherReaderEndsNeitherReadNorWatch) {
   TSpeedSharedMemory Mailbox(Dir.Path());
   Mailbox.SetSpeed(1.5);
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "1", "--timeout", "20"}));
-  ASSERT_TRUE(WaitForLine(Watch, "watching"));
+  ASSERT_TRUE(Watch.WaitForLine("watching"));
   ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);
   {
     TChildProcess Read(Tool(Dir, {"read"}));
@@ -207,7 +198,7 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   // The bridge starts first and waits for mpv.
   TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Socket}));
   auto First = std::make_unique<TMpv>(Socket);
-  ASSERT_TRUE(WaitForLine(Bridge, "connected to mpv")) << "mpv did not come up";
+  ASSERT_TRUE(Bridge.WaitForLine("connected to mpv")) << "mpv did not come up";
 
   Mailbox.SetSpeed(1.5);
   EXPECT_NEAR(First->WaitForSpeed(1.5), 1.5, 1e-6);
@@ -226,7 +217,7 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   First.reset();
   ::unlink(Socket.c_str());
   TMpv Second(Socket);
-  EXPECT_TRUE(WaitForLine(Bridge, "connected to mpv"));
+  EXPECT_TRUE(Bridge.WaitForLine("connected to mpv"));
   EXPECT_NEAR(Second.WaitForSpeed(2.0), 2.0, 1e-6) << "the last value was not sent after reconnecting";
   Mailbox.SetSpeed(3.0);
   EXPECT_NEAR(Second.WaitForSpeed(3.0), 3.0, 1e-6);
