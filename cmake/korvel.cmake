@@ -8,6 +8,20 @@ target_compile_options(korvel_options INTERFACE
 add_library(korvel_exact_fp INTERFACE)
 target_compile_options(korvel_exact_fp INTERFACE -ffp-contract=off)
 
+# Windows builds run their tests under Wine (testing/wine-run, the toolchain's emulator):
+# the first test makes the build's private prefix and keeps its server running, the last
+# one stops it. Every test requires that fixture (KORVEL_TEST_FIXTURES, empty on Linux).
+set(KORVEL_TEST_FIXTURES "")
+if(CMAKE_CROSSCOMPILING AND WIN32)
+  set(KORVEL_TEST_FIXTURES korvel_wine)
+  add_test(NAME windows_wine_start
+    COMMAND ${PROJECT_SOURCE_DIR}/testing/wine-run --start ${CMAKE_BINARY_DIR})
+  add_test(NAME windows_wine_stop
+    COMMAND ${PROJECT_SOURCE_DIR}/testing/wine-run --stop ${CMAKE_BINARY_DIR})
+  set_tests_properties(windows_wine_start PROPERTIES FIXTURES_SETUP korvel_wine TIMEOUT 300)
+  set_tests_properties(windows_wine_stop PROPERTIES FIXTURES_CLEANUP korvel_wine)
+endif()
+
 # korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [PRIVATE_SHM]
 #                 [LABELS <l...>] [COMMAND <command...>])
 # One GoogleTest executable (none without SOURCES); COMMAND runs instead of it (a script
@@ -37,13 +51,17 @@ function(korvel_add_test name)
   endif()
   if(T_PRIVATE_SHM)
     add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/testing/private-shm-run ${command})
-  else()
+  elseif(T_COMMAND)
     add_test(NAME ${name} COMMAND ${command})
+  else()
+    # By target name, so a cross build runs it through CMAKE_CROSSCOMPILING_EMULATOR.
+    add_test(NAME ${name} COMMAND ${name})
   endif()
   if(T_PRIVATE_SHM OR T_COMMAND)
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
   endif()
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600
+    FIXTURES_REQUIRED "${KORVEL_TEST_FIXTURES}")
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
