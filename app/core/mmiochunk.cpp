@@ -10,7 +10,7 @@ TMMIOChunk::~TMMIOChunk() { Close(); }
 void TMMIOChunk::CreateRiff(const char* FileName, const char* FormType) {
   Close();  // a file this object still holds is finished, not leaked
   FOwnsFile = false;
-  FHandle = mmioOpenA(FileName, nullptr, MMIO_CREATE | MMIO_WRITE);
+  FHandle = mmioOpenA(const_cast<char*>(FileName), nullptr, MMIO_CREATE | MMIO_WRITE);
   if (FHandle == nullptr) {
     const int err = errno;
     // The file as the system saw it: separators as opened, relative to the current folder.
@@ -41,7 +41,7 @@ void TMMIOChunk::CreateChunk(const char* Id, uint32_t Size) {
 }
 
 int32_t TMMIOChunk::Write(const void* Buffer, int32_t Count) {
-  return mmioWrite(FHandle, Buffer, Count);
+  return mmioWrite(FHandle, static_cast<const char*>(Buffer), Count);
 }
 
 void TMMIOChunk::Ascend() {

@@ -101,8 +101,9 @@ TEST(CpuFeatures, EachFlagFromItsOwnBitAndSseAskedOnlyWhenPresent) {
 
 TEST(CpuFeatures, ThisMachine) {
   DetectCpuFeatures();
-#if defined(__x86_64__)
-  // Every x86-64 processor has CPUID, MMX and SSE, and Linux enables SSE state.
+#if defined(__x86_64__) || defined(__i386__)
+  // Every x86-64 processor (and every one the SSE2 build of i686 runs on) has CPUID, MMX
+  // and SSE, and Linux and Windows enable SSE state.
   EXPECT_TRUE(HasCPUID());
   EXPECT_TRUE(OSSupportsSSE());
   EXPECT_TRUE(CpuHasMMX);

@@ -1,8 +1,15 @@
 #pragma once
 // Shared by the speed-link tests: private directories and helper processes.
+#include <csignal>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+// Windows has no SIGKILL; TerminateProcess stands for it (testsupport_win.cpp), leaving
+// the exit code a killed process has here.
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
 
 // A fresh directory under $KORVEL_TEST_ROOT (or /tmp), removed with its files at the end.
 class TTempDir {
@@ -18,7 +25,7 @@ private:
   std::string FPath;
 };
 
-// A child started with fork + exec; its stdout and stderr go to one pipe. Killed (SIGKILL) at destruction
+// A child started with fork + exec (CreateProcess on Windows); its stdout and stderr go to one pipe. Killed (SIGKILL) at destruction
 // if still running.
 class TChildProcess {
 public:
