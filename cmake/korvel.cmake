@@ -4,7 +4,9 @@ target_compile_options(korvel_options INTERFACE
   -Wall -Wextra -Wpedantic -Wno-unused-parameter)
 if(WIN32)
   # M_PI and friends: the mingw-w64 headers declare them only on request in strict C++.
-  target_compile_definitions(korvel_options INTERFACE _USE_MATH_DEFINES)
+  # windows.h without the COM headers (their ISynchronize and IID_IUnknown would clash with
+  # the project's own) and without min/max macros; mmsystem.h is included where needed.
+  target_compile_definitions(korvel_options INTERFACE _USE_MATH_DEFINES WIN32_LEAN_AND_MEAN NOMINMAX)
 endif()
 
 # Floating-point code whose results must be reproducible bit for bit (the transform,

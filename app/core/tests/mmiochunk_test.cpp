@@ -48,7 +48,7 @@ std::vector<unsigned char> CounterBuffer(int b) {
 
 TEST(CaptureFile, TenBuffersGiveTheExactRiffLayout) {
   const auto dir = WorkDir();
-  ASSERT_EQ(::chdir(dir.c_str()), 0);
+  ASSERT_EQ(::chdir(dir.string().c_str()), 0);
   {
     // A longer file of the same name from an earlier run is replaced.
     std::ofstream old(dir / "output.wav", std::ios::binary);
@@ -88,7 +88,7 @@ TEST(CaptureFile, StoppedBeforeTheFirstBufferIsAHeaderOnly) {
   const auto path = WorkDir() / "empty.wav";
   {
     TCaptureFile file;
-    file.Open(path.c_str(), kFormat);
+    file.Open(path.string().c_str(), kFormat);
   }  // destruction finishes the file as a stop does
   const auto b = ReadAll(path);
   ASSERT_EQ(b.size(), 46u);
@@ -99,7 +99,7 @@ TEST(CaptureFile, StoppedBeforeTheFirstBufferIsAHeaderOnly) {
 TEST(CaptureFile, OddDataGetsAPadByteAndSharingObjectsNeverCloseTheFile) {
   const auto path = WorkDir() / "odd.wav";
   TMMIOChunk riff;
-  riff.CreateRiff(path.c_str(), "WAVE");
+  riff.CreateRiff(path.string().c_str(), "WAVE");
   EXPECT_TRUE(riff.AscendPending());
   {
     TMMIOChunk data;
@@ -121,7 +121,7 @@ TEST(CaptureFile, OddDataGetsAPadByteAndSharingObjectsNeverCloseTheFile) {
 TEST(CaptureFile, UncreatableFileRaisesTheJapaneseMessage) {
   TCaptureFile file;
   try {
-    file.Open((WorkDir() / "no-such-folder" / "output.wav").c_str(), kFormat);
+    file.Open((WorkDir() / "no-such-folder" / "output.wav").string().c_str(), kFormat);
     FAIL() << "no error";
   } catch (const EMMIOChunkError& e) {
     EXPECT_EQ(std::string(e.what()), "ファイルの作成に失敗しました。\n" +
