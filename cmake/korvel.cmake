@@ -2,17 +2,28 @@
 add_library(korvel_options INTERFACE)
 target_compile_options(korvel_options INTERFACE
   -Wall -Wextra -Wpedantic -Wno-unused-parameter)
+if(WIN32)
+  # M_PI and friends: the mingw-w64 headers declare them only on request in strict C++.
+  target_compile_definitions(korvel_options INTERFACE _USE_MATH_DEFINES)
+endif()
 
 # Floating-point code whose results must be reproducible bit for bit (the transform,
 # the analysis) links this as well: no fused multiply-add contraction.
 add_library(korvel_exact_fp INTERFACE)
 target_compile_options(korvel_exact_fp INTERFACE -ffp-contract=off)
 
-# Windows builds run their tests under Wine (testing/wine-run, the toolchain's emulator):
-# the first test makes the build's private prefix and keeps its server running, the last
-# one stops it. Every test requires that fixture (KORVEL_TEST_FIXTURES, empty on Linux).
+# Windows builds run their test programs under Wine (testing/wine-run, the toolchain's
+# emulator) where this machine's Wine can run them (KORVEL_RUN_TESTS); otherwise the test
+# programs are built, and only the checks that need no Wine are run. Under Wine the first
+# test makes the build's private prefix and keeps its server running, the last one stops
+# it; every test requires that fixture (KORVEL_TEST_FIXTURES, empty on Linux).
+set(KORVEL_RUN_TESTS ON)
+if(WIN32)
+  option(KORVEL_WINDOWS_RUN_TESTS "Run the Windows test programs (under Wine when cross-compiling)" ON)
+  set(KORVEL_RUN_TESTS ${KORVEL_WINDOWS_RUN_TESTS})
+endif()
 set(KORVEL_TEST_FIXTURES "")
-if(CMAKE_CROSSCOMPILING AND WIN32)
+if(CMAKE_CROSSCOMPILING AND WIN32 AND KORVEL_RUN_TESTS)
   set(KORVEL_TEST_FIXTURES korvel_wine)
   add_test(NAME windows_wine_start
     COMMAND ${PROJECT_SOURCE_DIR}/testing/wine-run --start ${CMAKE_BINARY_DIR})
@@ -37,6 +48,9 @@ function(korvel_add_test name)
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options korvel_testing GTest::gtest GTest::gmock GTest::gtest_main)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  endif()
+  if(NOT KORVEL_RUN_TESTS)
+    return()
   endif()
   set(command $<TARGET_FILE:${name}>)
   if(T_COMMAND)

@@ -14,10 +14,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "openfile.h"
 #include "registry.h"
 #include "replay.h"
 #include "uSharedMemory.h"
@@ -126,25 +124,10 @@ int main(int argc, char** argv) {
   if (floor1) options.viFloor = int32_t(*floor1);
   if (floor2) options.viFloor2 = int32_t(*floor2);
 
-  // Opened without blocking, so a FIFO is refused at once instead of waiting for a writer;
-  // the header parse seeks, so only a regular file will do.
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  struct stat st{};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    std::fprintf(stderr, "korvel-replay: %s: %s\n", path, std::strerror(errno));
-    if (fd >= 0) ::close(fd);
-    return 2;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    std::fprintf(stderr, "korvel-replay: %s: not a regular file\n", path);
-    ::close(fd);
-    return 2;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(fd, "rb"), &std::fclose);
+  std::string openError;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenRegularFile(path, openError), &std::fclose);
   if (!file) {
-    std::fprintf(stderr, "korvel-replay: %s: %s\n", path, std::strerror(errno));
-    ::close(fd);
+    std::fprintf(stderr, "korvel-replay: %s: %s\n", path, openError.c_str());
     return 2;
   }
   try {
