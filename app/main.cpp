@@ -10,7 +10,7 @@
 #include "uSingleInstance.h"
 #include "ucpuid.h"
 #include "uglobal.h"
-#include "wavein.h"
+#include "wavein_alsa.h"
 
 #include <QMessageBox>
 #include <QSocketNotifier>

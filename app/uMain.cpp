@@ -300,13 +300,13 @@ void TfMain::StartCapture() {
   // What a failed start acquired is released before the failure is reported, so nothing is
   // left open behind the message.
   auto fail = [this] {
-    const QString reason = WaveIn.LastErrorText();  // before the release below asks again
+    const std::string reason = WaveIn.LastErrorText();  // before the release below asks again
     StopCapture();
-    throw EMainWindowError(reason.isEmpty() ? std::string(kStartFailed)
-                                            : kStartFailed + ("\n" + reason).toStdString());
+    throw EMainWindowError(reason.empty() ? std::string(kStartFailed)
+                                          : kStartFailed + ("\n" + reason));
   };
 
-  if (WaveIn.Open(&WaveInHandle, WaveInComboBox1->DeviceId(), format, this) !=
+  if (WaveIn.Open(&WaveInHandle, WaveInComboBox1->DeviceId(), format, WaveInSink.Window()) !=
       MMSYSERR_NOERROR) {
     WaveInHandle = nullptr;
     fail();

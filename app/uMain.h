@@ -5,6 +5,7 @@
 #include "mmiochunk.h"
 #include "uHistory.h"
 #include "wavein.h"
+#include "wavein_qt.h"
 
 #include <QImage>
 #include <QWidget>
@@ -113,6 +114,7 @@ private:
   void StopCapture();
 
   IWaveIn& WaveIn;
+  TQtWaveInSink WaveInSink{this};  // the audio input's notices, posted to this window
   IClock& Clock;
   QString PictureFolder;
 };

@@ -22,8 +22,8 @@ namespace {
 // No capture is started: the redraw needs no audio.
 class TNoWaveIn : public IWaveIn {
 public:
-  std::vector<QString> DeviceNames() override { return {}; }
-  MMRESULT Open(HWAVEIN*, int32_t, const WAVEFORMATEX&, QObject*) override { return MMSYSERR_NODRIVER; }
+  std::vector<std::string> DeviceNames() override { return {}; }
+  MMRESULT Open(HWAVEIN*, int32_t, const WAVEFORMATEX&, TWaveInWindow) override { return MMSYSERR_NODRIVER; }
   MMRESULT PrepareHeader(HWAVEIN, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
   MMRESULT UnprepareHeader(HWAVEIN, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
   MMRESULT AddBuffer(HWAVEIN, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }

@@ -32,7 +32,7 @@ protected:
     fs::create_directories(Dir / "shm");
     Mailbox = std::make_unique<TSpeedSharedMemory>((Dir / "shm").string());
     SpeedSharedMemory = Mailbox.get();
-    WaveIn.Devices = {QStringLiteral("Card A"), QStringLiteral("Card B")};
+    WaveIn.Devices = {"Card A", "Card B"};
   }
   void TearDown() override {
     Window.reset();

@@ -1,6 +1,7 @@
 // The program's capture end to end through real ALSA: a private ALSA configuration makes
 // `default` a test device that plays a generated file at 44100 frames per second.
 #include "alsa_test_route.h"
+#include "wavein_alsa.h"
 #include "WindowFixture.h"
 
 #include <QLabel>
@@ -151,7 +152,7 @@ TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
   std::unique_ptr<IWaveIn> other = CreateAlsaWaveIn();  // another program holds the device
   HWAVEIN held = nullptr;
   const WAVEFORMATEX format = TfMain::CaptureFormat();
-  ASSERT_EQ(other->Open(&held, WAVE_MAPPER, format, &w), MMSYSERR_NOERROR);
+  ASSERT_EQ(other->Open(&held, WAVE_MAPPER, format, TWaveInWindow{}), MMSYSERR_NOERROR);
 
   TModalAnswer error;
   AnswerNextBox(error);

@@ -291,7 +291,7 @@ TEST_F(MainWindowTest, DeviceFailureMidCaptureStopsAndTellsTheUser) {
   StartAndCalibrate(900);
   TModalAnswer error;
   AnswerNextBox(error);
-  WaveIn.Fail(QStringLiteral("unplugged"));
+  WaveIn.Fail("unplugged");
   ASSERT_TRUE(ProcessUntil([&] { return error.Seen; }));
   EXPECT_TRUE(error.Text.startsWith(QStringLiteral("録音デバイスでエラーが発生したため")));
   EXPECT_TRUE(error.Text.contains(QStringLiteral("unplugged")));

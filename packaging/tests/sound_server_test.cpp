@@ -9,7 +9,7 @@
 #include "uMain.h"
 #include "uSharedMemory.h"
 #include "uglobal.h"
-#include "wavein.h"
+#include "wavein_alsa.h"
 #include "WaveOutComboBox.h"
 
 #include <QLabel>

@@ -1,9 +1,7 @@
 #pragma once
 // Test backend of the audio input: no thread, no device. A test fills the queued buffer
-// with Deliver() and the window receives the same posted notice the ALSA backend sends.
+// with Deliver() and the window's sink receives the same notice the ALSA backend gives.
 #include "wavein.h"
-
-#include <QCoreApplication>
 
 #include <cstring>
 #include <functional>
@@ -12,7 +10,7 @@
 
 class TFakeWaveIn : public IWaveIn {
 public:
-  std::vector<QString> Devices;
+  std::vector<std::string> Devices;
   MMRESULT OpenResult = MMSYSERR_NOERROR;
   MMRESULT PrepareResult = MMSYSERR_NOERROR;
   MMRESULT AddResult = MMSYSERR_NOERROR;
@@ -21,19 +19,19 @@ public:
   std::vector<std::string> Calls;
   int OpenCount = 0;     // devices currently open
   WAVEHDR* Queued = nullptr;
-  QObject* Window = nullptr;
+  IWaveInSink* Sink = nullptr;
 
-  std::vector<QString> DeviceNames() override { return Devices; }
+  std::vector<std::string> DeviceNames() override { return Devices; }
 
   MMRESULT Open(HWAVEIN* handle, int32_t deviceId, const WAVEFORMATEX& format,
-                QObject* window) override {
+                TWaveInWindow window) override {
     Calls.push_back("open " + std::to_string(deviceId));
     Format = format;
     if (OpenResult != MMSYSERR_NOERROR) return OpenResult;
     if (deviceId < WAVE_MAPPER || deviceId >= int32_t(Devices.size()))
       return MMSYSERR_BADDEVICEID;
     ++OpenCount;
-    Window = window;
+    Sink = window.Sink;
     *handle = reinterpret_cast<HWAVEIN>(++Serial);
     Current = *handle;
     return MMSYSERR_NOERROR;
@@ -98,9 +96,9 @@ public:
     return Deliver([value](uint32_t) { return value; });
   }
 
-  void Fail(const QString& detail) {
+  void Fail(const std::string& detail) {
     Started = false;
-    QCoreApplication::postEvent(Window, new TWaveInFailureEvent(Current, detail));
+    if (Sink) Sink->WaveInFailed(Current, detail);
   }
 
   bool IsOpen() const { return Current != nullptr; }
@@ -112,7 +110,7 @@ private:
     Queued = nullptr;
     header->dwBytesRecorded = bytes;
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    QCoreApplication::postEvent(Window, new TWaveInDataEvent(Current, header));
+    if (Sink) Sink->WaveInData(Current, header);
   }
 
   uintptr_t Serial = 0;

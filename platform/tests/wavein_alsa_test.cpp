@@ -4,7 +4,8 @@
 #include "alsa_device_list.h"
 #include "FakeWaveIn.h"
 #include "alsa_test_route.h"
-#include "wavein.h"
+#include "wavein_alsa.h"
+#include "wavein_qt.h"
 
 #include <QCoreApplication>
 
@@ -114,6 +115,7 @@ long FirstBreak(const std::vector<int16_t>& samples, uint32_t first) {
 // the window it writes to and posts to are gone (a failed assertion leaves it open).
 struct TSession {
   TWindow Window;
+  TQtWaveInSink Sink{&Window};
   std::vector<char> Memory = std::vector<char>(BufferBytes);
   WAVEHDR Header{};
   HWAVEIN Handle = nullptr;
@@ -124,7 +126,7 @@ struct TSession {
     Header.dwBufferLength = BufferBytes;
   }
   MMRESULT Open(int32_t device = WAVE_MAPPER) {
-    return WaveIn->Open(&Handle, device, CaptureFormat(), &Window);
+    return WaveIn->Open(&Handle, device, CaptureFormat(), Sink.Window());
   }
   void PrepareAndQueue() {
     ASSERT_EQ(WaveIn->PrepareHeader(Handle, &Header), MMSYSERR_NOERROR);
@@ -323,7 +325,7 @@ TEST_F(AlsaWaveIn, HandlesHeadersDevicesAndFormatsAreChecked) {
     EXPECT_EQ(s.WaveIn->Reset(bad), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(s.WaveIn->Close(bad), MMSYSERR_INVALHANDLE);
   }
-  EXPECT_EQ(s.WaveIn->Open(nullptr, WAVE_MAPPER, CaptureFormat(), &s.Window), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(s.WaveIn->Open(nullptr, WAVE_MAPPER, CaptureFormat(), s.Sink.Window()), MMSYSERR_INVALPARAM);
   EXPECT_EQ(s.Open(-2), MMSYSERR_BADDEVICEID);  // the list has no selection
   EXPECT_EQ(s.Open(int32_t(s.WaveIn->DeviceNames().size())), MMSYSERR_BADDEVICEID);
 
@@ -336,7 +338,7 @@ TEST_F(AlsaWaveIn, HandlesHeadersDevicesAndFormatsAreChecked) {
   WAVEFORMATEX floating = CaptureFormat();
   floating.wFormatTag = 3;
   for (const WAVEFORMATEX& f : {mono, fast, narrow, floating})
-    EXPECT_EQ(s.WaveIn->Open(&s.Handle, WAVE_MAPPER, f, &s.Window), WAVERR_BADFORMAT);
+    EXPECT_EQ(s.WaveIn->Open(&s.Handle, WAVE_MAPPER, f, s.Sink.Window()), WAVERR_BADFORMAT);
 
   ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
   EXPECT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), WAVERR_UNPREPARED);
@@ -429,10 +431,10 @@ TEST_F(AlsaWaveIn, DeviceNumbersOpenTheListedCaptureDevicesInOrder) {
       .Install();
 
   TSession s;
-  const std::vector<QString> names = s.WaveIn->DeviceNames();
+  const std::vector<std::string> names = s.WaveIn->DeviceNames();
   auto position = [&](const char* label) {
     for (size_t i = 0; i < names.size(); ++i)
-      if (names[i] == QString::fromUtf8(label)) return int(i);
+      if (names[i] == label) return int(i);
     return -1;
   };
   // Software devices in the configuration's order; a machine's cards would come between
