@@ -14,7 +14,7 @@ endif()
 add_library(korvel_exact_fp INTERFACE)
 target_compile_options(korvel_exact_fp INTERFACE -ffp-contract=off)
 
-# Windows builds run their test programs under Wine (testing/wine-run, the toolchain's
+# Windows builds run their test programs under Wine (scripts/wine-run, the toolchain's
 # emulator) where this machine's Wine can run them (KORVEL_RUN_TESTS); otherwise the test
 # programs are built, and only the checks that need no Wine are run. Under Wine the first
 # test makes the build's private prefix and keeps its server running, the last one stops
@@ -28,9 +28,9 @@ set(KORVEL_TEST_FIXTURES "")
 if(CMAKE_CROSSCOMPILING AND WIN32 AND KORVEL_RUN_TESTS)
   set(KORVEL_TEST_FIXTURES korvel_wine)
   add_test(NAME windows_wine_start
-    COMMAND ${PROJECT_SOURCE_DIR}/testing/wine-run --start ${CMAKE_BINARY_DIR})
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run --start ${CMAKE_BINARY_DIR})
   add_test(NAME windows_wine_stop
-    COMMAND ${PROJECT_SOURCE_DIR}/testing/wine-run --stop ${CMAKE_BINARY_DIR})
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run --stop ${CMAKE_BINARY_DIR})
   set_tests_properties(windows_wine_start PROPERTIES FIXTURES_SETUP korvel_wine TIMEOUT 300)
   set_tests_properties(windows_wine_stop PROPERTIES FIXTURES_CLEANUP korvel_wine)
 endif()

@@ -88,7 +88,7 @@ pids="$pids $!"
 
 # Wine's audio through its pulse driver, to this server.
 export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native
-wine_run=$(dirname "$0")/../../testing/wine-run
+wine_run=$(dirname "$0")/../../scripts/wine-run
 export WINEPREFIX=${WINEPREFIX:-$(cd "$(dirname "$test_exe")" && while [ ! -f CMakeCache.txt ] && [ "$PWD" != / ]; do cd ..; done; pwd)/wineprefix}
 "$wine_run" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
 KORVEL_TEST_SINK_NAME="Korvel test sink" "$wine_run" "$test_exe"

@@ -1,49 +1,23 @@
-# Fails unless LIBRARY exports exactly one symbol, CreateInstance.
-#   -DNM=nm             an ELF library: its dynamic symbol table (imports from libc and
-#                       libstdc++, undefined here, do not count)
-#   -DOBJDUMP=objdump   a Windows DLL: its export table's name list is what counts;
-#                       with -DPE32=1 it must also be a PE32 image for i386
+# Fails unless the dynamic symbol table of LIBRARY defines exactly one symbol,
+# CreateInstance. Undefined symbols (imports from libc, libstdc++) do not count.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
 set(exported "")
-if(OBJDUMP)
-  execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "objdump failed on ${LIBRARY}")
-  endif()
-  if(PE32 AND (NOT out MATCHES "file format pei-i386" OR NOT out MATCHES "Magic[\t ]+010b"))
-    message(FATAL_ERROR "${LIBRARY} is not a PE32 image for i386")
-  endif()
-  # The name list follows "[Ordinal/Name Pointer] Table" up to a blank line, one
-  # "\t[   0] Name" a line.
-  string(FIND "${out}" "[Ordinal/Name Pointer] Table" at)
-  set(names "")
-  if(at GREATER -1)
-    string(SUBSTRING "${out}" ${at} -1 names)
-    string(REGEX REPLACE "\n\n.*" "" names "${names}")
-  endif()
-  string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" entries "${names}")
-  foreach(entry IN LISTS entries)
-    string(REGEX REPLACE "^\t\\[ *[0-9]+\\] " "" name "${entry}")
-    list(APPEND exported ${name})
-  endforeach()
-else()
-  execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
-    OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "nm failed on ${LIBRARY}")
-  endif()
-  string(REPLACE "\n" ";" lines "${out}")
-  foreach(line IN LISTS lines)
-    if(line MATCHES "^[0-9a-fA-F]* *([A-Za-z]) (.+)$")
-      set(kind ${CMAKE_MATCH_1})
-      set(name ${CMAKE_MATCH_2})
-      # Absolute (A) entries are linker version nodes, not code or data.
-      if(NOT kind STREQUAL "A")
-        list(APPEND exported ${name})
-      endif()
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]* *([A-Za-z]) (.+)$")
+    set(kind ${CMAKE_MATCH_1})
+    set(name ${CMAKE_MATCH_2})
+    # Absolute (A) entries are linker version nodes, not code or data.
+    if(NOT kind STREQUAL "A")
+      list(APPEND exported ${name})
     endif()
-  endforeach()
-endif()
+  endif()
+endforeach()
 if(NOT exported STREQUAL "CreateInstance")
-  message(FATAL_ERROR "${LIBRARY} exports [${exported}], expected only CreateInstance")
+  message(FATAL_ERROR "librendo.so exports [${exported}], expected only CreateInstance")
 endif()
-message(STATUS "${LIBRARY} exports only CreateInstance")
+message(STATUS "librendo.so exports only CreateInstance")
