@@ -20,6 +20,11 @@
 // (mmsystem.h), with no source file of ours. Callers write what both accept: a file name
 // cast to char* (Windows does not change it either) and the data as const char*.
 #include <cstdint>
+#include <string>
+
+// Why the last mmioOpenA of this thread failed, in the system's words; read it at once
+// after the failure (errno here, GetLastError on Windows, where winmm sets no errno).
+std::string MmioOpenFailureText();
 
 #ifdef _WIN32
 #include <windows.h>

@@ -12,7 +12,7 @@ void TMMIOChunk::CreateRiff(const char* FileName, const char* FormType) {
   FOwnsFile = false;
   FHandle = mmioOpenA(const_cast<char*>(FileName), nullptr, MMIO_CREATE | MMIO_WRITE);
   if (FHandle == nullptr) {
-    const int err = errno;
+    const std::string reason = MmioOpenFailureText();
     // The file as the system saw it: separators as opened, relative to the current folder.
     std::string path(FileName ? FileName : "");
     for (char& c : path)
@@ -21,7 +21,7 @@ void TMMIOChunk::CreateRiff(const char* FileName, const char* FormType) {
       char cwd[4096];
       if (::getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
     }
-    throw EMMIOChunkError(std::string(kCreateFileFailed) + "\n" + path + ": " + std::strerror(err));
+    throw EMMIOChunkError(std::string(kCreateFileFailed) + "\n" + path + ": " + reason);
   }
   FOwnsFile = true;
   CreateChunk(FormType, 0);

@@ -19,7 +19,9 @@ TEST(RendoWindowAlpha, LayersAndUnlayersAWindow) {
   EXPECT_TRUE(layered());
   BYTE alpha = 0;
   DWORD flags = 0;
-  if (GetLayeredWindowAttributes(window, nullptr, &alpha, &flags)) EXPECT_EQ(alpha, 128);
+  if (GetLayeredWindowAttributes(window, nullptr, &alpha, &flags)) {
+    EXPECT_EQ(alpha, 128);
+  }
   EXPECT_NE(effects->SetWindowAlpha(window, 0x10000 | 255), 0);  // only the low byte counts
   EXPECT_NE(effects->SetWindowAlpha(window, 256), 0);
   EXPECT_FALSE(layered());

@@ -124,9 +124,13 @@ TEST(CaptureFile, UncreatableFileRaisesTheJapaneseMessage) {
     file.Open((WorkDir() / "no-such-folder" / "output.wav").string().c_str(), kFormat);
     FAIL() << "no error";
   } catch (const EMMIOChunkError& e) {
-    EXPECT_EQ(std::string(e.what()), "ファイルの作成に失敗しました。\n" +
-                                         (WorkDir() / "no-such-folder" / "output.wav").string() +
-                                         ": No such file or directory");
+    // The system's words for a missing folder differ per system; never a "success".
+    const std::string head = "ファイルの作成に失敗しました。\n" +
+                             (WorkDir() / "no-such-folder" / "output.wav").generic_string() + ": ";
+    const std::string what = e.what();
+    EXPECT_EQ(what.substr(0, head.size()), head);
+    EXPECT_GT(what.size(), head.size());
+    EXPECT_NE(what.substr(head.size()), std::strerror(0));
   }
   EXPECT_EQ(file.RiffChunk, nullptr);
   EXPECT_EQ(file.DataChunk, nullptr);
