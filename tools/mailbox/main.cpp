@@ -35,6 +35,16 @@
 
 namespace {
 
+int Usage() {
+  std::fprintf(stderr,
+               "usage: korvel-mailbox [--dir DIR] read\n"
+               "       korvel-mailbox [--dir DIR] watch [--count N] [--timeout SECONDS]\n"
+               "       korvel-mailbox [--dir DIR] mpv --socket PATH\n"
+               "       korvel-mailbox [--dir DIR] mpris [--player NAME] [--all] [--verbose]\n"
+               "DIR holds the mailbox objects (default /dev/shm).\n");
+  return 2;
+}
+
 // ----------------------------------------------------------------------------- mpv bridge
 
 // mpv refuses speeds outside this range.
