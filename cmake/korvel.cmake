@@ -2,6 +2,12 @@
 add_library(korvel_options INTERFACE)
 target_compile_options(korvel_options INTERFACE
   -Wall -Wextra -Wpedantic -Wno-unused-parameter)
+if(WIN32)
+  # M_PI and friends: the mingw-w64 headers declare them only on request in strict C++.
+  # windows.h without the COM headers (their ISynchronize and IID_IUnknown would clash with
+  # the project's own) and without min/max macros; mmsystem.h is included where needed.
+  target_compile_definitions(korvel_options INTERFACE _USE_MATH_DEFINES WIN32_LEAN_AND_MEAN NOMINMAX)
+endif()
 
 # Floating-point code whose results must be reproducible bit for bit (the transform,
 # the analysis) links this as well: no fused multiply-add contraction.
@@ -35,14 +41,46 @@ endfunction()
 # and each built SIMD level), with KORVEL_KERNEL_LEVEL capping the dispatchers there, so
 # every level meets the same expectations. A run whose level this machine lacks exits
 # 77 (skipped, and says so) instead of passing at a lower level.
+# On Windows the cap goes through the test's environment and the run goes through Wine.
 function(korvel_add_level_runs test)
+  if(NOT KORVEL_RUN_TESTS)
+    return()
+  endif()
   foreach(level Ref SSE2 AVX2)
-    add_test(NAME ${test}_${level} COMMAND korvel_level_run ${level} $<TARGET_FILE:${test}> ${ARGN})
-    set_tests_properties(${test}_${level} PROPERTIES
-      ENVIRONMENT "KORVEL_TEST_ROOT=${CMAKE_BINARY_DIR}/test-home/${test}"
-      SKIP_RETURN_CODE 77 TIMEOUT 600)
+    if(WIN32)
+      add_test(NAME ${test}_${level} COMMAND ${test} ${ARGN})
+      set_tests_properties(${test}_${level} PROPERTIES
+        ENVIRONMENT "KORVEL_KERNEL_LEVEL=${level};KORVEL_TEST_ROOT=${CMAKE_BINARY_DIR}/test-home/${test}"
+        FIXTURES_REQUIRED "${KORVEL_TEST_FIXTURES}" TIMEOUT 600)
+    else()
+      add_test(NAME ${test}_${level} COMMAND korvel_level_run ${level} $<TARGET_FILE:${test}> ${ARGN})
+      set_tests_properties(${test}_${level} PROPERTIES
+        ENVIRONMENT "KORVEL_TEST_ROOT=${CMAKE_BINARY_DIR}/test-home/${test}"
+        SKIP_RETURN_CODE 77 TIMEOUT 600)
+    endif()
   endforeach()
 endfunction()
+
+# Windows builds run their test programs under Wine (scripts/wine-run, the toolchain's
+# emulator) where this machine's Wine can run them (KORVEL_RUN_TESTS); otherwise the test
+# programs are built, and only the checks that need no Wine are run. Under Wine the first
+# test makes the build's private prefix and keeps its server running, the last one stops
+# it; every test requires that fixture (KORVEL_TEST_FIXTURES, empty on Linux).
+set(KORVEL_RUN_TESTS ON)
+if(WIN32)
+  option(KORVEL_WINDOWS_RUN_TESTS "Run the Windows test programs (under Wine when cross-compiling)" ON)
+  set(KORVEL_RUN_TESTS ${KORVEL_WINDOWS_RUN_TESTS})
+endif()
+set(KORVEL_TEST_FIXTURES "")
+if(CMAKE_CROSSCOMPILING AND WIN32 AND KORVEL_RUN_TESTS)
+  set(KORVEL_TEST_FIXTURES korvel_wine)
+  add_test(NAME windows_wine_start
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run --start ${CMAKE_BINARY_DIR})
+  add_test(NAME windows_wine_stop
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run --stop ${CMAKE_BINARY_DIR})
+  set_tests_properties(windows_wine_start PROPERTIES FIXTURES_SETUP korvel_wine TIMEOUT 300)
+  set_tests_properties(windows_wine_stop PROPERTIES FIXTURES_CLEANUP korvel_wine)
+endif()
 
 # korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [PRIVATE_SHM]
 #                 [LABELS <l...>] [COMMAND <command...>])
@@ -60,6 +98,9 @@ function(korvel_add_test name)
     target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options korvel_testing GTest::gtest GTest::gmock GTest::gtest_main)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   endif()
+  if(NOT KORVEL_RUN_TESTS)
+    return()
+  endif()
   set(command $<TARGET_FILE:${name}>)
   if(T_COMMAND)
     set(command ${T_COMMAND})
@@ -73,13 +114,17 @@ function(korvel_add_test name)
   endif()
   if(T_PRIVATE_SHM)
     add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/testing/private-shm-run ${command})
-  else()
+  elseif(T_COMMAND)
     add_test(NAME ${name} COMMAND ${command})
+  else()
+    # By target name, so a cross build runs it through CMAKE_CROSSCOMPILING_EMULATOR.
+    add_test(NAME ${name} COMMAND ${name})
   endif()
   if(T_PRIVATE_SHM OR T_COMMAND)
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
   endif()
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600
+    FIXTURES_REQUIRED "${KORVEL_TEST_FIXTURES}")
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()

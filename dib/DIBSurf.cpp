@@ -136,6 +136,7 @@ void TDIBSurface::SetSize(int32_t Width, int32_t Height, int32_t BitCount) {
   FHeader.biHeight = Height;
   FHeader.biBitCount = uint16_t(BitCount);
   FBits = std::move(memory);
+  FBitsAddress = FBits.get();
   // An existing canvas reads the surface at each call, so it draws into the new memory.
 }
 

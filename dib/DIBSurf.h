@@ -7,6 +7,12 @@
 // with no gap, and the FIRST row in memory is the BOTTOM row of the picture. Bits and
 // PixelAddress see memory rows (memory row r is picture row Height - 1 - r); the canvas
 // works in top-down picture coordinates like any drawing surface.
+//
+// Two backends behind this header: DIBSurf.cpp (Linux: the surface owns its memory, the
+// canvas draws by software with GDI's rules) and DIBSurf_win.cpp (Windows: a real DIB
+// section made by CreateDIBSection and selected into a memory device context of its own,
+// the canvas drawing with GDI on that context, copies by BitBlt). The picture drawn from a
+// QImage exists on Linux only.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -107,7 +113,9 @@ public:
   int32_t Height() const { return FHeader.biHeight; }
   int32_t BitCount() const { return FBitCount; }
   bool Created() const { return FCreated; }
-  void* Bits() const { return FBits.get(); }
+  void* Bits() const { return FBitsAddress; }
+  // The memory device context holding the section (HDC); null on Linux.
+  void* DC() const { return FDC; }
   const TBitmapInfoHeader& Header() const { return FHeader; }
   // Bytes per memory row (rows of a DIB are padded to 32 bits) and of the whole image.
   size_t RowBytes() const;
@@ -132,7 +140,11 @@ public:
 private:
   TInterfaceRef<ISynchronize> FLock;
   std::unique_ptr<TDIBCanvas> FCanvas;
-  std::unique_ptr<uint32_t[]> FBits;
+  std::unique_ptr<uint32_t[]> FBits;  // Linux: the memory itself
+  void* FBitsAddress = nullptr;       // what Bits() gives: FBits, or the section's memory
+  void* FDC = nullptr;                // Windows: HDC, the section (HBITMAP) selected into
+  void* FBitmap = nullptr;            // it, and the bitmap it was made with (HGDIOBJ)
+  void* FOldBitmap = nullptr;
   TBitmapInfoHeader FHeader{};
   int32_t FBitCount = 0;
   bool FCreated = false;

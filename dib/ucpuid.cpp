@@ -1,8 +1,5 @@
 #include "ucpuid.h"
 
-#include <csetjmp>
-#include <csignal>
-
 #include "rendo/rendo.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -57,10 +54,6 @@ bool HasCPUID() {
 
 namespace {
 
-sigjmp_buf SseProbeJump;
-
-void SseProbeFault(int) { siglongjmp(SseProbeJump, 1); }
-
 bool RealCpuid(uint32_t Leaf, uint32_t (&Regs)[4]) {
 #if defined(KORVEL_X86)
   unsigned a, b, c, d;
@@ -80,27 +73,6 @@ bool RealCpuid(uint32_t Leaf, uint32_t (&Regs)[4]) {
 }
 
 }  // namespace
-
-bool OSSupportsSSE() {
-  if (!HasCPUID()) return false;
-#if defined(KORVEL_X86)
-  // A system that does not save SSE state leaves CR4.OSFXSR clear, and the instruction
-  // faults with SIGILL; catch that one fault and report it.
-  struct sigaction guard {}, previous {};
-  guard.sa_handler = SseProbeFault;
-  sigemptyset(&guard.sa_mask);
-  if (sigaction(SIGILL, &guard, &previous) != 0) return false;
-  bool ok = false;
-  if (sigsetjmp(SseProbeJump, 1) == 0) {
-    __asm__ volatile("xorps %%xmm0, %%xmm0" ::: "xmm0");
-    ok = true;
-  }
-  sigaction(SIGILL, &previous, nullptr);
-  return ok;
-#else
-  return false;
-#endif
-}
 
 TCpuProbe RealCpuProbe() { return {HasCPUID, RealCpuid, OSSupportsSSE}; }
 

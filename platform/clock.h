@@ -10,5 +10,6 @@ public:
   virtual uint32_t timeGetTime() = 0;
 };
 
-// The monotonic system clock (CLOCK_MONOTONIC), truncated to 32 bits.
+// The system clock: CLOCK_MONOTONIC truncated to 32 bits on Linux (clock.cpp), winmm's
+// timeGetTime on Windows (clock_win.cpp).
 IClock& SystemClock();

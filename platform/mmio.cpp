@@ -42,6 +42,8 @@ int64_t Position(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
 
 }  // namespace
 
+std::string MmioOpenFailureText() { return std::strerror(errno); }
+
 HMMIO mmioOpenA(const char* fileName, void* info, uint32_t flags) {
   if (fileName == nullptr || info != nullptr) return nullptr;
   std::string path(fileName);

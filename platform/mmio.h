@@ -15,8 +15,21 @@
 // 4 GiB that 32-bit RIFF sizes can describe is refused (-1), so a finished file always
 // has true sizes; an append that fails part-way (a full disk) is taken back, so -1 leaves
 // no part of the buffer in the file.
+//
+// On Windows the service itself is used: this header gives winmm's declarations
+// (mmsystem.h), with no source file of ours. Callers write what both accept: a file name
+// cast to char* (Windows does not change it either) and the data as const char*.
 #include <cstdint>
+#include <string>
 
+// Why the last mmioOpenA of this thread failed, in the system's words; read it at once
+// after the failure (errno here, GetLastError on Windows, where winmm sets no errno).
+std::string MmioOpenFailureText();
+
+#ifdef _WIN32
+#include <windows.h>
+#include <mmsystem.h>
+#else
 using HMMIO = struct HMMIO__*;
 using FOURCC = uint32_t;
 
@@ -63,3 +76,4 @@ int32_t mmioSeek(HMMIO handle, int32_t offset, int origin);
 int64_t mmioSeek64(HMMIO handle, int64_t offset, int origin);  // large files, tests
 uint32_t mmioClose(HMMIO handle, uint32_t flags);
 FOURCC mmioStringToFOURCCA(const char* text, uint32_t flags);
+#endif

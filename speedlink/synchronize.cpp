@@ -158,7 +158,7 @@ TSynchronize::TSynchronize(const std::string& Name, bool Secure, const std::stri
 
 TSynchronize::~TSynchronize() = default;
 
-int TSynchronize::Handle() const { return FState->Fd; }
+TNativeHandle TSynchronize::Handle() const { return FState->Fd; }
 
 int32_t TSynchronize::QueryInterface(const TInterfaceID& Iid, void** Obj) {
   return AnswerQuery(this, Iid, IID_ISynchronize, Obj);

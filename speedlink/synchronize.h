@@ -2,6 +2,7 @@
 // The named lock and the named auto-reset event shared with another process, and the
 // unnamed lock used between threads of this program.
 //
+// Windows has them: synchronize_win.cpp creates them with CreateMutex/CreateEvent.
 // Linux has no named kernel mutexes or events, so each named object is a file in a shared
 // directory (/dev/shm for the program; tests pass a private one):
 //   lock  - an empty regular file; holding the lock = holding an exclusive OFD record lock
@@ -21,8 +22,20 @@
 
 #include "speedipc.h"
 
-// Where the program keeps its named objects.
+// The system's handle of a named object (a descriptor on Linux, a HANDLE on Windows) and
+// where the program keeps its named objects. On Windows the objects are kernel objects
+// (synchronize_win.cpp) and the "directory" is a prefix of their names: empty for the
+// program, so the player finds them under the bare GUID names; a test passes a folder of
+// its own, which keeps its names apart ('\' cannot stand in a name and is read as '/').
+#ifdef _WIN32
+using TNativeHandle = void*;
+inline constexpr TNativeHandle kNoNativeHandle = nullptr;
+inline constexpr const char* kSharedDirectory = "";
+#else
+using TNativeHandle = int;
+inline constexpr TNativeHandle kNoNativeHandle = -1;
 inline constexpr const char* kSharedDirectory = "/dev/shm";
+#endif
 
 struct TLockState;  // in-process part of a lock, shared by every TSynchronize of one name
 
@@ -50,8 +63,9 @@ public:
   // Enter and successful TryEnter calls minus Leave calls on this object, by any thread:
   // a plausibility check, not a per-thread depth.
   int32_t OwnerCount() const { return FOwnerCount.load(); }
-  // The lock file's descriptor (-1 when unnamed), to compare its identity with the name's.
-  int Handle() const;
+  // The lock file's descriptor (-1 when unnamed), to compare its identity with the name's;
+  // the mutex's handle on Windows.
+  TNativeHandle Handle() const;
 
 private:
   std::atomic<uint32_t> FRefCount{0};
@@ -82,9 +96,9 @@ public:
 
   // The descriptor, for callers that multiplex the event with other input (poll for POLLIN,
   // then WaitFor(0) to consume).
-  int Handle() const { return FFd; }
+  TNativeHandle Handle() const { return FFd; }
 
 private:
   std::atomic<uint32_t> FRefCount{0};
-  int FFd = -1;
+  TNativeHandle FFd = kNoNativeHandle;
 };

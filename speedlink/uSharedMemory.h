@@ -53,13 +53,13 @@ public:
   // The mapped view, valid only while the file keeps its size: a reader that shortens it
   // makes accesses past the new end fault. The link itself goes through ReadAt/WriteAt.
   uint8_t* Memory() const { return FMemory; }
-  int Handle() const { return FFd; }
+  TNativeHandle Handle() const { return FFd; }
   int32_t Size() const { return FSize; }
   int32_t Position() const { return FPosition; }
 
 private:
   uint8_t* FMemory = nullptr;
-  int FFd = -1;
+  TNativeHandle FFd = kNoNativeHandle;
   int32_t FSize = 0;
   int32_t FPosition = 0;
 };

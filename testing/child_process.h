@@ -1,9 +1,16 @@
 #pragma once
 // Private directories that go away with the test, and helper processes.
+#include <csignal>
 #include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+// Windows has no SIGKILL; TerminateProcess stands for it (child_process_win.cpp), leaving
+// the exit code a killed process has here.
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
 
 // A fresh directory under $KORVEL_TEST_ROOT (or /tmp), removed with its files at the end.
 class TTempDir {
@@ -19,8 +26,9 @@ private:
   std::string FPath;
 };
 
-// A child started with fork + exec (`Argv[0]` looked up in PATH when it has no slash);
-// its stdout and stderr go to one pipe. Killed (SIGKILL) at destruction if still running.
+// A child started with fork + exec (`Argv[0]` looked up in PATH when it has no slash), or
+// CreateProcess on Windows (the program's own folder first); its stdout and stderr go to
+// one pipe. Killed (SIGKILL) at destruction if still running.
 class TChildProcess {
 public:
   explicit TChildProcess(const std::vector<std::string>& Argv);

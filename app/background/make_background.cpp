@@ -1,7 +1,7 @@
 // Writes the history strip's background picture: a 24-bit BMP of the strip's size, an evening sky
 // over green hills. Colourful on purpose, so the strip's fade to grey and back is visible.
 // Usage: make_background OUT.bmp [OUT2.bmp ...]
-#include "uHistory.h"
+#include "stripsize.h"
 
 #include <cmath>
 #include <cstdint>

@@ -3,14 +3,11 @@
 // composition (columns, background picture, colour level), for any toolkit. The front end
 // only shows the target surface.
 #include "DIBSurf.h"
+#include "stripsize.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-
-// The strip's size in pixels: one column per history value.
-inline constexpr int32_t kStripWidth = 220;
-inline constexpr int32_t kStripHeight = 60;
 
 // The ring of the last kStripWidth analysis results shown by the history strip. Values are
 // fractions 0..1 (0: nothing detected).

@@ -10,9 +10,9 @@ TMMIOChunk::~TMMIOChunk() { Close(); }
 void TMMIOChunk::CreateRiff(const char* FileName, const char* FormType) {
   Close();  // a file this object still holds is finished, not leaked
   FOwnsFile = false;
-  FHandle = mmioOpenA(FileName, nullptr, MMIO_CREATE | MMIO_WRITE);
+  FHandle = mmioOpenA(const_cast<char*>(FileName), nullptr, MMIO_CREATE | MMIO_WRITE);
   if (FHandle == nullptr) {
-    const int err = errno;
+    const std::string reason = MmioOpenFailureText();
     // The file as the system saw it: separators as opened, relative to the current folder.
     std::string path(FileName ? FileName : "");
     for (char& c : path)
@@ -21,7 +21,7 @@ void TMMIOChunk::CreateRiff(const char* FileName, const char* FormType) {
       char cwd[4096];
       if (::getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
     }
-    throw EMMIOChunkError(std::string(kCreateFileFailed) + "\n" + path + ": " + std::strerror(err));
+    throw EMMIOChunkError(std::string(kCreateFileFailed) + "\n" + path + ": " + reason);
   }
   FOwnsFile = true;
   CreateChunk(FormType, 0);
@@ -41,7 +41,7 @@ void TMMIOChunk::CreateChunk(const char* Id, uint32_t Size) {
 }
 
 int32_t TMMIOChunk::Write(const void* Buffer, int32_t Count) {
-  return mmioWrite(FHandle, Buffer, Count);
+  return mmioWrite(FHandle, static_cast<const char*>(Buffer), Count);
 }
 
 void TMMIOChunk::Ascend() {

@@ -34,15 +34,15 @@ TCpuProbe FakeProbe() {
 // Records the switch calls an ICpuFeatures receives.
 class TRecordingFeatures : public ICpuFeatures {
 public:
-  int32_t QueryInterface(const TGUID*, void** out) override {
+  int32_t RENDO_CALL QueryInterface(const TGUID*, void** out) override {
     *out = nullptr;
     return RENDO_E_NOINTERFACE;
   }
-  uint32_t AddRef() override { return ++Count; }
-  uint32_t Release() override { return --Count; }
-  void SetMmxEnabled(int32_t flag) override { Calls.push_back("mmx " + std::to_string(flag) + " @" + std::to_string(Count)); }
-  void SetSecondaryFeature(int32_t flag) override { Calls.push_back("secondary " + std::to_string(flag)); }
-  void SetSseEnabled(int32_t flag) override { Calls.push_back("sse " + std::to_string(flag)); }
+  uint32_t RENDO_CALL AddRef() override { return ++Count; }
+  uint32_t RENDO_CALL Release() override { return --Count; }
+  void RENDO_CALL SetMmxEnabled(int32_t flag) override { Calls.push_back("mmx " + std::to_string(flag) + " @" + std::to_string(Count)); }
+  void RENDO_CALL SetSecondaryFeature(int32_t flag) override { Calls.push_back("secondary " + std::to_string(flag)); }
+  void RENDO_CALL SetSseEnabled(int32_t flag) override { Calls.push_back("sse " + std::to_string(flag)); }
   uint32_t Count = 1;
   std::vector<std::string> Calls;
 };
@@ -101,8 +101,9 @@ TEST(CpuFeatures, EachFlagFromItsOwnBitAndSseAskedOnlyWhenPresent) {
 
 TEST(CpuFeatures, ThisMachine) {
   DetectCpuFeatures();
-#if defined(__x86_64__)
-  // Every x86-64 processor has CPUID, MMX and SSE, and Linux enables SSE state.
+#if defined(__x86_64__) || defined(__i386__)
+  // Every x86-64 processor (and every one the SSE2 build of i686 runs on) has CPUID, MMX
+  // and SSE, and Linux and Windows enable SSE state.
   EXPECT_TRUE(HasCPUID());
   EXPECT_TRUE(OSSupportsSSE());
   EXPECT_TRUE(CpuHasMMX);

@@ -115,7 +115,7 @@ void TPixelEngine::Reserved53(int32_t, int32_t, int32_t, int32_t, int32_t) {}
 
 // The library's one export -------------------------------------------------------
 
-extern "C" RENDO_API int32_t CreateInstance(IPixelEngine** out) {
+extern "C" RENDO_API int32_t RENDO_CALL CreateInstance(IPixelEngine** out) {
   if (out == nullptr) return RENDO_E_POINTER;
   auto* engine = new (std::nothrow) TPixelEngine;
   if (engine == nullptr) {

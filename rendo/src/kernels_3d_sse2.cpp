@@ -18,6 +18,14 @@ inline __m128i Shade4(__m128i t, __m128i s) {
   return _mm_packus_epi16(lo, hi);
 }
 
+// The low 64 bits of a register. A store rather than MOVQ to a general register, which
+// exists only in 64-bit mode.
+inline uint64_t Low64(__m128i v) {
+  uint64_t q;
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(&q), v);
+  return q;
+}
+
 // Four texels addressed by the four 16-bit indices in q.
 inline __m128i Fetch4(const uint32_t* texture, uint64_t q) {
   return _mm_setr_epi32(int(texture[q & 0xFFFF]), int(texture[(q >> 16) & 0xFFFF]),
@@ -32,8 +40,8 @@ void RenderTunnel_SSE2(uint32_t* dst, const uint32_t* texture, const uint16_t* u
   size_t i = 0;
   for (; i + 8 <= count; i += 8) {
     const __m128i e = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(uv + i)), off);
-    const uint64_t q0 = uint64_t(_mm_cvtsi128_si64(e));
-    const uint64_t q1 = uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(e, e)));
+    const uint64_t q0 = Low64(e);
+    const uint64_t q1 = Low64(_mm_unpackhi_epi64(e, e));
     const __m128i s0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shade + i));
     const __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shade + i + 4));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), Shade4(Fetch4(texture, q0), s0));

@@ -100,7 +100,8 @@ void TPixelEngine::RenderTunnel(const uint32_t* texture, const uint16_t* uvMap, 
 // IPixelEffects -----------------------------------------------------------------------------
 
 // The caller's pointer is preceded by a pointer-sized word holding the address malloc
-// returned (a 64-bit address does not fit the 32-bit word of a 32-bit process). The word
+// returned: the 32-bit address itself in a 32-bit process (as on Windows), the whole
+// 64-bit address in a 64-bit one, where it would not fit 32 bits. The word
 // may be unaligned when the alignment is 4, hence the byte copies.
 void* TPixelEngine::AlignedAlloc(uint32_t size, uint32_t alignment) {
   if ((alignment & (alignment - 1)) != 0) {
@@ -109,6 +110,9 @@ void* TPixelEngine::AlignedAlloc(uint32_t size, uint32_t alignment) {
   }
   const size_t align = std::max<size_t>(alignment, 4);
   constexpr size_t kWord = sizeof(void*);
+  // In a 32-bit process size + align + the word can wrap around to a small block that the
+  // caller would then overrun: such a size is as unsatisfiable as running out of memory.
+  if (size_t(size) > SIZE_MAX - align - kWord) return nullptr;
   void* block = std::malloc(size_t(size) + align + kWord);
   if (block == nullptr) return nullptr;
   const uintptr_t result = (reinterpret_cast<uintptr_t>(block) + align + kWord) & ~uintptr_t(align - 1);

@@ -1,6 +1,8 @@
 // IWireframe3D, IPixelEffects and RenderTunnel through the public header and
 // librendo.so, and the tunnel kernels of every built level against the reference.
+#if !defined(_WIN32)
 #include <dlfcn.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -583,6 +585,7 @@ TEST_F(Rendo3DEngine, TunnelMapCentresAndTheFlatTilt) {
   EXPECT_EQ(shade, shade80);
 }
 
+#if !defined(_WIN32)
 TEST_F(Rendo3DEngine, WindowAlphaWithoutLibX11InTheProcessFails) {
   if (void* x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD)) {
     dlclose(x11);
@@ -591,6 +594,7 @@ TEST_F(Rendo3DEngine, WindowAlphaWithoutLibX11InTheProcessFails) {
   EXPECT_EQ(Effects->SetWindowAlpha(reinterpret_cast<void*>(uintptr_t(0x400001)), 128), 0);
   EXPECT_EQ(Effects->SetWindowAlpha(reinterpret_cast<void*>(uintptr_t(0x400001)), 256), 0);
 }
+#endif
 
 // Tunnel kernels: every built level against the reference, in one run ---------------------
 

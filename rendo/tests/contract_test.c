@@ -1,14 +1,25 @@
 /* The binary interface as a caller written in C sees it: no project header, the four
- * tables declared here slot by slot with their C argument types, librendo.so opened with
- * dlopen and every call made through a table entry. A mismatch in slot order or in an
+ * tables declared here slot by slot with their C argument types and the platform's COM
+ * calling convention, the library opened at run time (contract_loader.h: dlopen, or
+ * LoadLibraryA on Windows) and every call made through a table entry. A mismatch in slot order or in an
  * argument's type (an integer read from a floating-point register, a record passed by
  * value) shows as a wrong result here. Exits 0 when every check holds. */
-#include <dlfcn.h>
 #include <math.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+
+#include "contract_loader.h"
+
+/* What a 32-bit Windows caller declares a COM method with: __stdcall, the interface
+ * pointer pushed first of the arguments, the callee removing them. A library built with
+ * another convention leaves the stack unbalanced, which shows as a crash or wrong values. */
+#if defined(_WIN32) && defined(__i386__)
+#define COM __stdcall
+#else
+#define COM
+#endif
 
 typedef struct { uint32_t D1; uint16_t D2, D3; uint8_t D4[8]; } Guid;
 typedef struct { int32_t X, Y; } Point;
@@ -23,97 +34,97 @@ typedef struct { float X, Y, Z; uint32_t Caller[3]; uint32_t Color; } Vertex;
 typedef struct { uint16_t First, Second; } Segment;
 
 #define UNKNOWN_SLOTS                                    \
-  int32_t (*QueryInterface)(void*, const Guid*, void**); \
-  uint32_t (*AddRef)(void*);                             \
-  uint32_t (*Release)(void*);
+  int32_t (COM *QueryInterface)(void*, const Guid*, void**); \
+  uint32_t (COM *AddRef)(void*);                             \
+  uint32_t (COM *Release)(void*);
 
-typedef void (*Reserved5)(void*, int32_t, int32_t, int32_t, int32_t, int32_t);
+typedef void (COM *Reserved5)(void*, int32_t, int32_t, int32_t, int32_t, int32_t);
 typedef struct {
   UNKNOWN_SLOTS
-  void (*SetBatchMode)(void*, uint32_t);
-  void (*SetTarget)(void*, void*, int32_t, uint32_t, uint32_t);
-  void (*GetSpan)(void*, uint32_t*, uint32_t*, int32_t);
-  void (*FadeToBlack)(void*, const void*, int32_t, uint32_t);
-  void (*FadeToWhite)(void*, const void*, int32_t, uint32_t);
-  void (*AddColor)(void*, const void*, int32_t, uint32_t);
-  void (*SubtractColor)(void*, const void*, int32_t, uint32_t);
-  void (*AddSaturated)(void*, const void*, int32_t);
-  void (*SubtractSaturated)(void*, const void*, int32_t);
-  void (*ReverseSubtractSaturated)(void*, const void*, int32_t);
-  void (*AddScaled)(void*, const void*, int32_t, uint32_t);
-  void (*CrossFade)(void*, const void*, int32_t, const void*, int32_t, uint32_t);
-  void (*MixTwo)(void*, const void*, int32_t, const void*, int32_t, uint32_t, uint32_t);
-  void (*CopyFlat)(void*, const void*, int32_t);
-  void (*MapPalette)(void*, const void*, int32_t, const uint32_t*);
-  void (*Copy)(void*, const void*, int32_t);
-  void (*GatherOffsets)(void*, const void*, const int32_t*);
-  void (*Desaturate)(void*, const void*, int32_t, uint32_t);
-  void (*Invert)(void*, const void*, int32_t);
-  void (*Fill)(void*, uint32_t);
-  void (*StretchRow)(void*, const uint32_t*, int32_t, int32_t);
-  void (*StretchRowBlend)(void*, const uint32_t*, const uint32_t*, int32_t, int32_t, uint32_t);
-  void (*Stretch)(void*, const uint32_t*, int32_t, int32_t, int32_t, int32_t);
-  void (*StretchBlend)(void*, const uint32_t*, const uint32_t*, int32_t, int32_t, int32_t, int32_t, uint32_t);
-  void (*TileBlend)(void*, const void*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, const void*,
+  void (COM *SetBatchMode)(void*, uint32_t);
+  void (COM *SetTarget)(void*, void*, int32_t, uint32_t, uint32_t);
+  void (COM *GetSpan)(void*, uint32_t*, uint32_t*, int32_t);
+  void (COM *FadeToBlack)(void*, const void*, int32_t, uint32_t);
+  void (COM *FadeToWhite)(void*, const void*, int32_t, uint32_t);
+  void (COM *AddColor)(void*, const void*, int32_t, uint32_t);
+  void (COM *SubtractColor)(void*, const void*, int32_t, uint32_t);
+  void (COM *AddSaturated)(void*, const void*, int32_t);
+  void (COM *SubtractSaturated)(void*, const void*, int32_t);
+  void (COM *ReverseSubtractSaturated)(void*, const void*, int32_t);
+  void (COM *AddScaled)(void*, const void*, int32_t, uint32_t);
+  void (COM *CrossFade)(void*, const void*, int32_t, const void*, int32_t, uint32_t);
+  void (COM *MixTwo)(void*, const void*, int32_t, const void*, int32_t, uint32_t, uint32_t);
+  void (COM *CopyFlat)(void*, const void*, int32_t);
+  void (COM *MapPalette)(void*, const void*, int32_t, const uint32_t*);
+  void (COM *Copy)(void*, const void*, int32_t);
+  void (COM *GatherOffsets)(void*, const void*, const int32_t*);
+  void (COM *Desaturate)(void*, const void*, int32_t, uint32_t);
+  void (COM *Invert)(void*, const void*, int32_t);
+  void (COM *Fill)(void*, uint32_t);
+  void (COM *StretchRow)(void*, const uint32_t*, int32_t, int32_t);
+  void (COM *StretchRowBlend)(void*, const uint32_t*, const uint32_t*, int32_t, int32_t, uint32_t);
+  void (COM *Stretch)(void*, const uint32_t*, int32_t, int32_t, int32_t, int32_t);
+  void (COM *StretchBlend)(void*, const uint32_t*, const uint32_t*, int32_t, int32_t, int32_t, int32_t, uint32_t);
+  void (COM *TileBlend)(void*, const void*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, const void*,
                     int32_t, uint32_t);
-  void (*DrawLine)(void*, const Pen*, const Point*, const Point*);
-  void (*DrawLineBlend)(void*, const Pen*, const Point*, const Point*);
-  void (*DrawVerticalLine)(void*, const Pen*, const Rect*);
-  void (*DrawHorizontalLine)(void*, const Pen*, const Rect*);
-  void (*FillRect)(void*, const Pen*, const Rect*);
-  void (*PutPixel)(void*, uint32_t*, uint32_t, int32_t);
-  void (*PutMaskBits)(void*, uint32_t*, const uint32_t*, int32_t, int32_t, uint32_t, int32_t);
-  void (*DrawMask)(void*, const uint32_t*, const Size*, const Point*, uint32_t, int32_t);
-  void (*DrawGlyph)(void*, const Font*, int32_t, const Point*, uint32_t, int32_t);
-  int32_t (*DrawText)(void*, const Font*, const char*, const Point*, uint32_t, int32_t);
-  void (*Blur)(void*, const void*);
-  void (*AddNoise)(void*, const void*, int32_t, uint32_t);
-  void (*SubtractNoise)(void*, const void*, int32_t, uint32_t);
-  void (*Jitter)(void*, const void*, int32_t, uint32_t);
-  void (*PackTo24)(void*, const void*, int32_t);
-  void (*Reserved43)(void*, int32_t, int32_t);
-  void (*CopyEllipse)(void*, const void*, const void*, int32_t, int32_t, int32_t, int32_t, uint32_t, int32_t);
-  void (*Mosaic)(void*, const void*, int32_t, int32_t);
-  void (*Emboss)(void*, const void*, int32_t);
-  void (*Sepia)(void*, const void*, int32_t);
-  void (*ScaleChannels)(void*, const void*, int32_t, int32_t, int32_t, int32_t);
-  void (*RenderTunnel)(void*, const uint32_t*, const uint16_t*, const uint32_t*, uint32_t, uint32_t);
+  void (COM *DrawLine)(void*, const Pen*, const Point*, const Point*);
+  void (COM *DrawLineBlend)(void*, const Pen*, const Point*, const Point*);
+  void (COM *DrawVerticalLine)(void*, const Pen*, const Rect*);
+  void (COM *DrawHorizontalLine)(void*, const Pen*, const Rect*);
+  void (COM *FillRect)(void*, const Pen*, const Rect*);
+  void (COM *PutPixel)(void*, uint32_t*, uint32_t, int32_t);
+  void (COM *PutMaskBits)(void*, uint32_t*, const uint32_t*, int32_t, int32_t, uint32_t, int32_t);
+  void (COM *DrawMask)(void*, const uint32_t*, const Size*, const Point*, uint32_t, int32_t);
+  void (COM *DrawGlyph)(void*, const Font*, int32_t, const Point*, uint32_t, int32_t);
+  int32_t (COM *DrawText)(void*, const Font*, const char*, const Point*, uint32_t, int32_t);
+  void (COM *Blur)(void*, const void*);
+  void (COM *AddNoise)(void*, const void*, int32_t, uint32_t);
+  void (COM *SubtractNoise)(void*, const void*, int32_t, uint32_t);
+  void (COM *Jitter)(void*, const void*, int32_t, uint32_t);
+  void (COM *PackTo24)(void*, const void*, int32_t);
+  void (COM *Reserved43)(void*, int32_t, int32_t);
+  void (COM *CopyEllipse)(void*, const void*, const void*, int32_t, int32_t, int32_t, int32_t, uint32_t, int32_t);
+  void (COM *Mosaic)(void*, const void*, int32_t, int32_t);
+  void (COM *Emboss)(void*, const void*, int32_t);
+  void (COM *Sepia)(void*, const void*, int32_t);
+  void (COM *ScaleChannels)(void*, const void*, int32_t, int32_t, int32_t, int32_t);
+  void (COM *RenderTunnel)(void*, const uint32_t*, const uint16_t*, const uint32_t*, uint32_t, uint32_t);
   Reserved5 Reserved50, Reserved51, Reserved52, Reserved53;
-  void (*BlendColor)(void*, const void*, int32_t, uint32_t, uint32_t);
-  void (*BlendPixel)(void*, uint32_t*, uint32_t, uint32_t);
+  void (COM *BlendColor)(void*, const void*, int32_t, uint32_t, uint32_t);
+  void (COM *BlendPixel)(void*, uint32_t*, uint32_t, uint32_t);
 } EngineTable;
 
 typedef struct {
   UNKNOWN_SLOTS
-  void* (*AlignedAlloc)(void*, uint32_t, uint32_t);
-  void (*AlignedFree)(void*, void*);
-  int32_t (*SetWindowAlpha)(void*, void*, uint32_t);
-  int32_t (*BuildLightRamp)(void*, uint32_t*, int32_t, uint32_t, int32_t, int32_t, float);
-  void (*BuildTunnelMap1)(void*, uint16_t*, uint32_t*, int32_t, int32_t, int32_t, int32_t, float, float);
-  void (*BuildTunnelMap2)(void*, uint16_t*, uint32_t*, int32_t, int32_t);
-  void (*BuildTunnelMap3)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float, float, int32_t, int32_t);
-  void (*BuildTunnelMap4)(void*, uint16_t*, uint32_t*, int32_t, int32_t);
-  void (*BuildTunnelMap5)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float);
-  void (*BuildTunnelMap6)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float);
-  void (*BuildTunnelMap7)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float);
-  void (*BuildTunnelMap8)(void*, uint16_t*, uint32_t*, int32_t, int32_t);
-  void (*BuildTunnelMap9)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float);
+  void* (COM *AlignedAlloc)(void*, uint32_t, uint32_t);
+  void (COM *AlignedFree)(void*, void*);
+  int32_t (COM *SetWindowAlpha)(void*, void*, uint32_t);
+  int32_t (COM *BuildLightRamp)(void*, uint32_t*, int32_t, uint32_t, int32_t, int32_t, float);
+  void (COM *BuildTunnelMap1)(void*, uint16_t*, uint32_t*, int32_t, int32_t, int32_t, int32_t, float, float);
+  void (COM *BuildTunnelMap2)(void*, uint16_t*, uint32_t*, int32_t, int32_t);
+  void (COM *BuildTunnelMap3)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float, float, int32_t, int32_t);
+  void (COM *BuildTunnelMap4)(void*, uint16_t*, uint32_t*, int32_t, int32_t);
+  void (COM *BuildTunnelMap5)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float);
+  void (COM *BuildTunnelMap6)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float);
+  void (COM *BuildTunnelMap7)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float);
+  void (COM *BuildTunnelMap8)(void*, uint16_t*, uint32_t*, int32_t, int32_t);
+  void (COM *BuildTunnelMap9)(void*, uint16_t*, uint32_t*, int32_t, int32_t, float);
 } EffectsTable;
 
 typedef struct {
   UNKNOWN_SLOTS
-  void (*SetMmxEnabled)(void*, int32_t);
-  void (*SetSecondaryFeature)(void*, int32_t);
-  void (*SetSseEnabled)(void*, int32_t);
+  void (COM *SetMmxEnabled)(void*, int32_t);
+  void (COM *SetSecondaryFeature)(void*, int32_t);
+  void (COM *SetSseEnabled)(void*, int32_t);
 } CpuTable;
 
 typedef struct {
   UNKNOWN_SLOTS
-  void* (*Reset)(void*);
-  void (*SetMatrix)(void*, int32_t, const Matrix*);
-  void (*LookAt)(void*, Matrix*, const Vector*, const Vector*, const Vector*);
-  int32_t (*Perspective)(void*, Matrix*, float, float, float, float);
-  void (*DrawLines)(void*, const Vertex*, int32_t, const Segment*, int32_t);
+  void* (COM *Reset)(void*);
+  void (COM *SetMatrix)(void*, int32_t, const Matrix*);
+  void (COM *LookAt)(void*, Matrix*, const Vector*, const Vector*, const Vector*);
+  int32_t (COM *Perspective)(void*, Matrix*, float, float, float, float);
+  void (COM *DrawLines)(void*, const Vertex*, int32_t, const Segment*, int32_t);
 } WireTable;
 
 /* Slot i of a table is the i-th pointer. */
@@ -259,12 +270,13 @@ static void Wireframe(const WireTable** w, const EngineTable** e) {
 }
 
 int main(void) {
-  void* library = dlopen(RENDO_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  void* library = OpenLibrary(RENDO_LIBRARY);
   if (library == NULL) {
-    fprintf(stderr, "%s\n", dlerror());
+    fprintf(stderr, "%s: %s\n", RENDO_LIBRARY, LibraryError());
     return 1;
   }
-  int32_t (*create)(const EngineTable***) = (int32_t(*)(const EngineTable***))dlsym(library, "CreateInstance");
+  typedef int32_t(COM * CreateFn)(const EngineTable***);
+  CreateFn create = (CreateFn)LibrarySymbol(library, "CreateInstance");
   const EngineTable** engine = NULL;
   CHECK(create != NULL && create(&engine) == 1);
   if (engine == NULL) return 1;
@@ -282,7 +294,7 @@ int main(void) {
   Wireframe(wire, engine);
   CHECK(CALL0(wire, Release) == 3 && CALL0(fx, Release) == 2 && CALL0(cpu, Release) == 1);
   CHECK(CALL0(engine, Release) == 0);
-  dlclose(library);
+  CloseLibrary(library);
   if (failures != 0) fprintf(stderr, "%d check(s) failed\n", failures);
   return failures == 0 ? 0 : 1;
 }

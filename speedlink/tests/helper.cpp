@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
+#include <chrono>
+#include <thread>
 
 #include "uSharedMemory.h"
 
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
       Lock.Enter();
       std::printf("held\n");
       std::fflush(stdout);
-      for (;;) ::pause();
+      for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
     }
     if (std::strcmp(Cmd, "wait") == 0 && argc >= 4) {
       TAutomaticEvent Event(kSpeedEventName, true, Dir);

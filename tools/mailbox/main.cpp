@@ -28,26 +28,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "mailboxcommands.h"
 #include "mailboxreader.h"
 #include "mprisbridge.h"
 #include "uSharedMemory.h"
 
 namespace {
-
-using TClock = std::chrono::steady_clock;
-
-volatile std::sig_atomic_t GStop = 0;
-
-void OnStopSignal(int) { GStop = 1; }
-
-void InstallStopHandlers() {
-  struct sigaction Sa {};
-  Sa.sa_handler = OnStopSignal;
-  sigemptyset(&Sa.sa_mask);
-  sigaction(SIGINT, &Sa, nullptr);
-  sigaction(SIGTERM, &Sa, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-}
 
 int Usage() {
   std::fprintf(stderr,
@@ -57,69 +43,6 @@ int Usage() {
                "       korvel-mailbox [--dir DIR] mpris [--player NAME] [--all] [--verbose]\n"
                "DIR holds the mailbox objects (default /dev/shm).\n");
   return 2;
-}
-
-// Shortest text that reads back as the same double, always with a decimal point or an
-// exponent so it is a JSON number that looks like one.
-std::string FormatDouble(double V) {
-  char Buf[64];
-  auto [End, Ec] = std::to_chars(Buf, Buf + sizeof Buf, V);
-  std::string S(Buf, End);
-  if (std::isfinite(V) && S.find_first_of(".e") == std::string::npos) S += ".0";
-  return S;
-}
-
-std::string WallClockNow() {
-  timeval Tv{};
-  gettimeofday(&Tv, nullptr);
-  tm Tm{};
-  localtime_r(&Tv.tv_sec, &Tm);
-  char Buf[48];
-  const size_t N = std::strftime(Buf, sizeof Buf, "%Y-%m-%dT%H:%M:%S", &Tm);
-  std::snprintf(Buf + N, sizeof Buf - N, ".%03ld", static_cast<long>(Tv.tv_usec / 1000));
-  return Buf;
-}
-
-// The printed lines are the tool's result: a line that cannot be written (a full disk, a
-// closed pipe) is an error, not a quiet success.
-bool FlushOutput() {
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  std::fprintf(stderr, "korvel-mailbox: cannot write the output: %s\n", std::strerror(errno));
-  return false;
-}
-
-int CmdRead(const std::string& Dir) {
-  TMailboxRecordReader Reader(Dir, false);
-  const TMailboxRecord R = Reader.Read();
-  std::printf("flag=%u speed=%s\n", unsigned{R.Flag}, FormatDouble(R.Speed).c_str());
-  return FlushOutput() ? 0 : 2;
-}
-
-// Waits in short slices so Ctrl-C and the time-out are noticed; a publish wakes the wait
-// at once whatever the slice.
-constexpr uint32_t kSliceMs = 100;
-
-int CmdWatch(const std::string& Dir, long Count, double TimeoutSeconds) {
-  TMailboxRecordReader Reader(Dir, true);
-  InstallStopHandlers();
-  std::fprintf(stderr, "korvel-mailbox: watching the mailbox in %s\n", Dir.c_str());
-  long Seen = 0;
-  auto LastPublish = TClock::now();
-  while (!GStop) {
-    if (Count > 0 && Seen >= Count) return 0;
-    if (TimeoutSeconds >= 0 &&
-        std::chrono::duration<double>(TClock::now() - LastPublish).count() >= TimeoutSeconds) {
-      std::fprintf(stderr, "korvel-mailbox: no publish for %g s\n", TimeoutSeconds);
-      return 1;
-    }
-    if (!Reader.Event().WaitFor(kSliceMs)) continue;
-    const TMailboxRecord R = Reader.Read();
-    LastPublish = TClock::now();
-    ++Seen;
-    std::printf("%s speed=%s\n", WallClockNow().c_str(), FormatDouble(R.Speed).c_str());
-    if (!FlushOutput()) return 2;
-  }
-  return 0;
 }
 
 // ----------------------------------------------------------------------------- mpv bridge
@@ -252,19 +175,6 @@ int CmdMpv(const std::string& Dir, const std::string& Socket) {
     }
   }
   return 0;
-}
-
-bool ParseLong(const char* S, long& Out) {
-  char* End = nullptr;
-  errno = 0;
-  Out = std::strtol(S, &End, 10);
-  return errno == 0 && End != S && *End == '\0' && Out >= 0;
-}
-
-bool ParseSeconds(const char* S, double& Out) {
-  char* End = nullptr;
-  Out = std::strtod(S, &End);
-  return End != S && *End == '\0' && std::isfinite(Out) && Out >= 0;
 }
 
 }  // namespace

@@ -17,10 +17,8 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "openfile.h"
 #include "plot.h"
 #include "registry.h"
 #include "replay.h"
@@ -153,25 +151,10 @@ int main(int argc, char** argv) {
               {"viFloor2", options.viFloor2, floor2.has_value()}};
   for (const auto& u : used) shown.push_back({u.Name, u.Value, u.Given ? "option" : defaults ? "defaults" : "store"});
 
-  // Opened without blocking, so a FIFO is refused at once instead of waiting for a writer;
-  // the header parse seeks, so only a regular file will do.
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  struct stat st{};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    std::fprintf(stderr, "korvel-replay: %s: %s\n", path, std::strerror(errno));
-    if (fd >= 0) ::close(fd);
-    return 2;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    std::fprintf(stderr, "korvel-replay: %s: not a regular file\n", path);
-    ::close(fd);
-    return 2;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(fd, "rb"), &std::fclose);
+  std::string openError;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenRegularFile(path, openError), &std::fclose);
   if (!file) {
-    std::fprintf(stderr, "korvel-replay: %s: %s\n", path, std::strerror(errno));
-    ::close(fd);
+    std::fprintf(stderr, "korvel-replay: %s: %s\n", path, openError.c_str());
     return 2;
   }
   try {

@@ -1,0 +1,4 @@
+# 32-bit Windows (i686): the deliverable (korvel.exe, rendo.dll, the tools).
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(KORVEL_MINGW_PREFIX i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)
