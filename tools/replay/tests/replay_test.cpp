@@ -401,7 +401,7 @@ TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
     const TRun r = Replay(c.Args + " --plot '" + svgPath.string() + "' '" + wav.string() + "'");
     ASSERT_EQ(r.Status, 0) << r.Err;
     ASSERT_EQ(r.Rows.size(), size_t(buffers));
-    const std::string svgText = Slurp(svgPath);
+    const std::string svgText = ReadFileText(svgPath);
     tinyxml2::XMLDocument doc;
     ASSERT_EQ(doc.Parse(svgText.c_str()), tinyxml2::XML_SUCCESS) << doc.ErrorStr();
     auto* svg = doc.RootElement();
@@ -503,7 +503,7 @@ TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
       const TRun q = Replay(c.Args + " --quiet --plot '" + svgPath.string() + "' '" + wav.string() + "'");
       EXPECT_EQ(q.Status, 0);
       EXPECT_EQ(q.Out, "");
-      EXPECT_EQ(Slurp(svgPath), svgText);
+      EXPECT_EQ(ReadFileText(svgPath), svgText);
     }
   }
 }
