@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <atomic>
 #include <thread>
 #include <unistd.h>
 
@@ -234,6 +235,63 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   EXPECT_EQ(Bridge.WaitExit(0), -1) << "the bridge ended";
   Bridge.Kill(SIGTERM);
   EXPECT_EQ(Bridge.WaitExit(5000), 0);
+}
+
+// A stand-in for a broken player on the bridge's socket: one that accepts and never reads
+// (suspended), or one that accepts and closes at once.
+class TBadPlayer {
+public:
+  TBadPlayer(const std::string& Path, bool CloseAtOnce) : FCloseAtOnce(CloseAtOnce) {
+    FListen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un Addr{};
+    Addr.sun_family = AF_UNIX;
+    std::strncpy(Addr.sun_path, Path.c_str(), sizeof Addr.sun_path - 1);
+    ::bind(FListen, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr);
+    ::listen(FListen, 4);
+    FThread = std::thread([this] {
+      for (;;) {
+        const int Fd = ::accept(FListen, nullptr, nullptr);
+        if (Fd < 0) return;
+        ++Accepted;
+        if (FCloseAtOnce) ::close(Fd); else FHeld.push_back(Fd);
+      }
+    });
+  }
+  ~TBadPlayer() {
+    ::shutdown(FListen, SHUT_RDWR);
+    FThread.join();
+    ::close(FListen);
+    for (int Fd : FHeld) ::close(Fd);
+  }
+  std::atomic<int> Accepted{0};
+
+private:
+  bool FCloseAtOnce;
+  int FListen = -1;
+  std::vector<int> FHeld;
+  std::thread FThread;
+};
+
+TEST(MailboxToolTest, MpvBridgeNeitherHangsNorSpinsOnABrokenPlayer) {
+  for (const bool CloseAtOnce : {false, true}) {
+    SCOPED_TRACE(CloseAtOnce ? "player closes at once" : "player stops reading");
+    TTempDir Dir;
+    TSpeedSharedMemory Mailbox(Dir.Path());
+    TBadPlayer Player(Dir.File("mpv.sock"), CloseAtOnce);
+    TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Dir.File("mpv.sock")}));
+    ASSERT_TRUE(WaitForLine(Bridge, "connected to mpv"));
+    // Far more than a socket buffer holds, then time for the reconnections to pile up.
+    for (int I = 0; I < 3000; ++I) Mailbox.SetSpeed(1.0 + (I % 20) / 10.0);
+    std::this_thread::sleep_for(3s);
+    int Lines = 0;
+    for (std::string L; !(L = Bridge.ReadLine(50)).empty();) Lines += L.rfind("forwarded", 0) != 0;
+    EXPECT_LE(Player.Accepted.load(), 8) << "reconnects without a growing pause";
+    EXPECT_LE(Lines, 6) << "reports each attempt";
+    const auto Start = std::chrono::steady_clock::now();
+    Bridge.Kill(SIGTERM);
+    EXPECT_EQ(Bridge.WaitExit(2000), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, 1s);
+  }
 }
 
 }  // namespace
