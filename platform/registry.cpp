@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@ namespace {
 
 const char kUnreadableNotice[] =
     "設定ファイルを読み込めないため、標準の設定で起動しました。設定は保存されません。";
+const char kLockedReason[] = "settings file locked by another process";
 const char kKeptAsideNotice[] =
     "設定ファイルが壊れていたため、別名で保存し、標準の設定で起動しました。";
 
@@ -129,22 +131,35 @@ void MakeFolders(const std::string& dir) {
 
 // The advisory lock on "<file>.lock". flock() locks belong to the open file description,
 // so two TRegistry objects in one process exclude each other as two processes do.
+//
+// Never blocking for long: a reader tries once (a read needs no lock, see Read); a writer
+// tries again every few milliseconds, calling the wait hook between tries, and gives up
+// after kLockWait, so another process holding the lock (a stuck editor, a second tool)
+// can delay a write but never freeze the caller.
 class TRegistry::TLock {
 public:
-  explicit TLock(const std::string& path) {
+  enum TWait { Try, Wait };
+  TLock(const std::string& path, TWait wait, const std::function<void()>& onWait) {
     const std::string name = path + ".lock";
-    Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (Fd < 0 && errno == ENOENT) {  // first use: the folder is missing
       MakeFolders(Folder(path));
-      Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     }
     if (Fd < 0) {
       Err = errno;
       return;
     }
-    while (::flock(Fd, LOCK_EX) != 0) {
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    while (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno == EINTR) continue;
       Err = errno;
+      if (Err == EWOULDBLOCK && wait == Wait && std::chrono::steady_clock::now() < deadline) {
+        if (onWait) onWait();
+        ::usleep(5000);
+        continue;
+      }
+      if (Err == EWOULDBLOCK) Busy = true;
       ::close(Fd);
       Fd = -1;
       return;
@@ -154,11 +169,13 @@ public:
     if (Fd >= 0) ::close(Fd);  // closing releases the lock
   }
   bool Held() const { return Fd >= 0; }
-  int Error() const { return Err; }
+  // The reason a writer gives the user when it could not take the lock.
+  std::string Reason() const { return Busy ? kLockedReason : std::strerror(Err); }
 
 private:
   int Fd = -1;
   int Err = 0;
+  bool Busy = false;
 };
 
 std::string TRegistry::HomeFolder() {
@@ -193,6 +210,7 @@ TRegistry& TRegistry::CurrentUser() {
 }
 
 void TRegistry::AddNotice(const std::string& text) {
+  if (text.empty()) return;
   if (!Notice.empty()) Notice += "\n\n";
   Notice += text;
   if (OnNotice) OnNotice();
@@ -337,20 +355,48 @@ void TRegistry::StoreLocked(const THive& hive) {
   }
 }
 
+// Where the file's links lead, or empty (with the reason in Refused) when they lead out of
+// the settings folder to something that is not a regular file of this user: nothing is
+// then read there, and nothing (lock, temporary or corrupt copies) is made beside it.
+bool TRegistry::FindTarget() {
+  Target = Resolve(Path);
+  Refused.clear();
+  if (Target == Path || Folder(Target) == Folder(Path)) return true;
+  struct stat st{};
+  if (::lstat(Target.c_str(), &st) == 0) {
+    if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) return true;
+    Refused = "a link to " + Target + ", which is not a regular file of this user";
+  } else if (::stat(Folder(Target).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
+    return true;  // a file still to be made, in a folder of this user
+  } else {
+    Refused = "a link to " + Target + ", outside a folder of this user";
+  }
+  if (!RefusedNoticeGiven) {
+    RefusedNoticeGiven = true;
+    AddNotice(std::string(kUnreadableNotice) + "\n" + Path + ": " + Refused);
+  }
+  return false;
+}
+
+// Every change replaces the file by a rename, so a read without the lock still sees a
+// whole file, the old or the new. The lock is only tried, never waited for: when it is
+// free, a corrupt file may be kept aside as before; when it is not, the file is read all
+// the same and anything corrupt waits for the next write.
 template <class F>
 auto TRegistry::Read(F&& f) {
-  Target = Resolve(Path);
-  TLock lock(Target);
   THive hive;
-  LoadLocked(hive, lock.Held());
+  if (FindTarget()) {
+    TLock lock(Target, TLock::Try, nullptr);
+    LoadLocked(hive, lock.Held());
+  }
   return f(const_cast<const THive&>(hive));
 }
 
 template <class F>
 void TRegistry::Modify(F&& f) {
-  Target = Resolve(Path);
-  TLock lock(Target);
-  if (!lock.Held()) throw WriteError(Target + ".lock", lock.Error());
+  if (!FindTarget()) throw WriteError(Path, Refused);
+  TLock lock(Target, TLock::Wait, OnLockWait);
+  if (!lock.Held()) throw WriteError(Target, lock.Reason());
   THive hive;
   const TLoad state = LoadLocked(hive, true);
   if (state == TLoad::Unreadable || state == TLoad::Corrupt)
@@ -359,8 +405,8 @@ void TRegistry::Modify(F&& f) {
 }
 
 std::string TRegistry::KeepAside() {
-  Target = Resolve(Path);
-  TLock lock(Target);
+  if (!FindTarget()) return {};
+  TLock lock(Target, TLock::Wait, OnLockWait);
   if (!lock.Held()) return {};
   const std::string aside = KeepAsideLocked();
   // The program stops after this; the next start, which finds no file, says why from here.
