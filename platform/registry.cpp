@@ -396,7 +396,7 @@ template <class F>
 void TRegistry::Modify(F&& f) {
   if (!FindTarget()) throw WriteError(Path, Refused);
   TLock lock(Target, TLock::Wait, OnLockWait);
-  if (!lock.Held()) throw WriteError(Target, lock.Reason());
+  if (!lock.Held()) throw WriteError(Target + ".lock", lock.Reason());
   THive hive;
   const TLoad state = LoadLocked(hive, true);
   if (state == TLoad::Unreadable || state == TLoad::Corrupt)
