@@ -20,6 +20,7 @@
 
 #include "registry.h"
 #include "replay.h"
+#include "settingranges.h"
 #include "uSharedMemory.h"
 #include "uglobal.h"
 
@@ -80,11 +81,13 @@ int main(int argc, char** argv) {
     } else if (a == "--mailbox-dir" && i + 1 < argc) {
       mailboxDir = argv[++i];
     } else if (a == "--speed") {
-      if (!value(speed, INT32_MIN, INT32_MAX)) return Usage("--speed needs an integer");
+      if (!value(speed, kSpeedRange.Min, kSpeedRange.Max)) return Usage("--speed needs an integer from 10 to 60");
     } else if (a == "--min-freq") {
-      if (!value(minFreq, INT32_MIN, INT32_MAX)) return Usage("--min-freq needs an integer");
+      if (!value(minFreq, kFrequencyRange.Min, kFrequencyRange.Max))
+        return Usage("--min-freq needs an integer from 1 to 22050");
     } else if (a == "--max-freq") {
-      if (!value(maxFreq, INT32_MIN, INT32_MAX)) return Usage("--max-freq needs an integer");
+      if (!value(maxFreq, kFrequencyRange.Min, kFrequencyRange.Max))
+        return Usage("--max-freq needs an integer from 1 to 22050");
     } else if (a == "--floor") {
       if (!value(floor1, INT32_MIN, INT32_MAX)) return Usage("--floor needs an integer");
     } else if (a == "--floor2") {
@@ -116,6 +119,9 @@ int main(int argc, char** argv) {
       options.viFloor = settings.viFloor->Value;
       options.viFloor2 = settings.viFloor2->Value;
     }
+    // What the program would show at start-up (a corrected value, a file kept aside).
+    if (const std::string notice = TRegistry::CurrentUser().TakeNotice(); !notice.empty())
+      std::fprintf(stderr, "korvel-replay: %s\n", notice.c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvel-replay: cannot read the settings: %s\n", e.what());
     return 1;
@@ -125,6 +131,8 @@ int main(int argc, char** argv) {
   if (maxFreq) options.Speed.viMaxFreq = int32_t(*maxFreq);
   if (floor1) options.viFloor = int32_t(*floor1);
   if (floor2) options.viFloor2 = int32_t(*floor2);
+  if (options.Speed.viMinFreq >= options.Speed.viMaxFreq)
+    return Usage("the lowest frequency to detect must lie below the highest");
 
   // Opened without blocking, so a FIFO is refused at once instead of waiting for a writer;
   // the header parse seeks, so only a regular file will do.
