@@ -4,6 +4,7 @@
 #include "FormSerializer.h"
 #include "WaveOutComboBox.h"
 #include "clock.h"
+#include "registry.h"
 #include "rendo/reference.h"
 #include "rendoif.h"
 #include "toneanalysis.h"
@@ -32,6 +33,9 @@ TfMain* fMain = nullptr;
 
 namespace {
 const char* const kStartFailed = "録音の開始に失敗しました。";
+const char* const kNoInput =
+    "入力デバイスから音声がまったく届かないため、録音を停止しました。\n"
+    "デバイスが他のプログラムに使われていないか、サウンドサーバーが止まっていないかを確認してください。";
 const char* const kZeroInput =
     "入力から無音（すべて 0）の信号しか届かないため、録音を停止しました。\n"
     "録音デバイスのキャプチャスイッチがミュートになっていないか、サウンドサーバーの入力が"
@@ -146,9 +150,26 @@ TfMain::TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent, const QString& p
     });
   }
   Timer2->start();
+  KeepAnalysingWhileSettingsWait(true);
+}
+
+// A save that waits for another process's lock on the settings file (at most the store's
+// kLockWait) keeps the capture going: buffers and timers are handled meanwhile; the user's
+// input waits for the save, which then succeeds or reports the lock.
+void TfMain::KeepAnalysingWhileSettingsWait(bool on) {
+  std::function<void()> hook;
+  if (on) hook = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5); };
+  GlobalSettings->Registry().OnLockWait = std::move(hook);
+}
+
+void TfMain::EndCaptureAtExit() {
+  if (!Recording) return;
+  StopCapture();
+  Recording = false;
 }
 
 TfMain::~TfMain() {
+  KeepAnalysingWhileSettingsWait(false);
   // A window destroyed while capturing must not leave the device or its buffer behind.
   StopCapture();
   if (fMain == this) fMain = nullptr;
@@ -234,17 +255,29 @@ void TfMain::btnRecordClick() {
   // calibrated and nothing is saved. An input that delivers nothing but exact zeros (a muted
   // capture switch, a suspended source) would keep it waiting without end: after a few
   // seconds of them the capture ends as the stop button would and the user is told why.
-  while (LastMean == 0.0 && Recording && ZeroBuffers < ZeroBuffersBeforeGivingUp())
+  // A device that delivers no buffer at all is given the same few seconds; Timer2 wakes
+  // the wait every second to look at the clock.
+  const uint32_t waitStart = Clock.timeGetTime();
+  while (LastMean == 0.0 && Recording && ZeroBuffers < ZeroBuffersBeforeGivingUp() &&
+         !NothingDelivered(waitStart))
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   if (!Recording) return;
   if (LastMean == 0.0) {
+    const bool nothing = ZeroBuffers == 0;
     SetRecording(false);
-    throw EMainWindowError(kZeroInput);
+    throw EMainWindowError(nothing ? kNoInput : kZeroInput);
   }
 
   ReferenceMean = LastMean;
   GlobalSettings->viWaveInDevice->Value = WaveInComboBox1->currentIndex();
   GlobalSettings->Save();
+}
+
+// No buffer of this capture has been analysed (every one either sets LastMean or counts as
+// a zero buffer) for ZeroInputSeconds since `since`.
+bool TfMain::NothingDelivered(uint32_t since) {
+  return LastMean == 0.0 && ZeroBuffers == 0 &&
+         Clock.timeGetTime() - since >= uint32_t(ZeroInputSeconds * 1000);
 }
 
 uint32_t TfMain::ZeroBuffersBeforeGivingUp() {
@@ -347,7 +380,7 @@ void TfMain::MMWimData(TWaveInDataEvent* message) {
   bool fileFailed = false;
   if (CaptureFile.DataChunk) {
     const int32_t bytes = int32_t(header->dwBytesRecorded);
-    fileFailed = CaptureFile.DataChunk->Write(header->lpData, bytes) != bytes;
+    fileFailed = CaptureFile.Append(header->lpData, bytes) != bytes;
   }
   const TBufferMeasure measure = MeasureBuffer(
       {reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength}, FFT1);

@@ -32,6 +32,10 @@ public:
   TfMain(IWaveIn& waveIn, IClock& clock, QWidget* parent = nullptr,
          const QString& pictureFolder = {});
   ~TfMain() override;
+  // Ends a running capture as 停止 would, without touching the window: for a process that
+  // is leaving from under the event loop (the window system's connection broke, and the
+  // toolkit calls exit).
+  void EndCaptureAtExit();
 
   // Controls, named as in the window's layout.
   QFrame* Bevel1 = nullptr;
@@ -94,6 +98,8 @@ public:
   // input, even a quiet one, carries noise; only a muted or suspended one is all zeros.
   static constexpr double ZeroInputSeconds = 3.0;
   static uint32_t ZeroBuffersBeforeGivingUp();
+  bool NothingDelivered(uint32_t since);
+  void KeepAnalysingWhileSettingsWait(bool on);
   static WAVEFORMATEX CaptureFormat();
   // The background picture's file name, and the path it is read from.
   static constexpr const char* PictureName = "default.bmp";

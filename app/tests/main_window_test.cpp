@@ -10,6 +10,10 @@
 
 #include <algorithm>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 TEST_F(MainWindowTest, LayoutTextsAndInitialStates) {
   TfMain& w = MakeWindow();
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Korvel 2.0"));
@@ -273,6 +277,41 @@ TEST_F(MainWindowTest, StoppingOrClosingDuringTheWaitEndsIt) {
     EXPECT_FALSE(DeviceSaved());
     Window.reset();
   }
+}
+
+TEST_F(MainWindowTest, NoBufferAtAllEndsTheWaitAfterTheZeroInputTime) {
+  TfMain& w = MakeWindow();
+  TModalAnswer prompt, error;
+  AnswerNextBox(prompt);  // OK at once; the device never delivers
+  QTimer::singleShot(50, &w, [&] {
+    AnswerNextBox(error);
+    Clock.Now += uint32_t(TfMain::ZeroInputSeconds * 1000);
+  });
+  w.btnRecord->click();  // returns when the wait gives up
+  ASSERT_TRUE(ProcessUntil([&] { return error.Seen; }));
+  EXPECT_TRUE(error.Text.startsWith(QStringLiteral("入力デバイスから音声がまったく届かない"))) << error.Text.toStdString();
+  EXPECT_FALSE(w.Recording);
+  EXPECT_EQ(WaveIn.OpenCount, 0);
+  EXPECT_FALSE(DeviceSaved());
+}
+
+TEST_F(MainWindowTest, SettingsLockedByAnotherProcessKeepTheCaptureAnalysedAndAreReported) {
+  TfMain& w = MakeWindow();
+  const int held = ::open((Registry->FilePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  TModalAnswer error;
+  QTimer::singleShot(500, &w, [&] {  // during the save's wait, after the prompt
+    WaveIn.DeliverConstant(900);
+    AnswerNextBox(error);
+  });
+  StartAndCalibrate(400);
+  ASSERT_TRUE(ProcessUntil([&] { return error.Seen; }));
+  ::close(held);
+  EXPECT_DOUBLE_EQ(w.LastMean, 900.0) << "no buffer analysed while the save waited";
+  EXPECT_TRUE(error.Text.startsWith(QStringLiteral("'viSpeed' の設定に失敗しました\n"))) << error.Text.toStdString();
+  EXPECT_TRUE(error.Text.contains(QStringLiteral(": settings file locked by another process")));
+  EXPECT_TRUE(w.Recording);
+  w.btnStop->click();
 }
 
 TEST_F(MainWindowTest, SecondCaptureKeepsTheOldReferenceUntilCalibrated) {
