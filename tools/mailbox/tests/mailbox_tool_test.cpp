@@ -16,6 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "mailboxreader.h"
 #include "testsupport.h"
 
 namespace {
@@ -34,6 +35,12 @@ bool WaitForLine(TChildProcess& Child, const std::string& Text, int TimeoutMs = 
     if (Child.ReadLine(100).find(Text) != std::string::npos) return true;
   }
   return false;
+}
+
+// A NaN left in the record is one record, not a change at every look (NaN != NaN).
+TEST(MailboxRecordTest, TheSameBytesAreTheSameRecord) {
+  EXPECT_EQ((TMailboxRecord{1, std::nan("")}), (TMailboxRecord{1, std::nan("")}));
+  EXPECT_FALSE((TMailboxRecord{1, 0.0}) == (TMailboxRecord{0, 0.0}));
 }
 
 TEST(MailboxToolTest, ReadPrintsTheRecordAsPublished) {
@@ -237,39 +244,26 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   EXPECT_EQ(Bridge.WaitExit(5000), 0);
 }
 
-// A stand-in for a broken player on the bridge's socket: one that accepts and never reads
-// (suspended), or one that accepts and closes at once.
-class TBadPlayer {
-public:
-  TBadPlayer(const std::string& Path, bool CloseAtOnce) : FCloseAtOnce(CloseAtOnce) {
-    FListen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un Addr{};
-    Addr.sun_family = AF_UNIX;
+// A broken player: it accepts and never reads (suspended), or closes at once.
+struct TBadPlayer {
+  TBadPlayer(const std::string& Path, bool CloseAtOnce) {
+    sockaddr_un Addr{AF_UNIX, {}};
     std::strncpy(Addr.sun_path, Path.c_str(), sizeof Addr.sun_path - 1);
-    ::bind(FListen, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr);
-    ::listen(FListen, 4);
-    FThread = std::thread([this] {
-      for (;;) {
-        const int Fd = ::accept(FListen, nullptr, nullptr);
-        if (Fd < 0) return;
-        ++Accepted;
-        if (FCloseAtOnce) ::close(Fd); else FHeld.push_back(Fd);
-      }
+    ::bind(Listen, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr);
+    ::listen(Listen, 4);
+    Thread = std::thread([this, CloseAtOnce] {
+      for (int Fd; (Fd = ::accept(Listen, nullptr, nullptr)) >= 0; ++Accepted)
+        if (CloseAtOnce) ::close(Fd);  // else left open, unread, until the test ends
     });
   }
   ~TBadPlayer() {
-    ::shutdown(FListen, SHUT_RDWR);
-    FThread.join();
-    ::close(FListen);
-    for (int Fd : FHeld) ::close(Fd);
+    ::shutdown(Listen, SHUT_RDWR);
+    Thread.join();
+    ::close(Listen);
   }
+  int Listen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   std::atomic<int> Accepted{0};
-
-private:
-  bool FCloseAtOnce;
-  int FListen = -1;
-  std::vector<int> FHeld;
-  std::thread FThread;
+  std::thread Thread;
 };
 
 TEST(MailboxToolTest, MpvBridgeNeitherHangsNorSpinsOnABrokenPlayer) {
