@@ -300,10 +300,7 @@ TEST_F(MainWindowTest, SettingsLockedByAnotherProcessKeepTheCaptureAnalysedAndAr
   const int held = ::open((Registry->FilePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
   TModalAnswer error;
-  QTimer::singleShot(500, &w, [&] {  // during the save's wait, after the prompt
-    WaveIn.DeliverConstant(900);
-    AnswerNextBox(error);
-  });
+  QTimer::singleShot(500, &w, [&] { WaveIn.DeliverConstant(900), AnswerNextBox(error); });  // in the save's wait
   StartAndCalibrate(400);
   ASSERT_TRUE(ProcessUntil([&] { return error.Seen; }));
   ::close(held);

@@ -95,12 +95,10 @@ TEST(Mmio, BackslashPathsOpenFailuresAndFourCC) {
 
 TEST(Mmio, ALinkOfAnotherUserInASharedStickyFolderIsNotFollowed) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a link of another user";
-  const auto shared = TestDir() / "sticky";
+  const auto shared = TestDir() / "sticky", victim = TestDir() / "victim", link = shared / "output.wav";
   std::filesystem::create_directories(shared);
   ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
-  const auto victim = TestDir() / "victim";
   std::ofstream(victim) << "keep";
-  const auto link = shared / "output.wav";
   std::filesystem::remove(link);
   std::filesystem::create_symlink(victim, link);
   ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
@@ -110,7 +108,7 @@ TEST(Mmio, ALinkOfAnotherUserInASharedStickyFolderIsNotFollowed) {
   ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);  // our own link is followed
   HMMIO h = mmioOpenA(link.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
   ASSERT_NE(h, nullptr);
-  mmioClose(h, 0);
+  EXPECT_EQ(mmioClose(h, 0), 0u);
 }
 
 TEST(Mmio, WritesThatWouldOutgrowThirtyTwoBitSizesAreRefused) {
