@@ -1,5 +1,6 @@
 #include "WaveOutComboBox.h"
 
+#include "uMain.h"
 #include "wavein.h"
 
 TWaveOutComboBox::TWaveOutComboBox(IWaveIn& waveIn, QWidget* owner)
@@ -10,7 +11,7 @@ TWaveOutComboBox::TWaveOutComboBox(IWaveIn& waveIn, QWidget* owner)
 void TWaveOutComboBox::Loaded() {
   clear();
   addItem(QStringLiteral("利用可能なデバイス"));
-  for (const QString& name : WaveIn.DeviceNames()) addItem(name);
+  for (const std::string& name : WaveIn.DeviceNames()) addItem(QString::fromStdString(name));
 }
 
-int32_t TWaveOutComboBox::DeviceId() const { return int32_t(currentIndex()) - 1; }
+int32_t TWaveOutComboBox::DeviceId() const { return TfMain::DeviceIdOf(currentIndex()); }

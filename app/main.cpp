@@ -4,13 +4,13 @@
 #include "registry.h"
 #include "rendoif.h"
 #include "uApplication.h"
-#include "uConfig.h"
-#include "uMain.h"
+#include "QtConfigDialog.h"
+#include "QtMainWindow.h"
 #include "uSharedMemory.h"
 #include "uSingleInstance.h"
 #include "ucpuid.h"
 #include "uglobal.h"
-#include "wavein.h"
+#include "wavein_alsa.h"
 
 #include <QMessageBox>
 #include <QSocketNotifier>
@@ -133,15 +133,15 @@ int main(int argc, char** argv) {
 
   int result = 0;
   {
-    TfMain window(*waveIn, SystemClock());
+    TQtMainWindow window(*waveIn, SystemClock());
     fMain = &window;
     TApplication::SetMainWindow(&window);
 
-    TfConfig::ExceptionHandler = TApplication::ShowException;
-    TfConfig::MessageTitle = TApplication::Title();
-    TfConfig config(&window);  // destroyed before the window
+    TQtConfigDialog::ExceptionHandler = TApplication::ShowException;
+    TQtConfigDialog::MessageTitle = TApplication::Title();
+    TQtConfigDialog config(&window);  // destroyed before the window
     fConfig = &config;
-    window.ShowConfigDialog = [] { fConfig->exec(); };
+    window.ShowConfigDialog = [&config] { config.exec(); };
 
     window.show();
     CloseOnTerminate(window);

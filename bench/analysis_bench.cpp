@@ -101,7 +101,7 @@ struct TFftwReference {
 
 void BM_FFT_TransformMaxPower_vs_FFTW(benchmark::State& state) {
   TFastFourier fft("FFT1");
-  fft.SetSpectrumSize(kFramesPerBuffer);
+  SetUpTransform(fft);
   TFftwReference ref;
   std::mt19937_64 rng(1);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
@@ -129,13 +129,13 @@ void BM_FFT_TransformMaxPower_vs_FFTW(benchmark::State& state) {
   state.counters["ours_us"] = a * 1e6;
   state.counters["fftw_us"] = b * 1e6;
   state.counters["ratio"] = a / b;  // goal: <= 3
-  state.SetLabel(std::string("kernels ") + FftLevelName(fft.KernelLevel()));
+  state.SetLabel(std::string("kernels ") + KernelLevelName(fft.KernelLevel()));
 }
 BENCHMARK(BM_FFT_TransformMaxPower_vs_FFTW)->Iterations(3000);
 
 void BM_Buffer_Analysis_vs_FFTW(benchmark::State& state) {
   TFastFourier fft("FFT1");
-  fft.SetSpectrumSize(kFramesPerBuffer);
+  SetUpTransform(fft);
   TFftwReference ref;
   const std::vector<uint8_t> buffer = ToneBuffer(3);
   const TSpeedSettings settings;

@@ -5,9 +5,9 @@
 #include "clock.h"
 #include "registry.h"
 #include "rendoif.h"
-#include "uMain.h"
+#include "QtMainWindow.h"
 #include "uglobal.h"
-#include "wavein.h"
+#include "wavein_alsa.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -22,8 +22,8 @@ namespace {
 // No capture is started: the redraw needs no audio.
 class TNoWaveIn : public IWaveIn {
 public:
-  std::vector<QString> DeviceNames() override { return {}; }
-  MMRESULT Open(HWAVEIN*, int32_t, const WAVEFORMATEX&, QObject*) override { return MMSYSERR_NODRIVER; }
+  std::vector<std::string> DeviceNames() override { return {}; }
+  MMRESULT Open(HWAVEIN*, int32_t, const WAVEFORMATEX&, TWaveInWindow) override { return MMSYSERR_NODRIVER; }
   MMRESULT PrepareHeader(HWAVEIN, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
   MMRESULT UnprepareHeader(HWAVEIN, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
   MMRESULT AddBuffer(HWAVEIN, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
@@ -48,7 +48,7 @@ void Redraw(benchmark::State& state, bool withEngine) {
 
   TNoWaveIn waveIn;
   TFixedClock clock;
-  TfMain window(waveIn, clock, nullptr, QStringLiteral(KORVEL_BIN_DIR));
+  TQtMainWindow window(waveIn, clock, nullptr, QStringLiteral(KORVEL_BIN_DIR));
   window.Timer1->stop();
   window.Timer2->stop();
   for (int i = 0; i < 220; ++i) window.History.Push(float(i % 60) / 60.0f);  // every column drawn

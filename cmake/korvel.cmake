@@ -8,6 +8,42 @@ target_compile_options(korvel_options INTERFACE
 add_library(korvel_exact_fp INTERFACE)
 target_compile_options(korvel_exact_fp INTERFACE -ffp-contract=off)
 
+# The one check for the SIMD kernels of the pixel engine and the transform: x86 only.
+# KORVEL_SIMD_LEVELS lists the instruction-set levels above the reference that get built,
+# each in its own object library with its own -m flags (korvel_add_simd_objects); the rest
+# of a library stays on the baseline CPU. korvel_levels defines KORVEL_HAVE_<level> for
+# each, for every target that links it.
+set(KORVEL_SIMD_LEVELS)
+if(KORVEL_SIMD AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i.86)$")
+  set(KORVEL_SIMD_LEVELS SSE2 AVX2)
+endif()
+set(KORVEL_LEVEL_FLAGS_SSE2 -msse2)
+set(KORVEL_LEVEL_FLAGS_AVX2 -mavx2)
+
+# korvel_add_simd_objects(<target> <level> <sources...>): compiles the sources of one level
+# with its flags into <target>_<level> and adds the objects to <target>, whose other
+# compile settings (include folders, options) the caller gives the object library too.
+function(korvel_add_simd_objects target level)
+  string(TOLOWER ${level} lower)
+  add_library(${target}_${lower} OBJECT ${ARGN})
+  target_compile_options(${target}_${lower} PRIVATE ${KORVEL_LEVEL_FLAGS_${level}})
+  target_link_libraries(${target}_${lower} PRIVATE korvel_levels korvel_options)
+  target_sources(${target} PRIVATE $<TARGET_OBJECTS:${target}_${lower}>)
+endfunction()
+
+# korvel_add_level_runs(<test> [args...]): runs <test> once more per kernel level (Ref
+# and each built SIMD level), with KORVEL_KERNEL_LEVEL capping the dispatchers there, so
+# every level meets the same expectations. A run whose level this machine lacks exits
+# 77 (skipped, and says so) instead of passing at a lower level.
+function(korvel_add_level_runs test)
+  foreach(level Ref SSE2 AVX2)
+    add_test(NAME ${test}_${level} COMMAND korvel_level_run ${level} $<TARGET_FILE:${test}> ${ARGN})
+    set_tests_properties(${test}_${level} PROPERTIES
+      ENVIRONMENT "KORVEL_TEST_ROOT=${CMAKE_BINARY_DIR}/test-home/${test}"
+      SKIP_RETURN_CODE 77 TIMEOUT 600)
+  endforeach()
+endfunction()
+
 # korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [PRIVATE_SHM]
 #                 [LABELS <l...>] [COMMAND <command...>])
 # One GoogleTest executable (none without SOURCES); COMMAND runs instead of it (a script
@@ -57,4 +93,46 @@ function(korvel_add_benchmark name)
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS} korvel_options benchmark::benchmark)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+# korvel_check_toolkit_free(<target>)
+# The toolkit-free layers (the analysis, the settings store, the window behaviour) must
+# build for any front end: fails the configuration when anything the target links,
+# directly or through other targets, is a Qt target, which is what brings Qt's include
+# paths and defines. Checked once every target is defined.
+function(korvel_check_toolkit_free target)
+  # A deferred call expands its arguments when it runs: pass the name as a literal.
+  cmake_language(EVAL CODE
+    "cmake_language(DEFER DIRECTORY [[${CMAKE_SOURCE_DIR}]] CALL _korvel_check_toolkit_free [[${target}]])")
+endfunction()
+
+function(_korvel_check_toolkit_free target)
+  set(seen "")
+  set(queue ${target})
+  while(queue)
+    list(POP_FRONT queue item)
+    if(item MATCHES "^\\$<LINK_ONLY:(.*)>$")
+      set(item ${CMAKE_MATCH_1})
+    endif()
+    if(item IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${item})
+    if(item MATCHES "^Qt[0-9]*::")
+      message(FATAL_ERROR "${target} must build without a toolkit, but links ${item}")
+    endif()
+    if(TARGET ${item})
+      get_target_property(imported ${item} IMPORTED)
+      if(NOT imported)
+        get_target_property(direct ${item} LINK_LIBRARIES)
+        if(direct)
+          list(APPEND queue ${direct})
+        endif()
+      endif()
+      get_target_property(usage ${item} INTERFACE_LINK_LIBRARIES)
+      if(usage)
+        list(APPEND queue ${usage})
+      endif()
+    endif()
+  endwhile()
 endfunction()

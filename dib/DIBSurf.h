@@ -117,7 +117,6 @@ public:
 
   // Created on first use; the same object afterwards.
   TDIBCanvas& Canvas();
-  bool HasCanvas() const { return FCanvas != nullptr; }
 
   // Bits advanced by X + Y * Width() pixels (memory rows; no bounds check, 32-bit only).
   uint32_t* PixelAddress(int32_t X, int32_t Y) const {

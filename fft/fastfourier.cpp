@@ -11,45 +11,26 @@
 namespace {
 
 const TFftKernels kRef{FirstPass_Ref, Span_Ref, Span2_Ref, nullptr};
-#if KORVEL_FFT_X86_SIMD
+#if defined(KORVEL_HAVE_SSE2)
 const TFftKernels kSSE2{FirstPass_SSE2, Span_SSE2, Span2_SSE2, nullptr};
+#endif
+#if defined(KORVEL_HAVE_AVX2)
 const TFftKernels kAVX2{FirstPass_AVX2, Span_AVX2, Span2_AVX2, Span3_AVX2};
 #endif
 
-bool LevelAvailable(TFftLevel level) {
+const TFftKernels& KernelsOf(TKernelLevel level) {
   switch (level) {
-    case TFftLevel::Ref:
-      return true;
-#if KORVEL_FFT_X86_SIMD
-    case TFftLevel::SSE2:
-      return true;  // part of the x86-64 baseline
-    case TFftLevel::AVX2:
-      // libgcc's probe also checks (XGETBV) that the OS saves the AVX registers. The
-      // explicit init makes the answer right even from a static constructor.
-      __builtin_cpu_init();
-      return __builtin_cpu_supports("avx2");
-#endif
-    default:
-      return false;
-  }
-}
-
-const TFftKernels& KernelsOf(TFftLevel level) {
-  switch (level) {
-#if KORVEL_FFT_X86_SIMD
-    case TFftLevel::SSE2:
+#if defined(KORVEL_HAVE_SSE2)
+    case TKernelLevel::SSE2:
       return kSSE2;
-    case TFftLevel::AVX2:
+#endif
+#if defined(KORVEL_HAVE_AVX2)
+    case TKernelLevel::AVX2:
       return kAVX2;
 #endif
     default:
       return kRef;
   }
-}
-
-TFftLevel BestLevel() {
-  static const TFftLevel best = AvailableFftLevels().back();
-  return best;
 }
 
 bool IsValidSize(int32_t v) {
@@ -122,26 +103,7 @@ std::vector<double> MakeTwiddles(int32_t N, int s) {
 
 }  // namespace
 
-const char* FftLevelName(TFftLevel level) {
-  switch (level) {
-    case TFftLevel::Ref:
-      return "Ref";
-    case TFftLevel::SSE2:
-      return "SSE2";
-    case TFftLevel::AVX2:
-      return "AVX2";
-  }
-  return "?";
-}
-
-std::vector<TFftLevel> AvailableFftLevels() {
-  std::vector<TFftLevel> levels;
-  for (TFftLevel l : {TFftLevel::Ref, TFftLevel::SSE2, TFftLevel::AVX2})
-    if (LevelAvailable(l)) levels.push_back(l);
-  return levels;
-}
-
-TFastFourier::TFastFourier(std::string Name) : FName(std::move(Name)), FLevel(BestLevel()) {
+TFastFourier::TFastFourier(std::string Name) : FName(std::move(Name)), FLevel(ActiveKernelLevel()) {
   FN = 256;
   try {
     FData.assign(2 * static_cast<size_t>(FN), 0.0);
@@ -206,9 +168,9 @@ void TFastFourier::SetUserWeight(int32_t Index, double Value) {
   FUserWindow[static_cast<size_t>(Index - 1)] = Value;
 }
 
-void TFastFourier::SetKernelLevel(TFftLevel Level) {
-  if (!LevelAvailable(Level))
-    throw EKetraError(std::string("FFT kernel level not available: ") + FftLevelName(Level));
+void TFastFourier::SetKernelLevel(TKernelLevel Level) {
+  if (!KernelLevelUsable(Level))
+    throw EKetraError(std::string("FFT kernel level not available: ") + KernelLevelName(Level));
   FLevel = Level;
 }
 

@@ -13,6 +13,8 @@
 // Build with -ffp-contract=off: a fused multiply-add would change the last bits.
 //
 // Point numbers given to SetReal are 1-based (1..N); spectral lines are 0-based.
+#include "kernel_levels.h"
+
 #include <cstdint>
 #include <span>
 #include <stdexcept>
@@ -41,11 +43,6 @@ enum TFastFourierWgtWin : uint8_t {
   fwUserDef = 8,
 };
 
-// Instruction-set level of the butterfly kernels. Every level gives identical bits.
-enum class TFftLevel { Ref, SSE2, AVX2 };
-const char* FftLevelName(TFftLevel level);
-// Levels this build and this processor can run, lowest first.
-std::vector<TFftLevel> AvailableFftLevels();
 
 class TFastFourier {
 public:
@@ -99,12 +96,15 @@ public:
   // transform or size change (the transform works between two buffers).
   std::span<const double> Data() const { return FData; }
 
-  // Pins the butterfly kernels to one level (tests, benchmarks). A level this machine
-  // cannot run raises EKetraError.
-  void SetKernelLevel(TFftLevel Level);
-  TFftLevel KernelLevel() const { return FLevel; }
+  // The butterfly kernels start at ActiveKernelLevel() (every level gives identical bits).
+  // Pins them to one level (tests, benchmarks); a level this machine cannot run raises
+  // EKetraError.
+  void SetKernelLevel(TKernelLevel Level);
+  TKernelLevel KernelLevel() const { return FLevel; }
 
 private:
+  friend struct TFastFourierPlainPath;  // the tests' way to the fallback below
+
   double LineSum(int32_t k) const;
   void ComputeStatistics();
   void ApplyWindow();
@@ -121,7 +121,7 @@ private:
   std::vector<double> FData;
 
   // Derived tables, rebuilt lazily after a size change.
-  TFftLevel FLevel;
+  TKernelLevel FLevel;
   bool FTablesReady = false;
   std::vector<uint32_t> FSwaps;         // bit-reversal pairs, flattened (N < 8)
   std::vector<uint32_t> FBlockOf;       // rev(r) for r < N/4 (N >= 8)

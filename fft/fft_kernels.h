@@ -47,11 +47,13 @@ void FirstPass_Ref(double* dst, const double* src, size_t n, const uint32_t* blo
 void Span_Ref(double* data, size_t n, size_t span, const double* tw);
 void Span2_Ref(double* data, size_t n, size_t span, const double* tw1, const double* tw2);
 
-#if KORVEL_FFT_X86_SIMD
+#if defined(KORVEL_HAVE_SSE2)
 void FirstPass_SSE2(double* dst, const double* src, size_t n, const uint32_t* blockOf,
                    const double* tw1, const double* tw2);
 void Span_SSE2(double* data, size_t n, size_t span, const double* tw);
 void Span2_SSE2(double* data, size_t n, size_t span, const double* tw1, const double* tw2);
+#endif
+#if defined(KORVEL_HAVE_AVX2)
 void FirstPass_AVX2(double* dst, const double* src, size_t n, const uint32_t* blockOf,
                    const double* tw1, const double* tw2);
 void Span_AVX2(double* data, size_t n, size_t span, const double* tw);

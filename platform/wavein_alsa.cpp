@@ -3,8 +3,8 @@
 // Each open device has one capture thread, running from Start until Reset, Close or a
 // device failure. The thread plays the part of the driver: it fills the buffer at the head
 // of the queue with snd_pcm_readi (non-blocking, continuing short reads), and when the
-// buffer is full it marks it done, takes it off the queue and posts a TWaveInDataEvent to
-// the window. While the queue is empty the thread does not read; ALSA's ring (about one
+// buffer is full it marks it done, takes it off the queue and hands it to the window's
+// sink. While the queue is empty the thread does not read; ALSA's ring (about one
 // second) keeps the audio meanwhile, so a handler that takes a while before handing the
 // buffer back loses nothing. Past that the ring overruns: the audio of the gap is lost,
 // the stream is prepared and started again and capture goes on.
@@ -15,11 +15,10 @@
 //
 // Ownership of a header follows the queue: while WHDR_INQUEUE is set the backend owns it
 // (its data, dwBytesRecorded, dwFlags); the caller may look at it again after its
-// TWaveInDataEvent has been posted.
-#include "alsa_device_list.h"
-#include "wavein.h"
+// data notice has gone to the sink.
+#include "wavein_alsa.h"
 
-#include <QCoreApplication>
+#include "alsa_device_list.h"
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
@@ -119,8 +118,8 @@ std::atomic<uintptr_t> NextHandleValue{1};
 
 class TAlsaCapture {
 public:
-  TAlsaCapture(HWAVEIN handle, std::string name, snd_pcm_t* pcm, int wakeFd, QObject* window)
-      : Handle(handle), Name(std::move(name)), Pcm(pcm), WakeFd(wakeFd), Window(window) {}
+  TAlsaCapture(HWAVEIN handle, std::string name, snd_pcm_t* pcm, int wakeFd, IWaveInSink* sink)
+      : Handle(handle), Name(std::move(name)), Pcm(pcm), WakeFd(wakeFd), Sink(sink) {}
 
   // Stops without notifying anyone: the backend is going away, and so may the window.
   ~TAlsaCapture() {
@@ -185,7 +184,7 @@ public:
         filled = 0;
       }
     }
-    for (WAVEHDR* header : returned) Post(new TWaveInDataEvent(Handle, header));
+    for (WAVEHDR* header : returned) Announce(header);
   }
 
 private:
@@ -216,11 +215,8 @@ private:
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
   }
 
-  void Post(QEvent* event) {
-    if (Window)
-      QCoreApplication::postEvent(Window, event);
-    else
-      delete event;
+  void Announce(WAVEHDR* header) {
+    if (Sink) Sink->WaveInData(Handle, header);
   }
 
   std::vector<pollfd> PollSet() {
@@ -255,10 +251,8 @@ private:
   }
 
   void Fail(int err) {
-    const QString detail =
-        QStringLiteral("%1: %2").arg(QString::fromStdString(Name), QString::fromLocal8Bit(snd_strerror(err)));
     ThreadEnded = true;
-    Post(new TWaveInFailureEvent(Handle, detail));
+    if (Sink) Sink->WaveInFailed(Handle, Name + ": " + snd_strerror(err));
   }
 
   void Run() {
@@ -292,7 +286,7 @@ private:
             FrontFilled = 0;
           }
         }
-        if (full) Post(new TWaveInDataEvent(Handle, header));
+        if (full) Announce(header);
         continue;
       }
       if (got == 0 || got == -EAGAIN) {
@@ -316,7 +310,7 @@ private:
   const std::string Name;
   snd_pcm_t* const Pcm;
   const int WakeFd;
-  QObject* const Window;
+  IWaveInSink* const Sink;
 
   std::mutex Lock;  // guards Queue, FrontFilled, StopRequested and queued headers' fields
   std::deque<WAVEHDR*> Queue;
@@ -330,15 +324,15 @@ class TAlsaWaveIn final : public IWaveIn {
 public:
   ~TAlsaWaveIn() override = default;  // each capture stops its thread and closes its PCM
 
-  std::vector<QString> DeviceNames() override {
+  std::vector<std::string> DeviceNames() override {
     std::lock_guard<std::mutex> guard(Lock);
-    std::vector<QString> names;
-    for (const TAlsaCaptureDevice& d : Devices()) names.push_back(QString::fromUtf8(d.Label.c_str()));
+    std::vector<std::string> names;
+    for (const TAlsaCaptureDevice& d : Devices()) names.push_back(d.Label);
     return names;
   }
 
   MMRESULT Open(HWAVEIN* handle, int32_t deviceId, const WAVEFORMATEX& format,
-                QObject* window) override {
+                TWaveInWindow window) override {
     if (!handle) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> guard(Lock);
     LastError.clear();
@@ -376,7 +370,7 @@ public:
     }
     const uintptr_t value = NextHandleValue++;
     const HWAVEIN h = reinterpret_cast<HWAVEIN>(value);
-    Captures.emplace(value, std::make_unique<TAlsaCapture>(h, std::move(name), pcm, wakeFd, window));
+    Captures.emplace(value, std::make_unique<TAlsaCapture>(h, std::move(name), pcm, wakeFd, window.Sink));
     *handle = h;
     return MMSYSERR_NOERROR;
   }
@@ -437,9 +431,9 @@ public:
     return MMSYSERR_NOERROR;
   }
 
-  QString LastErrorText() override {
+  std::string LastErrorText() override {
     std::lock_guard<std::mutex> guard(Lock);
-    return QString::fromLocal8Bit(LastError.c_str());
+    return LastError;
   }
 
 private:

@@ -6,24 +6,6 @@
 #include <QScreen>
 #include <QWindow>
 
-#include <algorithm>
-#include <cstdint>
-#include <limits>
-
-namespace {
-// A rectangle's far edge is worked out as position + extent - 1 in int arithmetic, so
-// position + extent must stay within int. A stored position so near the end of the range
-// that it would not is moved back just far enough; every other position is applied as
-// stored, even far off screen.
-int FitPosition(int position, int extent) {
-  constexpr int64_t lowest = std::numeric_limits<int>::min();
-  constexpr int64_t highest = std::numeric_limits<int>::max();
-  const int64_t end = int64_t(position) + extent;
-  if (end > highest) return int(highest - extent);
-  if (end < lowest + 1) return int(lowest + 1 - extent);
-  return position;
-}
-}  // namespace
 
 TFormSerializer::TFormSerializer(QWidget* form, const QString& root, TRegistry& registry)
     : QObject(form), Root(root), Owner(form), Reg(registry) {}
@@ -57,39 +39,25 @@ void TFormSerializer::ReadPlacement() {
   TRegistryIniFile ini(Reg, KeyPath());
   if (OnBeforeRead) OnBeforeRead(this, ini);
   if (Options & soSavePosition) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize sz = screen ? screen->geometry().size() : QSize(Owner->width(), Owner->height());
-    // Centred by default; C++ division truncates toward zero, as the rule wants.
-    int left = ini.ReadInteger("left", (sz.width() - Owner->width()) / 2);
-    int top = ini.ReadInteger("top", (sz.height() - Owner->height()) / 2);
-    int width = Owner->width();
-    int height = Owner->height();
-    if (Sizeable() || (Options & soSaveDimensionAlways)) {
-      width = ini.ReadInteger("width", width);
-      height = ini.ReadInteger("height", height);
+    TPlacementScreens screens;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QSize sz = primary ? primary->geometry().size() : Owner->size();
+    screens.Width = sz.width();
+    screens.Height = sz.height();
+    for (const QScreen* s : QGuiApplication::screens()) {
+      const QRect a = s->availableGeometry();
+      screens.Available.push_back({a.left(), a.top(), a.width(), a.height()});
     }
-    // Cut to the screen; the position is applied as stored, even partly off screen. A
-    // rectangle that meets no screen's available area at all (a monitor unplugged, a
-    // resolution lowered) would leave the window unseen for good, since it is stored again
-    // at each exit: such a window is placed as on a first start.
-    width = std::min(width, sz.width());
-    height = std::min(height, sz.height());
-    const QRect stored(FitPosition(left, width), FitPosition(top, height), width, height);
-    const auto screens = QGuiApplication::screens();
-    if (!screens.isEmpty() && std::none_of(screens.begin(), screens.end(), [&](const QScreen* s) {
-          return s->availableGeometry().intersects(stored);
-        })) {
-      left = (sz.width() - width) / 2;
-      top = (sz.height() - height) / 2;
-    }
-    const bool maximized = ini.ReadBool("maximized", false);
+    const TPlacement placement =
+        ReadStoredPlacement(ini, int(Options), Sizeable(), Owner->width(), Owner->height(), screens);
+    const TPlacementRect& r = placement.Normal;
 
     if (Owner->isMaximized()) Owner->setWindowState(Owner->windowState() & ~Qt::WindowMaximized);
     // A fixed border only keeps the user from resizing; the stored size still applies.
-    if (!Sizeable() && Owner->size() != QSize(width, height)) Owner->setFixedSize(width, height);
+    if (!Sizeable() && Owner->size() != QSize(r.Width, r.Height)) Owner->setFixedSize(r.Width, r.Height);
     // The normal rectangle.
-    Owner->setGeometry(FitPosition(left, width), FitPosition(top, height), width, height);
-    if (maximized) Owner->setWindowState(Owner->windowState() | Qt::WindowMaximized);
+    Owner->setGeometry(r.Left, r.Top, r.Width, r.Height);
+    if (placement.Maximized) Owner->setWindowState(Owner->windowState() | Qt::WindowMaximized);
   }
   if (OnRead) OnRead(this, ini);
 }
@@ -101,15 +69,8 @@ void TFormSerializer::WritePlacement() {
     const bool maximized = Owner->isMaximized();
     TRegistryIniFile ini(Reg, KeyPath());
     if (OnBeforeWrite) OnBeforeWrite(this, ini);
-    if (Options & soSavePosition) {
-      ini.WriteInteger("left", normal.left());
-      ini.WriteInteger("top", normal.top());
-      if (Sizeable() || (Options & soSaveDimensionAlways)) {
-        ini.WriteInteger("width", normal.width());
-        ini.WriteInteger("height", normal.height());
-      }
-      ini.WriteBool("maximized", maximized);
-    }
+    WriteStoredPlacement(ini, int(Options), Sizeable(),
+                         {{normal.left(), normal.top(), normal.width(), normal.height()}, maximized});
     if (OnWrite) OnWrite(this, ini);
   } catch (...) {
     // Writing the placement must never stop the window from going away.

@@ -1,5 +1,6 @@
 #pragma once
-// Remembers where a form's window was. ReadPlacement, called once the form is built and
+// Remembers where a Qt form's window was (the rules are Placement.h's; this reads and
+// applies the rectangles). ReadPlacement, called once the form is built and
 // before it is shown, reads the stored position (and, for sizeable forms or with
 // soSaveDimensionAlways, the size) from the form's registry key and applies it; from then
 // on, whenever the form's native window is destroyed (the form's destruction, or the
@@ -13,6 +14,7 @@
 // own destructor, which runs inside ~QWidget: the derived form's members are gone by then,
 // so handlers must only use the TRegistryIniFile they are given (or call WritePlacement
 // themselves earlier, from the form's destructor).
+#include "Placement.h"
 #include "RegistryIniFile.h"
 
 #include <QFlags>
@@ -25,7 +27,6 @@
 
 class QWindow;
 
-enum TSerializerOption { soSavePosition = 0x1, soSaveDimensionAlways = 0x2 };
 Q_DECLARE_FLAGS(TSerializerOptions, TSerializerOption)
 Q_DECLARE_OPERATORS_FOR_FLAGS(TSerializerOptions)
 

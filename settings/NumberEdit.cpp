@@ -1,27 +1,6 @@
 #include "NumberEdit.h"
 
-#include "intparse.h"
-
 #include <QKeyEvent>
-#include <QRegularExpression>
-
-#include <cmath>
-
-namespace {
-bool IsNumber(const QString& text, bool real) {
-  if (!real) {
-    int32_t v;
-    return ParseInt32(text.toStdString(), v);
-  }
-  // Plain decimal notation with an optional exponent; no hex, inf or nan, no blanks.
-  static const QRegularExpression re(
-      QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
-  if (!re.match(text).hasMatch()) return false;
-  bool ok = false;
-  const double v = text.toDouble(&ok);
-  return ok && std::isfinite(v);
-}
-}  // namespace
 
 TNumberEdit::TNumberEdit(QWidget* parent) : QLineEdit(parent) {
   // Input methods would hand over composed text without key events, past the filter.
@@ -30,35 +9,26 @@ TNumberEdit::TNumberEdit(QWidget* parent) : QLineEdit(parent) {
 
 QString TNumberEdit::Text() {
   const QString t = QLineEdit::text();
-  if (t.isEmpty()) return t;
-  if (IsNumber(t, Real)) return t;
-  QLineEdit::setText(QStringLiteral("0"));
-  return QStringLiteral("0");
+  const TCheckedText checked = CheckText(t.toStdU16String(), Real);
+  if (!checked.Replaced) return t;
+  const QString replaced = QString::fromStdU16String(checked.Text);
+  QLineEdit::setText(replaced);
+  return replaced;
 }
 
 void TNumberEdit::SetText(const QString& value) { QLineEdit::setText(value); }
 
-int32_t TNumberEdit::AsInteger() {
-  const QString t = Text();
-  int32_t v;
-  if (!ParseInt32(t.toStdString(), v))
-    throw EConvertError("'" + t.toStdString() + "' は整数ではありません");
-  return v;
-}
+int32_t TNumberEdit::AsInteger() { return TextAsInteger(Text().toStdU16String()); }
 
-void TNumberEdit::SetAsInteger(int32_t value) { SetText(QString::number(value)); }
+void TNumberEdit::SetAsInteger(int32_t value) { SetText(QString::fromStdU16String(IntegerText(value))); }
 
 bool TNumberEdit::AcceptsChar(QChar c) {
-  const char16_t u = c.unicode();
-  if (u < 32 || (u >= '0' && u <= '9')) return true;
-  // What would be left of the text once the selection is replaced by the character. Read
-  // for every other key, also one refused outright: an invalid text becomes "0" here.
-  QString remainder = Text();
-  if (u != '-' && u != '.') return false;
-  const int start = hasSelectedText() ? selectionStart() : cursorPosition();
-  remainder.remove(start, hasSelectedText() ? selectedText().size() : 0);
-  if (u == '-') return Minus && start == 0 && !remainder.contains(u'-');
-  return Real && !remainder.contains(u'.');
+  return AcceptsTypedChar(c.unicode(), {Real, Minus}, [this] {
+    const QString text = Text();
+    const bool selected = hasSelectedText();
+    return TEditState{text.toStdU16String(), size_t(selected ? selectionStart() : cursorPosition()),
+                      size_t(selected ? selectedText().size() : 0)};
+  });
 }
 
 void TNumberEdit::keyPressEvent(QKeyEvent* event) {

@@ -1,19 +1,14 @@
 #pragma once
-// A single-line edit for numbers. Characters that cannot belong to a number are refused as
-// they are typed; whatever reaches the edit another way (pasting, dropping, SetText) is
-// caught when the text is read: Text() turns anything that is not a number into "0", in
-// the edit as well.
+// A single-line Qt edit for numbers, under the rules of NumberFilter.h: characters that
+// cannot belong to a number are refused as they are typed; whatever reaches the edit
+// another way (pasting, dropping, SetText) is caught when the text is read: Text() turns
+// anything that is not a number into "0", in the edit as well.
+#include "NumberFilter.h"
+
 #include <QLineEdit>
 #include <QString>
 
 #include <cstdint>
-#include <stdexcept>
-
-// A text that is not a whole number where one is needed; what() is the message for the user.
-class EConvertError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
 
 class TNumberEdit : public QLineEdit {
 public:

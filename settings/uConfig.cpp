@@ -1,186 +1,61 @@
 #include "uConfig.h"
 
-#include "NumberEdit.h"
-#include "appinfo.h"
+#include "NumberFilter.h"
 #include "uglobal.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScreen>
-#include <QShowEvent>
-#include <QSlider>
-
-#include <cmath>
-
 TfConfig* fConfig = nullptr;
-std::function<void(std::exception_ptr)> TfConfig::ExceptionHandler;
-QString TfConfig::MessageTitle;
 
-namespace {
-constexpr int kDesignDpi = 120;
-}
-
-int TfConfig::Scaled(int designPixels) const {
-  // MulDiv: rounded to the nearest pixel.
-  return int(std::lround(double(designPixels) * Dpi / kDesignDpi));
-}
-
-TfConfig::TfConfig(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
-  const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-  Dpi = screen ? int(std::lround(screen->logicalDotsPerInchY())) : kDesignDpi;
-  if (Dpi <= 0) Dpi = kDesignDpi;
-  auto S = [this](int v) { return Scaled(v); };
-
-  setObjectName(QStringLiteral("fConfig"));
-  setWindowTitle(QStringLiteral("環境設定"));
-  setModal(true);
-  // The window font ("MS UI Gothic", which the program maps to an installed Japanese face)
-  // at 15 pixels of the design.
-  QFont font = QApplication::font();
-  font.setPixelSize(S(15));
-  setFont(font);
-  setFixedSize(S(357), S(288));
-
-  auto label = [&](const char* text, int x, int y) {
-    auto* l = new QLabel(QString::fromUtf8(text), this);
-    l->move(S(x), S(y));
-    l->adjustSize();
-    return l;
-  };
-  auto edit = [&](const char* text, int x, int y) {
-    auto* e = new TNumberEdit(this);
-    e->setGeometry(S(x), S(y), S(65), S(23));
-    e->Real = false;
-    e->Minus = true;
-    e->SetText(QString::fromUtf8(text));
-    return e;
-  };
-
-  Label1 = label("最大の速度", 24, 16);
-  trackSpeed = new QSlider(Qt::Horizontal, this);
-  trackSpeed->setGeometry(S(16), S(40), S(257), S(33));
-  trackSpeed->setRange(10, 60);
-  trackSpeed->setTickPosition(QSlider::TicksBelow);
-  trackSpeed->setTickInterval(10);
-  trackSpeed->setSingleStep(1);  // arrow keys
-  trackSpeed->setPageStep(2);    // page keys
-  trackSpeed->setValue(30);
-  trackSpeed->setFocusPolicy(Qt::StrongFocus);
-  Label2 = label("3.00倍速", 288, 48);
-  Label3 = label("検出する最高の周波数", 24, 88);
-  editMaxFreq = edit("3000", 192, 88);
-  Label7 = label("hz", 264, 96);
-  Label4 = label("検出する最低の周波数", 24, 120);
-  editMinFreq = edit("20", 192, 120);
-  Label8 = label("hz", 264, 128);
-  Label5 = label("しきい値", 24, 152);
-  editFloor = edit("400", 192, 152);
-  Label9 = label("hz", 264, 160);
-  Label6 = label("開始5分後のしきい値", 24, 184);
-  editFloor2 = edit("200", 192, 184);
-  Label10 = label("hz", 264, 192);
-  chkRecordToFile = new QCheckBox(QStringLiteral("録音結果をファイルに保存"), this);
-  chkRecordToFile->setGeometry(S(24), S(216), S(273), S(17));
-
-  // Bottom-aligned, full width, no bevel.
-  Panel1 = new QWidget(this);
-  Panel1->setGeometry(0, height() - S(40), width(), S(40));
-  btnOK = new QPushButton(QStringLiteral("OK"), Panel1);
-  btnOK->setGeometry(S(72), S(8), S(75), S(25));
-  btnOK->setDefault(true);
-  Button1 = new QPushButton(QStringLiteral("キャンセル"), Panel1);
-  Button1->setGeometry(S(160), S(8), S(75), S(25));
-  Button2 = new QPushButton(QStringLiteral("標準の設定"), Panel1);
-  Button2->setGeometry(S(248), S(8), S(97), S(25));
-
-  // The panel's buttons come first, then the controls above it.
-  QWidget* order[] = {btnOK,       Button1,    Button2,  trackSpeed, editMaxFreq,
-                      editMinFreq, editFloor,  editFloor2, chkRecordToFile};
-  for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
-
-  connect(trackSpeed, &QSlider::valueChanged, this, [this] { trackSpeedChange(); });
-  connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
-  connect(Button1, &QPushButton::clicked, this, &QDialog::reject);  // no handler: forget
-  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+std::string TfConfig::SpeedCaption(int32_t position) {
+  // position / 10 with two decimals, by integer arithmetic: the C library's "%.2f" would
+  // follow the user's locale (a decimal comma). Positions are 10..60, never negative.
+  return std::to_string(position / 10) + "." + char('0' + position % 10) + "0倍速";
 }
 
 void TfConfig::LoadControls() {
-  trackSpeed->setValue(GlobalSettings->viSpeed->Value);  // clamped to 10..60
-  chkRecordToFile->setChecked(GlobalSettings->vbRecordToFile->Value);
-  editMaxFreq->SetAsInteger(GlobalSettings->viMaxFreq->Value);
-  editMinFreq->SetAsInteger(GlobalSettings->viMinFreq->Value);
-  editFloor->SetAsInteger(GlobalSettings->viFloor->Value);
-  editFloor2->SetAsInteger(GlobalSettings->viFloor2->Value);
+  View.SetSpeedPosition(GlobalSettings->viSpeed->Value);  // clamped by the bar
+  View.SetRecordToFile(GlobalSettings->vbRecordToFile->Value);
+  View.WriteEdit(TConfigEdit::MaxFreq, IntegerText(GlobalSettings->viMaxFreq->Value));
+  View.WriteEdit(TConfigEdit::MinFreq, IntegerText(GlobalSettings->viMinFreq->Value));
+  View.WriteEdit(TConfigEdit::Floor, IntegerText(GlobalSettings->viFloor->Value));
+  View.WriteEdit(TConfigEdit::Floor2, IntegerText(GlobalSettings->viFloor2->Value));
 }
 
 void TfConfig::StoreControls() {
-  GlobalSettings->vbRecordToFile->Value = chkRecordToFile->isChecked();
-  GlobalSettings->viSpeed->Value = trackSpeed->value();
-  GlobalSettings->viMaxFreq->Value = editMaxFreq->AsInteger();
-  GlobalSettings->viMinFreq->Value = editMinFreq->AsInteger();
-  GlobalSettings->viFloor->Value = editFloor->AsInteger();
-  GlobalSettings->viFloor2->Value = editFloor2->AsInteger();
+  GlobalSettings->vbRecordToFile->Value = View.RecordToFile();
+  GlobalSettings->viSpeed->Value = View.SpeedPosition();
+  GlobalSettings->viMaxFreq->Value = TextAsInteger(View.ReadEdit(TConfigEdit::MaxFreq));
+  GlobalSettings->viMinFreq->Value = TextAsInteger(View.ReadEdit(TConfigEdit::MinFreq));
+  GlobalSettings->viFloor->Value = TextAsInteger(View.ReadEdit(TConfigEdit::Floor));
+  GlobalSettings->viFloor2->Value = TextAsInteger(View.ReadEdit(TConfigEdit::Floor2));
   GlobalSettings->Save();
 }
 
-void TfConfig::FormShow() { LoadControls(); }
-
-void TfConfig::trackSpeedChange() {
-  Label2->setText(QString::asprintf("%.2f", trackSpeed->value() / 10.0) +
-                  QStringLiteral("倍速"));
-  Label2->adjustSize();
+void TfConfig::Run(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (...) {
+    View.ReportError(std::current_exception());
+  }
 }
+
+void TfConfig::FormShow() {
+  Run([this] { LoadControls(); });
+}
+
+void TfConfig::trackSpeedChange() { View.SetSpeedCaption(SpeedCaption(View.SpeedPosition())); }
 
 void TfConfig::btnOKClick() {
   // The dialog closes with OK even when storing fails; the error is shown first.
-  try {
-    StoreControls();
-  } catch (...) {
-    Report(std::current_exception());
-  }
-  accept();
+  Run([this] { StoreControls(); });
+  View.EndDialog(true);
 }
+
+void TfConfig::Button1Click() { View.EndDialog(false); }
 
 void TfConfig::Button2Click() {
-  QWidget* owner = parentWidget() ? parentWidget() : this;
-  QMessageBox box(QMessageBox::Question, Title(), QStringLiteral("標準の設定を読み込みますか。"),
-                  QMessageBox::Yes | QMessageBox::No, owner);
-  box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
-  box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
-  box.setDefaultButton(QMessageBox::Yes);
-  if (box.exec() != QMessageBox::Yes) return;
-  try {
+  if (!View.AskYesNo(DefaultsQuestion)) return;
+  Run([this] {
     GlobalSettings->RestoreDefaults();
     LoadControls();
-  } catch (...) {
-    Report(std::current_exception());
-  }
-}
-
-void TfConfig::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (event->spontaneous()) return;  // the window system showing it again is no new showing
-  try {
-    FormShow();
-  } catch (...) {
-    Report(std::current_exception());
-  }
-}
-
-QString TfConfig::Title() const {
-  if (!MessageTitle.isEmpty()) return MessageTitle;
-  return ApplicationTitleFromPath(QCoreApplication::applicationFilePath());
-}
-
-void TfConfig::Report(std::exception_ptr error) {
-  if (ExceptionHandler) {
-    ExceptionHandler(error);
-    return;
-  }
-  QMessageBox::critical(parentWidget() ? parentWidget() : this, Title(), ExceptionText(error));
+  });
 }

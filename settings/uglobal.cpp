@@ -26,13 +26,13 @@ TGlobalSettings::~TGlobalSettings() = default;
 
 void TGlobalSettings::CreateVariables() {
   auto list = std::make_unique<TVariableList>();
-  auto* speed = new TVariableInteger(list.get(), false, 30, "viSpeed");
-  auto* maxFreq = new TVariableInteger(list.get(), false, 3000, "viMaxFreq");
-  auto* minFreq = new TVariableInteger(list.get(), false, 20, "viMinFreq");
-  auto* floor = new TVariableInteger(list.get(), false, 400, "viFloor");
-  auto* floor2 = new TVariableInteger(list.get(), false, 200, "viFloor2");
-  auto* record = new TVariableBoolean(list.get(), false, false, "vbRecordToFile");
-  auto* device = new TVariableInteger(list.get(), false, 0, "viWaveInDevice");
+  auto* speed = new TVariableInteger(list.get(), false, TSettingDefaults::viSpeed, "viSpeed");
+  auto* maxFreq = new TVariableInteger(list.get(), false, TSettingDefaults::viMaxFreq, "viMaxFreq");
+  auto* minFreq = new TVariableInteger(list.get(), false, TSettingDefaults::viMinFreq, "viMinFreq");
+  auto* floor = new TVariableInteger(list.get(), false, TSettingDefaults::viFloor, "viFloor");
+  auto* floor2 = new TVariableInteger(list.get(), false, TSettingDefaults::viFloor2, "viFloor2");
+  auto* record = new TVariableBoolean(list.get(), false, TSettingDefaults::vbRecordToFile, "vbRecordToFile");
+  auto* device = new TVariableInteger(list.get(), false, TSettingDefaults::viWaveInDevice, "viWaveInDevice");
   Variables = std::move(list);
   viSpeed = speed;
   viMaxFreq = maxFreq;

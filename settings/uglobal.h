@@ -5,9 +5,22 @@
 // so nobody keeps one.
 #include "uvariable.h"
 
+#include <cstdint>
 #include <memory>
 
 class TRegistry;
+
+// Every setting's value when the store holds none, and after RestoreDefaults: the one
+// definition the store, the dialog's first texts and the tools read.
+struct TSettingDefaults {
+  static constexpr int32_t viSpeed = 30;
+  static constexpr int32_t viMaxFreq = 3000;
+  static constexpr int32_t viMinFreq = 20;
+  static constexpr int32_t viFloor = 400;
+  static constexpr int32_t viFloor2 = 200;
+  static constexpr bool vbRecordToFile = false;
+  static constexpr int32_t viWaveInDevice = 0;
+};
 
 // The settings key below HKEY_CURRENT_USER.
 extern const char* const SettingsKeyPath;  // "\Software\Trevane\Korvel\"

@@ -1,11 +1,13 @@
 #pragma once
-// Qt test support: the application object, and acting on modal boxes as a user does (the
-// code under test blocks in the box's own loop, so the answer is given from a timer that
-// polls for the active modal widget).
+// Qt test support with widgets: the application object, and acting on modal boxes as a
+// user does (the code under test blocks in the box's own loop, so the answer is given
+// from a timer that polls for the active modal widget). The loop helpers without widgets
+// are in qt_test_loop.h, included here.
+#include "qt_test_loop.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <functional>
@@ -61,15 +63,4 @@ inline void AnswerNextBox(TModalAnswer& answer, QMessageBox::StandardButton whic
 inline void AnswerNextBox(QMessageBox::StandardButton which) {
   static TModalAnswer ignored;
   AnswerNextBox(ignored, which);
-}
-
-// Runs the event loop until `done` holds or `timeoutMs` passes.
-inline bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
 }

@@ -1,6 +1,8 @@
-// Writes the history strip's background picture: a 220 x 60, 24-bit BMP of an evening sky
+// Writes the history strip's background picture: a 24-bit BMP of the strip's size, an evening sky
 // over green hills. Colourful on purpose, so the strip's fade to grey and back is visible.
 // Usage: make_background OUT.bmp [OUT2.bmp ...]
+#include "uHistory.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,8 +21,8 @@ uint8_t Clamp(double v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 }  // namespace
 
 int main(int argc, char** argv) {
-  constexpr int W = 220, H = 60;
-  constexpr int rowBytes = W * 3;  // 660: already a multiple of 4, no padding
+  constexpr int W = kStripWidth, H = kStripHeight;
+  constexpr int rowBytes = W * 3;  // BMP rows are padded to 4 bytes: none needed here
   static_assert(rowBytes % 4 == 0);
   const double pi = 3.14159265358979323846;
 

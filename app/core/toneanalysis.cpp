@@ -30,6 +30,15 @@ double Log10(double x) { return static_cast<double>(std::log10(static_cast<long 
 
 }  // namespace
 
+void SetUpTransform(TFastFourier& fft) {
+  fft.SetSpectrumSize(kFramesPerBuffer);
+  fft.SetWeightingWindow(fwRectangle);
+}
+
+TSpeedSettings SpeedSettings(const TGlobalSettings& settings) {
+  return {settings.viSpeed->Value, settings.viMinFreq->Value, settings.viMaxFreq->Value};
+}
+
 TBufferMeasure MeasureBuffer(std::span<const uint8_t> frames, TFastFourier& fft) {
   const int32_t n = fft.SpectrumSize();
   if (frames.size() < static_cast<size_t>(n) * kBytesPerFrame)
@@ -118,9 +127,9 @@ TDecision Decide(const TBufferMeasure& measure, const TSpeedSettings& settings,
 }
 
 int32_t RampThreshold(uint32_t elapsedMs, int32_t viFloor, int32_t viFloor2) {
-  if (elapsedMs >= 300000u) return viFloor2;
+  if (elapsedMs >= kRampMs) return viFloor2;
   const int64_t span = static_cast<int64_t>(viFloor2) - viFloor;
-  return static_cast<int32_t>(viFloor + span * static_cast<int64_t>(elapsedMs) / 300000);
+  return static_cast<int32_t>(viFloor + span * static_cast<int64_t>(elapsedMs) / kRampMs);
 }
 
 std::string FormatFixed2(double value) {

@@ -8,6 +8,8 @@
 //
 // The window and korvel-replay both call these two, so a recording replayed through the
 // tool gives what the program would have done. No Qt, no I/O.
+#include "uglobal.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -19,30 +21,40 @@ class TFastFourier;
 constexpr int32_t kFramesPerBuffer = 8192;
 constexpr int32_t kBytesPerFrame = 4;
 constexpr int32_t kBufferBytes = kFramesPerBuffer * kBytesPerFrame;
-constexpr int32_t kSampleRate = 44100;
+constexpr int32_t kSampleRate = 44100;  // of the capture, and of every file replayed
 // The sampling interval handed to BinToFrequency.
-constexpr double kSampleInterval = 1.0 / 44100.0;
+constexpr double kSampleInterval = 1.0 / kSampleRate;
+// How long the threshold takes from viFloor down to viFloor2 after a start: five minutes.
+constexpr uint32_t kRampMs = 5 * 60 * 1000;
 constexpr double kLoudnessGateDb = 5.0;
 constexpr int32_t kRunLength = 20;
 
 struct TBufferMeasure {
   double Mean = 0.0;       // mean absolute first-channel sample, 0..32768
   int32_t Line = 0;        // first line 1..N/2-1 with the largest power; 0 if none
-  double Frequency = 0.0;  // Line * 44100 / N Hz; 0 if none
+  double Frequency = 0.0;  // Line * kSampleRate / N Hz; 0 if none
 };
 
-// Steps 2 and 4 to 7 of the handler: clears the imaginary parts, reads all N frames
-// (N = fft.SpectrumSize(); the buffer must hold at least N * 4 bytes, else
+// The transform as the analysis needs it: one spectrum per capture buffer
+// (kFramesPerBuffer points), rectangular window. Every caller of MeasureBuffer sets its
+// component up with this.
+void SetUpTransform(TFastFourier& fft);
+
+// The handler's measurement, before the re-queue: clears the imaginary parts, reads all
+// N frames (N = fft.SpectrumSize(); the buffer must hold at least N * 4 bytes, else
 // std::invalid_argument), feeds sample / 32768 into points 1..N, transforms with the
 // component's window and takes the first line whose PowerAt equals MaxPower.
 TBufferMeasure MeasureBuffer(std::span<const uint8_t> frames, TFastFourier& fft);
 
 // The three settings the decision reads, at the moment of use.
 struct TSpeedSettings {
-  int32_t viSpeed = 30;     // highest speed factor, in tenths
-  int32_t viMinFreq = 20;   // detection range, Hz
-  int32_t viMaxFreq = 3000;
+  int32_t viSpeed = TSettingDefaults::viSpeed;  // highest speed factor, in tenths
+  int32_t viMinFreq = TSettingDefaults::viMinFreq;  // detection range, Hz
+  int32_t viMaxFreq = TSettingDefaults::viMaxFreq;
 };
+
+// The settings' current values, read now: the one mapping from the settings object.
+TSpeedSettings SpeedSettings(const TGlobalSettings& settings);
 
 // The window's state the speed rule carries from buffer to buffer.
 struct TSpeedState {
@@ -73,7 +85,8 @@ struct TDecision {
   float SpeedValue = 0.0f;
 };
 
-// Steps 9 and 11 to 13. Updates the counters in state; when the rule steps, also
+// The handler's decision, after the re-queue: level, case, run counters and speed step,
+// captions, history value. Updates the counters in state; when the rule steps, also
 // state.SpeedFactor (the window's ApplySpeed sets the same value again, shows it and
 // publishes it). Speed steps are formed in extended precision and stored as float.
 //
@@ -84,8 +97,8 @@ struct TDecision {
 TDecision Decide(const TBufferMeasure& measure, const TSpeedSettings& settings,
                  int32_t Threshold, double ReferenceMean, TSpeedState& state);
 
-// The threshold Timer2 sets: viFloor + (viFloor2 - viFloor) * elapsed div 300000 during
-// the first five minutes (64-bit product, quotient truncated toward zero), viFloor2 after.
+// The threshold Timer2 sets: viFloor + (viFloor2 - viFloor) * elapsed div kRampMs during
+// the ramp (64-bit product, quotient truncated toward zero), viFloor2 after.
 // elapsedMs is the unsigned 32-bit difference of two millisecond-clock readings.
 int32_t RampThreshold(uint32_t elapsedMs, int32_t viFloor, int32_t viFloor2);
 

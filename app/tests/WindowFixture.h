@@ -7,7 +7,7 @@
 #include "registry.h"
 #include "test_folder.h"
 #include "uApplication.h"
-#include "uMain.h"
+#include "QtMainWindow.h"
 #include "uSharedMemory.h"
 #include "uglobal.h"
 
@@ -32,7 +32,7 @@ protected:
     fs::create_directories(Dir / "shm");
     Mailbox = std::make_unique<TSpeedSharedMemory>((Dir / "shm").string());
     SpeedSharedMemory = Mailbox.get();
-    WaveIn.Devices = {QStringLiteral("Card A"), QStringLiteral("Card B")};
+    WaveIn.Devices = {"Card A", "Card B"};
   }
   void TearDown() override {
     Window.reset();
@@ -41,8 +41,8 @@ protected:
     SpeedSharedMemory = nullptr;
   }
 
-  TfMain& MakeWindow() {
-    Window = std::make_unique<TfMain>(WaveIn, Clock);
+  TQtMainWindow& MakeWindow() {
+    Window = std::make_unique<TQtMainWindow>(WaveIn, Clock);
     Window->show();
     return *Window;
   }
@@ -65,6 +65,6 @@ protected:
   std::unique_ptr<TSpeedSharedMemory> Mailbox;
   TFakeWaveIn WaveIn;
   TManualClock Clock;
-  std::unique_ptr<TfMain> Window;
+  std::unique_ptr<TQtMainWindow> Window;
 };
 

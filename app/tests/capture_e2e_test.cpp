@@ -1,6 +1,7 @@
 // The program's capture end to end through real ALSA: a private ALSA configuration makes
 // `default` a test device that plays a generated file at 44100 frames per second.
 #include "alsa_test_route.h"
+#include "wavein_alsa.h"
 #include "WindowFixture.h"
 
 #include <QLabel>
@@ -23,9 +24,9 @@ protected:
     MainWindowTest::TearDown();
     fs::current_path(Previous);
   }
-  TfMain& MakeAlsaWindow() {
+  TQtMainWindow& MakeAlsaWindow() {
     AlsaWaveIn = CreateAlsaWaveIn();
-    Window = std::make_unique<TfMain>(*AlsaWaveIn, SystemClock());
+    Window = std::make_unique<TQtMainWindow>(*AlsaWaveIn, SystemClock());
     Window->show();
     return *Window;
   }
@@ -48,7 +49,7 @@ TEST_F(CaptureEndToEndTest, CounterSignalIsCapturedGaplessIntoTheFileAndStopRele
   TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Hang);
   Settings->vbRecordToFile->Value = true;
 
-  TfMain& w = MakeAlsaWindow();
+  TQtMainWindow& w = MakeAlsaWindow();
   TModalAnswer prompt;
   AnswerNextBox(prompt);  // OK at once, as a user who is not touching the sensor
   w.btnRecord->click();   // returns once the first buffer calibrated the level
@@ -85,7 +86,7 @@ TEST_F(CaptureEndToEndTest, QuietStartThenToneIsMeasuredAgainstTheQuietReference
   WriteRawFrames(route.File("in.raw"), input);
   TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Hang);
 
-  TfMain& w = MakeAlsaWindow();
+  TQtMainWindow& w = MakeAlsaWindow();
   TModalAnswer prompt;
   AnswerNextBox(prompt);
   w.btnRecord->click();
@@ -102,7 +103,7 @@ TEST_F(CaptureEndToEndTest, DeviceFailingMidCaptureEndsTheCaptureWithAMessage) {
   TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Fail);
   Settings->vbRecordToFile->Value = true;
 
-  TfMain& w = MakeAlsaWindow();
+  TQtMainWindow& w = MakeAlsaWindow();
   TModalAnswer prompt;
   AnswerNextBox(prompt);
   w.btnRecord->click();
@@ -122,7 +123,7 @@ TEST_F(CaptureEndToEndTest, ExactZeroInputEndsTheCalibrationWaitWithAMessage) {
   TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Silence);
   Settings->vbRecordToFile->Value = true;
 
-  TfMain& w = MakeAlsaWindow();
+  TQtMainWindow& w = MakeAlsaWindow();
   TModalAnswer prompt, notice;
   // OK at once; the next box is the notice, answered from the wait it ends.
   AnswerNextBox(prompt, QMessageBox::Ok, [&] { AnswerNextBox(notice, QMessageBox::Ok, {}, 20000); });
@@ -130,7 +131,7 @@ TEST_F(CaptureEndToEndTest, ExactZeroInputEndsTheCalibrationWaitWithAMessage) {
   ASSERT_TRUE(notice.Seen);
   EXPECT_TRUE(notice.Text.startsWith(QStringLiteral("入力から無音（すべて 0）の信号しか届かないため")));
   EXPECT_TRUE(notice.Text.contains(QStringLiteral("ミュート")));
-  EXPECT_GE(w.BuffersAnalysed, TfMain::ZeroBuffersBeforeGivingUp());
+  EXPECT_GE(w.BuffersAnalysed, TQtMainWindow::ZeroBuffersBeforeGivingUp());
   // Ended as the stop button ends a capture: nothing calibrated or saved, device released,
   // the file finished.
   ExpectFinishedFile();
@@ -147,11 +148,11 @@ TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
   route.Add(TAlsaTestPcm::PacedDevice("default", route.File("in.raw"), TAlsaTestEnd::Hang,
                                       route.File("busy.lock")))
       .Install();
-  TfMain& w = MakeAlsaWindow();
+  TQtMainWindow& w = MakeAlsaWindow();
   std::unique_ptr<IWaveIn> other = CreateAlsaWaveIn();  // another program holds the device
   HWAVEIN held = nullptr;
   const WAVEFORMATEX format = TfMain::CaptureFormat();
-  ASSERT_EQ(other->Open(&held, WAVE_MAPPER, format, &w), MMSYSERR_NOERROR);
+  ASSERT_EQ(other->Open(&held, WAVE_MAPPER, format, TWaveInWindow{}), MMSYSERR_NOERROR);
 
   TModalAnswer error;
   AnswerNextBox(error);

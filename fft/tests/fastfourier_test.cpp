@@ -49,7 +49,7 @@ void FillRandom(TFastFourier& fft, TLiteralFourier& lit, std::mt19937_64& rng) {
 
 TEST(FastFourierExactness, EveryLevelWindowAndSizeMatchesTheLiteralAlgorithm) {
   std::mt19937_64 rng(20261208);
-  for (TFftLevel level : AvailableFftLevels()) {
+  for (TKernelLevel level : UsableKernelLevels()) {
     for (int32_t n : {1, 2, 4, 8, 16, 32, 64, 128, 256, 1024, 8192, 65536}) {
       for (TFastFourierWgtWin kind : kAllWindows) {
         TFastFourier fft("FFT1");
@@ -64,7 +64,7 @@ TEST(FastFourierExactness, EveryLevelWindowAndSizeMatchesTheLiteralAlgorithm) {
           fft.Transform();
           lit.Transform();
           const long at = FirstDifference(fft.Data(), lit.Data);
-          ASSERT_EQ(at, -1) << "level " << FftLevelName(level) << " N " << n << " window "
+          ASSERT_EQ(at, -1) << "level " << KernelLevelName(level) << " N " << n << " window "
                             << int(kind) << " round " << round << " value " << at;
           ASSERT_TRUE(SameBits(fft.MaxPower(), lit.MaxPower())) << "N " << n;
           for (int32_t k = 0; k <= n / 2; ++k)
@@ -80,7 +80,7 @@ TEST(FastFourierExactness, EveryLevelWindowAndSizeMatchesTheLiteralAlgorithm) {
       fft.ComputeFFT(-1);
       lit.ComputeFFT(-1);
       ASSERT_EQ(FirstDifference(fft.Data(), lit.Data), -1)
-          << "inverse, level " << FftLevelName(level) << " N " << n;
+          << "inverse, level " << KernelLevelName(level) << " N " << n;
     }
   }
 }
@@ -284,13 +284,39 @@ TEST(FastFourierWindows, TriangleHammingAndGaussWeights) {
   EXPECT_EQ(fft.Data()[0], 1.0);
 }
 
+// The fallback for when the tables cannot be allocated, reached directly.
+struct TFastFourierPlainPath {
+  static void Run(TFastFourier& fft, int direction) { fft.ComputeFFTPlain(direction); }
+};
+
+TEST(FastFourierExactness, ThePlainFallbackGivesTheKernelsBits) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> v(-1.0, 1.0);
+  for (int32_t n = 1; n <= 8192; n *= 2)
+    for (int direction : {1, -1}) {
+      TFastFourier fast, plain;
+      fast.SetSpectrumSize(n);
+      plain.SetSpectrumSize(n);
+      for (int32_t i = 1; i <= n; ++i) {
+        const double re = v(rng), im = v(rng);
+        fast.SetReal(i, re), fast.SetImaginary(i, im);
+        plain.SetReal(i, re), plain.SetImaginary(i, im);
+      }
+      fast.ComputeFFT(direction);
+      TFastFourierPlainPath::Run(plain, direction);
+      const std::span<const double> want = fast.Data();
+      EXPECT_EQ(FirstDifference(plain.Data(), std::vector<double>(want.begin(), want.end())), -1)
+          << "N " << n << " direction " << direction;
+    }
+}
+
 TEST(FastFourierLevels, UnavailableLevelIsRefused) {
   TFastFourier fft;
-  const auto levels = AvailableFftLevels();
+  const auto levels = UsableKernelLevels();
   ASSERT_FALSE(levels.empty());
-  EXPECT_EQ(levels.front(), TFftLevel::Ref);
-  EXPECT_EQ(fft.KernelLevel(), levels.back());
-  for (TFftLevel l : {TFftLevel::Ref, TFftLevel::SSE2, TFftLevel::AVX2}) {
+  EXPECT_EQ(levels.front(), TKernelLevel::Ref);
+  EXPECT_EQ(fft.KernelLevel(), ActiveKernelLevel());  // the highest unless KORVEL_KERNEL_LEVEL caps it
+  for (TKernelLevel l : {TKernelLevel::Ref, TKernelLevel::SSE2, TKernelLevel::AVX2}) {
     const bool present = std::find(levels.begin(), levels.end(), l) != levels.end();
     if (present)
       EXPECT_NO_THROW(fft.SetKernelLevel(l));

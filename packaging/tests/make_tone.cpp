@@ -1,22 +1,13 @@
 // make_tone FILE HZ QUIET_S LOUD_S: a 16-bit 44100 Hz stereo WAV file holding a sine tone,
 // first barely audible (what a calibration takes as its quiet reference), then loud.
 #include "alsa_test_route.h"
+#include "test_files.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
-
-namespace {
-void Put32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s += char((v >> (8 * i)) & 0xFF);
-}
-void Put16(std::string& s, uint16_t v) {
-  s += char(v & 0xFF);
-  s += char(v >> 8);
-}
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 5) {
@@ -30,18 +21,7 @@ int main(int argc, char** argv) {
   samples.insert(samples.end(), loud.begin(), loud.end());
 
   const uint32_t dataBytes = uint32_t(samples.size() * sizeof(int16_t));
-  std::string header = "RIFF";
-  Put32(header, 36 + dataBytes);
-  header += "WAVEfmt ";
-  Put32(header, 16);
-  Put16(header, 1);           // PCM
-  Put16(header, 2);           // channels
-  Put32(header, 44100);       // frames per second
-  Put32(header, 44100 * 4);   // bytes per second
-  Put16(header, 4);           // bytes per frame
-  Put16(header, 16);          // bits per sample
-  header += "data";
-  Put32(header, dataBytes);
+  const std::string header = PcmWavHeader(2, 44100, 16, dataBytes);
 
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
   out.write(header.data(), std::streamsize(header.size()));

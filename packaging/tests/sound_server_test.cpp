@@ -6,10 +6,10 @@
 #include "alsa_test_route.h"
 #include "clock.h"
 #include "registry.h"
-#include "uMain.h"
+#include "QtMainWindow.h"
 #include "uSharedMemory.h"
 #include "uglobal.h"
-#include "wavein.h"
+#include "wavein_alsa.h"
 #include "WaveOutComboBox.h"
 
 #include <QLabel>
@@ -44,7 +44,7 @@ TEST(SoundServer, ToneOnTheSinkMonitorStepsTheSpeedAndTheListNamesTheServer) {
   SpeedSharedMemory = &mailbox;
   {
     std::unique_ptr<IWaveIn> waveIn = CreateAlsaWaveIn();
-    TfMain w(*waveIn, SystemClock());
+    TQtMainWindow w(*waveIn, SystemClock());
     w.show();
 
     // ALSA lists the server's devices under their descriptions, not their bare names.

@@ -1,9 +1,7 @@
 #pragma once
 // Test backend of the audio input: no thread, no device. A test fills the queued buffer
-// with Deliver() and the window receives the same posted notice the ALSA backend sends.
+// with Deliver() and the window's sink receives the same notice the ALSA backend gives.
 #include "wavein.h"
-
-#include <QCoreApplication>
 
 #include <cstring>
 #include <functional>
@@ -12,7 +10,7 @@
 
 class TFakeWaveIn : public IWaveIn {
 public:
-  std::vector<QString> Devices;
+  std::vector<std::string> Devices;
   MMRESULT OpenResult = MMSYSERR_NOERROR;
   MMRESULT PrepareResult = MMSYSERR_NOERROR;
   MMRESULT AddResult = MMSYSERR_NOERROR;
@@ -21,51 +19,66 @@ public:
   std::vector<std::string> Calls;
   int OpenCount = 0;     // devices currently open
   WAVEHDR* Queued = nullptr;
-  QObject* Window = nullptr;
+  IWaveInSink* Sink = nullptr;
 
-  std::vector<QString> DeviceNames() override { return Devices; }
+  std::vector<std::string> DeviceNames() override { return Devices; }
 
+  // Checks what the ALSA backend checks, in its order; the *Result fields then stand for
+  // what a device could still answer.
   MMRESULT Open(HWAVEIN* handle, int32_t deviceId, const WAVEFORMATEX& format,
-                QObject* window) override {
+                TWaveInWindow window) override {
     Calls.push_back("open " + std::to_string(deviceId));
     Format = format;
-    if (OpenResult != MMSYSERR_NOERROR) return OpenResult;
+    if (!handle) return MMSYSERR_INVALPARAM;
     if (deviceId < WAVE_MAPPER || deviceId >= int32_t(Devices.size()))
       return MMSYSERR_BADDEVICEID;
+    // The one format the program captures in: 44100 Hz, 16-bit stereo PCM.
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels != 2 || format.nSamplesPerSec != 44100 ||
+        format.wBitsPerSample != 16 || format.nBlockAlign != 4 || format.nAvgBytesPerSec != 176400)
+      return WAVERR_BADFORMAT;
+    if (OpenResult != MMSYSERR_NOERROR) return OpenResult;
     ++OpenCount;
-    Window = window;
+    Sink = window.Sink;
     *handle = reinterpret_cast<HWAVEIN>(++Serial);
     Current = *handle;
     return MMSYSERR_NOERROR;
   }
   MMRESULT PrepareHeader(HWAVEIN h, WAVEHDR* header) override {
     Calls.push_back("prepare");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
+    if (!Usable(header)) return MMSYSERR_INVALPARAM;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     if (PrepareResult == MMSYSERR_NOERROR) header->dwFlags |= WHDR_PREPARED;
     return PrepareResult;
   }
   MMRESULT UnprepareHeader(HWAVEIN h, WAVEHDR* header) override {
     Calls.push_back("unprepare");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
+    if (!header) return MMSYSERR_INVALPARAM;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     header->dwFlags &= ~WHDR_PREPARED;
     return MMSYSERR_NOERROR;
   }
   MMRESULT AddBuffer(HWAVEIN h, WAVEHDR* header) override {
     Calls.push_back("add");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
+    if (!Usable(header)) return MMSYSERR_INVALPARAM;
+    if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     if (AddResult != MMSYSERR_NOERROR) return AddResult;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    header->dwBytesRecorded = 0;
     Queued = header;
     return MMSYSERR_NOERROR;
   }
   MMRESULT Start(HWAVEIN h) override {
     Calls.push_back("start");
-    Started = h == Current;
+    Started = IsCurrent(h);
     return Started ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
   }
   MMRESULT Reset(HWAVEIN h) override {
     Calls.push_back("reset");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
     Started = false;
     if (Queued) Post(0);
     return MMSYSERR_NOERROR;
@@ -73,7 +86,7 @@ public:
   // As the interface promises, a buffer still queued comes back as Reset returns it.
   MMRESULT Close(HWAVEIN h) override {
     Calls.push_back("close");
-    if (h != Current) return MMSYSERR_INVALHANDLE;
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
     Started = false;
     if (Queued) Post(0);
     --OpenCount;
@@ -98,21 +111,26 @@ public:
     return Deliver([value](uint32_t) { return value; });
   }
 
-  void Fail(const QString& detail) {
+  void Fail(const std::string& detail) {
     Started = false;
-    QCoreApplication::postEvent(Window, new TWaveInFailureEvent(Current, detail));
+    if (Sink) Sink->WaveInFailed(Current, detail);
   }
 
   bool IsOpen() const { return Current != nullptr; }
   WAVEFORMATEX Format{};
 
 private:
+  bool IsCurrent(HWAVEIN h) const { return h != nullptr && h == Current; }
+  static bool Usable(const WAVEHDR* header) {
+    return header && header->lpData && header->dwBufferLength >= 4;
+  }
+
   void Post(uint32_t bytes) {
     WAVEHDR* header = Queued;
     Queued = nullptr;
     header->dwBytesRecorded = bytes;
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    QCoreApplication::postEvent(Window, new TWaveInDataEvent(Current, header));
+    if (Sink) Sink->WaveInData(Current, header);
   }
 
   uintptr_t Serial = 0;

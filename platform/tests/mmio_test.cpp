@@ -1,4 +1,5 @@
 #include "mmio.h"
+#include "test_files.h"
 #include "test_folder.h"
 
 #include <gtest/gtest.h>
@@ -21,15 +22,6 @@ namespace {
 std::filesystem::path TestDir() {
   static const std::filesystem::path dir = NewTestFolder("mmio");
   return dir;
-}
-
-std::vector<unsigned char> ReadAll(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-uint32_t U32(const std::vector<unsigned char>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
 }
 
 }  // namespace
@@ -60,13 +52,13 @@ TEST(Mmio, RiffWithSizedAndOpenChunksIsFinishedByAscending) {
   EXPECT_EQ(mmioAscend(h, &riff, 0), 0u);
   EXPECT_EQ(mmioClose(h, 0), 0u);
 
-  const auto b = ReadAll(path);
+  const auto b = ReadFileBytes(path);
   ASSERT_EQ(b.size(), 38u);
   EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
-  EXPECT_EQ(U32(b, 4), 30u);  // the pad byte belongs to the RIFF data
+  EXPECT_EQ(ReadLe32(b, 4), 30u);  // the pad byte belongs to the RIFF data
   EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 20), std::string("TESTabc \x04\0\0\0", 12));
   EXPECT_EQ(std::string(b.begin() + 24, b.begin() + 28), "data");
-  EXPECT_EQ(U32(b, 28), 5u);
+  EXPECT_EQ(ReadLe32(b, 28), 5u);
   EXPECT_EQ(std::string(b.begin() + 32, b.begin() + 37), "12345");
   EXPECT_EQ(b[37], 0);
 }
@@ -144,6 +136,6 @@ TEST(Mmio, AnAppendCutShortIsTakenBackWhole) {
   EXPECT_EQ(mmioSeek64(h, 0, 1), 10) << "the position stands where the failed write began";
   EXPECT_EQ(mmioWrite(h, "xy", 2), 2);
   EXPECT_EQ(mmioClose(h, 0), 0u);
-  const auto b = ReadAll(path);
+  const auto b = ReadFileBytes(path);
   EXPECT_EQ(std::string(b.begin(), b.end()), "0123456789xy");
 }

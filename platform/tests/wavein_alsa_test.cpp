@@ -4,9 +4,10 @@
 #include "alsa_device_list.h"
 #include "FakeWaveIn.h"
 #include "alsa_test_route.h"
-#include "wavein.h"
+#include "wavein_alsa.h"
+#include "wavein_qt.h"
 
-#include <QCoreApplication>
+#include "qt_test_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -23,14 +24,6 @@ using namespace std::chrono_literals;
 
 constexpr uint32_t BufferFrames = 8192;
 constexpr uint32_t BufferBytes = BufferFrames * 4;
-
-QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "platform_wavein_alsa_test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
-}
 
 WAVEFORMATEX CaptureFormat() { return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0}; }
 
@@ -50,19 +43,8 @@ int CaptureThreads() {
   return count;
 }
 
-// Runs the event loop until done() or the time is up.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-  const auto end = TClock::now() + limit;
-  while (!done()) {
-    if (TClock::now() > end) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
 void Pump(std::chrono::milliseconds span) {
-  PumpUntil([] { return false; }, span);
+  ProcessUntil([] { return false; }, int(span.count()));
 }
 
 // Stands in for the window: records what the driver posts, copying each buffer as it
@@ -114,6 +96,7 @@ long FirstBreak(const std::vector<int16_t>& samples, uint32_t first) {
 // the window it writes to and posts to are gone (a failed assertion leaves it open).
 struct TSession {
   TWindow Window;
+  TQtWaveInSink Sink{&Window};
   std::vector<char> Memory = std::vector<char>(BufferBytes);
   WAVEHDR Header{};
   HWAVEIN Handle = nullptr;
@@ -124,7 +107,7 @@ struct TSession {
     Header.dwBufferLength = BufferBytes;
   }
   MMRESULT Open(int32_t device = WAVE_MAPPER) {
-    return WaveIn->Open(&Handle, device, CaptureFormat(), &Window);
+    return WaveIn->Open(&Handle, device, CaptureFormat(), Sink.Window());
   }
   void PrepareAndQueue() {
     ASSERT_EQ(WaveIn->PrepareHeader(Handle, &Header), MMSYSERR_NOERROR);
@@ -147,7 +130,7 @@ struct TSession {
 
 class AlsaWaveIn : public ::testing::Test {
 protected:
-  void SetUp() override { App(); }
+  void SetUp() override { TestCoreApp(); }
   TAlsaTestRoute Route;
 };
 
@@ -164,7 +147,7 @@ TEST_F(AlsaWaveIn, FileDeviceDeliversTheCounterGaplessInOrderAndOnlyAfterStart) 
 
   s.RequeueUntil(Buffers);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() >= Buffers; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() >= Buffers; }));
   Pump(200ms);  // the last buffer was not handed back: nothing more may come
   ASSERT_EQ(s.Window.Data.size(), Buffers);
   EXPECT_EQ(CaptureThreads(), 1);  // waiting for a buffer, not gone
@@ -187,7 +170,7 @@ TEST_F(AlsaWaveIn, FileDeviceDeliversTheCounterGaplessInOrderAndOnlyAfterStart) 
   s.Window.OnData = nullptr;
   ASSERT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), MMSYSERR_NOERROR);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  EXPECT_TRUE(PumpUntil([&] { return s.Window.Data.size() == Buffers + 1; }));
+  EXPECT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == Buffers + 1; }));
 
   s.Stop();
   EXPECT_EQ(CaptureThreads(), 0);
@@ -210,7 +193,7 @@ TEST_F(AlsaWaveIn, PacedDeviceRunsInRealTimeAndASlowHandlerLosesNothing) {
   };
   const auto start = TClock::now();
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() >= Buffers; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() >= Buffers; }));
 
   const double first = std::chrono::duration<double>(s.Window.Data.front().At - start).count();
   const double last = std::chrono::duration<double>(s.Window.Data.back().At - start).count();
@@ -233,11 +216,11 @@ TEST_F(AlsaWaveIn, AnOverrunLosesTheGapButCaptureGoesOn) {
   ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
   s.PrepareAndQueue();
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 1; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 1; }));
   Pump(1600ms);  // the buffer stays out longer than the ring lasts
   s.RequeueUntil(4);
   ASSERT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), MMSYSERR_NOERROR);
-  ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 4; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 4; }));
 
   EXPECT_TRUE(s.Window.FailureDetails.empty());
   EXPECT_EQ(FirstBreak(s.Window.Data[0].Samples, 0), -1);
@@ -260,7 +243,7 @@ TEST_F(AlsaWaveIn, ADeviceFailingMidCaptureIsReportedOnceAndEndsTheThread) {
   s.PrepareAndQueue();
   s.RequeueUntil(100);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(PumpUntil([&] { return !s.Window.FailureDetails.empty(); }));
+  ASSERT_TRUE(ProcessUntil([&] { return !s.Window.FailureDetails.empty(); }));
   Pump(300ms);
 
   ASSERT_EQ(s.Window.FailureDetails.size(), 1u);
@@ -273,7 +256,7 @@ TEST_F(AlsaWaveIn, ADeviceFailingMidCaptureIsReportedOnceAndEndsTheThread) {
   // The window then stops as 停止 would: the queued buffer comes back, empty.
   s.Window.OnData = nullptr;
   s.Stop();
-  ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 3; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 3; }));
   EXPECT_EQ(s.Window.Data[2].Bytes, 0u);
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_INVALHANDLE);
 }
@@ -288,7 +271,7 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   s.PrepareAndQueue();
   s.RequeueUntil(2);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 1; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 1; }));
   Pump(300ms);  // the tail has arrived; the device delivers nothing more
 
   const auto before = TClock::now();
@@ -296,7 +279,7 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   EXPECT_LT(TClock::now() - before, 500ms);  // the device alone would never end the wait
   EXPECT_EQ(CaptureThreads(), 0);  // joined: nothing touches the buffer any more
 
-  ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 2; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 2; }));
   EXPECT_TRUE(s.Window.FailureDetails.empty());
   EXPECT_EQ(FirstBreak(s.Window.Data[0].Samples, 0), -1);  // no restart skipped any audio
   const TWindow::TData& last = s.Window.Data[1];
@@ -310,10 +293,42 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
 }
 
-TEST_F(AlsaWaveIn, HandlesHeadersDevicesAndFormatsAreChecked) {
-  WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, BufferFrames));
-  TAlsaTestRoute::InstallFileDefault(Route, Route.File("counter.raw"));
-  TSession s;
+// What every backend of IWaveIn promises, run against the ALSA backend (over the file
+// device) and against the tests' fake, so the fake cannot drift from the real one: bad
+// handles, headers unprepared or already queued, formats the device refuses, and a
+// close with a buffer still queued.
+struct TBackend {
+  const char* Name;
+  std::function<std::unique_ptr<IWaveIn>()> Make;
+};
+
+class WaveInContract : public ::testing::TestWithParam<TBackend> {
+protected:
+  void SetUp() override {
+    TestCoreApp();
+    WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, BufferFrames));
+    TAlsaTestRoute::InstallFileDefault(Route, Route.File("counter.raw"));
+  }
+  TAlsaTestRoute Route;
+};
+
+TEST_P(WaveInContract, CloseWithABufferQueuedHandsItBackAndReleasesTheDevice) {
+  TSession s(GetParam().Make());
+  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
+  s.PrepareAndQueue();
+  EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
+  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 1; }));
+  EXPECT_EQ(s.Window.Data[0].Header, &s.Header);
+  EXPECT_EQ(s.Window.Data[0].Bytes, 0u);
+  EXPECT_EQ(s.Header.dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
+  EXPECT_EQ(s.WaveIn->Reset(s.Handle), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_INVALHANDLE);
+}
+
+// The checks before the device is asked: the fake must answer them as the real backend
+// does, or a window test could pass on a call the device refuses.
+TEST_P(WaveInContract, HandlesHeadersDevicesAndFormatsAreChecked) {
+  TSession s(GetParam().Make());
   WAVEHDR h{};
   for (HWAVEIN bad : {HWAVEIN(nullptr), reinterpret_cast<HWAVEIN>(uintptr_t(0xDEAD))}) {
     EXPECT_EQ(s.WaveIn->PrepareHeader(bad, &h), MMSYSERR_INVALHANDLE);
@@ -323,7 +338,7 @@ TEST_F(AlsaWaveIn, HandlesHeadersDevicesAndFormatsAreChecked) {
     EXPECT_EQ(s.WaveIn->Reset(bad), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(s.WaveIn->Close(bad), MMSYSERR_INVALHANDLE);
   }
-  EXPECT_EQ(s.WaveIn->Open(nullptr, WAVE_MAPPER, CaptureFormat(), &s.Window), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(s.WaveIn->Open(nullptr, WAVE_MAPPER, CaptureFormat(), s.Sink.Window()), MMSYSERR_INVALPARAM);
   EXPECT_EQ(s.Open(-2), MMSYSERR_BADDEVICEID);  // the list has no selection
   EXPECT_EQ(s.Open(int32_t(s.WaveIn->DeviceNames().size())), MMSYSERR_BADDEVICEID);
 
@@ -336,7 +351,7 @@ TEST_F(AlsaWaveIn, HandlesHeadersDevicesAndFormatsAreChecked) {
   WAVEFORMATEX floating = CaptureFormat();
   floating.wFormatTag = 3;
   for (const WAVEFORMATEX& f : {mono, fast, narrow, floating})
-    EXPECT_EQ(s.WaveIn->Open(&s.Handle, WAVE_MAPPER, f, &s.Window), WAVERR_BADFORMAT);
+    EXPECT_EQ(s.WaveIn->Open(&s.Handle, WAVE_MAPPER, f, s.Sink.Window()), WAVERR_BADFORMAT);
 
   ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
   EXPECT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), WAVERR_UNPREPARED);
@@ -347,36 +362,6 @@ TEST_F(AlsaWaveIn, HandlesHeadersDevicesAndFormatsAreChecked) {
   EXPECT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), WAVERR_STILLPLAYING);
   EXPECT_EQ(s.WaveIn->UnprepareHeader(s.Handle, &s.Header), WAVERR_STILLPLAYING);
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
-}
-
-// What every backend of IWaveIn promises, run against the ALSA backend (over the file
-// device) and against the tests' fake, so the fake cannot drift from the real one.
-struct TBackend {
-  const char* Name;
-  std::function<std::unique_ptr<IWaveIn>()> Make;
-};
-
-class WaveInContract : public ::testing::TestWithParam<TBackend> {
-protected:
-  void SetUp() override {
-    App();
-    WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, BufferFrames));
-    TAlsaTestRoute::InstallFileDefault(Route, Route.File("counter.raw"));
-  }
-  TAlsaTestRoute Route;
-};
-
-TEST_P(WaveInContract, CloseWithABufferQueuedHandsItBackAndReleasesTheDevice) {
-  TSession s(GetParam().Make());
-  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
-  s.PrepareAndQueue();
-  EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(PumpUntil([&] { return s.Window.Data.size() == 1; }));
-  EXPECT_EQ(s.Window.Data[0].Header, &s.Header);
-  EXPECT_EQ(s.Window.Data[0].Bytes, 0u);
-  EXPECT_EQ(s.Header.dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
-  EXPECT_EQ(s.WaveIn->Reset(s.Handle), MMSYSERR_INVALHANDLE);
-  EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_INVALHANDLE);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, WaveInContract,
@@ -429,10 +414,10 @@ TEST_F(AlsaWaveIn, DeviceNumbersOpenTheListedCaptureDevicesInOrder) {
       .Install();
 
   TSession s;
-  const std::vector<QString> names = s.WaveIn->DeviceNames();
+  const std::vector<std::string> names = s.WaveIn->DeviceNames();
   auto position = [&](const char* label) {
     for (size_t i = 0; i < names.size(); ++i)
-      if (names[i] == QString::fromUtf8(label)) return int(i);
+      if (names[i] == label) return int(i);
     return -1;
   };
   // Software devices in the configuration's order; a machine's cards would come between
@@ -457,7 +442,7 @@ TEST_F(AlsaWaveIn, DeviceNumbersOpenTheListedCaptureDevicesInOrder) {
     ASSERT_EQ(c.Open(index), MMSYSERR_NOERROR);
     c.PrepareAndQueue();
     ASSERT_EQ(c.WaveIn->Start(c.Handle), MMSYSERR_NOERROR);
-    ASSERT_TRUE(PumpUntil([&] { return c.Window.Data.size() == 1; }));
+    ASSERT_TRUE(ProcessUntil([&] { return c.Window.Data.size() == 1; }));
     EXPECT_EQ(FirstBreak(c.Window.Data[0].Samples, first), -1);
     c.Stop();
   }

@@ -3,7 +3,7 @@
 //   engine, as a ratio to its scalar reference measured in the same run (goal >= 2);
 //   DrawLines in segments per second (10,000 projected segments per call).
 // Run: build/bench/rendo_3d_bench --benchmark_repetitions=5   (medians are used for the
-//      ratios; KORVEL_RENDO_LEVEL=SSE2 caps the engine's level)
+//      ratios; KORVEL_KERNEL_LEVEL=SSE2 caps the engine's level)
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

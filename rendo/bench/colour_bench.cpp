@@ -13,7 +13,7 @@
 //     FadeToBlack  pixman SRC of the source through a solid mask (source times a factor)
 //     Stretch      pixman SRC with a nearest-neighbour 2x up-scaling transform
 // Run: build/bench/rendo_colour_bench --benchmark_repetitions=5   (medians are used for the
-//      ratios; KORVEL_RENDO_LEVEL=SSE2 caps the engine's level)
+//      ratios; KORVEL_KERNEL_LEVEL=SSE2 caps the engine's level)
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

@@ -5,7 +5,7 @@
 //   FillRect in mode 0 (set) and mode 3 (blend) over the whole picture;
 //   DrawText of one line of 8 x 16 text (pixels = the glyph cells drawn).
 // Run: build/bench/rendo_draw_bench --benchmark_repetitions=5   (medians are used for the
-//      ratios; KORVEL_RENDO_LEVEL=SSE2 caps the engine's level)
+//      ratios; KORVEL_KERNEL_LEVEL=SSE2 caps the engine's level)
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

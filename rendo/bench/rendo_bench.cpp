@@ -5,7 +5,7 @@
 //   Desaturate kernels in pixels per second, AVX2 vs SSE2 (and vs the reference);
 //   the history strip's whole redraw sequence per call.
 // Run: build/bench/rendo_bench --benchmark_repetitions=5   (medians are used for the ratios;
-//      KORVEL_RENDO_LEVEL=SSE2 caps the engine's level)
+//      KORVEL_KERNEL_LEVEL=SSE2 caps the engine's level)
 #include <benchmark/benchmark.h>
 
 #include <QImage>

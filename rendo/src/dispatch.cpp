@@ -35,12 +35,12 @@ const T3DKernelTable Kernels3DRef = {rendo_3d_ref::RenderTunnel_Ref};
 
 namespace {
 
-#if defined(KORVEL_RENDO_HAVE_SSE2)
+#if defined(KORVEL_HAVE_SSE2)
 #define RENDO_IF_SSE2(table) &(table)
 #else
 #define RENDO_IF_SSE2(table) nullptr
 #endif
-#if defined(KORVEL_RENDO_HAVE_AVX2)
+#if defined(KORVEL_HAVE_AVX2)
 #define RENDO_IF_AVX2(table) &(table)
 #else
 #define RENDO_IF_AVX2(table) nullptr

@@ -29,10 +29,10 @@ const T3DKernelTable* Kernel3DTableFor(TKernelLevel level);
 const T3DKernelTable& Active3DKernels();
 
 extern const T3DKernelTable Kernels3DRef;
-#if defined(KORVEL_RENDO_HAVE_SSE2)
+#if defined(KORVEL_HAVE_SSE2)
 extern const T3DKernelTable Kernels3DSSE2;
 #endif
-#if defined(KORVEL_RENDO_HAVE_AVX2)
+#if defined(KORVEL_HAVE_AVX2)
 extern const T3DKernelTable Kernels3DAVX2;
 #endif
 

@@ -3,7 +3,7 @@
 
 #include "kernels_3d.h"
 
-// Only headers without inline functions of our own are included (see kernels_avx2.cpp).
+// Only headers without inline functions of our own are included (see kernels_flat_sse2.cpp).
 
 namespace rendo_kernels {
 namespace {

@@ -1,5 +1,6 @@
 // Scalar reference kernel of the tunnel renderer: it defines what RenderTunnel computes.
-// Header-only and free of the rest of the library, like kernels_ref.h.
+// Header-only and free of the rest of the library, like the flat family's reference
+// (rendo/reference.h).
 #pragma once
 
 #include <cstddef>

@@ -39,10 +39,10 @@ const TColourKernelTable* ColourKernelTableFor(TKernelLevel level);
 // The table of ActiveKernelLevel(), filled on first use.
 const TColourKernelTable& ActiveColourKernels();
 
-#if defined(KORVEL_RENDO_HAVE_SSE2)
+#if defined(KORVEL_HAVE_SSE2)
 extern const TColourKernelTable ColourKernelsSSE2;
 #endif
-#if defined(KORVEL_RENDO_HAVE_AVX2)
+#if defined(KORVEL_HAVE_AVX2)
 extern const TColourKernelTable ColourKernelsAVX2;
 #endif
 extern const TColourKernelTable ColourKernelsRef;

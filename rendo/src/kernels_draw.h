@@ -1,7 +1,7 @@
 // Row kernels of the drawing primitives and image effects, and their dispatch table.
 //
 // The SIMD files include this header and kernels_flat.h only (no inline functions of ours, see
-// kernels_sse2.cpp).
+// kernels_flat_sse2.cpp).
 //
 // Same rules as kernels_flat.h: one scalar reference per kernel (kernels_draw_ref.h) defines
 // the result; the SSE2 and AVX2 kernels match it bit for bit for any count and
@@ -40,10 +40,10 @@ const TDrawKernelTable* DrawKernelTableFor(TKernelLevel level);
 const TDrawKernelTable& ActiveDrawKernels();
 
 extern const TDrawKernelTable DrawKernelsRef;
-#if defined(KORVEL_RENDO_HAVE_SSE2)
+#if defined(KORVEL_HAVE_SSE2)
 extern const TDrawKernelTable DrawKernelsSSE2;
 #endif
-#if defined(KORVEL_RENDO_HAVE_AVX2)
+#if defined(KORVEL_HAVE_AVX2)
 extern const TDrawKernelTable DrawKernelsAVX2;
 #endif
 

@@ -5,7 +5,7 @@
 
 #include "kernels_draw.h"
 
-// Only headers without inline functions of our own are included (see kernels_sse2.cpp).
+// Only headers without inline functions of our own are included (see kernels_flat_sse2.cpp).
 
 namespace rendo_kernels {
 namespace {

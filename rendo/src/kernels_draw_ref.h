@@ -1,6 +1,6 @@
 // Scalar reference kernels of the drawing primitives and image effects: these define
-// what the operations compute. Header-only like kernels_ref.h, so the SIMD kernels can
-// be checked against exactly this code.
+// what the operations compute. Header-only like the flat family's reference
+// (rendo/reference.h), so the SIMD kernels can be checked against exactly this code.
 //
 // Byte lanes as everywhere in the engine: blue, green, red, fourth byte.
 #pragma once

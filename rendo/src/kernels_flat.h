@@ -40,10 +40,10 @@ const TFlatKernelTable* FlatKernelTableFor(TKernelLevel level);
 const TFlatKernelTable& ActiveFlatKernels();
 
 // Per-level tables, defined only in the builds that have them.
-#if defined(KORVEL_RENDO_HAVE_SSE2)
+#if defined(KORVEL_HAVE_SSE2)
 extern const TFlatKernelTable FlatKernelsSSE2;
 #endif
-#if defined(KORVEL_RENDO_HAVE_AVX2)
+#if defined(KORVEL_HAVE_AVX2)
 extern const TFlatKernelTable FlatKernelsAVX2;
 #endif
 extern const TFlatKernelTable FlatKernelsRef;

@@ -93,7 +93,7 @@ void CopyFlat_AVX2(uint32_t* dst, const uint32_t* src, size_t count) {
   FlatLoop(dst + i, src + i, count - i, [](__m256i, __m256i s) { return s; });
 }
 
-// The SSE2 kernel's arithmetic (see there and kernels_ref.h), eight pixels per register,
+// The SSE2 kernel's arithmetic (see there and rendo/reference.h), eight pixels per register,
 // with one instruction SSE2 lacks: PMADDUBSW multiplies the pixel bytes by byte weights and
 // adds neighbours, giving the words (B + G, R) with weights (1, 1, 1, 0) and (0, 3A) with
 // (0, 0, 0, 3) in one step each. Every step works within 32-bit pixels: no lane crossing.

@@ -88,7 +88,7 @@ void CopyFlat_SSE2(uint32_t* dst, const uint32_t* src, size_t count) {
 //   SSE path fourth lane: a = floor(3A * 21845 / 65536) the same way
 // Each lane then becomes grey + ((c - grey) * level >> 8). The 16-bit product wraps only by
 // multiples of 65536, i.e. by multiples of 256 after the arithmetic shift, which the byte
-// mask (even) or the shift back into the high byte (odd) removes; see kernels_ref.h.
+// mask (even) or the shift back into the high byte (odd) removes; see rendo/reference.h.
 template <bool SsePath>
 inline __m128i DesaturateFour(__m128i v, __m128i level) {
   const __m128i lowBytes = _mm_set1_epi16(0x00FF);

@@ -17,7 +17,7 @@
 
 #include "kernels_3d.h"
 #include "kernels_3d_ref.h"
-#include "rendo/rendo.h"
+#include "engine_fixture.h"
 
 namespace {
 
@@ -84,12 +84,6 @@ struct TTarget {
   std::vector<uint32_t> Memory;
 };
 
-template <typename T>
-T* Query(IRendoUnknown* from, const TGUID& iid) {
-  void* out = nullptr;
-  EXPECT_EQ(from->QueryInterface(&iid, &out), RENDO_S_OK);
-  return static_cast<T*>(out);
-}
 
 class Rendo3DEngine : public ::testing::Test {
  protected:

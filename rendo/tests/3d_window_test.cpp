@@ -7,10 +7,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
 // clang-format on
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -18,50 +15,33 @@
 #include <string>
 #include <thread>
 
+#include "child_process.h"
 #include "rendo/rendo.h"
 
 namespace {
 
-// An Xvfb of our own; -displayfd makes it pick a free display and tell us its number.
+// An Xvfb of our own; -displayfd 1 makes it pick a free display and print its number on
+// a line of its own (among whatever else it says).
 class TXvfb {
  public:
-  TXvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    Pid = fork();
-    if (Pid == 0) {
-      close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "320x240x24",
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
+  TXvfb() : Process({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "320x240x24"}) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline && poll(&p, 1, 200) >= 0) {
-      if ((p.revents & (POLLIN | POLLHUP)) == 0) continue;
-      char c;
-      if (read(fds[0], &c, 1) != 1) break;
-      if (c == '\n') {
-        Name = ":" + number;
+    while (std::chrono::steady_clock::now() < deadline && Process.WaitExit(0) < 0) {
+      const std::string line = Process.ReadLine(200);
+      if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+        Name = ":" + line;
         break;
       }
-      number += c;
     }
-    close(fds[0]);
   }
   ~TXvfb() {
-    if (Pid > 0) {
-      kill(Pid, SIGTERM);
-      waitpid(Pid, nullptr, 0);
-    }
+    Process.Kill(SIGTERM);
+    Process.WaitExit(5000);
   }
   std::string Name;  // empty when the server did not come up
 
  private:
-  pid_t Pid = -1;
+  TChildProcess Process;
 };
 
 int TestErrorHandler(Display*, XErrorEvent*) { return 0; }

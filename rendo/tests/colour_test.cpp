@@ -2,7 +2,7 @@
 // only (rendo/rendo.h and librendo.so). Expected pixels come from the worked examples or
 // from the per-pixel reference formulas applied with the frame written out here (runs,
 // pairs, strides), so a frame slip in the engine shows even where the kernels agree.
-// Run once per kernel level (KORVEL_RENDO_LEVEL).
+// Run once per kernel level (KORVEL_KERNEL_LEVEL).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,11 +11,9 @@
 #include <vector>
 
 #include "kernels_colour_ref.h"
-#include "rendo/rendo.h"
+#include "engine_fixture.h"
 
 namespace {
-
-uint32_t Pixel(uint32_t b, uint32_t g, uint32_t r, uint32_t a = 0) { return b | g << 8 | r << 16 | a << 24; }
 
 std::vector<uint32_t> Random(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -28,25 +26,7 @@ std::vector<uint32_t> Random(size_t n, uint32_t seed) {
   return v;
 }
 
-class TColour : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(CreateInstance(&Engine), 1);
-    void* cpu = nullptr;
-    ASSERT_EQ(Engine->QueryInterface(&IID_ICpuFeatures, &cpu), RENDO_S_OK);
-    Cpu = static_cast<ICpuFeatures*>(cpu);
-    Cpu->SetSseEnabled(1);
-    Cpu->SetMmxEnabled(1);
-    Engine->SetBatchMode(0);
-  }
-  void TearDown() override {
-    Cpu->SetMmxEnabled(1);
-    Cpu->Release();
-    EXPECT_EQ(Engine->Release(), 0u);
-  }
-  IPixelEngine* Engine = nullptr;
-  ICpuFeatures* Cpu = nullptr;
-};
+using TColour = TEngineTest;
 
 // A target of width x height pixels, rows `stride` pixels apart, starting `offset` pixels
 // into its buffer (unaligned starts), with guard pixels after it.

@@ -1,5 +1,5 @@
 // Drawing primitives and image effects through the binary interface only: rendo/rendo.h
-// and librendo.so, run once per kernel level (KORVEL_RENDO_LEVEL).
+// and librendo.so, run once per kernel level (KORVEL_KERNEL_LEVEL).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,13 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "rendo/rendo.h"
+#include "engine_fixture.h"
 
 namespace {
-
-uint32_t Pixel(uint8_t b, uint8_t g, uint8_t r, uint8_t a = 0) {
-  return uint32_t(b) | uint32_t(g) << 8 | uint32_t(r) << 16 | uint32_t(a) << 24;
-}
 
 std::vector<uint32_t> Noise(size_t n, uint32_t seed) {
   std::vector<uint32_t> v(n);
@@ -46,30 +42,7 @@ TRendoPen Pen(uint32_t color, int32_t mode, uint32_t alpha = 0) {
   return pen;
 }
 
-class TDraw : public ::testing::Test {
- protected:
-  void SetUp() override { Create(); }
-  void TearDown() override { Destroy(); }
-  void Create() {
-    ASSERT_EQ(CreateInstance(&Engine), 1);
-    void* cpu = nullptr;
-    ASSERT_EQ(Engine->QueryInterface(&IID_ICpuFeatures, &cpu), RENDO_S_OK);
-    Cpu = static_cast<ICpuFeatures*>(cpu);
-    Cpu->SetSseEnabled(-1);
-    Cpu->SetMmxEnabled(-1);
-    Engine->SetBatchMode(0);
-  }
-  void Destroy() {
-    Cpu->Release();
-    EXPECT_EQ(Engine->Release(), 0u);
-  }
-  // A target of width x height pixels whose rows are `pitch` pixels apart.
-  void Bind(std::vector<uint32_t>& target, uint32_t width, uint32_t height, uint32_t pitch = 0) {
-    Engine->SetTarget(target.data(), int32_t((pitch ? pitch : width) * 4), width, height);
-  }
-  IPixelEngine* Engine = nullptr;
-  ICpuFeatures* Cpu = nullptr;
-};
+using TDraw = TEngineTest;
 
 std::set<std::pair<int, int>> Drawn(const std::vector<uint32_t>& t, int pitch, uint32_t background) {
   std::set<std::pair<int, int>> out;

@@ -5,44 +5,13 @@
 #include <functional>
 #include <vector>
 
-#include "rendo/rendo.h"
+#include "engine_fixture.h"
 
 namespace {
 
-uint32_t Pixel(uint8_t b, uint8_t g, uint8_t r, uint8_t a = 0) {
-  return uint32_t(b) | uint32_t(g) << 8 | uint32_t(r) << 16 | uint32_t(a) << 24;
-}
 uint8_t Byte(uint32_t p, int i) { return uint8_t(p >> (8 * i)); }
 
-template <typename T>
-T* Query(IRendoUnknown* from, const TGUID& iid) {
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(from->QueryInterface(&iid, &out), RENDO_S_OK);
-  return static_cast<T*>(out);
-}
-
-// One engine per test with the switches as the program sets them on a modern machine.
-// The switches are process-wide, so every test states the ones it relies on.
-class TEngine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(CreateInstance(&Engine), 1);
-    Cpu = Query<ICpuFeatures>(Engine, IID_ICpuFeatures);
-    Cpu->SetSecondaryFeature(0);
-    Cpu->SetSseEnabled(-1);
-    Cpu->SetMmxEnabled(-1);
-    Engine->SetBatchMode(0);
-  }
-  void TearDown() override {
-    Cpu->Release();
-    EXPECT_EQ(Engine->Release(), 0u);
-  }
-  void Bind(std::vector<uint32_t>& target, uint32_t width, uint32_t height, int32_t stride = 0) {
-    Engine->SetTarget(target.data(), stride ? stride : int32_t(width * 4), width, height);
-  }
-  IPixelEngine* Engine = nullptr;
-  ICpuFeatures* Cpu = nullptr;
-};
+using TEngine = TEngineTest;
 
 // Object model --------------------------------------------------------------------
 
@@ -166,18 +135,18 @@ TEST(RendoObject, RawTableSlotsAreInContractOrder) {
 TEST_F(TEngine, GetSpanMergesRowsOnlyWhenBothLayoutsArePacked) {
   std::vector<uint32_t> target(221 * 60);
   uint32_t count = 0, rows = 0;
-  Bind(target, 220, 60, 880);
+  Bind(target, 220, 60, 220);
   Engine->GetSpan(&count, &rows, 880);
   EXPECT_EQ(count, 13200u);
   EXPECT_EQ(rows, 1u);
   Engine->GetSpan(&count, &rows, 884);
   EXPECT_EQ(count, 220u);
   EXPECT_EQ(rows, 60u);
-  Bind(target, 220, 60, 884);  // padded target, packed source
+  Bind(target, 220, 60, 221);  // padded target, packed source
   Engine->GetSpan(&count, &rows, 880);
   EXPECT_EQ(count, 220u);
   EXPECT_EQ(rows, 60u);
-  Bind(target, 220, 1, 880);
+  Bind(target, 220, 1, 220);
   for (int32_t stride : {880, 884, 0, -880}) {
     Engine->GetSpan(&count, &rows, stride);
     EXPECT_EQ(count, 220u);
@@ -203,7 +172,7 @@ TEST_F(TEngine, FlatRunIgnoresStrideWidthAndHeight) {
   // A target bound as 3 x 2 with a padded stride still takes 8 pixels as one run.
   std::vector<uint32_t> target(8, Pixel(50, 50, 50, 50));
   const std::vector<uint32_t> source(8, Pixel(5, 5, 5, 5));
-  Bind(target, 3, 2, 64);
+  Bind(target, 3, 2, 16);
   Engine->AddSaturated(source.data(), 8);
   for (uint32_t p : target) EXPECT_EQ(p, Pixel(55, 55, 55, 55));
 }
@@ -328,7 +297,7 @@ TEST_F(TEngine, DesaturateLeavesTheOddLastPixelOfEachRunAndThePadding) {
   // (odd last) and the two padding pixels stay.
   const uint32_t colour = Pixel(0, 0, 255);
   std::vector<uint32_t> target(7 * 3, colour);
-  Bind(target, 5, 3, 28);
+  Bind(target, 5, 3, 7);
   Engine->Desaturate(target.data(), 28, 0);
   for (int row = 0; row < 3; ++row)
     for (int x = 0; x < 7; ++x)
@@ -483,7 +452,7 @@ TEST_F(TEngine, HistoryStripComposition) {
   std::vector<uint32_t> strip(220 * 60), history(220 * 60, 0);
   for (size_t i = 0; i < strip.size(); ++i) strip[i] = Pixel(uint8_t(i), uint8_t(i / 220 * 4), 200);
   for (int row = 0; row < 29; ++row) history[row * 220 + 10] = Pixel(24, 24, 24);
-  Bind(strip, 220, 60, 880);
+  Bind(strip, 220, 60, 220);
   Engine->SubtractSaturated(history.data(), 13200);
   Engine->Desaturate(strip.data(), 880, 255);
   for (int row = 0; row < 60; ++row) {

@@ -1,6 +1,9 @@
-// Every built kernel level against the reference kernels, in one run, on seeded random
-// data: counts around the register widths and a large odd one, starts one to three
-// pixels off alignment, in-place use, and the extreme byte values.
+// The flat family's kernels (and Desaturate's two variants) of every built level against
+// their reference, in one run, on seeded random data: counts around the register widths
+// and a large odd one, starts one to three pixels off alignment, in-place use, and the
+// extreme byte values; and, for every family, that each level's table holds the kernels
+// that level implements. The other families' results are compared in their own tests
+// (colour_kernels_test, draw_kernels_test, 3d_test).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -69,7 +72,7 @@ TEST(RendoKernels, ReportsTheLevelsUnderTest) {
   std::printf("%s\n", text.c_str());
   ASSERT_NE(FlatKernelTableFor(TKernelLevel::Ref), nullptr);
   EXPECT_TRUE(KernelLevelUsable(TKernelLevel::Ref));
-#if !defined(KORVEL_RENDO_HAVE_SSE2)
+#if !defined(KORVEL_HAVE_SSE2)
   EXPECT_EQ(FlatKernelTableFor(TKernelLevel::SSE2), nullptr);
   EXPECT_EQ(ActiveKernelLevel(), TKernelLevel::Ref);
 #endif

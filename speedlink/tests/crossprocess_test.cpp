@@ -8,7 +8,7 @@
 #include <csignal>
 #include <memory>
 
-#include "testsupport.h"
+#include "child_process.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "testsupport.h"
+#include "child_process.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "testsupport.h"
+#include "child_process.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "testsupport.h"
+#include "child_process.h"
 
 namespace {
 

@@ -3,7 +3,8 @@
 //
 //   korvel-replay [options] FILE.wav
 //
-// Output: one CSV row a buffer on stdout. Exit 0 on success, 2 for a bad command line or
+// Output: one CSV row a buffer on stdout (none with --quiet), and with --plot an SVG
+// picture of the whole recording. Exit 0 on success, 2 for a bad command line or
 // an unusable file (message on stderr), 1 when the settings or the mailbox fail.
 #include <cerrno>
 #include <charconv>
@@ -11,13 +12,16 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "plot.h"
 #include "registry.h"
 #include "replay.h"
 #include "settingranges.h"
@@ -40,6 +44,8 @@ int Usage(const char* problem) {
                "  --publish          publish every speed step to the speed mailbox\n"
                "  --mailbox-dir DIR  folder of the mailbox objects (default /dev/shm)\n"
                "  --realtime         pace the analysis at one buffer per 8192/44100 s\n"
+               "  --plot OUT.svg     also draw the whole recording into an SVG picture\n"
+               "  --quiet            no CSV on stdout\n"
                "The file: PCM WAV, 16 bits, 44100 Hz, 1 or 2 channels (the first is analysed).\n");
   return 2;
 }
@@ -56,7 +62,8 @@ std::optional<int64_t> ParseInt(const char* text) {
 
 int main(int argc, char** argv) {
   TReplayOptions options;
-  bool defaults = false, publish = false, calibrateGiven = false;
+  bool defaults = false, publish = false, calibrateGiven = false, quiet = false;
+  const char* plotPath = nullptr;
   std::optional<int64_t> speed, minFreq, maxFreq, floor1, floor2;
   std::string mailboxDir = kSharedDirectory;
   const char* path = nullptr;
@@ -78,6 +85,11 @@ int main(int argc, char** argv) {
       publish = true;
     } else if (a == "--realtime") {
       options.Realtime = true;
+    } else if (a == "--quiet") {
+      quiet = true;
+    } else if (a == "--plot") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return Usage("--plot needs a file name");
+      plotPath = argv[++i];
     } else if (a == "--mailbox-dir" && i + 1 < argc) {
       mailboxDir = argv[++i];
     } else if (a == "--speed") {
@@ -109,13 +121,16 @@ int main(int argc, char** argv) {
     }
   }
   if (path == nullptr) return Usage("no file given");
+  // The picture is written after the whole file has been read: never over the recording.
+  std::error_code same;
+  if (plotPath && std::filesystem::equivalent(path, plotPath, same))
+    return Usage("--plot would overwrite the recording");
 
   try {
     if (!defaults) {
       // The settings as the program reads them at start-up.
       TGlobalSettings settings(TRegistry::CurrentUser());
-      options.Speed = TSpeedSettings{settings.viSpeed->Value, settings.viMinFreq->Value,
-                                     settings.viMaxFreq->Value};
+      options.Speed = SpeedSettings(settings);
       options.viFloor = settings.viFloor->Value;
       options.viFloor2 = settings.viFloor2->Value;
     }
@@ -133,6 +148,18 @@ int main(int argc, char** argv) {
   if (floor2) options.viFloor2 = int32_t(*floor2);
   if (options.Speed.viMinFreq >= options.Speed.viMaxFreq)
     return Usage("the lowest frequency to detect must lie below the highest");
+  // For the plot's title: each setting and where it came from.
+  std::vector<TPlotSetting> shown;
+  const struct {
+    const char* Name;
+    int32_t Value;
+    bool Given;
+  } used[] = {{"viSpeed", options.Speed.viSpeed, speed.has_value()},
+              {"viMinFreq", options.Speed.viMinFreq, minFreq.has_value()},
+              {"viMaxFreq", options.Speed.viMaxFreq, maxFreq.has_value()},
+              {"viFloor", options.viFloor, floor1.has_value()},
+              {"viFloor2", options.viFloor2, floor2.has_value()}};
+  for (const auto& u : used) shown.push_back({u.Name, u.Value, u.Given ? "option" : defaults ? "defaults" : "store"});
 
   // Opened without blocking, so a FIFO is refused at once instead of waiting for a writer;
   // the header parse seeks, so only a regular file will do.
@@ -180,9 +207,21 @@ int main(int argc, char** argv) {
     }
     static char outBuffer[1 << 16];
     std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
-    RunReplay(file.get(), info, options, stdout,
+    std::vector<TReplayRow> rows;
+    RunReplay(file.get(), info, options, quiet ? nullptr : stdout,
               mailbox ? std::function<void(double)>([&](double v) { mailbox->SetSpeed(v); })
-                      : std::function<void(double)>());
+                      : std::function<void(double)>(),
+              plotPath ? std::function<void(const TReplayRow&)>([&](const TReplayRow& r) { rows.push_back(r); })
+                       : std::function<void(const TReplayRow&)>());
+    if (plotPath) {
+      try {
+        WritePlotFile(plotPath, TPlotInfo{path, options, shown}, rows);
+      } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "korvel-replay: --plot: %s\n", e.what());
+        return 1;
+      }
+    }
     if (std::fflush(stdout) != 0) {
       std::fprintf(stderr, "korvel-replay: cannot write the output: %s\n", std::strerror(errno));
       return 1;

@@ -63,7 +63,9 @@ TWavInfo ReadWavHeader(std::FILE* file) {
       const int bits = U16(fmt + 14);
       if (tag != 1) throw EReplayInput("unsupported WAV format: not PCM (format tag " + std::to_string(U16(fmt)) + ")");
       if (bits != 16) throw EReplayInput("unsupported WAV format: " + std::to_string(bits) + " bits per sample, need 16");
-      if (rate != 44100) throw EReplayInput("unsupported WAV format: " + std::to_string(rate) + " Hz, need 44100");
+      if (rate != uint32_t(kSampleRate))
+        throw EReplayInput("unsupported WAV format: " + std::to_string(rate) + " Hz, need " +
+                           std::to_string(kSampleRate));
       if (channels != 1 && channels != 2)
         throw EReplayInput("unsupported WAV format: " + std::to_string(channels) + " channels, need 1 or 2");
       if (align != 2 * channels) throw EReplayInput("malformed WAV file: block alignment " + std::to_string(align));
@@ -103,15 +105,15 @@ int32_t ReplayThreshold(int64_t buffer, const TReplayOptions& options, double re
   if (tick < 1 || referenceMean == 0.0) return options.viFloor;
   const bool calibrated = (options.CalibrateBuffer + 1) * kFramesPerBuffer <= tick * kSampleRate;
   if (!calibrated) return options.viFloor;
-  const uint32_t elapsedMs = uint32_t(std::min<int64_t>(tick, 300) * 1000);
+  const uint32_t elapsedMs = uint32_t(std::min<int64_t>(tick * 1000, kRampMs));
   return RampThreshold(elapsedMs, options.viFloor, options.viFloor2);
 }
 
 void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& options,
-               std::FILE* out, const std::function<void(double)>& publish) {
+               std::FILE* out, const std::function<void(double)>& publish,
+               const std::function<void(const TReplayRow&)>& row) {
   TFastFourier fft("FFT1");
-  fft.SetSpectrumSize(kFramesPerBuffer);
-  fft.SetWeightingWindow(fwRectangle);
+  SetUpTransform(fft);
 
   const size_t fileBytes = size_t(info.BlockAlign) * kFramesPerBuffer;
   std::vector<uint8_t> raw(fileBytes);
@@ -128,7 +130,7 @@ void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& opti
   const auto period = std::chrono::duration<double>(double(kFramesPerBuffer) / kSampleRate);
   const auto start = std::chrono::steady_clock::now();
 
-  std::fprintf(out, "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n");
+  if (out) std::fprintf(out, "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n");
   if (std::fseek(file, long(info.DataOffset), SEEK_SET) != 0) throw EReplayInput("cannot read the file");
   for (int64_t b = 0; b < buffers; ++b) {
     if (!ReadExact(file, raw.data(), fileBytes))
@@ -155,12 +157,26 @@ void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& opti
     }
     if (d.ApplySpeed && publish) publish(double(state.SpeedFactor));
 
+    TReplayRow r;
+    r.Buffer = b;
+    r.TimeS = double(b) * kFramesPerBuffer / kSampleRate;
+    r.Mean = m.Mean;
+    r.LevelDb = d.LevelDb;
+    r.Frequency = m.Frequency;
+    r.Case = d.Case;
+    r.AtOrAbove = d.Case == TToneCase::InRange && d.FundamentalColor == kColorRed;
+    r.Threshold = threshold;
+    r.BelowCount = state.BelowCount;
+    r.AboveCount = state.AboveCount;
+    r.Speed = state.SpeedFactor;
+    r.Published = d.ApplySpeed;
+    if (row) row(r);
+    if (!out) continue;
     char freq[32] = "";
-    if (d.Case != TToneCase::Silent) std::snprintf(freq, sizeof freq, "%.2f", m.Frequency);
-    std::fprintf(out, "%lld,%.3f,%.6f,%.6f,%s,%c,%d,%d,%d,%.2f,%d\n", static_cast<long long>(b),
-                 double(b) * kFramesPerBuffer / kSampleRate, m.Mean, d.LevelDb, freq,
-                 static_cast<char>(d.Case), threshold, state.BelowCount, state.AboveCount,
-                 double(state.SpeedFactor), d.ApplySpeed ? 1 : 0);
+    if (r.Case != TToneCase::Silent) std::snprintf(freq, sizeof freq, "%.2f", r.Frequency);
+    std::fprintf(out, "%lld,%.3f,%.6f,%.6f,%s,%c,%d,%d,%d,%.2f,%d\n", static_cast<long long>(b), r.TimeS,
+                 r.Mean, r.LevelDb, freq, static_cast<char>(r.Case), threshold, r.BelowCount,
+                 r.AboveCount, double(r.Speed), r.Published ? 1 : 0);
     if (options.Realtime) std::fflush(out);
   }
 }

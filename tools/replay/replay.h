@@ -33,8 +33,8 @@ TWavInfo ReadWavHeader(std::FILE* file);
 
 struct TReplayOptions {
   TSpeedSettings Speed;       // viSpeed, viMinFreq, viMaxFreq
-  int32_t viFloor = 400;
-  int32_t viFloor2 = 200;
+  int32_t viFloor = TSettingDefaults::viFloor;
+  int32_t viFloor2 = TSettingDefaults::viFloor2;
   int64_t CalibrateBuffer = 0;  // OK pressed after this buffer (see RunReplay for a mean of 0)
   bool Realtime = false;
 };
@@ -45,10 +45,28 @@ struct TReplayOptions {
 // Timer2 computes it for that many elapsed milliseconds) at the others.
 int32_t ReplayThreshold(int64_t buffer, const TReplayOptions& options, double referenceMean);
 
-// Runs the analysis over every whole buffer and writes the CSV (header included) to out.
+// What the analysis gave for one buffer: one CSV row, and one column of the plot.
+struct TReplayRow {
+  int64_t Buffer = 0;
+  double TimeS = 0.0;      // the buffer's start in the file
+  double Mean = 0.0;
+  double LevelDb = 0.0;    // -inf for a mean of 0 against a reference
+  double Frequency = 0.0;  // the strongest line, measured for silent buffers too
+  TToneCase Case = TToneCase::Silent;
+  bool AtOrAbove = false;  // case C at or above the threshold (the window's red label)
+  int32_t Threshold = 0;
+  int32_t BelowCount = 0;
+  int32_t AboveCount = 0;
+  float Speed = 1.0f;      // the factor after the buffer
+  bool Published = false;  // the rule stepped (ApplySpeed ran)
+};
+
+// Runs the analysis over every whole buffer and writes the CSV (header included) to out,
+// when out is not null; row, when set, sees every buffer's record as the CSV is written.
 // The reference is the mean of buffer CalibrateBuffer or, where that is exactly 0, of the
 // first later buffer whose mean is not (the program waits for one after OK).
 // publish, when set, is called with the new factor wherever ApplySpeed runs.
 // Raises EReplayInput when the file ends before its declared data.
 void RunReplay(std::FILE* file, const TWavInfo& info, const TReplayOptions& options,
-               std::FILE* out, const std::function<void(double)>& publish);
+               std::FILE* out, const std::function<void(double)>& publish,
+               const std::function<void(const TReplayRow&)>& row = {});

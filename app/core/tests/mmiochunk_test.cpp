@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "toneanalysis.h"
+#include "test_files.h"
 #include "test_folder.h"
 
 namespace {
@@ -23,15 +24,6 @@ const unsigned char kFormat[18] = {0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x0
 std::filesystem::path WorkDir() {
   static const std::filesystem::path dir = NewTestFolder("capture");
   return dir;
-}
-
-std::vector<unsigned char> ReadAll(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-uint32_t U32(const std::vector<unsigned char>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
 }
 
 // Buffer b of a counter signal: every frame carries its index in the capture.
@@ -63,25 +55,25 @@ TEST(CaptureFile, TenBuffersGiveTheExactRiffLayout) {
     const auto buf = CounterBuffer(b);
     EXPECT_EQ(file.Append(buf.data(), kBufferBytes), kBufferBytes);
     // After each buffer the file is whole as it stands: a kill now loses nothing written.
-    const auto running = ReadAll(dir / "output.wav");
+    const auto running = ReadFileBytes(dir / "output.wav");
     ASSERT_EQ(running.size(), 46u + 32768u * (b + 1));
-    EXPECT_EQ(U32(running, 4), running.size() - 8);
-    EXPECT_EQ(U32(running, 42), running.size() - 46);
+    EXPECT_EQ(ReadLe32(running, 4), running.size() - 8);
+    EXPECT_EQ(ReadLe32(running, 42), running.size() - 46);
   }
   file.Reset();
 
-  const auto b = ReadAll(dir / "output.wav");
+  const auto b = ReadFileBytes(dir / "output.wav");
   ASSERT_EQ(b.size(), 327726u);
   EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
-  EXPECT_EQ(U32(b, 4), 327718u);
+  EXPECT_EQ(ReadLe32(b, 4), 327718u);
   EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 16), "WAVEfmt ");
-  EXPECT_EQ(U32(b, 16), 18u);
+  EXPECT_EQ(ReadLe32(b, 16), 18u);
   EXPECT_TRUE(std::equal(b.begin() + 20, b.begin() + 38, kFormat));
   EXPECT_EQ(std::string(b.begin() + 38, b.begin() + 42), "data");
-  EXPECT_EQ(U32(b, 42), 327680u);
+  EXPECT_EQ(ReadLe32(b, 42), 327680u);
   // The data are the buffers back to back: no gap, no repeat.
   for (uint32_t frame = 0; frame < 10u * kFramesPerBuffer; ++frame)
-    ASSERT_EQ(U32(b, 46 + 4 * size_t(frame)), frame);
+    ASSERT_EQ(ReadLe32(b, 46 + 4 * size_t(frame)), frame);
 }
 
 TEST(CaptureFile, StoppedBeforeTheFirstBufferIsAHeaderOnly) {
@@ -90,10 +82,10 @@ TEST(CaptureFile, StoppedBeforeTheFirstBufferIsAHeaderOnly) {
     TCaptureFile file;
     file.Open(path.c_str(), kFormat);
   }  // destruction finishes the file as a stop does
-  const auto b = ReadAll(path);
+  const auto b = ReadFileBytes(path);
   ASSERT_EQ(b.size(), 46u);
-  EXPECT_EQ(U32(b, 4), 38u);
-  EXPECT_EQ(U32(b, 42), 0u);
+  EXPECT_EQ(ReadLe32(b, 4), 38u);
+  EXPECT_EQ(ReadLe32(b, 42), 0u);
 }
 
 TEST(CaptureFile, OddDataGetsAPadByteAndSharingObjectsNeverCloseTheFile) {
@@ -111,11 +103,11 @@ TEST(CaptureFile, OddDataGetsAPadByteAndSharingObjectsNeverCloseTheFile) {
   riff.Close();
   riff.Close();  // a second close releases nothing
   EXPECT_EQ(riff.Handle(), nullptr);
-  const auto b = ReadAll(path);
+  const auto b = ReadFileBytes(path);
   ASSERT_EQ(b.size(), 24u);
-  EXPECT_EQ(U32(b, 16), 3u);
+  EXPECT_EQ(ReadLe32(b, 16), 3u);
   EXPECT_EQ(b[23], 0);
-  EXPECT_EQ(U32(b, 4), 16u);
+  EXPECT_EQ(ReadLe32(b, 4), 16u);
 }
 
 TEST(CaptureFile, UncreatableFileRaisesTheJapaneseMessage) {

@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 #include "mailboxreader.h"
-#include "testsupport.h"
+#include "child_process.h"
 
 namespace {
 

@@ -22,7 +22,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "testsupport.h"
+#include "test_files.h"
+#include "child_process.h"
 
 namespace {
 
@@ -57,15 +58,8 @@ int ConnectUnix(const std::string& Path) {
 // One second of a 16-bit mono tone, for mpv to loop.
 std::string WriteTone(const TTempDir& Dir) {
   const uint32_t Rate = 8000, Frames = Rate;
-  std::string Wav = "RIFF";
-  auto U32 = [&](uint32_t V) { for (int I = 0; I < 4; ++I) Wav += static_cast<char>(V >> (8 * I)); };
-  auto U16 = [&](uint16_t V) { Wav += static_cast<char>(V); Wav += static_cast<char>(V >> 8); };
-  U32(36 + Frames * 2);
-  Wav += "WAVEfmt ";
-  U32(16), U16(1), U16(1), U32(Rate), U32(Rate * 2), U16(2), U16(16);
-  Wav += "data";
-  U32(Frames * 2);
-  for (uint32_t I = 0; I < Frames; ++I) U16(static_cast<uint16_t>(static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * I / Rate))));
+  std::string Wav = PcmWavHeader(1, Rate, 16, Frames * 2);
+  for (uint32_t I = 0; I < Frames; ++I) PutLe16(Wav, static_cast<uint16_t>(static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * I / Rate))));
   const std::string Path = Dir.File("tone.wav");
   std::ofstream(Path, std::ios::binary) << Wav;
   return Path;

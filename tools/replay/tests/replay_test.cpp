@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <tinyxml2.h>
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,12 +12,14 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "registry.h"
 #include "replay.h"
+#include "test_files.h"
 #include "test_folder.h"
 
 namespace {
@@ -27,8 +31,6 @@ fs::path Dir() {
   return d;
 }
 
-void Put16(std::string& s, uint16_t v) { s.push_back(char(v)), s.push_back(char(v >> 8)); }
-void Put32(std::string& s, uint32_t v) { Put16(s, uint16_t(v)), Put16(s, uint16_t(v >> 16)); }
 
 struct TWavShape {
   uint16_t Tag = 1, Channels = 2, Bits = 16;
@@ -42,23 +44,23 @@ fs::path WriteWav(const std::string& name, int64_t frames, const std::function<i
                   const TWavShape& shape = {}) {
   std::string data;
   for (int64_t p = 0; p < frames; ++p) {
-    Put16(data, uint16_t(first(p)));
-    if (shape.Channels == 2) Put16(data, 0x1234);
+    PutLe16(data, uint16_t(first(p)));
+    if (shape.Channels == 2) PutLe16(data, 0x1234);
   }
   std::string w = "RIFF";
   const uint32_t dataBytes = shape.DeclaredDataBytes >= 0 ? uint32_t(shape.DeclaredDataBytes) : uint32_t(data.size());
-  Put32(w, shape.ZeroSizes ? 0 : uint32_t(4 + 26 + 8 + data.size()));
+  PutLe32(w, shape.ZeroSizes ? 0 : uint32_t(4 + 26 + 8 + data.size()));
   w += "WAVEfmt ";
-  Put32(w, 18);
-  Put16(w, shape.Tag);
-  Put16(w, shape.Channels);
-  Put32(w, shape.Rate);
-  Put32(w, shape.Rate * shape.Channels * shape.Bits / 8);
-  Put16(w, uint16_t(shape.Channels * shape.Bits / 8));
-  Put16(w, shape.Bits);
-  Put16(w, 0);
+  PutLe32(w, 18);
+  PutLe16(w, shape.Tag);
+  PutLe16(w, shape.Channels);
+  PutLe32(w, shape.Rate);
+  PutLe32(w, shape.Rate * shape.Channels * shape.Bits / 8);
+  PutLe16(w, uint16_t(shape.Channels * shape.Bits / 8));
+  PutLe16(w, shape.Bits);
+  PutLe16(w, 0);
   w += "data";
-  Put32(w, shape.ZeroSizes ? 0 : dataBytes);
+  PutLe32(w, shape.ZeroSizes ? 0 : dataBytes);
   w += data;
   const fs::path p = Dir() / name;
   std::ofstream(p, std::ios::binary) << w;
@@ -77,19 +79,14 @@ struct TRun {
   std::vector<std::vector<std::string>> Rows;  // CSV rows without the header
 };
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 TRun Replay(const std::string& args) {
   const fs::path out = Dir() / "out.csv", err = Dir() / "err.txt";
   const std::string cmd = std::string("'") + KORVEL_REPLAY + "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
   const int rc = std::system(cmd.c_str());
   TRun r;
   r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  r.Out = Slurp(out);
-  r.Err = Slurp(err);
+  r.Out = ReadFileText(out);
+  r.Err = ReadFileText(err);
   std::istringstream lines(r.Out);
   std::string line;
   std::getline(lines, line);  // header
@@ -195,7 +192,7 @@ TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
   const auto wav = WriteWav("pub.wav", 26 * 8192, [](int64_t p) { return Scenario(p, 300); });
   const TRun r = Replay("--defaults --publish --mailbox-dir '" + box.string() + "' '" + wav.string() + "'");
   ASSERT_EQ(r.Status, 0) << r.Err;
-  const std::string record = Slurp(box / "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}");
+  const std::string record = ReadFileText(box / "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}");
   ASSERT_GE(record.size(), 9u);
   EXPECT_EQ(record[0], 1);
   double speed = 0;
@@ -236,7 +233,7 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
   EXPECT_EQ(Replay("--defaults '" + (Dir() / "text.wav").string() + "'").Status, 2);
   {
     std::string headerOnly = "RIFF";
-    Put32(headerOnly, 4);
+    PutLe32(headerOnly, 4);
     headerOnly += "WAVE";
     std::ofstream(Dir() / "nofmt.wav", std::ios::binary) << headerOnly;
   }
@@ -247,6 +244,8 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
   const auto good = WriteWav("good.wav", 3 * 8192, tone);
   EXPECT_EQ(Replay("--defaults --speed abc '" + good.string() + "'").Status, 2);
   EXPECT_EQ(Replay("--defaults --bogus '" + good.string() + "'").Status, 2);
+  EXPECT_EQ(Replay("--defaults --plot '" + good.string() + "' '" + good.string() + "'").Status, 2);
+  EXPECT_EQ(fs::file_size(good), 46u + 3 * 8192 * 4);  // the picture did not replace it
   EXPECT_EQ(Replay("--defaults").Status, 2);
   // A second file after "--" is refused, not taken instead of the first.
   const TRun two = Replay("--defaults '" + good.string() + "' -- '" + good.string() + "'");
@@ -321,4 +320,206 @@ TEST(ReplayThreshold, FollowsTheWholeSecondTicksAndTheCalibration) {
   EXPECT_EQ(ReplayThreshold(16, o, 5.0), 398);   // tick 3: 400 + (-200 * 3000) div 300000
   EXPECT_EQ(ReplayThreshold(16, o, 0.0), 400);   // no reference: viFloor
   EXPECT_EQ(ReplayThreshold(2000, o, 5.0), 200); // after five minutes
+}
+
+namespace {
+
+// A path's points after each command, absolute (M, L, H, V, h are all the plot writes).
+struct TPathPoint {
+  char Command;
+  double X, Y;
+};
+std::vector<TPathPoint> PathPoints(const char* d) {
+  std::vector<TPathPoint> out;
+  std::istringstream in(d ? d : "");
+  double x = 0, y = 0;
+  char c;
+  while (in >> c) {
+    if (c == 'M' || c == 'L') in >> x >> y;
+    else if (c == 'H') in >> x;
+    else if (c == 'V') in >> y;
+    else if (c == 'h') { double dx; in >> dx; x += dx; }
+    out.push_back({c, x, y});
+  }
+  return out;
+}
+
+// An axis read back from its first and last tick labels, as a reader of the picture would.
+struct TReadAxis {
+  double V0 = 0, P0 = 0, V1 = 1, P1 = 1;
+  bool Log = false;
+  double F(double v) const { return Log ? std::log10(v) : v; }
+  double Pos(double v) const { return P0 + (F(v) - F(V0)) / (F(V1) - F(V0)) * (P1 - P0); }
+  double Value(double p) const {
+    const double f = F(V0) + (p - P0) / (P1 - P0) * (F(V1) - F(V0));
+    return Log ? std::pow(10, f) : f;
+  }
+};
+
+tinyxml2::XMLElement* ById(tinyxml2::XMLElement* e, const std::string& id) {
+  if (const char* v = e->Attribute("id"); v && id == v) return e;
+  for (auto* c = e->FirstChildElement(); c; c = c->NextSiblingElement())
+    if (auto* found = ById(c, id)) return found;
+  return nullptr;
+}
+
+TReadAxis ReadAxis(tinyxml2::XMLElement* svg, const std::string& id, bool log) {
+  TReadAxis a;
+  a.Log = log;
+  bool first = true;
+  for (auto* t = ById(svg, id)->FirstChildElement("text"); t; t = t->NextSiblingElement("text")) {
+    const double p = t->DoubleAttribute(id == "time-axis" ? "x" : "y"), v = std::stod(t->GetText());
+    if (first) a.V0 = v, a.P0 = p, first = false;
+    else a.V1 = v, a.P1 = p;
+  }
+  return a;
+}
+
+// Hiss (the reference), loud noise, a tone under the threshold, a tone above it, then
+// digital silence; lengths in buffers.
+int16_t Story(int64_t p, const std::vector<int64_t>& len) {
+  int64_t b = p / 8192 - 1;
+  if (b < 0) return int16_t((p * 7919) % 21 - 10);
+  if ((b -= len[0]) < 0) {
+    uint32_t h = uint32_t(p) * 2654435761u;
+    h = (h ^ h >> 15) * 2246822519u;
+    return int16_t((h ^ h >> 13) % 18001 - 9000);
+  }
+  const double hz = (b -= len[1]) < 0 ? 300 : (b -= len[2]) < 0 ? 2500 : 0;
+  return int16_t(std::lround(hz > 0 ? 9000 * std::sin(2 * M_PI * hz * double(p) / 44100) : 0));
+}
+
+}  // namespace
+
+TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
+  struct TCase {
+    std::string Name, Args;
+    std::vector<int64_t> Lengths;       // noise, under, above, silence
+    int32_t FirstThreshold, LastThreshold;
+    size_t Changes, Marks;  // speed changes, published steps
+    std::string SettingShown;
+    bool Thinned;
+  };
+  const std::vector<TCase> cases = {
+      // Two up-steps, one down-step: the README's picture.
+      {"short", "--defaults", {8, 45, 25, 10}, 400, 390, 3, 3, "viSpeed 30 (defaults)", false},
+      // Past the five-minute ramp, more buffers than pixels, a capped step that changes nothing.
+      {"long", "--defaults --speed 12 --floor 1500 --floor2 1000 --min-freq 250", {10, 1300, 300, 100},
+       1500, 1000, 3, 80, "viSpeed 12 (option), viMinFreq 250 (option), viMaxFreq 3000 (defaults)", true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TWavShape mono;
+    mono.Channels = 1;
+    const int64_t buffers = 1 + c.Lengths[0] + c.Lengths[1] + c.Lengths[2] + c.Lengths[3];
+    const auto wav = WriteWav(c.Name + " & <plot>.wav", buffers * 8192, [&](int64_t p) { return Story(p, c.Lengths); }, mono);
+    const fs::path svgPath = Dir() / (c.Name + ".svg");
+    const TRun r = Replay(c.Args + " --plot '" + svgPath.string() + "' '" + wav.string() + "'");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    ASSERT_EQ(r.Rows.size(), size_t(buffers));
+    const std::string svgText = ReadFileText(svgPath);
+    tinyxml2::XMLDocument doc;
+    ASSERT_EQ(doc.Parse(svgText.c_str()), tinyxml2::XML_SUCCESS) << doc.ErrorStr();
+    auto* svg = doc.RootElement();
+    ASSERT_STREQ(svg->Name(), "svg");
+    EXPECT_EQ(svgText.find("<script"), std::string::npos);
+    EXPECT_EQ(svgText.find("href"), std::string::npos);
+    EXPECT_NE(std::string(ById(svg, "settings")->GetText()).find(c.SettingShown), std::string::npos);
+
+    const TReadAxis time = ReadAxis(svg, "time-axis", false), pitch = ReadAxis(svg, "pitch-axis", true),
+                    speed = ReadAxis(svg, "speed-axis", false);
+    // Every buffer's dot in its class, within a pixel (where thinning drew one dot for
+    // several), and no two dots of a class on one pixel.
+    const char* classes[] = {"silent", "outside", "below", "above"};
+    size_t totalDots = 0;
+    for (int k = 0; k < 4; ++k) {
+      tinyxml2::XMLElement* path = ById(svg, "pitch-data")->FirstChildElement("path");
+      while (path && std::string(path->Attribute("class")) != std::string("dots ") + classes[k]) path = path->NextSiblingElement("path");
+      ASSERT_NE(path, nullptr) << classes[k];
+      std::vector<TPathPoint> dots;
+      for (const TPathPoint& q : PathPoints(path->Attribute("d")))
+        if (q.Command == 'M') dots.push_back(q);
+      size_t members = 0;
+      for (const auto& row : r.Rows) {
+        const int cls = row[kCase] == "A" ? 0 : row[kCase] == "B" ? 1 : std::stod(row[kFreq]) < std::stod(row[kThreshold]) ? 2 : 3;
+        if (cls != k) continue;
+        ++members;
+        const double x = time.Pos(std::stod(row[kTime])), y = k ? pitch.Pos(std::stod(row[kFreq])) : 0;
+        EXPECT_TRUE(std::any_of(dots.begin(), dots.end(), [&](const TPathPoint& q) {
+          return std::abs(q.X - x) <= (c.Thinned ? 1.0 : 0.1) && (!k || std::abs(q.Y - y) <= (c.Thinned ? 1.0 : 0.1));
+        })) << classes[k] << " buffer " << row[kBuffer];
+      }
+      std::set<std::pair<long, long>> cells;
+      for (const TPathPoint& q : dots) EXPECT_TRUE(cells.insert({std::lround(q.X), std::lround(q.Y)}).second);
+      EXPECT_TRUE(c.Thinned ? dots.size() <= members : dots.size() == members) << dots.size() << " " << members;
+      totalDots += dots.size();
+    }
+    EXPECT_EQ(totalDots < r.Rows.size(), c.Thinned);
+    // The threshold: each value the CSV gives, from the buffer it starts at, to the end.
+    std::vector<std::pair<double, int32_t>> thresholds;  // (x, Hz) from the CSV
+    for (size_t b = 0; b < r.Rows.size(); ++b)
+      if (b == 0 || r.Rows[b][kThreshold] != r.Rows[b - 1][kThreshold])
+        thresholds.push_back({b ? time.Pos(std::stod(r.Rows[b][kTime])) : time.Pos(0), std::stoi(r.Rows[b][kThreshold])});
+    const auto line = PathPoints(ById(svg, "threshold")->Attribute("d"));
+    std::vector<std::pair<double, int32_t>> drawn;
+    for (const TPathPoint& q : line)
+      if (q.Command == 'M' || q.Command == 'V') drawn.push_back({q.X, int32_t(std::lround(pitch.Value(q.Y)))});
+    ASSERT_EQ(drawn.size(), thresholds.size());
+    for (size_t i = 0; i < drawn.size(); ++i) {
+      EXPECT_NEAR(drawn[i].first, thresholds[i].first, 0.1) << i;
+      EXPECT_EQ(drawn[i].second, thresholds[i].second) << i;
+    }
+    EXPECT_EQ(drawn.front().second, c.FirstThreshold);
+    EXPECT_EQ(drawn.back().second, c.LastThreshold);
+    EXPECT_NEAR(line.back().X, time.Pos(buffers * 8192.0 / 44100), 0.1);
+    // Speed: a vertical where the CSV's factor changed, a mark at every published step.
+    std::vector<TPathPoint> changes, marks;
+    for (const TPathPoint& q : PathPoints(ById(svg, "speed")->Attribute("d")))
+      if (q.Command == 'V') changes.push_back(q);
+    for (auto* m = ById(svg, "steps")->FirstChildElement("circle"); m; m = m->NextSiblingElement("circle"))
+      marks.push_back({'c', m->DoubleAttribute("cx"), m->DoubleAttribute("cy")});
+    std::string last = "1.00";
+    size_t ci = 0, mi = 0;
+    for (const auto& row : r.Rows) {
+      const double x = time.Pos(std::stod(row[kTime]));
+      if (row[kSpeed] != last && ci < changes.size()) {
+        EXPECT_NEAR(changes[ci].X, x, 0.1) << row[kBuffer];
+        EXPECT_NEAR(speed.Value(changes[ci++].Y), std::stod(row[kSpeed]), 0.002) << row[kBuffer];
+      }
+      if (row[kPublished] == "1" && mi < marks.size()) {
+        EXPECT_NEAR(marks[mi].X, x, 0.1) << row[kBuffer];
+        EXPECT_NEAR(speed.Value(marks[mi++].Y), std::stod(row[kSpeed]), 0.002) << row[kBuffer];
+      }
+      last = row[kSpeed];
+    }
+    EXPECT_EQ(ci, c.Changes);
+    EXPECT_EQ(changes.size(), c.Changes);
+    EXPECT_EQ(mi, c.Marks);
+    EXPECT_EQ(marks.size(), c.Marks);
+    // Nothing drawn outside its panel (dots and marks with their radius).
+    for (const char* panel : {"pitch", "level", "speed"}) {
+      auto* box = ById(svg, std::string(panel) + "-panel");
+      const double left = box->DoubleAttribute("x"), top = box->DoubleAttribute("y");
+      const double right = left + box->DoubleAttribute("width"), bottom = top + box->DoubleAttribute("height");
+      auto inside = [&](double x, double y, double r) {
+        EXPECT_TRUE(x - r >= left && x + r <= right && y - r >= top && y + r <= bottom) << panel << " " << x << "," << y;
+      };
+      std::function<void(tinyxml2::XMLElement*)> walk = [&](tinyxml2::XMLElement* e) {
+        const std::string n = e->Name();
+        if (n == "path") for (const TPathPoint& q : PathPoints(e->Attribute("d"))) inside(q.X, q.Y, 2);
+        if (n == "circle") inside(e->DoubleAttribute("cx"), e->DoubleAttribute("cy"), e->DoubleAttribute("r"));
+        if (n == "line") inside(e->DoubleAttribute("x1"), e->DoubleAttribute("y1"), 0), inside(e->DoubleAttribute("x2"), e->DoubleAttribute("y2"), 0);
+        if (n == "rect") inside(e->DoubleAttribute("x"), e->DoubleAttribute("y"), 0), inside(e->DoubleAttribute("x") + e->DoubleAttribute("width"), e->DoubleAttribute("y") + e->DoubleAttribute("height"), 0);
+        for (auto* k = e->FirstChildElement(); k; k = k->NextSiblingElement()) walk(k);
+      };
+      walk(ById(svg, std::string(panel) + "-data"));
+    }
+    // --quiet: the same picture, no CSV.
+    if (!c.Thinned) {
+      const TRun q = Replay(c.Args + " --quiet --plot '" + svgPath.string() + "' '" + wav.string() + "'");
+      EXPECT_EQ(q.Status, 0);
+      EXPECT_EQ(q.Out, "");
+      EXPECT_EQ(ReadFileText(svgPath), svgText);
+    }
+  }
 }

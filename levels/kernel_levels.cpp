@@ -1,5 +1,5 @@
 // The processor probe and the process's kernel level.
-#include "levels.h"
+#include "kernel_levels.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -7,8 +7,6 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #endif
-
-namespace rendo_kernels {
 
 namespace {
 
@@ -43,15 +41,12 @@ TCpuSupport DetectCpu() {
 }
 
 TKernelLevel ChooseLevel() {
-  TKernelLevel best = TKernelLevel::Ref;
-  for (TKernelLevel l : kKernelLevels)
-    if (KernelLevelUsable(l)) best = l;
+  TKernelLevel best = UsableKernelLevels().back();
   // A cap for tests and measurements; it can only lower the level, never force an
   // unusable one.
-  if (const char* cap = std::getenv("KORVEL_RENDO_LEVEL")) {
-    for (TKernelLevel l : kKernelLevels)
-      if (std::strcmp(cap, KernelLevelName(l)) == 0 && l < best) best = l;
-  }
+  TKernelLevel cap;
+  if (const char* text = std::getenv(kKernelLevelCapVariable); text && ParseKernelLevel(text, cap) && cap < best)
+    best = cap;
   return best;
 }
 
@@ -66,17 +61,26 @@ const char* KernelLevelName(TKernelLevel level) {
   return "?";
 }
 
+bool ParseKernelLevel(const char* name, TKernelLevel& level) {
+  for (TKernelLevel l : kKernelLevels)
+    if (std::strcmp(name, KernelLevelName(l)) == 0) {
+      level = l;
+      return true;
+    }
+  return false;
+}
+
 bool KernelLevelUsable(TKernelLevel level) {
   switch (level) {
     case TKernelLevel::Ref: return true;
     case TKernelLevel::SSE2:
-#if defined(KORVEL_RENDO_HAVE_SSE2)
+#if defined(KORVEL_HAVE_SSE2)
       return Cpu().SSE2;
 #else
       return false;
 #endif
     case TKernelLevel::AVX2:
-#if defined(KORVEL_RENDO_HAVE_AVX2)
+#if defined(KORVEL_HAVE_AVX2)
       return Cpu().AVX2;
 #else
       return false;
@@ -85,9 +89,14 @@ bool KernelLevelUsable(TKernelLevel level) {
   return false;
 }
 
+std::vector<TKernelLevel> UsableKernelLevels() {
+  std::vector<TKernelLevel> levels;
+  for (TKernelLevel l : kKernelLevels)
+    if (KernelLevelUsable(l)) levels.push_back(l);
+  return levels;
+}
+
 TKernelLevel ActiveKernelLevel() {
   static const TKernelLevel level = ChooseLevel();
   return level;
 }
-
-}  // namespace rendo_kernels

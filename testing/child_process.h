@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the speed-link tests: private directories and helper processes.
+// Private directories that go away with the test, and helper processes.
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -18,8 +18,8 @@ private:
   std::string FPath;
 };
 
-// A child started with fork + exec; its stdout and stderr go to one pipe. Killed (SIGKILL) at destruction
-// if still running.
+// A child started with fork + exec (`Argv[0]` looked up in PATH when it has no slash);
+// its stdout and stderr go to one pipe. Killed (SIGKILL) at destruction if still running.
 class TChildProcess {
 public:
   explicit TChildProcess(const std::vector<std::string>& Argv);

@@ -1,4 +1,4 @@
-#include "testsupport.h"
+#include "child_process.h"
 #include "test_folder.h"
 
 #include <cerrno>
@@ -33,7 +33,7 @@ TChildProcess::TChildProcess(const std::vector<std::string>& Argv) {
   if (FPid == 0) {
     ::dup2(P[1], STDOUT_FILENO);
     ::dup2(P[1], STDERR_FILENO);
-    ::execv(Args[0], Args.data());
+    ::execvp(Args[0], Args.data());
     ::_exit(127);
   }
   ::close(P[1]);

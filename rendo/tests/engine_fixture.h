@@ -1,0 +1,51 @@
+#pragma once
+// What the engine's tests through the binary interface share: pixels by their bytes, an
+// interface by its identifier, and one engine per test with its switches stated.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "rendo/rendo.h"
+
+// Blue, green, red and the fourth byte, each taken modulo 256.
+inline uint32_t Pixel(uint32_t b, uint32_t g, uint32_t r, uint32_t a = 0) {
+  return (b & 0xFFu) | (g & 0xFFu) << 8 | (r & 0xFFu) << 16 | (a & 0xFFu) << 24;
+}
+
+// The interface `iid` of `from`, with one reference; a failed query fails the test.
+template <typename T>
+T* Query(IRendoUnknown* from, const TGUID& iid) {
+  void* out = nullptr;
+  EXPECT_EQ(from->QueryInterface(&iid, &out), RENDO_S_OK);
+  return static_cast<T*>(out);
+}
+
+// One engine per test with the switches as the program sets them on a modern machine
+// (MMX and SSE on, secondary feature off, no batch). The switches are process-wide, so
+// every test states the ones it relies on.
+class TEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Create(); }
+  void TearDown() override { Destroy(); }
+  void Create() {
+    ASSERT_EQ(CreateInstance(&Engine), 1);
+    Cpu = Query<ICpuFeatures>(Engine, IID_ICpuFeatures);
+    Cpu->SetSecondaryFeature(0);
+    Cpu->SetSseEnabled(1);
+    Cpu->SetMmxEnabled(1);
+    Engine->SetBatchMode(0);
+  }
+  // Leaves the MMX switch on, as the next test (in any suite) expects to find it.
+  void Destroy() {
+    Cpu->SetMmxEnabled(1);
+    Cpu->Release();
+    EXPECT_EQ(Engine->Release(), 0u);
+  }
+  // A target of width x height pixels whose rows are `pitch` pixels apart (0: packed).
+  void Bind(std::vector<uint32_t>& target, uint32_t width, uint32_t height, uint32_t pitch = 0) {
+    Engine->SetTarget(target.data(), int32_t((pitch ? pitch : width) * 4), width, height);
+  }
+  IPixelEngine* Engine = nullptr;
+  ICpuFeatures* Cpu = nullptr;
+};

@@ -1,0 +1,139 @@
+// The settings dialog's behaviour through a fake front end: what showing, OK, Cancel and
+// the defaults button do to the controls and the settings, with no toolkit.
+#include "NumberFilter.h"
+#include "registry.h"
+#include "test_folder.h"
+#include "uConfig.h"
+#include "uglobal.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const std::string kKey = "\\Software\\Trevane\\Korvel\\";
+
+// Controls as plain values; the bar clamps as a track bar does, edits read as NumberFilter.
+class TFakeConfigView : public IConfigView {
+public:
+  TfConfig* Form = nullptr;
+  int32_t Position = 0;
+  std::string Caption;
+  bool Record = false;
+  std::map<TConfigEdit, std::u16string> Edits;
+  bool Answer = false;
+  std::vector<std::string> Asked, Errors, Log;
+
+  void SetSpeedPosition(int32_t p) override {
+    p = std::clamp(p, 10, 60);
+    if (p == Position) return;
+    Position = p;
+    Form->trackSpeedChange();
+  }
+  int32_t SpeedPosition() override { return Position; }
+  void SetSpeedCaption(const std::string& text) override { Caption = text; }
+  void SetRecordToFile(bool checked) override { Record = checked; }
+  bool RecordToFile() override { return Record; }
+  std::u16string ReadEdit(TConfigEdit e) override { return Edits[e] = CheckText(Edits[e], false).Text; }
+  void WriteEdit(TConfigEdit e, const std::u16string& text) override { Edits[e] = text; }
+  bool AskYesNo(const std::string& text) override { return Asked.push_back(text), Answer; }
+  void ReportError(std::exception_ptr error) override try { std::rethrow_exception(error); } catch (
+      const std::exception& e) {
+    Errors.push_back(e.what());
+  }
+  void EndDialog(bool ok) override { Log.push_back(ok ? "ok" : "cancel"); }
+};
+
+class ConfigBehaviourTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Reg = std::make_unique<TRegistry>((NewTestFolder("cfg") / "registry.reg").string());
+    Reg->WriteDword(kKey, "viSpeed", 45);
+    Reg->WriteDword(kKey, "viMaxFreq", 2000);
+    Settings = std::make_unique<TGlobalSettings>(*Reg);
+    GlobalSettings = Settings.get();
+    View.Form = &Form;
+    Form.FormShow();
+  }
+  void TearDown() override { GlobalSettings = nullptr; }
+  std::optional<TRegValue> Stored(const std::string& name) { return Reg->ReadValue(kKey, name); }
+
+  std::unique_ptr<TRegistry> Reg;
+  std::unique_ptr<TGlobalSettings> Settings;
+  TFakeConfigView View;
+  TfConfig Form{View};
+};
+
+}  // namespace
+
+TEST_F(ConfigBehaviourTest, OkStoresInOrderAndStopsAtAnEmptyEdit) {
+  EXPECT_EQ(View.Position, 45);  // shown: every setting in its control
+  EXPECT_EQ(View.Caption, "4.50倍速");
+  EXPECT_EQ(View.Edits[TConfigEdit::MaxFreq], u"2000");
+  struct Case {
+    const char* name;
+    std::u16string minFreq;
+    std::vector<std::string> errors;
+    int32_t floor;       // after the empty edit: not taken over when storing stopped
+    bool saved;
+  } cases[] = {
+      {"empty edit", u"", {"'' は整数ではありません"}, 400, false},
+      {"junk reads as 0", u"12x", {}, 350, true},
+      {"all numbers", u"-10", {}, 350, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Form.FormShow();
+    View.Log.clear();
+    View.Errors.clear();
+    View.SetSpeedPosition(50);
+    View.Record = true;
+    View.Edits[TConfigEdit::MaxFreq] = u"2500";
+    View.Edits[TConfigEdit::MinFreq] = c.minFreq;
+    View.Edits[TConfigEdit::Floor] = u"350";
+    Form.btnOKClick();
+    EXPECT_EQ(View.Log, std::vector<std::string>{"ok"});  // closes with OK either way
+    EXPECT_EQ(View.Errors, c.errors);
+    EXPECT_TRUE(GlobalSettings->vbRecordToFile->Value);  // before the edits: taken over
+    EXPECT_EQ(GlobalSettings->viSpeed->Value, 50);
+    EXPECT_EQ(GlobalSettings->viMaxFreq->Value, 2500);
+    EXPECT_EQ(GlobalSettings->viFloor->Value, c.floor);
+    EXPECT_EQ(Stored("viMaxFreq")->Dword, c.saved ? 2500u : 2000u);
+    EXPECT_EQ(View.Edits[TConfigEdit::MinFreq], c.minFreq == u"12x" ? u"0" : c.minFreq);
+    GlobalSettings->Load();
+  }
+}
+
+TEST_F(ConfigBehaviourTest, CancelAndTheDefaultsQuestion) {
+  View.SetSpeedPosition(60);
+  Form.Button1Click();
+  EXPECT_EQ(View.Log, std::vector<std::string>{"cancel"});
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, 45);
+
+  View.Answer = false;  // No: nothing happens
+  Form.Button2Click();
+  EXPECT_EQ(View.Asked, std::vector<std::string>{TfConfig::DefaultsQuestion});
+  EXPECT_EQ(Stored("viSpeed")->Dword, 45u);
+  EXPECT_EQ(View.Position, 60);
+
+  View.Answer = true;  // Yes: the key emptied, the defaults shown, the dialog stays open
+  Reg->WriteDword(kKey + "fMain", "left", 5);
+  View.Record = true;
+  Form.Button2Click();
+  EXPECT_FALSE(Stored("viSpeed"));
+  EXPECT_TRUE(Reg->KeyExists(kKey));
+  EXPECT_TRUE(Reg->EnumSubkeys(kKey).empty());
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, TSettingDefaults::viSpeed);
+  EXPECT_EQ(View.Position, 30);
+  EXPECT_EQ(View.Caption, "3.00倍速");
+  EXPECT_EQ(View.Edits[TConfigEdit::MaxFreq], u"3000");
+  EXPECT_FALSE(View.Record);
+  EXPECT_EQ(View.Log, std::vector<std::string>{"cancel"});
+  Form.btnOKClick();  // the next OK writes every default
+  EXPECT_EQ(Stored("viFloor")->Dword, 400u);
+  EXPECT_EQ(Stored("vbRecordToFile")->Text, "0");
+  EXPECT_TRUE(View.Errors.empty());
+}
