@@ -63,9 +63,31 @@ std::string TChildProcess::ReadLine(int TimeoutMs) {
     if (::poll(&Pfd, 1, static_cast<int>(Left)) <= 0) continue;
     char Buf[256];
     const ssize_t N = ::read(FOut, Buf, sizeof Buf);
-    if (N <= 0) return {};
+    if (N <= 0) {
+      FClosed = true;
+      return {};
+    }
     FPending.append(Buf, static_cast<size_t>(N));
   }
+}
+
+std::string TChildProcess::ReadLineUntil(const std::function<bool(const std::string&)>& Wanted, int TimeoutMs) {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+  while (std::chrono::steady_clock::now() < Deadline) {
+    std::string Line = ReadLine(100);
+    if (!Line.empty() && Wanted(Line)) return Line;
+    if (FClosed && FPending.find('\n') == std::string::npos) return {};  // no more lines will come
+  }
+  return {};
+}
+
+bool PollUntil(const std::function<bool()>& Done, int TimeoutMs, int StepMs) {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+  while (!Done()) {
+    if (std::chrono::steady_clock::now() >= Deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(StepMs));
+  }
+  return true;
 }
 
 int TChildProcess::WaitExit(int TimeoutMs) {

@@ -1,5 +1,6 @@
 #pragma once
 // Private directories that go away with the test, and helper processes.
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -29,6 +30,12 @@ public:
 
   // One line of output without its newline; empty after TimeoutMs without a whole line.
   std::string ReadLine(int TimeoutMs);
+  // Reads lines until one for which Wanted holds and returns it; empty after TimeoutMs.
+  std::string ReadLineUntil(const std::function<bool(const std::string&)>& Wanted, int TimeoutMs = 10000);
+  // The same for the first line that contains Text.
+  bool WaitForLine(const std::string& Text, int TimeoutMs = 10000) {
+    return !ReadLineUntil([&](const std::string& L) { return L.find(Text) != std::string::npos; }, TimeoutMs).empty();
+  }
   // Exit status, or -1 while still running after TimeoutMs, or 128 + signal when killed.
   int WaitExit(int TimeoutMs);
   void Kill(int Signal);
@@ -38,5 +45,9 @@ private:
   pid_t FPid = -1;
   int FOut = -1;
   std::string FPending;
+  bool FClosed = false;  // the output reached its end
   int FStatus = -1;
 };
+
+// Asks Done every StepMs until it holds; false after TimeoutMs.
+bool PollUntil(const std::function<bool()>& Done, int TimeoutMs, int StepMs = 20);

@@ -1,6 +1,5 @@
 #pragma once
-// Qt test support without widgets: an application object for tests that only need Qt's
-// event loop (posted events, timers), and running that loop until a condition holds.
+// Qt test support without widgets: Qt's event loop run until a condition holds.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -8,9 +7,8 @@
 #include <functional>
 #include <thread>
 
-// The application object of a test without widgets: the one that exists, or else a plain
-// QCoreApplication made on first use and kept to the end. (A test with widgets uses
-// TestApp from qt_test_app.h, before anything calls this.)
+// The application object that exists, or else a QCoreApplication made on first use and
+// kept to the end (a test with widgets calls TestApp, qt_test_app.h, first).
 inline QCoreApplication& TestCoreApp() {
   if (QCoreApplication* made = QCoreApplication::instance()) return *made;
   static int argc = 1;

@@ -25,14 +25,9 @@ namespace {
 class TXvfb {
  public:
   TXvfb() : Process({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "320x240x24"}) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline && Process.WaitExit(0) < 0) {
-      const std::string line = Process.ReadLine(200);
-      if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
-        Name = ":" + line;
-        break;
-      }
-    }
+    const std::string number = Process.ReadLineUntil(
+        [](const std::string& line) { return line.find_first_not_of("0123456789") == std::string::npos; }, 20000);
+    if (!number.empty()) Name = ":" + number;
   }
   ~TXvfb() {
     Process.Kill(SIGTERM);

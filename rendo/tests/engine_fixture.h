@@ -1,6 +1,5 @@
 #pragma once
-// What the engine's tests through the binary interface share: pixels by their bytes, an
-// interface by its identifier, and one engine per test with its switches stated.
+// Shared by the engine's tests through the binary interface.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -36,8 +35,7 @@ class TEngineTest : public ::testing::Test {
     Cpu->SetMmxEnabled(1);
     Engine->SetBatchMode(0);
   }
-  // Leaves the MMX switch on, as the next test (in any suite) expects to find it.
-  void Destroy() {
+  void Destroy() {  // leaves MMX on, as a test of another suite expects it
     Cpu->SetMmxEnabled(1);
     Cpu->Release();
     EXPECT_EQ(Engine->Release(), 0u);

@@ -1,7 +1,6 @@
 // The engine through its binary interface only: rendo/rendo.h and librendo.so.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <vector>
 

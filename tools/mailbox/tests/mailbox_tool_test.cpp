@@ -28,15 +28,6 @@ std::vector<std::string> Tool(const TTempDir& Dir, std::vector<std::string> Args
   return Args;
 }
 
-// Reads output lines until one contains Text; false after TimeoutMs.
-bool WaitForLine(TChildProcess& Child, const std::string& Text, int TimeoutMs = 10000) {
-  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-  while (std::chrono::steady_clock::now() < Deadline) {
-    if (Child.ReadLine(100).find(Text) != std::string::npos) return true;
-  }
-  return false;
-}
-
 // A NaN left in the record is one record, not a change at every look (NaN != NaN).
 TEST(MailboxRecordTest, TheSameBytesAreTheSameRecord) {
   EXPECT_EQ((TMailboxRecord{1, std::nan("")}), (TMailboxRecord{1, std::nan("")}));
@@ -61,7 +52,7 @@ TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   TTempDir Dir;
   TSpeedSharedMemory Mailbox(Dir.Path());
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "2", "--timeout", "20"}));
-  ASSERT_TRUE(WaitForLine(Watch, "watching"));  // it has opened (and reset) the event
+  ASSERT_TRUE(Watch.WaitForLine("watching"));  // it has opened (and reset) the event
   Mailbox.SetSpeed(1.5);
   const std::string First = Watch.ReadLine(5000);
   EXPECT_NE(First.find(" speed=1.5"), std::string::npos) << First;
@@ -74,7 +65,7 @@ TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   EXPECT_EQ(Quiet.WaitExit(5000), 1);
 
   TChildProcess Stopped(Tool(Dir, {"watch"}));
-  ASSERT_TRUE(WaitForLine(Stopped, "watching"));
+  ASSERT_TRUE(Stopped.WaitForLine("watching"));
   Stopped.Kill(SIGINT);
   EXPECT_EQ(Stopped.WaitExit(5000), 0);
 }
@@ -94,7 +85,7 @@ TEST(MailboxToolTest, OutputThatCannotBeWrittenIsAnError) {
 
   // A watcher whose output has gone stops at the first line instead of running on unseen.
   TChildProcess Watch(Shell("watch --timeout 20"));
-  ASSERT_TRUE(WaitForLine(Watch, "watching"));
+  ASSERT_TRUE(Watch.WaitForLine("watching"));
   Mailbox.SetSpeed(1.5);
   EXPECT_NE(Watch.ReadLine(5000).find("cannot write the output"), std::string::npos);
   EXPECT_EQ(Watch.WaitExit(5000), 2);
@@ -113,7 +104,7 @@ TEST(MailboxToolTest, ASectionShortenedByAnotherReaderEndsNeitherReadNorWatch) {
   TSpeedSharedMemory Mailbox(Dir.Path());
   Mailbox.SetSpeed(1.5);
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "1", "--timeout", "20"}));
-  ASSERT_TRUE(WaitForLine(Watch, "watching"));
+  ASSERT_TRUE(Watch.WaitForLine("watching"));
   ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);
   {
     TChildProcess Read(Tool(Dir, {"read"}));
@@ -215,7 +206,7 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   // The bridge starts first and waits for mpv.
   TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Socket}));
   auto First = std::make_unique<TMpv>(Socket);
-  ASSERT_TRUE(WaitForLine(Bridge, "connected to mpv")) << "mpv did not come up";
+  ASSERT_TRUE(Bridge.WaitForLine("connected to mpv")) << "mpv did not come up";
 
   Mailbox.SetSpeed(1.5);
   EXPECT_NEAR(First->WaitForSpeed(1.5), 1.5, 1e-6);
@@ -234,7 +225,7 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   First.reset();
   ::unlink(Socket.c_str());
   TMpv Second(Socket);
-  EXPECT_TRUE(WaitForLine(Bridge, "connected to mpv"));
+  EXPECT_TRUE(Bridge.WaitForLine("connected to mpv"));
   EXPECT_NEAR(Second.WaitForSpeed(2.0), 2.0, 1e-6) << "the last value was not sent after reconnecting";
   Mailbox.SetSpeed(3.0);
   EXPECT_NEAR(Second.WaitForSpeed(3.0), 3.0, 1e-6);
@@ -273,7 +264,7 @@ TEST(MailboxToolTest, MpvBridgeNeitherHangsNorSpinsOnABrokenPlayer) {
     TSpeedSharedMemory Mailbox(Dir.Path());
     TBadPlayer Player(Dir.File("mpv.sock"), CloseAtOnce);
     TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Dir.File("mpv.sock")}));
-    ASSERT_TRUE(WaitForLine(Bridge, "connected to mpv"));
+    ASSERT_TRUE(Bridge.WaitForLine("connected to mpv"));
     // Far more than a socket buffer holds, then time for the reconnections to pile up.
     for (int I = 0; I < 3000; ++I) Mailbox.SetSpeed(1.0 + (I % 20) / 10.0);
     std::this_thread::sleep_for(3s);

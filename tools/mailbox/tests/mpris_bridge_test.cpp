@@ -8,7 +8,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
-#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -19,7 +18,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 #include "test_files.h"
@@ -27,23 +25,10 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-using TClock = std::chrono::steady_clock;
-
 const char* const kMpv = "/usr/bin/mpv";
 const char* const kMprisPlugin = "/usr/lib/mpv-mpris/mpris.so";
 const char* const kDbusDaemon = "/usr/bin/dbus-daemon";
 const std::string kPrefix = "org.mpris.MediaPlayer2.";
-
-template <class F>
-bool Within(std::chrono::milliseconds Limit, F Done) {
-  const auto Deadline = TClock::now() + Limit;
-  while (!Done()) {
-    if (TClock::now() >= Deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 int ConnectUnix(const std::string& Path) {
   const int Fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -75,11 +60,11 @@ public:
                              "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                              "<allow own=\"*\"/></policy></busconfig>\n";
     FDaemon = std::make_unique<TChildProcess>(std::vector<std::string>{kDbusDaemon, "--config-file=" + Config, "--nofork"});
-    Within(5s, [&] {
+    PollUntil([&] {
       const int Fd = ConnectUnix(FSocket);
       if (Fd >= 0) ::close(Fd);
       return Fd >= 0;
-    });
+    }, 5000);
   }
   ~TSessionBus() {
     QDBusConnection::disconnectFromBus("test");
@@ -92,7 +77,7 @@ public:
     return QDBusConnection::connectToBus(QString::fromStdString("unix:path=" + FSocket), "test");
   }
   bool HasName(const std::string& Name) {
-    return Within(10s, [&] { return Connection().interface()->isServiceRegistered(QString::fromStdString(Name)).value(); });
+    return PollUntil([&] { return Connection().interface()->isServiceRegistered(QString::fromStdString(Name)).value(); }, 10000);
   }
 
 private:
@@ -112,7 +97,7 @@ public:
           A.push_back(WriteTone(Dir));
           return A;
         }()) {
-    Within(10s, [&] { return (FFd = ConnectUnix(Dir.File(Socket))) >= 0; });
+    PollUntil([&] { return (FFd = ConnectUnix(Dir.File(Socket))) >= 0; }, 10000);
     Send(R"({"command":["observe_property",1,"speed"]})");
   }
   ~TMprisMpv() {
@@ -141,7 +126,7 @@ public:
   double Speed() { return History().empty() ? std::nan("") : History().back(); }
   // mpv prints the property with six decimals, so nearness is all that can be asked.
   bool Reaches(double Want) {
-    return Within(10s, [&] { return std::abs(Speed() - Want) <= 1e-6 * Want; });
+    return PollUntil([&] { return std::abs(Speed() - Want) <= 1e-6 * Want; }, 10000);
   }
 
 private:
@@ -161,14 +146,12 @@ public:
 
   // Reads on until a line contains Text; false after a few seconds.
   bool Says(const std::string& Text) {
-    const auto Deadline = TClock::now() + 10s;
-    while (TClock::now() < Deadline) {
-      const std::string Line = FProcess.ReadLine(100);
-      if (Line.empty()) continue;
-      FLog += Line + "\n";
-      if (Line.find(Text) != std::string::npos) return true;
-    }
-    return false;
+    return !FProcess
+                .ReadLineUntil([&](const std::string& Line) {
+                  FLog += Line + "\n";
+                  return Line.find(Text) != std::string::npos;
+                }, 10000)
+                .empty();
   }
   // Stops it as systemd does; its status, and everything it said, are then known.
   int Stop() {
