@@ -215,6 +215,10 @@ void TQtMainWindow::ProcessMessagesUntil(const std::function<bool()>& done) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
+void TQtMainWindow::ProcessMessagesWithoutInput() {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+}
+
 void TQtMainWindow::SetTimerActive(TMainTimer timer, bool active) {
   QTimer* t = timer == TMainTimer::Timer1 ? Timer1 : Timer2;
   if (active) {

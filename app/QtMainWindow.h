@@ -70,6 +70,7 @@ private:
   void ShowInformation(const std::string& text) override;
   void ReportLater(std::exception_ptr error) override;
   void ProcessMessagesUntil(const std::function<bool()>& done) override;
+  void ProcessMessagesWithoutInput() override;
   void SetTimerActive(TMainTimer timer, bool active) override;
   TDIBSurface& StripSurface() override;
   void PaintStrip() override;

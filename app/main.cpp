@@ -145,6 +145,11 @@ int main(int argc, char** argv) {
 
     window.show();
     CloseOnTerminate(window);
+    // When the X connection breaks, the toolkit ends the process with exit(1) from inside
+    // the loop: the capture is ended on the way out as 停止 would end it.
+    std::atexit([] {
+      if (fMain) fMain->EndCaptureAtExit();
+    });
 
     // A settings file that could not be read is kept aside and the user told, over the
     // window: at start-up, and again whenever a later read finds it gone bad.

@@ -6,7 +6,8 @@
 // it the program's settings folder is used: also private to the user and already korvel's,
 // whereas a shared folder such as /tmp would let another user take the name first (or plant
 // a link there) and so keep korvel from starting. The lock ends with the process, however it
-// ends, so a crash leaves nothing to clean up.
+// ends; a normal end also removes the file. The file is the user's own, mode 0600 whatever
+// the umask; one of another user's under the name is refused with its owner named.
 #include <string>
 
 class TSingleInstanceLock {

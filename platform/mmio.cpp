@@ -40,6 +40,20 @@ bool PutU32(int fd, int64_t offset, uint32_t value) {
 
 int64_t Position(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
 
+// The kernel's protected-symlinks rule, kept where the kernel's setting is off: in a
+// sticky folder anyone may write to (/tmp), a link is followed only when it belongs to us
+// or to the folder's owner, so another user cannot plant one that makes us overwrite a
+// file of ours.
+bool MayFollow(const std::string& link) {
+  struct stat ls {}, ds {};
+  if (::lstat(link.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode) || ls.st_uid == ::geteuid()) return true;
+  const size_t slash = link.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : link.substr(0, slash);
+  if (::stat(dir.c_str(), &ds) != 0) return true;  // the open reports what is wrong
+  const bool shared = (ds.st_mode & S_ISVTX) && (ds.st_mode & S_IWOTH);
+  return !shared || ls.st_uid == ds.st_uid;
+}
+
 }  // namespace
 
 std::string MmioOpenFailureText() { return std::strerror(errno); }
@@ -57,6 +71,10 @@ HMMIO mmioOpenA(const char* fileName, void* info, uint32_t flags) {
   if (flags & MMIO_CREATE) mode |= O_CREAT | O_TRUNC;
   // Opened non-blocking so that a FIFO in the file's place fails at once (no reader) instead
   // of blocking the caller forever; ordinary blocking I/O from then on.
+  if (!MayFollow(path)) {
+    errno = EACCES;
+    return nullptr;
+  }
   const int fd = ::open(path.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return nullptr;
   const int fl = ::fcntl(fd, F_GETFL);
@@ -67,6 +85,14 @@ HMMIO mmioOpenA(const char* fileName, void* info, uint32_t flags) {
     return nullptr;
   }
   return new HMMIO__{fd};
+}
+
+uint32_t mmioUpdateSize(HMMIO handle, const MMCKINFO* ck) {
+  if (handle == nullptr || ck == nullptr) return MMIOERR_CANNOTWRITE;
+  const int64_t end = Position(handle->fd);
+  if (end < int64_t(ck->dwDataOffset)) return MMIOERR_CANNOTSEEK;
+  return PutU32(handle->fd, int64_t(ck->dwDataOffset) - 4, uint32_t(end - ck->dwDataOffset)) ? 0
+                                                                                           : MMIOERR_CANNOTWRITE;
 }
 
 uint32_t mmioCreateChunk(HMMIO handle, MMCKINFO* ck, uint32_t flags) {

@@ -11,6 +11,9 @@
 //   byte when the data length is odd, and leaves the position after the chunk.
 // - mmioStringToFOURCCA takes up to four characters and pads with spaces.
 // - A file name may use '\' as the separator (".\output.wav"); it is read as '/'.
+// - A symbolic link in a sticky, world-writable folder that belongs neither to the user nor
+//   to the folder's owner is not followed (EACCES), as the kernel's protected-symlinks
+//   setting would have it, also where that setting is off.
 // Writes are unbuffered write(2) calls. A write that would carry the file beyond the
 // 4 GiB that 32-bit RIFF sizes can describe is refused (-1), so a finished file always
 // has true sizes; an append that fails part-way (a full disk) is taken back, so -1 leaves
@@ -70,6 +73,10 @@ uint32_t mmioCreateChunk(HMMIO handle, MMCKINFO* ck, uint32_t flags);
 // Bytes written, or -1.
 int32_t mmioWrite(HMMIO handle, const void* buffer, int32_t count);
 uint32_t mmioAscend(HMMIO handle, MMCKINFO* ck, uint32_t flags);
+// Not in the original service: writes into the size field of an open chunk the size it has
+// up to the current position, leaving the position and the chunk open (no pad byte), so
+// that a file cut short at any moment still declares only what it holds.
+uint32_t mmioUpdateSize(HMMIO handle, const MMCKINFO* ck);
 // origin: 0 from the start, 1 from the current position, 2 from the end (as lseek).
 // New position, or -1.
 int32_t mmioSeek(HMMIO handle, int32_t offset, int origin);

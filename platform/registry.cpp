@@ -1,7 +1,9 @@
 #include "registry.h"
+#include "registry_text.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -9,28 +11,21 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pwd.h>
-#include <string_view>
-#include <unordered_map>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+using regtext::FoldAscii;
+using regtext::NormaliseKey;
+using regtext::SameText;
+
 namespace {
 
-const char kHive[] = "HKEY_CURRENT_USER";
 const char kUnreadableNotice[] =
     "設定ファイルを読み込めないため、標準の設定で起動しました。設定は保存されません。";
+const char kLockedReason[] = "settings file locked by another process";
 const char kKeptAsideNotice[] =
     "設定ファイルが壊れていたため、別名で保存し、標準の設定で起動しました。";
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
 
 bool LessText(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
@@ -44,19 +39,6 @@ bool IsBelow(const std::string& key, const std::string& parent) {
          SameText(key.substr(0, parent.size()), parent);
 }
 
-// Splits on '\', dropping one run of separators at each end; returns false on an empty
-// component in the middle ("a\\b").
-bool NormaliseKey(const std::string& in, std::string& out) {
-  size_t b = 0, e = in.size();
-  while (b < e && in[b] == '\\') ++b;
-  while (e > b && in[e - 1] == '\\') --e;
-  out = in.substr(b, e - b);
-  if (out.find("\\\\") != std::string::npos) return false;
-  for (char c : out)
-    if (c == '\n' || c == '\r' || c == '\0') return false;
-  return true;
-}
-
 std::string KeyOrThrow(const std::string& in) {
   std::string out;
   if (!NormaliseKey(in, out)) throw std::invalid_argument("invalid registry key path: " + in);
@@ -67,42 +49,6 @@ void CheckLineText(const std::string& s, const char* what) {
   if (s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
     throw std::invalid_argument(std::string("registry ") + what + " holds a line break or NUL");
 }
-
-std::string Quote(const std::string& s) {
-  std::string r = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"') r += '\\';
-    r += c;
-  }
-  return r + '"';
-}
-
-// Reads a quoted string starting at s[i] == '"'; i ends after the closing quote.
-bool Unquote(const std::string& s, size_t& i, std::string& out) {
-  if (i >= s.size() || s[i] != '"') return false;
-  out.clear();
-  for (++i; i < s.size(); ++i) {
-    char c = s[i];
-    if (c == '"') {
-      ++i;
-      return true;
-    }
-    if (c == '\\') {
-      if (++i >= s.size() || (s[i] != '\\' && s[i] != '"')) return false;
-      c = s[i];
-    }
-    out += c;
-  }
-  return false;
-}
-
-std::string_view TrimView(std::string_view s) {
-  const size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
-std::string Trim(const std::string& s) { return std::string(TrimView(s)); }
 
 TRegistry::TKey* FindKey(TRegistry::THive& hive, const std::string& path) {
   for (auto& k : hive)
@@ -185,22 +131,35 @@ void MakeFolders(const std::string& dir) {
 
 // The advisory lock on "<file>.lock". flock() locks belong to the open file description,
 // so two TRegistry objects in one process exclude each other as two processes do.
+//
+// Never blocking for long: a reader tries once (a read needs no lock, see Read); a writer
+// tries again every few milliseconds, calling the wait hook between tries, and gives up
+// after kLockWait, so another process holding the lock (a stuck editor, a second tool)
+// can delay a write but never freeze the caller.
 class TRegistry::TLock {
 public:
-  explicit TLock(const std::string& path) {
+  enum TWait { Try, Wait };
+  TLock(const std::string& path, TWait wait, const std::function<void()>& onWait) {
     const std::string name = path + ".lock";
-    Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (Fd < 0 && errno == ENOENT) {  // first use: the folder is missing
       MakeFolders(Folder(path));
-      Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      Fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     }
     if (Fd < 0) {
       Err = errno;
       return;
     }
-    while (::flock(Fd, LOCK_EX) != 0) {
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    while (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno == EINTR) continue;
       Err = errno;
+      if (Err == EWOULDBLOCK && wait == Wait && std::chrono::steady_clock::now() < deadline) {
+        if (onWait) onWait();
+        ::usleep(5000);
+        continue;
+      }
+      if (Err == EWOULDBLOCK) Busy = true;
       ::close(Fd);
       Fd = -1;
       return;
@@ -210,11 +169,13 @@ public:
     if (Fd >= 0) ::close(Fd);  // closing releases the lock
   }
   bool Held() const { return Fd >= 0; }
-  int Error() const { return Err; }
+  // The reason a writer gives the user when it could not take the lock.
+  std::string Reason() const { return Busy ? kLockedReason : std::strerror(Err); }
 
 private:
   int Fd = -1;
   int Err = 0;
+  bool Busy = false;
 };
 
 std::string TRegistry::HomeFolder() {
@@ -249,6 +210,7 @@ TRegistry& TRegistry::CurrentUser() {
 }
 
 void TRegistry::AddNotice(const std::string& text) {
+  if (text.empty()) return;
   if (!Notice.empty()) Notice += "\n\n";
   Notice += text;
   if (OnNotice) OnNotice();
@@ -393,20 +355,48 @@ void TRegistry::StoreLocked(const THive& hive) {
   }
 }
 
+// Where the file's links lead, or empty (with the reason in Refused) when they lead out of
+// the settings folder to something that is not a regular file of this user: nothing is
+// then read there, and nothing (lock, temporary or corrupt copies) is made beside it.
+bool TRegistry::FindTarget() {
+  Target = Resolve(Path);
+  Refused.clear();
+  if (Target == Path || Folder(Target) == Folder(Path)) return true;
+  struct stat st{};
+  if (::lstat(Target.c_str(), &st) == 0) {
+    if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) return true;
+    Refused = "a link to " + Target + ", which is not a regular file of this user";
+  } else if (::stat(Folder(Target).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
+    return true;  // a file still to be made, in a folder of this user
+  } else {
+    Refused = "a link to " + Target + ", outside a folder of this user";
+  }
+  if (!RefusedNoticeGiven) {
+    RefusedNoticeGiven = true;
+    AddNotice(std::string(kUnreadableNotice) + "\n" + Path + ": " + Refused);
+  }
+  return false;
+}
+
+// Every change replaces the file by a rename, so a read without the lock still sees a
+// whole file, the old or the new. The lock is only tried, never waited for: when it is
+// free, a corrupt file may be kept aside as before; when it is not, the file is read all
+// the same and anything corrupt waits for the next write.
 template <class F>
 auto TRegistry::Read(F&& f) {
-  Target = Resolve(Path);
-  TLock lock(Target);
   THive hive;
-  LoadLocked(hive, lock.Held());
+  if (FindTarget()) {
+    TLock lock(Target, TLock::Try, nullptr);
+    LoadLocked(hive, lock.Held());
+  }
   return f(const_cast<const THive&>(hive));
 }
 
 template <class F>
 void TRegistry::Modify(F&& f) {
-  Target = Resolve(Path);
-  TLock lock(Target);
-  if (!lock.Held()) throw WriteError(Target + ".lock", lock.Error());
+  if (!FindTarget()) throw WriteError(Path, Refused);
+  TLock lock(Target, TLock::Wait, OnLockWait);
+  if (!lock.Held()) throw WriteError(Target + ".lock", lock.Reason());
   THive hive;
   const TLoad state = LoadLocked(hive, true);
   if (state == TLoad::Unreadable || state == TLoad::Corrupt)
@@ -415,8 +405,8 @@ void TRegistry::Modify(F&& f) {
 }
 
 std::string TRegistry::KeepAside() {
-  Target = Resolve(Path);
-  TLock lock(Target);
+  if (!FindTarget()) return {};
+  TLock lock(Target, TLock::Wait, OnLockWait);
   if (!lock.Held()) return {};
   const std::string aside = KeepAsideLocked();
   // The program stops after this; the next start, which finds no file, says why from here.
@@ -517,167 +507,3 @@ bool TRegistry::DeleteKey(const std::string& key) {
   return deleted;
 }
 
-bool TRegistry::Parse(const std::string& input, THive& hive, std::string& error) {
-  hive.clear();
-  std::string_view text = input;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-
-  // Physical lines, then logical ones: a hex list may continue over lines ending in '\'.
-  // Continuations are appended in place, so a long list costs its length, not its square.
-  std::vector<std::string> lines;
-  {
-    size_t p = 0;
-    bool continuing = false;
-    while (p <= text.size()) {
-      size_t e = text.find('\n', p);
-      if (e == std::string_view::npos) e = text.size();
-      std::string_view line = text.substr(p, e - p);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      p = e + 1;
-      const std::string_view t = TrimView(line);
-      if (continuing) {
-        lines.back().append(t);
-      } else {
-        lines.emplace_back(line);
-      }
-      // A line continues only after a value whose data is hex; what follows is hex data.
-      continuing = !t.empty() && t.back() == '\\' &&
-                   (continuing || ((t.front() == '"' || t.front() == '@') &&
-                                   t.find("=hex") != std::string_view::npos));
-      if (continuing) {
-        std::string& l = lines.back();
-        l.erase(l.find_last_not_of(" \t") + 1);
-        l.pop_back();
-        l.erase(l.find_last_not_of(" \t") + 1);
-      }
-    }
-  }
-
-  // Keys and values by folded name, so that each line costs the same however many came
-  // before it.
-  std::unordered_map<std::string, size_t> keyIndex;
-  std::unordered_map<std::string, size_t> valueIndex;  // folded "key\0name"
-  keyIndex.reserve(lines.size() / 2);  // no rehash on the way for the usual layout
-  valueIndex.reserve(lines.size());
-  auto fold = [](const std::string& s) {
-    std::string f = s;
-    for (char& c : f) c = FoldAscii(c);
-    return f;
-  };
-  auto keyAt = [&](const std::string& path) -> size_t {
-    auto [it, added] = keyIndex.try_emplace(fold(path), hive.size());
-    if (added) hive.push_back({path, {}});
-    return it->second;
-  };
-  auto setValue = [&](size_t key, const std::string& name, TRegValue&& v) {
-    TKey& k = hive[key];
-    auto [it, added] = valueIndex.try_emplace(fold(k.Path) + '\0' + fold(name), k.Values.size());
-    if (added)
-      k.Values.emplace_back(name, std::move(v));
-    else
-      k.Values[it->second].second = std::move(v);
-  };
-  size_t current = SIZE_MAX;
-
-  bool header = false;
-  size_t lineNo = 0;
-  for (const std::string& raw : lines) {
-    ++lineNo;
-    const std::string line = Trim(raw);
-    if (line.empty() || line[0] == ';') continue;
-    auto fail = [&](const char* why) {
-      error = "line " + std::to_string(lineNo) + ": " + why;
-      hive.clear();
-      return false;
-    };
-    if (!header) {
-      if (line != "REGEDIT4") return fail("the file does not start with REGEDIT4");
-      header = true;
-      continue;
-    }
-    if (line[0] == '[') {
-      if (line.back() != ']') return fail("unterminated key header");
-      const std::string inner = line.substr(1, line.size() - 2);
-      const size_t hl = sizeof kHive - 1;
-      if (!SameText(inner.substr(0, hl), kHive) || (inner.size() > hl && inner[hl] != '\\'))
-        return fail("a key outside HKEY_CURRENT_USER");
-      std::string path;
-      if (!NormaliseKey(inner.substr(hl), path)) return fail("an empty key name");
-      current = keyAt(path);
-      continue;
-    }
-    if (current == SIZE_MAX) return fail("a value before the first key");
-    std::string name;
-    size_t i = 0;
-    if (line[0] == '@') {
-      i = 1;
-    } else if (!Unquote(line, i, name)) {
-      return fail("a malformed value name");
-    }
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    if (i >= line.size() || line[i] != '=') return fail("'=' expected after the value name");
-    ++i;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    const std::string data = line.substr(i);
-    TRegValue v;
-    if (!data.empty() && data[0] == '"') {
-      size_t j = 0;
-      if (!Unquote(data, j, v.Text) || !Trim(data.substr(j)).empty())
-        return fail("a malformed text value");
-      v.Type = TRegType::Sz;
-    } else if (data.compare(0, 6, "dword:") == 0) {
-      const std::string hex = data.substr(6);
-      if (hex.empty() || hex.size() > 8 ||
-          hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return fail("a malformed dword value");
-      v.Type = TRegType::Dword;
-      v.Dword = uint32_t(std::strtoul(hex.c_str(), nullptr, 16));
-    } else if (data.compare(0, 3, "hex") == 0) {
-      size_t colon = data.find(':');
-      const std::string kind = data.substr(3, colon == std::string::npos ? 0 : colon - 3);
-      if (colon == std::string::npos ||
-          !(kind.empty() || (kind.size() >= 3 && kind.front() == '(' && kind.back() == ')' &&
-                             kind.find_first_not_of("0123456789abcdefABCDEF", 1) == kind.size() - 1)))
-        return fail("a malformed hex value");
-      if (data.find_first_not_of("0123456789abcdefABCDEF, \t", colon + 1) != std::string::npos)
-        return fail("a malformed hex value");
-      v.Type = TRegType::Other;
-      v.Text = data;
-    } else {
-      return fail("a value of an unknown form");
-    }
-    setValue(current, name, std::move(v));
-  }
-  if (!header) {
-    error = "the file does not start with REGEDIT4";
-    return false;
-  }
-  return true;
-}
-
-std::string TRegistry::Format(const THive& hive) {
-  std::string out = "REGEDIT4\n\n";
-  for (const auto& k : hive) {
-    out += "[";
-    out += kHive;
-    if (!k.Path.empty()) out += "\\" + k.Path;
-    out += "]\n";
-    for (const auto& [name, v] : k.Values) {
-      out += name.empty() ? std::string("@") : Quote(name);
-      out += '=';
-      switch (v.Type) {
-        case TRegType::Sz: out += Quote(v.Text); break;
-        case TRegType::Dword: {
-          char buf[16];
-          std::snprintf(buf, sizeof buf, "dword:%08x", unsigned(v.Dword));
-          out += buf;
-          break;
-        }
-        case TRegType::Other: out += v.Text; break;
-      }
-      out += '\n';
-    }
-    out += '\n';
-  }
-  return out;
-}

@@ -12,11 +12,14 @@
 // key survives. Parents of a key are implied by its path and need no header of their own.
 // Values of types the program does not write (hex:, hex(n):) are kept verbatim.
 //
-// Every operation re-reads the file under an advisory lock (flock on "<file>.lock"), so
-// what one process writes the next read of another sees. A change is a read-modify-write
-// under that lock, written to a temporary file in the same folder, fsynced and renamed over
-// the file, then the folder is fsynced: a kill at any moment leaves either the old or the
-// new file, never a torn one, and two processes never lose each other's updates.
+// Every operation re-reads the file, so what one process writes the next read of another
+// sees. A change is a read-modify-write under an advisory lock (flock on "<file>.lock"),
+// written to a temporary file in the same folder, fsynced and renamed over the file, then
+// the folder is fsynced: a kill at any moment leaves either the old or the new file, never a
+// torn one, and two processes never lose each other's updates. A read therefore needs no
+// lock and never waits for one; a change waits for it at most kLockWait, calling
+// OnLockWait meanwhile, then fails with the reason "settings file locked by another
+// process".
 //
 // A file that does not parse, or is larger than kMaxFileSize, is never written over: it is
 // renamed aside to "<file>.corrupt-<UTC time>" and the store carries on empty; a file that
@@ -25,6 +28,10 @@
 //
 // A symbolic link is followed to the file it names: lock, temporary file and corrupt copies
 // lie beside that target, and the rename replaces the target, so the link stays a link.
+// A link that leads out of the settings folder must lead to a regular file of this user (or
+// to a missing one in a folder of this user): anything else (a device, another user's file)
+// reads as empty with a notice, refuses writes, and gets nothing made beside it.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -67,9 +74,11 @@ public:
   static std::string DefaultFilePath();
   // $HOME when it names a folder, else the home folder of the user's password entry.
   static std::string HomeFolder();
-  // Far more than the program's settings and placements ever take; a larger file is no
-  // settings file and is not read into memory.
-  static constexpr size_t kMaxFileSize = size_t(1) << 20;
+  // Far more than the program's settings and placements ever take, room for many keys of
+  // other tools; a larger file is no settings file and is not read into memory.
+  static constexpr size_t kMaxFileSize = size_t(16) << 20;
+  // How long a change waits for another process's lock before it fails.
+  static constexpr std::chrono::milliseconds kLockWait{2000};
 
   const std::string& FilePath() const { return Path; }
 
@@ -105,6 +114,13 @@ public:
   // can also tell the user of a file that went bad while it ran. Not called for notices
   // raised before it was set: take those with TakeNotice.
   std::function<void()> OnNotice;
+  // Adds a message for the user to the pending notice (a caller's own, such as a corrected
+  // setting), so every program that shows the store's notices shows it too.
+  void AddNotice(const std::string& text);
+  // Called again and again, every few milliseconds, while a change waits for another
+  // process's lock (a window keeps analysing its audio from here). It may run other store
+  // operations.
+  std::function<void()> OnLockWait;
 
   // Parsing and writing of the text form, public for tests and tools.
   struct TKey {
@@ -123,14 +139,16 @@ private:
   void StoreLocked(const THive& hive);
   template <class F> auto Read(F&& f);
   template <class F> void Modify(F&& f);
-  void AddNotice(const std::string& text);
   std::string KeepAsideLocked();
+  bool FindTarget();
   std::string Shown() const;  // the file as the user knows it, with its link's target
   void TakeStoredNotice();
 
   std::string Path;
   std::string Target;  // Path with its links followed, found again by each operation
   std::string Notice;
+  std::string Refused;  // why Target is not used, when FindTarget refused it
   bool UnreadableNoticeGiven = false;
+  bool RefusedNoticeGiven = false;
   bool CorruptNotKeptAside = false;  // corrupt file we could not rename: never write over it
 };

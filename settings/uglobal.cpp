@@ -1,6 +1,7 @@
 #include "uglobal.h"
 
 #include "registry.h"
+#include "settingranges.h"
 
 const char* const SettingsKeyPath = "\\Software\\Trevane\\Korvel\\";
 
@@ -45,6 +46,10 @@ void TGlobalSettings::CreateVariables() {
 void TGlobalSettings::Load() {
   TRegistryIniFile ini(Reg, SettingsKeyPath);
   Variables->Load(ini);
+  // A hand-edited value the dialog could not have saved: corrected, and the user told
+  // through the store's notices. Written back with the next save.
+  const std::string corrected = CorrectOutOfRange(*this);
+  if (!corrected.empty()) Reg.AddNotice("設定値を修正しました。\n" + corrected);
 }
 
 void TGlobalSettings::Save() {

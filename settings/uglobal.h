@@ -34,6 +34,7 @@ public:
   ~TGlobalSettings();  // does not save
 
   void CreateVariables();
+  // Values outside the ranges of settingranges.h are brought into them, with a notice.
   void Load();
   // Writes every setting, changed or not.
   void Save();

@@ -1,6 +1,7 @@
 #include "uMain.h"
 
 #include "clock.h"
+#include "registry.h"
 #include "rendoif.h"
 #include "uSharedMemory.h"
 #include "uglobal.h"
@@ -10,6 +11,9 @@
 TfMain* fMain = nullptr;
 
 namespace {
+const char* const kNoInput =
+    "入力デバイスから音声がまったく届かないため、録音を停止しました。\n"
+    "デバイスが他のプログラムに使われていないか、サウンドサーバーが止まっていないかを確認してください。";
 const char* const kZeroInput =
     "入力から無音（すべて 0）の信号しか届かないため、録音を停止しました。\n"
     "録音デバイスのキャプチャスイッチがミュートになっていないか、サウンドサーバーの入力が"
@@ -42,6 +46,7 @@ TfMain::TfMain(IMainView& view, IWaveIn& waveIn, IClock& clock)
 }
 
 TfMain::~TfMain() {
+  KeepAnalysingWhileSettingsWait(false);
   // A window destroyed while capturing must not leave the device or its buffer behind.
   StopCapture();
   if (fMain == this) fMain = nullptr;
@@ -50,6 +55,7 @@ TfMain::~TfMain() {
 void TfMain::FormCreate() {
   SpeedFactor = 1.0f;
   SaturationLevel = 0;
+  KeepAnalysingWhileSettingsWait(true);
   // History and HistorySurface are members, made with the window; the background picture
   // is read by the front end, which knows the picture formats.
 }
@@ -63,6 +69,23 @@ void TfMain::FormShow() {
   const int32_t stored = GlobalSettings->viWaveInDevice->Value;
   View.SelectDevice(stored >= 0 && stored < View.DeviceCount() ? stored : -1);
   View.SetTimerActive(TMainTimer::Timer1, true);
+}
+
+// A save that waits for another process's lock on the settings file (at most the store's
+// kLockWait) keeps the capture going: buffers and timers are handled meanwhile; the user's
+// input waits for the save, which then succeeds or reports the lock.
+void TfMain::KeepAnalysingWhileSettingsWait(bool on) {
+  if (HookedRegistry) HookedRegistry->OnLockWait = nullptr;
+  HookedRegistry = nullptr;
+  if (!on || !GlobalSettings) return;
+  HookedRegistry = &GlobalSettings->Registry();
+  HookedRegistry->OnLockWait = [this] { View.ProcessMessagesWithoutInput(); };
+}
+
+void TfMain::EndCaptureAtExit() {
+  if (!Recording) return;
+  StopCapture();
+  Recording = false;
 }
 
 bool TfMain::FormCloseQuery() {
@@ -83,18 +106,30 @@ void TfMain::btnRecordClick() {
   // calibrated and nothing is saved. An input that delivers nothing but exact zeros (a muted
   // capture switch, a suspended source) would keep it waiting without end: after a few
   // seconds of them the capture ends as the stop button would and the user is told why.
-  View.ProcessMessagesUntil([this] {
-    return LastMean != 0.0 || !Recording || ZeroBuffers >= ZeroBuffersBeforeGivingUp();
+  // A device that delivers no buffer at all is given the same few seconds; Timer2 wakes
+  // the wait every second to look at the clock.
+  const uint32_t waitStart = Clock.timeGetTime();
+  View.ProcessMessagesUntil([this, waitStart] {
+    return LastMean != 0.0 || !Recording || ZeroBuffers >= ZeroBuffersBeforeGivingUp() ||
+           NothingDelivered(waitStart);
   });
   if (!Recording) return;
   if (LastMean == 0.0) {
+    const bool nothing = ZeroBuffers == 0;
     SetRecording(false);
-    throw EMainWindowError(kZeroInput);
+    throw EMainWindowError(nothing ? kNoInput : kZeroInput);
   }
 
   ReferenceMean = LastMean;
   GlobalSettings->viWaveInDevice->Value = View.DevicePosition();
   GlobalSettings->Save();
+}
+
+// Every analysed buffer either sets LastMean or counts as a zero buffer. Unsigned
+// difference: correct across the clock's wrap.
+bool TfMain::NothingDelivered(uint32_t since) const {
+  return LastMean == 0.0 && ZeroBuffers == 0 &&
+         Clock.timeGetTime() - since >= uint32_t(ZeroInputSeconds * 1000);
 }
 
 void TfMain::btnStopClick() { SetRecording(false); }
@@ -186,7 +221,7 @@ void TfMain::MMWimData(HWAVEIN handle, WAVEHDR* header) {
   bool fileFailed = false;
   if (CaptureFile.DataChunk) {
     const int32_t bytes = int32_t(header->dwBytesRecorded);
-    fileFailed = CaptureFile.DataChunk->Write(header->lpData, bytes) != bytes;
+    fileFailed = CaptureFile.Append(header->lpData, bytes) != bytes;
   }
   const TBufferMeasure measure = MeasureBuffer(
       {reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength}, FFT1);

@@ -18,6 +18,7 @@
 #include <string>
 
 class IClock;
+class TRegistry;
 
 // The labels the behaviour writes.
 enum class TMainLabel { Label3, lblFundamental, lblVolume, Label4 };
@@ -45,6 +46,9 @@ public:
   // Runs the message loop, waiting for events, until `done` holds: buffers, timers and
   // clicks are handled meanwhile.
   virtual void ProcessMessagesUntil(const std::function<bool()>& done) = 0;
+  // Handles what is pending, buffers and timers but no user input, for a few milliseconds
+  // at most, and returns: for a wait the user must not interrupt.
+  virtual void ProcessMessagesWithoutInput() = 0;
   virtual void SetTimerActive(TMainTimer timer, bool active) = 0;
   // dpb: its surface (kStripWidth x kStripHeight, 32 bits) and showing it now.
   virtual TDIBSurface& StripSurface() = 0;
@@ -117,11 +121,17 @@ public:
   void WaveInFailed(HWAVEIN handle, const std::string& detail);
   void ApplySpeed(float value);
   void DrawHistory();
+  // Ends a running capture as 停止 would, without touching the controls: for a process
+  // that is leaving from under the event loop (the window system's connection broke, and
+  // the toolkit calls exit).
+  void EndCaptureAtExit();
 
   // How much exact-zero input the calibration waits through before it gives up: a live
   // input, even a quiet one, carries noise; only a muted or suspended one is all zeros.
   static constexpr double ZeroInputSeconds = 3.0;
   static uint32_t ZeroBuffersBeforeGivingUp();
+  // No buffer of this capture has been analysed for ZeroInputSeconds since `since`.
+  bool NothingDelivered(uint32_t since) const;
   static WAVEFORMATEX CaptureFormat();
   // The device number a list position opens: position 0 is the preferred device
   // (WAVE_MAPPER), position k device k - 1; no selection (-1) gives -2, which no input opens.
@@ -140,10 +150,12 @@ private:
   void CaptureFileFailed();
   void SetRecording(bool active);
   void StartCapture();
+  void KeepAnalysingWhileSettingsWait(bool on);
 
   IMainView& View;
   IWaveIn& WaveIn;
   IClock& Clock;
+  TRegistry* HookedRegistry = nullptr;  // whose OnLockWait this window set
 };
 
 extern TfMain* fMain;

@@ -72,6 +72,15 @@ void TCaptureFile::Open(const char* FileName, const void* WaveFormat18) {
   DataChunk = std::move(data);
 }
 
+int32_t TCaptureFile::Append(const void* Buffer, int32_t Count) {
+  const int32_t written = DataChunk->Write(Buffer, Count);
+  // Two 4-byte writes in the header; the data was written first, so the sizes never
+  // declare more than the file holds.
+  if (written > 0 && mmioUpdateSize(DataChunk->Handle(), &DataChunk->ChunkInfo()) == 0)
+    mmioUpdateSize(RiffChunk->Handle(), &RiffChunk->ChunkInfo());
+  return written;
+}
+
 void TCaptureFile::Reset() {
   DataChunk.reset();
   RiffChunk.reset();

@@ -54,13 +54,18 @@ private:
 
 // The capture file of one capture, as the main window opens it at the start: the RIFF
 // form "WAVE", a "fmt " chunk holding the 18-byte format record, and an open "data"
-// chunk to which every buffer is appended. Reset() (or destruction) fixes the sizes:
+// chunk to which every buffer is appended (sizes kept true after each). Reset() (or destruction) fixes the sizes:
 // the data chunk first, then the RIFF chunk, then the file is closed.
 struct TCaptureFile {
   std::unique_ptr<TMMIOChunk> RiffChunk;
   std::unique_ptr<TMMIOChunk> DataChunk;
 
   void Open(const char* FileName, const void* WaveFormat18);
+  // Appends to the data chunk, then writes the data and RIFF sizes as they now stand, so
+  // the file is a valid WAVE file after every buffer: a program killed mid-capture (the X
+  // server gone, SIGKILL, out of memory) leaves all it had written playable. Bytes written
+  // or -1, as TMMIOChunk::Write.
+  int32_t Append(const void* Buffer, int32_t Count);
   void Reset();
   ~TCaptureFile() { Reset(); }
 };

@@ -111,13 +111,13 @@ protected:
   fs::path Previous;
 };
 
-TEST_F(CaptureFileWindowTest, TenBuffersGiveTheWholeCaptureWithSizesFixedAtStop) {
+TEST_F(CaptureFileWindowTest, TenBuffersGiveTheWholeCaptureWithTrueSizesThroughout) {
   TQtMainWindow& w = MakeWindow();
   StartAndCalibrate(10);  // the calibration buffer is the first of the file
   uint32_t frame = 0;
   Feed([&](uint32_t p) { return int16_t((frame * 8192 + p) & 0x7FFF); });
   for (frame = 1; frame < 9; ++frame) Feed([&](uint32_t p) { return int16_t((frame * 8192 + p) & 0x7FFF); });
-  EXPECT_EQ(ReadLe32(OutputWav(), 42), 0u);  // sizes are written at stop
+  EXPECT_EQ(ReadLe32(OutputWav(), 42), 327680u);  // sizes true after every buffer
   w.btnStop->click();
 
   const auto file = OutputWav();

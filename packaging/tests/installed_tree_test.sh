@@ -1,11 +1,11 @@
 #!/bin/sh
-# installed_tree_test.sh BUILD MAKE_TONE BINDIR ENGINEDIR DATADIR
+# installed_tree_test.sh BUILD MAKE_TONE BINDIR ENGINEDIR DATADIR UNITDIR
 # Installs BUILD into a temporary prefix and starts the installed programs from there: korvel
 # must take its engine and its picture from the installed folders (not run on the fallbacks),
 # korvel-replay must measure a generated tone. Nothing may be installed outside the prefix,
 # and nothing of the build tree's own (tests, demo, generators) may be installed.
 set -u
-build=$1 make_tone=$2 bindir=$3 enginedir=$4 datadir=$5
+build=$1 make_tone=$2 bindir=$3 enginedir=$4 datadir=$5 unitdir=$6
 root=${KORVEL_TEST_ROOT:?run through ctest}
 prefix=$(realpath -m "$root/prefix")
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -16,6 +16,11 @@ outside=$(grep -v "^$prefix/" "$build/install_manifest.txt")
 [ -z "$outside" ] || fail "installed outside the prefix: $outside"
 for program in korvel korvel-replay korvel-mailbox; do
   [ -x "$prefix/$bindir/$program" ] || fail "$bindir/$program not installed"
+done
+# The user units start the installed bridge, wherever the tree was installed.
+for unit in korvel-mpris.service korvel-mpv@.service; do
+  grep -q "^ExecStart=$prefix/$bindir/korvel-mailbox " "$prefix/$unitdir/$unit" ||
+    fail "$unitdir/$unit does not start $prefix/$bindir/korvel-mailbox: $(grep ^ExecStart "$prefix/$unitdir/$unit")"
 done
 extra=$(cd "$prefix" && find . -type f \( -name '*_test' -o -name 'rendo-demo' -o -name 'make_*' -o -name '*_bench' \))
 [ -z "$extra" ] || fail "build-tree programs installed: $extra"

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -80,6 +81,24 @@ TEST(Mmio, BackslashPathsOpenFailuresAndFourCC) {
   EXPECT_EQ(mmioStringToFOURCCA("wave", 0), MakeFourCC('w', 'a', 'v', 'e'));  // no case change
   EXPECT_EQ(mmioStringToFOURCCA("wave", MMIO_TOUPPER), MakeFourCC('W', 'A', 'V', 'E'));
   EXPECT_EQ(mmioStringToFOURCCA("", 0), MakeFourCC(' ', ' ', ' ', ' '));
+}
+
+TEST(Mmio, ALinkOfAnotherUserInASharedStickyFolderIsNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a link of another user";
+  const auto shared = TestDir() / "sticky", victim = TestDir() / "victim", link = shared / "output.wav";
+  std::filesystem::create_directories(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  std::ofstream(victim) << "keep";
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(victim, link);
+  ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(mmioOpenA(link.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE), nullptr);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(std::filesystem::file_size(victim), 4u);
+  ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);  // our own link is followed
+  HMMIO h = mmioOpenA(link.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(mmioClose(h, 0), 0u);
 }
 
 TEST(Mmio, WritesThatWouldOutgrowThirtyTwoBitSizesAreRefused) {

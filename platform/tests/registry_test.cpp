@@ -10,6 +10,9 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <pwd.h>
@@ -259,6 +262,13 @@ TEST_F(RegistryTest, OnlyARegularFileOfBoundedSizeIsRead) {
   } cases[] = {
       {"fifo", [&] { ASSERT_EQ(mkfifo(File.c_str(), 0600), 0); }, "not a regular file", false},
       {"device", [&] { fs::create_symlink("/dev/zero", File); }, "not a regular file", false},
+      {"link out to a fifo",
+       [&] {
+         fs::create_directories(Dir / "elsewhere");
+         ASSERT_EQ(mkfifo((Dir / "elsewhere" / "fifo").c_str(), 0600), 0);
+         fs::create_symlink(Dir / "elsewhere" / "fifo", File);
+       },
+       "not a regular file", false},
       {"folder", [&] { fs::create_directory(File); }, "not a regular file", false},
       {"oversize", [&] { Spit(File, big); }, "larger than", true},
   };
@@ -283,8 +293,18 @@ TEST_F(RegistryTest, OnlyARegularFileOfBoundedSizeIsRead) {
       EXPECT_THROW(reg.WriteDword(kKey, "viSpeed", 1), ERegistryWriteError);
       EXPECT_EQ(fs::symlink_status(File).type(), type);
       EXPECT_TRUE(Aside().empty());
+      EXPECT_FALSE(fs::exists(Dir / "elsewhere" / "fifo.lock")) << "made beside a link's target";
     }
   }
+  // A valid file of many keys below the bound is read, not kept aside.
+  std::string many = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\"viSpeed\"=dword:00000011\n";
+  for (int i = 0; many.size() < 1200000; ++i) many += "[HKEY_CURRENT_USER\\Other\\k" + std::to_string(i) + "]\n\"v\"=\"x\"\n";
+  fs::remove_all(File.parent_path());
+  fs::create_directories(File.parent_path());
+  Spit(File, many);
+  TRegistry reg(File);
+  EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 17u);
+  EXPECT_EQ(reg.TakeNotice(), "");
 }
 
 TEST_F(RegistryTest, SymlinkedFileStaysALinkAndItsTargetChanges) {
@@ -375,6 +395,29 @@ TEST_F(RegistryTest, LockThatCannotBeTakenStillReadsButRefusesWrites) {
   EXPECT_THROW(reg.DeleteKey(kKey), ERegistryWriteError);
   EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 3u);
   EXPECT_EQ(reg.TakeNotice(), "");
+}
+
+TEST_F(RegistryTest, LockHeldByAnotherDelaysWritesBrieflyAndNeverReads) {
+  TRegistry reg(File);
+  reg.WriteDword(kKey, "viSpeed", 3);
+  const int held = ::open((File.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);  // another open file description: another holder
+  int waits = 0;
+  reg.OnLockWait = [&] { ++waits; };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 3u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  try {
+    reg.WriteDword(kKey, "viSpeed", 4);
+    ADD_FAILURE() << "written under another's lock";
+  } catch (const ERegistryWriteError& e) {
+    EXPECT_EQ(e.Reason, "settings file locked by another process");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, TRegistry::kLockWait + std::chrono::seconds(2));
+  EXPECT_GT(waits, 10) << "the wait hook was not called while waiting";
+  ::close(held);
+  reg.WriteDword(kKey, "viSpeed", 4);
+  EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 4u);
 }
 
 TEST(RegistryPath, FollowsXdgConfigHome) {

@@ -102,14 +102,14 @@ TEST_F(ConfigDialogTest, LayoutAtTheScreensDensity) {
 
 TEST_F(ConfigDialogTest, ShowsTheSettingsAndOkStoresAndSaves) {
   Reg->WriteDword(kKey, "viSpeed", 45);
-  Reg->WriteDword(kKey, "viMinFreq", uint32_t(-10));
+  Reg->WriteDword(kKey, "viMinFreq", 5u);
   Reg->WriteString(kKey, "vbRecordToFile", "1");
   Start();
   const int result = Run([](TQtConfigDialog& d) {
     EXPECT_EQ(d.trackSpeed->value(), 45);
     EXPECT_EQ(d.Label2->text(), "4.50倍速");
     EXPECT_EQ(d.editMaxFreq->QLineEdit::text(), "3000");
-    EXPECT_EQ(d.editMinFreq->QLineEdit::text(), "-10");
+    EXPECT_EQ(d.editMinFreq->QLineEdit::text(), "5");
     EXPECT_TRUE(d.chkRecordToFile->isChecked());
     // The user: the trackbar by keys (arrows by 1, pages by 2), a new threshold, untick.
     d.trackSpeed->setFocus();
@@ -127,7 +127,7 @@ TEST_F(ConfigDialogTest, ShowsTheSettingsAndOkStoresAndSaves) {
   EXPECT_FALSE(GlobalSettings->vbRecordToFile->Value);
   EXPECT_EQ(Stored("viSpeed")->Dword, 48u);
   EXPECT_EQ(Stored("viFloor")->Dword, 350u);
-  EXPECT_EQ(Stored("viMinFreq")->Dword, uint32_t(-10));
+  EXPECT_EQ(Stored("viMinFreq")->Dword, 5u);
   EXPECT_EQ(Stored("vbRecordToFile")->Text, "0");
   EXPECT_EQ(Stored("viWaveInDevice")->Dword, 0u);  // every setting is written
   EXPECT_TRUE(Errors.empty());

@@ -84,6 +84,19 @@ TEST_F(SettingsStoreTest, BooleanReadsTextDwordAndJunk) {
   EXPECT_EQ(Value("vbRecordToFile").Text, "1");
 }
 
+TEST_F(SettingsStoreTest, DetectionRangeOutsideTheDialogsIsCorrectedAtLoadAndSaidOnce) {
+  struct { int32_t min, max, wantMin, wantMax; } cases[] = {
+      {0, 3000, 1, 3000}, {20, 30000, 20, 22050}, {3000, 20, 20, 3000}, {-5, -1, 20, 3000}};
+  for (const auto& c : cases) {
+    Reg->WriteDword(kKey, "viMinFreq", uint32_t(c.min));
+    Reg->WriteDword(kKey, "viMaxFreq", uint32_t(c.max));
+    TGlobalSettings s(*Reg);
+    EXPECT_EQ(s.viMinFreq->Value, c.wantMin) << c.min << ".." << c.max;
+    EXPECT_EQ(s.viMaxFreq->Value, c.wantMax) << c.min << ".." << c.max;
+    EXPECT_NE(Reg->TakeNotice().find("範囲外"), std::string::npos);
+  }
+}
+
 TEST_F(SettingsStoreTest, IntegerKeepsTheTypeItWasFoundWith) {
   Reg->WriteString(kKey, "viSpeed", "45");
   Reg->WriteString(kKey, "viMaxFreq", "x");

@@ -10,7 +10,10 @@
 struct TMailboxRecord {
   uint8_t Flag = 0;
   double Speed = 0.0;
-  friend bool operator==(const TMailboxRecord&, const TMailboxRecord&) = default;
+  // The same bytes: a NaN published twice is one record, not a change each time.
+  friend bool operator==(const TMailboxRecord& A, const TMailboxRecord& B) {
+    return A.Flag == B.Flag && std::memcmp(&A.Speed, &B.Speed, sizeof A.Speed) == 0;
+  }
 };
 
 // The reader's objects, checked as korvel checks them (a foreign or broken object raises

@@ -22,6 +22,7 @@
 #include <optional>
 #include <poll.h>
 #include <string>
+#include <utility>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -50,8 +51,18 @@ int Usage() {
 // mpv refuses speeds outside this range.
 constexpr double kMpvMinSpeed = 0.01;
 constexpr double kMpvMaxSpeed = 100.0;
-constexpr auto kReconnectEvery = std::chrono::milliseconds(200);
+// Reconnection waits this long after the first failure, doubling up to kRetryMax; a
+// connection that stays up for kStableAfter counts as a success and starts again from the
+// shortest wait.
+constexpr auto kRetryMin = std::chrono::milliseconds(200);
+constexpr auto kRetryMax = std::chrono::milliseconds(5000);
+constexpr auto kStableAfter = std::chrono::milliseconds(2000);
+// An mpv that takes no byte for this long (suspended, hung) is given up and reconnected.
+constexpr auto kStalledAfter = std::chrono::milliseconds(5000);
 
+// A non-blocking connection holding at most one line in flight and the newest value behind
+// it: a player that stops reading makes the bridge wait, never block or queue without end,
+// and the value it finally gets is the newest.
 class TMpvConnection {
 public:
   explicit TMpvConnection(std::string Path) : FPath(std::move(Path)) {}
@@ -59,40 +70,62 @@ public:
 
   bool Connected() const { return FFd >= 0; }
   int Fd() const { return FFd; }
+  bool Pending() const { return !FInFlight.empty() || !FNext.empty(); }
 
   bool Connect() {
     sockaddr_un Addr{};
     Addr.sun_family = AF_UNIX;
     if (FPath.size() >= sizeof Addr.sun_path) return false;
     std::memcpy(Addr.sun_path, FPath.c_str(), FPath.size() + 1);
-    FFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking from the start: a listener whose backlog is full fails at once
+    // (EAGAIN) instead of holding the bridge in connect.
+    FFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (FFd < 0) return false;
     if (::connect(FFd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) != 0) {
       Close();
       return false;
     }
+    FLastProgress = TClock::now();
     return true;
   }
 
   void Close() {
     if (FFd >= 0) ::close(FFd);
     FFd = -1;
+    FInFlight.clear();
+    FNext.clear();
   }
 
-  bool SetSpeed(double Speed) {
-    const std::string Line = "{\"command\":[\"set_property\",\"speed\"," + FormatDouble(Speed) + "]}\n";
-    size_t Done = 0;
-    while (Done < Line.size()) {
-      const ssize_t N = ::send(FFd, Line.data() + Done, Line.size() - Done, MSG_NOSIGNAL);
-      if (N < 0 && errno == EINTR) continue;
-      if (N <= 0) {
-        Close();
-        return false;
-      }
-      Done += static_cast<size_t>(N);
-    }
-    return true;
+  // Queues the speed behind the line in flight, replacing a value not yet begun.
+  void SetSpeed(double Speed) {
+    FNext = "{\"command\":[\"set_property\",\"speed\"," + FormatDouble(Speed) + "]}\n";
+    if (FInFlight.empty()) FLastProgress = TClock::now();
   }
+
+  // Writes what the socket takes now. False when mpv has gone or has taken nothing for
+  // kStalledAfter (the connection is then closed).
+  bool Flush() {
+    for (;;) {
+      if (FInFlight.empty()) FInFlight.swap(FNext);
+      if (FInFlight.empty()) return true;
+      const ssize_t N = ::send(FFd, FInFlight.data(), FInFlight.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (N > 0) {
+        FInFlight.erase(0, static_cast<size_t>(N));
+        FLastProgress = TClock::now();
+        continue;
+      }
+      if (N < 0 && errno == EINTR) continue;
+      if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (TClock::now() - FLastProgress < kStalledAfter) return true;
+        FStalled = true;
+      }
+      Close();
+      return false;
+    }
+  }
+
+  // True once after Flush gave up on an mpv that stopped reading.
+  bool TakeStalled() { return std::exchange(FStalled, false); }
 
   // mpv's replies and events are not needed, but must be read so its side never fills.
   // False when mpv has gone.
@@ -108,11 +141,12 @@ public:
     }
   }
 
-  const std::string& Path() const { return FPath; }
-
 private:
   std::string FPath;
   int FFd = -1;
+  std::string FInFlight, FNext;
+  TClock::time_point FLastProgress;
+  bool FStalled = false;
 };
 
 int CmdMpv(const std::string& Dir, const std::string& Socket) {
@@ -130,49 +164,77 @@ int CmdMpv(const std::string& Dir, const std::string& Socket) {
       return;
     }
     Wanted = std::clamp(R.Speed, kMpvMinSpeed, kMpvMaxSpeed);
-  };
-  auto Forward = [&] {
-    if (!Wanted || !Mpv.Connected()) return;
-    if (Mpv.SetSpeed(*Wanted)) {
-      std::printf("forwarded speed=%s\n", FormatDouble(*Wanted).c_str());
-      std::fflush(stdout);
-    } else {
-      std::fprintf(stderr, "korvel-mailbox: lost mpv at %s\n", Socket.c_str());
-    }
+    if (Mpv.Connected()) Mpv.SetSpeed(*Wanted);
   };
   Take(Reader.Read());
 
-  bool SaidWaiting = false;
+  // Failures in a row (refused connections, or connections lost before kStableAfter) make
+  // the pause before the next attempt grow. A failure is reported when it begins, not at
+  // each attempt, so a player that keeps closing at once costs neither a core nor the
+  // journal.
+  int Failures = 0, Refused = 0, Flapping = 0;
+  auto Pause = [&] {
+    auto P = kRetryMin;
+    for (int I = 1; I < Failures && P < kRetryMax; ++I) P *= 2;
+    return std::min(P, kRetryMax);
+  };
+  auto Say = [](const std::string& Text) { std::fprintf(stderr, "korvel-mailbox: %s\n", Text.c_str()); };
+  auto ConnectedAt = TClock::now();
   auto NextAttempt = TClock::now();
+  auto Lost = [&](const std::string& Why) {
+    if (TClock::now() - ConnectedAt >= kStableAfter) {
+      Failures = Flapping = 0;
+    } else {
+      ++Failures;
+      ++Flapping;
+    }
+    if (Flapping < 2) Say(Why);
+    if (Flapping == 2)
+      Say("mpv at " + Socket + " keeps closing the connection; retrying with pauses of up to " +
+          std::to_string(kRetryMax.count() / 1000) + " s, quietly until it stays");
+    NextAttempt = TClock::now() + Pause();
+  };
   while (!GStop) {
     if (!Mpv.Connected() && TClock::now() >= NextAttempt) {
       if (Mpv.Connect()) {
-        std::fprintf(stderr, "korvel-mailbox: connected to mpv at %s\n", Socket.c_str());
-        SaidWaiting = false;
-        Forward();
+        ConnectedAt = TClock::now();
+        Refused = 0;
+        if (Flapping < 2) Say("connected to mpv at " + Socket);
+        if (Wanted) Mpv.SetSpeed(*Wanted);
       } else {
-        if (!SaidWaiting) std::fprintf(stderr, "korvel-mailbox: waiting for mpv at %s\n", Socket.c_str());
-        SaidWaiting = true;
-        NextAttempt = TClock::now() + kReconnectEvery;
+        ++Failures;
+        if (++Refused == 1 && Flapping < 2) Say("waiting for mpv at " + Socket);
+        NextAttempt = TClock::now() + Pause();
       }
     }
-    pollfd Fds[2] = {{Reader.Event().Handle(), POLLIN, 0}, {Mpv.Fd(), POLLIN, 0}};
-    const int R = ::poll(Fds, Mpv.Connected() ? 2 : 1, static_cast<int>(kReconnectEvery.count()));
+    if (Mpv.Connected() && Mpv.Pending()) {
+      const bool WasPending = Mpv.Pending();
+      if (!Mpv.Flush()) {
+        Lost(Mpv.TakeStalled() ? "mpv at " + Socket + " stopped reading its socket; reconnecting"
+                               : "lost mpv at " + Socket);
+      } else if (WasPending && !Mpv.Pending() && Wanted) {
+        std::printf("forwarded speed=%s\n", FormatDouble(*Wanted).c_str());
+        std::fflush(stdout);
+      }
+    }
+    // Short slices, so SIGTERM (which may land between the check and the poll) ends the
+    // bridge within one of them in every state.
+    const auto Wait = Mpv.Connected() ? kRetryMin
+                                      : std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                       NextAttempt - TClock::now()),
+                                                   std::chrono::milliseconds(0), kRetryMin);
+    const short MpvEvents = static_cast<short>(POLLIN | (Mpv.Pending() ? POLLOUT : 0));
+    pollfd Fds[2] = {{Reader.Event().Handle(), POLLIN, 0}, {Mpv.Fd(), MpvEvents, 0}};
+    const int R = ::poll(Fds, Mpv.Connected() ? 2 : 1, static_cast<int>(Wait.count()));
     if (R < 0 && errno != EINTR) {
       std::fprintf(stderr, "korvel-mailbox: poll: %s\n", std::strerror(errno));
       return 2;
     }
     if (R <= 0) continue;
     if (Mpv.Connected() && (Fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-      if (!Mpv.Drain()) {
-        std::fprintf(stderr, "korvel-mailbox: mpv at %s went away\n", Socket.c_str());
-        NextAttempt = TClock::now();
-      }
+      if (!Mpv.Drain()) Lost("mpv at " + Socket + " went away");
     }
-    if ((Fds[0].revents & POLLIN) && Reader.Event().WaitFor(0)) {
-      Take(Reader.Read());
-      Forward();
-    }
+    if ((Fds[0].revents & POLLIN) && Reader.Event().WaitFor(0)) Take(Reader.Read());
   }
   return 0;
 }

@@ -22,6 +22,7 @@
 #include "plot.h"
 #include "registry.h"
 #include "replay.h"
+#include "settingranges.h"
 #include "uSharedMemory.h"
 #include "uglobal.h"
 
@@ -90,11 +91,13 @@ int main(int argc, char** argv) {
     } else if (a == "--mailbox-dir" && i + 1 < argc) {
       mailboxDir = argv[++i];
     } else if (a == "--speed") {
-      if (!value(speed, INT32_MIN, INT32_MAX)) return Usage("--speed needs an integer");
+      if (!value(speed, kSpeedRange.Min, kSpeedRange.Max)) return Usage("--speed needs an integer from 10 to 60");
     } else if (a == "--min-freq") {
-      if (!value(minFreq, INT32_MIN, INT32_MAX)) return Usage("--min-freq needs an integer");
+      if (!value(minFreq, kFrequencyRange.Min, kFrequencyRange.Max))
+        return Usage("--min-freq needs an integer from 1 to 22050");
     } else if (a == "--max-freq") {
-      if (!value(maxFreq, INT32_MIN, INT32_MAX)) return Usage("--max-freq needs an integer");
+      if (!value(maxFreq, kFrequencyRange.Min, kFrequencyRange.Max))
+        return Usage("--max-freq needs an integer from 1 to 22050");
     } else if (a == "--floor") {
       if (!value(floor1, INT32_MIN, INT32_MAX)) return Usage("--floor needs an integer");
     } else if (a == "--floor2") {
@@ -129,6 +132,9 @@ int main(int argc, char** argv) {
       options.viFloor = settings.viFloor->Value;
       options.viFloor2 = settings.viFloor2->Value;
     }
+    // What the program would show at start-up (a corrected value, a file kept aside).
+    if (const std::string notice = TRegistry::CurrentUser().TakeNotice(); !notice.empty())
+      std::fprintf(stderr, "korvel-replay: %s\n", notice.c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvel-replay: cannot read the settings: %s\n", e.what());
     return 1;
@@ -138,6 +144,8 @@ int main(int argc, char** argv) {
   if (maxFreq) options.Speed.viMaxFreq = int32_t(*maxFreq);
   if (floor1) options.viFloor = int32_t(*floor1);
   if (floor2) options.viFloor2 = int32_t(*floor2);
+  if (options.Speed.viMinFreq >= options.Speed.viMaxFreq)
+    return Usage("the lowest frequency to detect must lie below the highest");
   // For the plot's title: each setting and where it came from.
   std::vector<TPlotSetting> shown;
   const struct {

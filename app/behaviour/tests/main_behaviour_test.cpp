@@ -16,6 +16,10 @@
 #include <filesystem>
 #include <map>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace {
 
 // A window of plain values. Notices of the audio input are queued as a toolkit posts them
@@ -62,9 +66,12 @@ public:
   void ProcessMessagesUntil(const std::function<bool()>& done) override {
     for (int turn = 0; !done(); ++turn) {
       ASSERT_LT(turn, 1000) << "a nested loop that never ends";
-      if (EachLoopTurn) EachLoopTurn();
-      Pump();
+      ProcessMessagesWithoutInput();
     }
+  }
+  void ProcessMessagesWithoutInput() override {
+    if (EachLoopTurn) EachLoopTurn();
+    Pump();
   }
   void SetTimerActive(TMainTimer t, bool on) override { Timers[t] = on; }
   TDIBSurface& StripSurface() override { return Strip; }
@@ -174,6 +181,8 @@ TEST_F(MainBehaviourTest, CalibrationWaitsAndTheirExits) {
       {"a level arrives", false, [](MainBehaviourTest& t) { t.WaveIn.DeliverConstant(500); }, true, 500.0, ""},
       {"only exact zeros", false, [](MainBehaviourTest& t) { t.WaveIn.DeliverConstant(0); }, false, 0.0,
        "入力から無音"},
+      {"no buffer at all", false, [](MainBehaviourTest& t) { t.Clock.Now += 1000; }, false, 0.0,
+       "入力デバイスから音声がまったく届かない"},
       {"stopped", false, [](MainBehaviourTest& t) { t.Form.btnStopClick(); }, false, 0.0, ""},
       {"window closed", false, [](MainBehaviourTest& t) { EXPECT_TRUE(t.Form.FormCloseQuery()); }, false, 0.0, ""},
       {"window closed while the prompt is open", true,  // a buffer on its way is dropped too
@@ -297,4 +306,32 @@ TEST_F(MainBehaviourTest, EachBufferIsClassifiedWithTheSettingsAndThresholdOfIts
     EXPECT_EQ(Form.AboveCount, b.above);
   }
   Form.btnStopClick();
+}
+
+TEST_F(MainBehaviourTest, SettingsLockedByAnotherProcessKeepTheCaptureAnalysedAndAreReported) {
+  const int held = ::open((Registry->FilePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  View.EachLoopTurn = [&] { WaveIn.DeliverConstant(900); };  // only the save's wait turns
+  Calibrate(400);
+  ::close(held);
+  EXPECT_EQ(Form.ReferenceMean, 400.0);
+  EXPECT_EQ(Form.LastMean, 900.0) << "no buffer analysed while the save waited";
+  ASSERT_EQ(View.Errors.size(), 1u);
+  EXPECT_EQ(View.Errors[0].rfind("'viSpeed' の設定に失敗しました\n", 0), 0u) << View.Errors[0];
+  EXPECT_NE(View.Errors[0].find(": settings file locked by another process"), std::string::npos);
+  EXPECT_TRUE(Form.Recording);
+  Form.btnStopClick();
+}
+
+TEST_F(MainBehaviourTest, CaptureEndsAtExitAsStopWouldWithoutTouchingTheControls) {
+  ASSERT_EQ(::chdir(NewTestFolder("exit").c_str()), 0);  // where output.wav goes
+  Settings->vbRecordToFile->Value = true;
+  Calibrate(300);
+  ASSERT_TRUE(Form.Recording && Form.CaptureFile.DataChunk);
+  Form.EndCaptureAtExit();
+  EXPECT_FALSE(Form.Recording);
+  EXPECT_EQ(Form.CaptureFile.DataChunk, nullptr);
+  EXPECT_EQ(WaveIn.OpenCount, 0);
+  EXPECT_FALSE(View.Enabled[TMainControl::btnRecord]);  // the window is no longer served
+  Form.EndCaptureAtExit();  // idle: nothing to do
 }

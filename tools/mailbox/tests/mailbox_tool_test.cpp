@@ -12,9 +12,11 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <atomic>
 #include <thread>
 #include <unistd.h>
 
+#include "mailboxreader.h"
 #include "child_process.h"
 
 namespace {
@@ -24,6 +26,12 @@ using namespace std::chrono_literals;
 std::vector<std::string> Tool(const TTempDir& Dir, std::vector<std::string> Args) {
   Args.insert(Args.begin(), {KORVEL_MAILBOX, "--dir", Dir.Path()});
   return Args;
+}
+
+// A NaN left in the record is one record, not a change at every look (NaN != NaN).
+TEST(MailboxRecordTest, TheSameBytesAreTheSameRecord) {
+  EXPECT_EQ((TMailboxRecord{1, std::nan("")}), (TMailboxRecord{1, std::nan("")}));
+  EXPECT_FALSE((TMailboxRecord{1, 0.0}) == (TMailboxRecord{0, 0.0}));
 }
 
 TEST(MailboxToolTest, ReadPrintsTheRecordAsPublished) {
@@ -225,6 +233,50 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   EXPECT_EQ(Bridge.WaitExit(0), -1) << "the bridge ended";
   Bridge.Kill(SIGTERM);
   EXPECT_EQ(Bridge.WaitExit(5000), 0);
+}
+
+// A broken player: it accepts and never reads (suspended), or closes at once.
+struct TBadPlayer {
+  TBadPlayer(const std::string& Path, bool CloseAtOnce) {
+    sockaddr_un Addr{AF_UNIX, {}};
+    std::strncpy(Addr.sun_path, Path.c_str(), sizeof Addr.sun_path - 1);
+    ::bind(Listen, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr);
+    ::listen(Listen, 4);
+    Thread = std::thread([this, CloseAtOnce] {
+      for (int Fd; (Fd = ::accept(Listen, nullptr, nullptr)) >= 0; ++Accepted)
+        if (CloseAtOnce) ::close(Fd);  // else left open, unread, until the test ends
+    });
+  }
+  ~TBadPlayer() {
+    ::shutdown(Listen, SHUT_RDWR);
+    Thread.join();
+    ::close(Listen);
+  }
+  int Listen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::atomic<int> Accepted{0};
+  std::thread Thread;
+};
+
+TEST(MailboxToolTest, MpvBridgeNeitherHangsNorSpinsOnABrokenPlayer) {
+  for (const bool CloseAtOnce : {false, true}) {
+    SCOPED_TRACE(CloseAtOnce ? "player closes at once" : "player stops reading");
+    TTempDir Dir;
+    TSpeedSharedMemory Mailbox(Dir.Path());
+    TBadPlayer Player(Dir.File("mpv.sock"), CloseAtOnce);
+    TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Dir.File("mpv.sock")}));
+    ASSERT_TRUE(Bridge.WaitForLine("connected to mpv"));
+    // Far more than a socket buffer holds, then time for the reconnections to pile up.
+    for (int I = 0; I < 3000; ++I) Mailbox.SetSpeed(1.0 + (I % 20) / 10.0);
+    std::this_thread::sleep_for(3s);
+    int Lines = 0;
+    for (std::string L; !(L = Bridge.ReadLine(50)).empty();) Lines += L.rfind("forwarded", 0) != 0;
+    EXPECT_LE(Player.Accepted.load(), 8) << "reconnects without a growing pause";
+    EXPECT_LE(Lines, 6) << "reports each attempt";
+    const auto Start = std::chrono::steady_clock::now();
+    Bridge.Kill(SIGTERM);
+    EXPECT_EQ(Bridge.WaitExit(2000), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, 1s);
+  }
 }
 
 }  // namespace

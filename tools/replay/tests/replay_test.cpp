@@ -167,6 +167,22 @@ TEST(KorvelReplay, StoredSettingsAreReadUnlessDefaultsAreAsked) {
   const TRun defaults = Replay("--defaults '" + wav.string() + "'");
   EXPECT_EQ(defaults.Rows[6][kCase], "C");
   reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viMinFreq", 20);
+
+  // A hand-edited value the dialog could not have saved: corrected at load, and said.
+  for (const uint32_t bad : {0u, uint32_t(-1), 0x80000000u, 5u}) {
+    reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viSpeed", bad);
+    const TRun r = Replay("'" + wav.string() + "'");
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Err.find("'viSpeed' の値 " + std::to_string(int32_t(bad)) + " は範囲外のため 10 に直しました"),
+              std::string::npos) << r.Err;
+  }
+  reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viSpeed", 30);
+  for (const char* option : {"--speed 0", "--speed 61", "--speed -1", "--min-freq 0", "--max-freq 22051",
+                             "--min-freq 3000 --max-freq 20"}) {
+    const TRun r = Replay("--defaults " + std::string(option) + " '" + wav.string() + "'");
+    EXPECT_EQ(r.Status, 2) << option;
+    EXPECT_TRUE(r.Rows.empty()) << option;
+  }
 }
 
 TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {

@@ -1,0 +1,51 @@
+// The single-instance lock file: the user's own at 0600, gone after a normal end.
+#include "uSingleInstance.h"
+#include "test_folder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+mode_t Mode(const std::filesystem::path& p) {
+  struct stat st{};
+  return stat(p.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+TEST(SingleInstanceLock, OwnerOnlyWhateverTheUmaskRepairedAndGoneAfterANormalEnd) {
+  const auto lock = NewTestFolder("instance") / "korvel.lock";
+  for (const mode_t mask : {0277, 0022, 0}) {
+    const mode_t old = umask(mask);
+    {
+      TSingleInstanceLock first(lock), second(lock);  // two open file descriptions
+      EXPECT_TRUE(first.Held() && !second.Held()) << mask;
+      EXPECT_EQ(Mode(lock), 0600u) << mask;
+      EXPECT_NE(second.AlreadyRunningText().find("by process " + std::to_string(getpid())), std::string::npos);
+    }
+    umask(old);
+    EXPECT_FALSE(std::filesystem::exists(lock)) << mask;
+  }
+  std::ofstream(lock) << "1\n";  // left at 0400 by an earlier run under a narrow umask
+  std::filesystem::permissions(lock, std::filesystem::perms::owner_read);
+  EXPECT_TRUE(TSingleInstanceLock(lock).Held());
+}
+
+TEST(SingleInstanceLock, AnotherUsersFileIsRefusedWithItsOwnerNamed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a file of another user";
+  const auto lock = NewTestFolder("instance") / "korvel.lock";
+  std::ofstream(lock) << "4242\n";
+  ASSERT_EQ(chown(lock.c_str(), 65534, 65534), 0);
+  try {
+    TSingleInstanceLock taken(lock);
+    ADD_FAILURE() << "taken, held=" << taken.Held();
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(lock.string() + ": belongs to uid 65534"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(std::filesystem::file_size(lock), 5u);  // nothing of ours written into it
+}
+
+}  // namespace
