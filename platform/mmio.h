@@ -73,10 +73,6 @@ uint32_t mmioCreateChunk(HMMIO handle, MMCKINFO* ck, uint32_t flags);
 // Bytes written, or -1.
 int32_t mmioWrite(HMMIO handle, const void* buffer, int32_t count);
 uint32_t mmioAscend(HMMIO handle, MMCKINFO* ck, uint32_t flags);
-// Not in the original service: writes into the size field of an open chunk the size it has
-// up to the current position, leaving the position and the chunk open (no pad byte), so
-// that a file cut short at any moment still declares only what it holds.
-uint32_t mmioUpdateSize(HMMIO handle, const MMCKINFO* ck);
 // origin: 0 from the start, 1 from the current position, 2 from the end (as lseek).
 // New position, or -1.
 int32_t mmioSeek(HMMIO handle, int32_t offset, int origin);
@@ -84,3 +80,8 @@ int64_t mmioSeek64(HMMIO handle, int64_t offset, int origin);  // large files, t
 uint32_t mmioClose(HMMIO handle, uint32_t flags);
 FOURCC mmioStringToFOURCCA(const char* text, uint32_t flags);
 #endif
+
+// Not in the original service: writes into the size field of an open chunk the size it has
+// up to the current position, leaving the position and the chunk open (no pad byte), so
+// that a file cut short at any moment still declares only what it holds.
+uint32_t mmioUpdateSize(HMMIO handle, const MMCKINFO* ck);
