@@ -81,31 +81,24 @@ TEST_F(TDraw, DrawLineWalksMemoryRowsWithBothEnds) {
 }
 
 TEST_F(TDraw, DrawLineBlendStartsAtTheSmallerEndAndMovesTowardsThePen) {
-  // The reverse of (0,0)-(3,1) covers the same pixels as the line itself.
-  for (auto ends : {std::pair<TRendoPoint, TRendoPoint>{{0, 0}, {3, 1}}, {{3, 1}, {0, 0}}}) {
-    std::vector<uint32_t> target(16, 0);
-    Bind(target, 4, 4);
-    const TRendoPen pen = Pen(Pixel(255, 255, 255, 9), 0, 255);
-    Engine->DrawLineBlend(&pen, &ends.first, &ends.second);
-    EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {1, 0}, {2, 0}, {3, 1}}));
-  }
-  // y-major from the smaller y: (1,3)-(0,0) is walked as (0,0)-(1,3).
-  {
-    std::vector<uint32_t> target(16, 0);
-    Bind(target, 4, 4);
-    const TRendoPen pen = Pen(Pixel(255, 255, 255), 0, 255);
-    const TRendoPoint a{1, 3}, b{0, 0};
-    Engine->DrawLineBlend(&pen, &a, &b);
-    EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {0, 1}, {0, 2}, {1, 3}}));
-  }
-  // The pixel index is x + y * width whatever the stride.
-  {
-    std::vector<uint32_t> target(6 * 4, 0);
-    Bind(target, 4, 4, 6);
-    const TRendoPen pen = Pen(Pixel(255, 255, 255), 0, 255);
-    const TRendoPoint a{0, 0}, b{3, 1};
-    Engine->DrawLineBlend(&pen, &a, &b);
-    EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {1, 0}, {2, 0}, {3, 1}}));
+  struct TLine {
+    TRendoPoint From, To;
+    uint32_t Pitch, Fourth;
+    TPoints Want;
+  };
+  const TPoints shallow = {{0, 0}, {1, 0}, {2, 0}, {3, 1}};
+  const TLine lines[] = {
+      {{0, 0}, {3, 1}, 4, 9, shallow},
+      {{3, 1}, {0, 0}, 4, 9, shallow},  // the reverse covers the same pixels
+      {{1, 3}, {0, 0}, 4, 0, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},  // y-major, walked from the smaller y
+      {{0, 0}, {3, 1}, 6, 0, shallow},  // the pixel index is x + y * width whatever the stride
+  };
+  for (const auto& l : lines) {
+    std::vector<uint32_t> target(l.Pitch * 4, 0);
+    Bind(target, 4, 4, l.Pitch);
+    const TRendoPen pen = Pen(Pixel(255, 255, 255, l.Fourth), 0, 255);
+    Engine->DrawLineBlend(&pen, &l.From, &l.To);
+    EXPECT_EQ(Drawn(target, 4, 0), l.Want) << l.From.X << "," << l.From.Y << " pitch " << l.Pitch;
   }
   // out = clamp(m + 2 floor((p - m) k / 65536)), k = (255 - alpha) * 128; fourth byte m's.
   struct TCase {
@@ -476,44 +469,35 @@ TEST_F(TDraw, NoiseSeedCanBeSetForTests) {
   EXPECT_EQ(target, ExpectedNoise(src, 8, 3, 200, false, rng));
 }
 
-TEST_F(TDraw, JitterAmountOneShiftsByMinusOneOrZeroWithTheLastDrawFirst) {
-  const uint32_t w = 6, h = 40;
-  const auto src = Noise(w * h, 8);
-  std::vector<uint32_t> target(w * h, 0xEEEEEEEE);
-  Bind(target, w, h);
-  Engine->Jitter(src.data(), int32_t(w * 4), 1);
-  TRand15 rng;
-  std::vector<int> shifts(h);
-  for (auto& s : shifts) s = int(rng.Next() % 2) - 1;
-  int seen[2] = {0, 0};
-  for (uint32_t row = 0; row < h; ++row) {
-    const int s = shifts[h - 1 - row];
-    ++seen[s + 1];
-    for (uint32_t x = 0; x < w; ++x) {
-      const uint32_t want = s == 0 ? src[row * w + x] : (x + 1 < w ? src[row * w + x + 1] : 0u);
-      ASSERT_EQ(target[row * w + x], want) << "row " << row << " x " << x << " shift " << s;
+// Row k shifts by draw % (2 amount) - amount, the last draw going to the first row; the
+// pixels shifted in are 0. Amount 1 shifts by -1 or 0 only, and both must occur.
+TEST_F(TDraw, JitterShiftsRowsWithTheLastDrawFirst) {
+  struct TCase {
+    uint32_t Width, Height, Amount, Seed;
+    bool InPlace;
+  };
+  for (const TCase c : {TCase{6, 40, 1, 8, false}, {9, 30, 4, 21, true}}) {
+    Destroy();
+    Create();  // a fresh object's generator starts at seed 1
+    const uint32_t w = c.Width, h = c.Height;
+    const auto src = Noise(w * h, c.Seed);
+    std::vector<uint32_t> target = c.InPlace ? src : std::vector<uint32_t>(w * h, 0xEEEEEEEE);
+    Bind(target, w, h);
+    Engine->Jitter(c.InPlace ? target.data() : src.data(), int32_t(w * 4), c.Amount);
+    TRand15 rng;
+    std::vector<int> shifts(h);
+    for (auto& s : shifts) s = int(rng.Next() % (2 * c.Amount)) - int(c.Amount);
+    std::set<int> seen;
+    for (uint32_t row = 0; row < h; ++row) {
+      const int s = shifts[h - 1 - row];
+      seen.insert(s);
+      for (int x = 0; x < int(w); ++x) {
+        const int from = x - s;
+        const uint32_t want = from >= 0 && from < int(w) ? src[row * w + from] : 0u;
+        ASSERT_EQ(target[row * w + x], want) << "amount " << c.Amount << " row " << row << " x " << x << " shift " << s;
+      }
     }
-  }
-  EXPECT_GT(seen[0], 0);
-  EXPECT_GT(seen[1], 0);
-}
-
-TEST_F(TDraw, JitterShiftsBothWaysInPlace) {
-  const uint32_t w = 9, h = 30, amount = 4;
-  auto target = Noise(w * h, 21);
-  const auto src = target;
-  Bind(target, w, h);
-  Engine->Jitter(target.data(), int32_t(w * 4), amount);
-  TRand15 rng;
-  std::vector<int> shifts(h);
-  for (auto& s : shifts) s = int(rng.Next() % (2 * amount)) - int(amount);
-  for (uint32_t row = 0; row < h; ++row) {
-    const int s = shifts[h - 1 - row];
-    for (int x = 0; x < int(w); ++x) {
-      const int from = x - s;
-      const uint32_t want = from >= 0 && from < int(w) ? src[row * w + from] : 0u;
-      ASSERT_EQ(target[row * w + x], want) << "row " << row << " x " << x << " shift " << s;
-    }
+    if (c.Amount == 1) EXPECT_EQ(seen, (std::set<int>{-1, 0}));
   }
 }
 
@@ -543,20 +527,15 @@ TEST_F(TDraw, CopyEllipseRowCounts) {
     return row == 1 || row == 4 ? x >= 2 && x <= 5 : x >= 1 && x <= 6;
   };
   const std::vector<uint32_t> outer(w * h, 0x0000AA00), inner(w * h, 0x000000BB);
-  std::vector<uint32_t> target(w * h, 0x11111111);
-  Bind(target, w, h);
-  Engine->CopyEllipse(outer.data(), inner.data(), int32_t(w * 4), int32_t(w * 4), 6, 4, 0x100 | 1, 0);
-  for (uint32_t row = 0; row < h; ++row)
-    for (uint32_t x = 0; x < w; ++x) {
-      EXPECT_EQ(target[row * w + x], inside(x, row) ? 0x000000BBu : 0x0000AA00u) << x << "," << row;
-    }
   // copyOuter's low byte 0: only the inside changes.
-  std::fill(target.begin(), target.end(), 0x11111111);
-  Engine->CopyEllipse(outer.data(), inner.data(), int32_t(w * 4), int32_t(w * 4), 6, 4, 0x100, 0);
-  for (uint32_t row = 0; row < h; ++row)
-    for (uint32_t x = 0; x < w; ++x) {
-      EXPECT_EQ(target[row * w + x], inside(x, row) ? 0x000000BBu : 0x11111111u) << x << "," << row;
-    }
+  for (auto [copyOuter, outside] : {std::pair{0x100 | 1, 0x0000AA00u}, {0x100, 0x11111111u}}) {
+    std::vector<uint32_t> target(w * h, 0x11111111);
+    Bind(target, w, h);
+    Engine->CopyEllipse(outer.data(), inner.data(), int32_t(w * 4), int32_t(w * 4), 6, 4, copyOuter, 0);
+    for (uint32_t row = 0; row < h; ++row)
+      for (uint32_t x = 0; x < w; ++x)
+        EXPECT_EQ(target[row * w + x], inside(x, row) ? 0x000000BBu : outside) << copyOuter << " " << x << "," << row;
+  }
 }
 
 TEST_F(TDraw, CopyEllipseLargerThanTheTargetOrEmpty) {
