@@ -389,15 +389,8 @@ TEST_F(Rendo3DEngine, LightRampBeyondAQuarterTurnClampsAtBlack) {
 
 // RenderTunnel ----------------------------------------------------------------------------
 
-std::vector<uint32_t> RandomTexture(uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint32_t> t(65536);
-  for (auto& p : t) p = rng();
-  return t;
-}
-
 TEST_F(Rendo3DEngine, TunnelWithWhiteShadesAndOffsetsReadsTheMovedTexel) {
-  const auto texture = RandomTexture(3);
+  const auto texture = RandomImage(65536, 3);
   const uint32_t w = 13, h = 5;
   std::vector<uint16_t> uv(w * h);
   std::mt19937 rng(4);
@@ -554,7 +547,7 @@ TEST_F(Rendo3DEngine, WindowAlphaWithoutLibX11InTheProcessFails) {
 
 TEST(RendoTunnelKernels, EveryLevelMatchesTheReference) {
   using namespace rendo_kernels;
-  const auto texture = RandomTexture(11);
+  const auto texture = RandomImage(65536, 11);
   const T3DKernelTable& ref = *Kernel3DTableFor(TKernelLevel::Ref);
   std::mt19937 rng(12);
   int compared = 0;

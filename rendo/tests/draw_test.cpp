@@ -12,16 +12,6 @@
 
 namespace {
 
-std::vector<uint32_t> Noise(size_t n, uint32_t seed) {
-  std::vector<uint32_t> v(n);
-  uint32_t x = seed;
-  for (auto& p : v) {
-    x = x * 1664525u + 1013904223u;
-    p = x ^ (x >> 13);
-  }
-  return v;
-}
-
 // The engine's generator as documented: the C standard's example rand(), seed 1.
 struct TRand15 {
   uint32_t State = 1;
@@ -302,7 +292,7 @@ TEST_F(TDraw, DrawTextSkipsMissingCharactersAndReturnsTheLength) {
 
 TEST_F(TDraw, BlurWalksContinuouslyAndKeepsTheOuterRows) {
   const uint32_t w = 5, h = 4;
-  const auto src = Noise(w * h, 3);
+  const auto src = RandomImage(w * h, 3);
   std::vector<uint32_t> target(w * h, 0xCCCCCCCC);
   Engine->SetTarget(target.data(), 999, w, h);  // the stride is not used
   Engine->Blur(src.data());
@@ -325,7 +315,7 @@ TEST_F(TDraw, BlurWalksContinuouslyAndKeepsTheOuterRows) {
   Engine->Blur(uniform.data());
   for (uint32_t k = w; k < w * (h - 1); ++k) EXPECT_EQ(out[k], 0x80FF7F01u);
   // In place: the blur of the picture as it was, whatever the kernel level.
-  std::vector<uint32_t> picture = Noise(37 * 6, 5), copy = picture, want = picture;
+  std::vector<uint32_t> picture = RandomImage(37 * 6, 5), copy = picture, want = picture;
   Bind(want, 37, 6);
   Engine->Blur(copy.data());
   Bind(picture, 37, 6);
@@ -378,7 +368,7 @@ TEST_F(TDraw, NoiseBandsFollowTheDrawsInOrder) {
       Create();  // a fresh object's generator starts at seed 1
       TRand15 rng;
       const uint32_t height = 9;
-      const auto src = Noise(width * height, width);
+      const auto src = RandomImage(width * height, width);
       std::vector<uint32_t> target(width * height, 0x5A5A5A5A);
       Bind(target, width, height);
       const uint32_t amount = 77;
@@ -436,7 +426,7 @@ TEST_F(TDraw, NoiseStopsAfter4096Rows) {
 // With the MMX switch off the gated effects neither draw nor consume random numbers; the
 // ungated ones still work.
 TEST_F(TDraw, GatedEffectsWaitForTheMmxSwitch) {
-  const auto src = Noise(4 * 4, 6);
+  const auto src = RandomImage(4 * 4, 6);
   std::vector<uint32_t> target(4 * 4, 0x33333333);
   const auto before = target;
   Bind(target, 4, 4);
@@ -460,7 +450,7 @@ TEST_F(TDraw, NoiseSeedCanBeSetForTests) {
   Destroy();
   Create();
   ::unsetenv("KORVEL_RENDO_RAND_SEED");
-  const auto src = Noise(8 * 3, 1);
+  const auto src = RandomImage(8 * 3, 1);
   std::vector<uint32_t> target(8 * 3);
   Bind(target, 8, 3);
   Engine->SubtractNoise(src.data(), 32, 200);
@@ -480,7 +470,7 @@ TEST_F(TDraw, JitterShiftsRowsWithTheLastDrawFirst) {
     Destroy();
     Create();  // a fresh object's generator starts at seed 1
     const uint32_t w = c.Width, h = c.Height;
-    const auto src = Noise(w * h, c.Seed);
+    const auto src = RandomImage(w * h, c.Seed);
     std::vector<uint32_t> target = c.InPlace ? src : std::vector<uint32_t>(w * h, 0xEEEEEEEE);
     Bind(target, w, h);
     Engine->Jitter(c.InPlace ? target.data() : src.data(), int32_t(w * 4), c.Amount);
@@ -497,7 +487,9 @@ TEST_F(TDraw, JitterShiftsRowsWithTheLastDrawFirst) {
         ASSERT_EQ(target[row * w + x], want) << "amount " << c.Amount << " row " << row << " x " << x << " shift " << s;
       }
     }
-    if (c.Amount == 1) EXPECT_EQ(seen, (std::set<int>{-1, 0}));
+    if (c.Amount == 1) {
+      EXPECT_EQ(seen, (std::set<int>{-1, 0}));
+    }
   }
 }
 
@@ -505,7 +497,7 @@ TEST_F(TDraw, JitterShiftsRowsWithTheLastDrawFirst) {
 // release build shifts the rows out entirely but writes nothing beyond them.
 TEST_F(TDraw, JitterAboveTheWidthIsCaughtInDebugAndStaysInsideTheRows) {
   const uint32_t w = 3, h = 8, pitch = 5;
-  const auto src = Noise(pitch * h, 4);
+  const auto src = RandomImage(pitch * h, 4);
   std::vector<uint32_t> target(pitch * h, 0x77777777);
   Bind(target, w, h, pitch);
   EXPECT_DEBUG_DEATH(Engine->Jitter(src.data(), int32_t(pitch * 4), 50), "");
@@ -540,7 +532,7 @@ TEST_F(TDraw, CopyEllipseRowCounts) {
 
 TEST_F(TDraw, CopyEllipseLargerThanTheTargetOrEmpty) {
   const uint32_t w = 7, h = 6, pitch = 9;
-  const auto outer = Noise(pitch * h, 1), inner = Noise(pitch * h, 2);
+  const auto outer = RandomImage(pitch * h, 1), inner = RandomImage(pitch * h, 2);
   std::vector<uint32_t> target(pitch * h, 0x11111111);
   Bind(target, w, h, pitch);
   Engine->CopyEllipse(outer.data(), inner.data(), int32_t(pitch * 4), int32_t(pitch * 4), 1000, 1000, 1, 0);
@@ -559,7 +551,7 @@ TEST_F(TDraw, CopyEllipseLargerThanTheTargetOrEmpty) {
 
 TEST_F(TDraw, MosaicBlocks) {
   const uint32_t w = 7, h = 5, pitch = 8;
-  const auto src = Noise(pitch * h, 5);
+  const auto src = RandomImage(pitch * h, 5);
   std::vector<uint32_t> target(pitch * h, 0);
   Bind(target, w, h, pitch);
   Engine->Mosaic(src.data(), int32_t(pitch * 4), 1);
