@@ -18,6 +18,7 @@
 #include "kernels_3d.h"
 #include "kernels_3d_ref.h"
 #include "engine_fixture.h"
+#include "kernel_compare.h"
 
 namespace {
 
@@ -550,28 +551,22 @@ TEST(RendoTunnelKernels, EveryLevelMatchesTheReference) {
   const auto texture = RandomImage(65536, 11);
   const T3DKernelTable& ref = *Kernel3DTableFor(TKernelLevel::Ref);
   std::mt19937 rng(12);
-  int compared = 0;
-  for (TKernelLevel level : {TKernelLevel::SSE2, TKernelLevel::AVX2}) {
-    const T3DKernelTable* table = Kernel3DTableFor(level);
-    if (table == nullptr || !KernelLevelUsable(level)) continue;
-    ++compared;
+  const auto levels = SimdLevelsWith(Kernel3DTableFor);
+  for (TKernelLevel level : levels)
     for (size_t count : {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 64, 1001, 100003})
       for (size_t offset = 0; offset < 3; ++offset)
         for (uint32_t offsets : {0x0000u, 0x0001u, 0x0100u, 0xFFFFu, 0x80C3u}) {
           std::vector<uint16_t> uv(count + offset);
-          std::vector<uint32_t> shade(count + offset), want(count + offset + 8, kBlank), got(want);
+          std::vector<uint32_t> shade(count + offset), want(kGuard + offset + count + kGuard, kBlank), got(want);
           for (auto& e : uv) e = uint16_t(rng());
           for (auto& s : shade) s = rng() % 4 == 0 ? 0xFFFFFFFFu : rng();
-          ref.RenderTunnel(want.data() + offset, texture.data(), uv.data() + offset, shade.data() + offset, count,
-                           offsets);
-          table->RenderTunnel(got.data() + offset, texture.data(), uv.data() + offset, shade.data() + offset, count,
-                              offsets);
-          for (size_t i = 0; i < want.size(); ++i)
-            ASSERT_EQ(want[i], got[i]) << "RenderTunnel_" << KernelLevelName(level) << " count " << count
-                                       << " offset " << offset << " offsets " << offsets << ": pixel " << i;
+          const size_t at = kGuard + offset;
+          ref.RenderTunnel(want.data() + at, texture.data(), uv.data() + offset, shade.data() + offset, count, offsets);
+          Kernel3DTableFor(level)->RenderTunnel(got.data() + at, texture.data(), uv.data() + offset,
+                                                shade.data() + offset, count, offsets);
+          ASSERT_EQ(FirstDifference("RenderTunnel", level, count, offset, offsets, want, got), "");
         }
-  }
-  std::printf("tunnel kernels compared at %d SIMD level(s); active %s\n", compared,
+  std::printf("tunnel kernels compared at %zu SIMD level(s); active %s\n", levels.size(),
               KernelLevelName(ActiveKernelLevel()));
 }
 
