@@ -20,6 +20,7 @@
 #include "kernels_3d.h"
 #include "kernels_3d_ref.h"
 #include "engine_fixture.h"
+#include "kernel_compare.h"
 
 namespace {
 
@@ -87,16 +88,13 @@ struct TTarget {
 };
 
 
-class Rendo3DEngine : public ::testing::Test {
+class Rendo3DEngine : public TEngineTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(CreateInstance(&Engine), 1);
+    TEngineTest::SetUp();
     Wire = Query<IWireframe3D>(Engine, IID_IWireframe3D);
     Effects = Query<IPixelEffects>(Engine, IID_IPixelEffects);
-    // None of these operations is gated: run them with the MMX switch off.
-    auto* cpu = Query<ICpuFeatures>(Engine, IID_ICpuFeatures);
-    cpu->SetMmxEnabled(0);
-    cpu->Release();
+    Cpu->SetMmxEnabled(0);  // none of these operations is gated: run them with MMX off
     const TRendoMatrix identity = IdentityMatrix();
     EXPECT_EQ(Wire->Reset(), Wire);
     Wire->SetMatrix(0, &identity);
@@ -104,13 +102,19 @@ class Rendo3DEngine : public ::testing::Test {
   void TearDown() override {
     Wire->Release();
     Effects->Release();
-    EXPECT_EQ(Engine->Release(), 0u);
+    TEngineTest::TearDown();
   }
   void Bind(TTarget& t) { Engine->SetTarget(t.Bits(), t.Stride(), t.Width, t.Height); }
   void Draw(const std::vector<TRendoVertex>& v, const std::vector<TRendoSegment>& s) {
     Wire->DrawLines(v.data(), 0, s.data(), int32_t(s.size()));
   }
-  IPixelEngine* Engine = nullptr;
+  // The pixels the segments write on a fresh 40 x 40 target.
+  std::set<std::pair<int, int>> DrawFresh(const std::vector<TRendoVertex>& v, const std::vector<TRendoSegment>& s) {
+    TTarget t(40, 40);
+    Bind(t);
+    Draw(v, s);
+    return t.Written();
+  }
   IWireframe3D* Wire = nullptr;
   IPixelEffects* Effects = nullptr;
 };
@@ -123,26 +127,19 @@ std::set<std::pair<int, int>> Row(int y, int x0, int x1) {
 
 // Matrices ----------------------------------------------------------------------------
 
+void ExpectMatrix(const TRendoMatrix& m, const float (&want)[16]) {
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(m.M[i], want[i], 1e-6f) << "element " << i;
+}
+
 TEST_F(Rendo3DEngine, PerspectiveQuarterTurnGivesTheTextbookElements) {
   TRendoMatrix m;
   for (float& e : m.M) e = 7.0f;
   EXPECT_EQ(Wire->Perspective(&m, kHalfPi, 1.0f, 1.0f, 2.0f), 0);
-  for (int i = 0; i < 16; ++i) {
-    float want = 0.0f;
-    if (i == 0 || i == 5) want = 1.0f;
-    if (i == 10) want = 2.0f;
-    if (i == 11) want = 1.0f;
-    if (i == 14) want = -2.0f;
-    EXPECT_NEAR(m.M[i], want, 1e-6f) << "element " << i;
-  }
+  ExpectMatrix(m, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 1, 0, 0, -2, 0});
   Wire->Perspective(&m, kHalfPi, 0.5f, 1.0f, 3.0f);
   EXPECT_NEAR(m.M[0], 0.5f, 1e-6f);
   EXPECT_NEAR(m.M[10], 1.5f, 1e-6f);
   EXPECT_NEAR(m.M[14], -1.5f, 1e-6f);
-}
-
-void ExpectMatrix(const TRendoMatrix& m, const float (&want)[16]) {
-  for (int i = 0; i < 16; ++i) EXPECT_NEAR(m.M[i], want[i], 1e-6f) << "element " << i;
 }
 
 TEST_F(Rendo3DEngine, LookAtBuildsTheViewAndFallsBackWhenUpIsParallel) {
@@ -170,43 +167,28 @@ TEST_F(Rendo3DEngine, LookAtBuildsTheViewAndFallsBackWhenUpIsParallel) {
 // With the combined matrix the identity a point (X, Y) lands on screen at
 // (W/2 + X * floor(W/4), H/2 - Y * floor(H/4)): on 40 x 40, (20 + 10 X, 20 - 10 Y).
 TEST_F(Rendo3DEngine, CombinedMatrixIsInverseOfMatrix0TimesMatrix1TimesMatrix2) {
-  TTarget t(40, 40);
-  Bind(t);
   const std::vector<TRendoVertex> v = {Vertex(-1, 0.5f, 0.5f), Vertex(1, 0.5f, 0.5f)};
-  Draw(v, {{0, 1}});
-  EXPECT_EQ(t.Written(), Row(15, 10, 30));  // identity after Reset + SetMatrix(0, identity)
+  EXPECT_EQ(DrawFresh(v, {{0, 1}}), Row(15, 10, 30));  // identity after Reset + SetMatrix(0, identity)
 
   // Matrix 0 moves the camera by +0.5 in x: the picture moves the other way.
-  t = TTarget(40, 40);
-  Bind(t);
   const TRendoMatrix moveCamera = Translation(0.5f, 0, 0);
   Wire->SetMatrix(0, &moveCamera);
-  Draw(v, {{0, 1}});
-  EXPECT_EQ(t.Written(), Row(15, 5, 25));
+  EXPECT_EQ(DrawFresh(v, {{0, 1}}), Row(15, 5, 25));
 
   // Row vectors: matrix 1 (shift x by 0.5) applies before matrix 2 (scale x by 0.5),
   // giving x' = (x + 0.5) / 2 - in the other order it would be x / 2 + 0.5.
-  t = TTarget(40, 40);
-  Bind(t);
   const TRendoMatrix identity = IdentityMatrix(), shift = Translation(0.5f, 0, 0), half = Scaling(0.5f, 1, 1);
   Wire->SetMatrix(0, &identity);
   Wire->SetMatrix(1, &shift);
   Wire->SetMatrix(2, &half);
-  Draw(v, {{0, 1}});
-  EXPECT_EQ(t.Written(), Row(15, 17, 27));
+  EXPECT_EQ(DrawFresh(v, {{0, 1}}), Row(15, 17, 27));
 
   // Reset restores matrices 0, 1, 2 but not the combined matrix; the next SetMatrix
   // (any kind, even one that copies nothing) recomputes it.
   Wire->Reset();
-  t = TTarget(40, 40);
-  Bind(t);
-  Draw(v, {{0, 1}});
-  EXPECT_EQ(t.Written(), Row(15, 17, 27));
+  EXPECT_EQ(DrawFresh(v, {{0, 1}}), Row(15, 17, 27));
   Wire->SetMatrix(7, &shift);
-  t = TTarget(40, 40);
-  Bind(t);
-  Draw(v, {{0, 1}});
-  EXPECT_EQ(t.Written(), Row(15, 10, 30));
+  EXPECT_EQ(DrawFresh(v, {{0, 1}}), Row(15, 10, 30));
 }
 
 TEST_F(Rendo3DEngine, Matrix0WithoutAffineInverseCountsAsIdentity) {
@@ -217,31 +199,23 @@ TEST_F(Rendo3DEngine, Matrix0WithoutAffineInverseCountsAsIdentity) {
   TRendoMatrix almost = Translation(0.5f, 0, 0);
   almost.M[3] = 0.0009f;  // within 0.001: still inverted as affine
   for (const auto& [matrix, x0, x1] : {std::tuple{projective, 10, 30}, {singular, 10, 30}, {almost, 5, 25}}) {
-    TTarget t(40, 40);
-    Bind(t);
     Wire->SetMatrix(0, &matrix);
-    Draw(v, {{0, 1}});
-    EXPECT_EQ(t.Written(), Row(15, x0, x1));
+    EXPECT_EQ(DrawFresh(v, {{0, 1}}), Row(15, x0, x1));
   }
 }
 
 // DrawLines ---------------------------------------------------------------------------
 
 TEST_F(Rendo3DEngine, SegmentsAboveTheTopOrOutsideTheDepthRangeDrawNothing) {
-  TTarget t(40, 40);
-  Bind(t);
   const std::vector<TRendoVertex> v = {
       Vertex(-1, 1.95f, 0.5f), Vertex(1, 2.5f, 0.5f),   // both above the top limit (y >= 1.9)
       Vertex(-1, -1.95f, 0.5f), Vertex(1, -3, 0.5f),    // both below the bottom limit
       Vertex(-1, 0, 0.5f), Vertex(1, 0, 1.5f),          // far end beyond depth 1
       Vertex(-1, 0, -0.25f), Vertex(1, 0.5f, 0.5f),     // near end before depth 0
   };
-  Draw(v, {{0, 1}, {2, 3}, {4, 5}, {6, 7}});
-  EXPECT_TRUE(t.Written().empty());
+  EXPECT_TRUE(DrawFresh(v, {{0, 1}, {2, 3}, {4, 5}, {6, 7}}).empty());
   // Depths exactly 0 and 1 are inside.
-  const std::vector<TRendoVertex> edge = {Vertex(-1, 0.5f, 0), Vertex(1, 0.5f, 1)};
-  Draw(edge, {{0, 1}});
-  EXPECT_EQ(t.Written(), Row(15, 10, 30));
+  EXPECT_EQ(DrawFresh({Vertex(-1, 0.5f, 0), Vertex(1, 0.5f, 1)}, {{0, 1}}), Row(15, 10, 30));
 }
 
 TEST_F(Rendo3DEngine, HorizontalSegmentClippedToTheRightEdgeStopsAtTheLastColumn) {
@@ -262,51 +236,41 @@ TEST_F(Rendo3DEngine, HorizontalSegmentClippedToTheRightEdgeStopsAtTheLastColumn
   }
 }
 
-TEST_F(Rendo3DEngine, VerticalSegmentsIncludeBothEndsAndSkipTheOutermostColumns) {
-  TTarget t(40, 40);
-  Bind(t);
-  std::vector<TRendoVertex> v = {Vertex(0.5f, -1, 0.5f), Vertex(0.5f, 1, 0.5f)};
-  Draw(v, {{0, 1}});
-  std::set<std::pair<int, int>> want;
-  for (int y = 10; y <= 30; ++y) want.insert({25, y});
-  EXPECT_EQ(t.Written(), want);
-  // Wholly left or right of the view: clipped onto column 0 or width, not drawn. A tall
-  // one is clipped to rows 1..39.
-  t = TTarget(40, 40);
-  Bind(t);
-  v = {Vertex(-5, -1, 0.5f), Vertex(-3, 1, 0.5f), Vertex(3, -1, 0.5f), Vertex(5, 1, 0.5f),
-       Vertex(-0.5f, -9, 0.5f), Vertex(-0.5f, 9, 0.5f)};
-  Draw(v, {{0, 1}, {2, 3}, {4, 5}});
-  want.clear();
-  for (int y = 1; y <= 39; ++y) want.insert({15, y});
-  EXPECT_EQ(t.Written(), want);
-}
-
-TEST_F(Rendo3DEngine, SlopedSegmentsStepFromTheLowerEndAndLeaveTheFarEndOut) {
-  // x-major from screen (10, 30) to (30, 20): 20 pixels, the row rising one every two.
-  TTarget t(40, 40);
-  Bind(t);
-  std::vector<TRendoVertex> v = {Vertex(1, 0, 0.5f), Vertex(-1, -1, 0.5f)};  // drawn from the smaller x
-  Draw(v, {{0, 1}});
-  std::set<std::pair<int, int>> want;
-  for (int k = 0; k < 20; ++k) want.insert({10 + k, 30 - k / 2});
-  EXPECT_EQ(t.Written(), want);
-
-  // y-major from screen (20, 10) to (25, 30): 20 pixels, x one step every four rows.
-  t = TTarget(40, 40);
-  Bind(t);
-  v = {Vertex(0.5f, -1, 0.5f), Vertex(0, 1, 0.5f)};
-  Draw(v, {{0, 1}});
-  want.clear();
-  for (int k = 0; k < 20; ++k) want.insert({20 + k / 4, 10 + k});
-  EXPECT_EQ(t.Written(), want);
-
-  // Both ends in one pixel (but not equal as floats): nothing.
-  t = TTarget(40, 40);
-  Bind(t);
-  v = {Vertex(0.01f, 0.01f, 0.5f), Vertex(0.02f, 0.02f, 0.5f)};
-  Draw(v, {{0, 1}});
-  EXPECT_TRUE(t.Written().empty());
+// Vertical segments include both ends and skip the outermost columns; sloped ones step
+// from the lower end and leave the far end out.
+TEST_F(Rendo3DEngine, VerticalAndSlopedSegments) {
+  using TPoints = std::set<std::pair<int, int>>;
+  auto walk = [](int n, const std::function<std::pair<int, int>(int)>& at) {
+    TPoints s;
+    for (int k = 0; k < n; ++k) s.insert(at(k));
+    return s;
+  };
+  struct TCase {
+    const char* Name;
+    std::vector<TRendoVertex> V;
+    std::vector<TRendoSegment> S;
+    TPoints Want;
+  };
+  const TCase cases[] = {
+      {"vertical", {Vertex(0.5f, -1, 0.5f), Vertex(0.5f, 1, 0.5f)}, {{0, 1}},
+       walk(21, [](int k) { return std::pair{25, 10 + k}; })},
+      // Wholly left or right of the view: clipped onto column 0 or width, not drawn. A
+      // tall one is clipped to rows 1..39.
+      {"clipped",
+       {Vertex(-5, -1, 0.5f), Vertex(-3, 1, 0.5f), Vertex(3, -1, 0.5f), Vertex(5, 1, 0.5f), Vertex(-0.5f, -9, 0.5f),
+        Vertex(-0.5f, 9, 0.5f)},
+       {{0, 1}, {2, 3}, {4, 5}},
+       walk(39, [](int k) { return std::pair{15, 1 + k}; })},
+      // Screen (10, 30) to (30, 20), drawn from the smaller x: the row rising one every two.
+      {"x-major", {Vertex(1, 0, 0.5f), Vertex(-1, -1, 0.5f)}, {{0, 1}},
+       walk(20, [](int k) { return std::pair{10 + k, 30 - k / 2}; })},
+      // Screen (20, 10) to (25, 30): x one step every four rows.
+      {"y-major", {Vertex(0.5f, -1, 0.5f), Vertex(0, 1, 0.5f)}, {{0, 1}},
+       walk(20, [](int k) { return std::pair{20 + k / 4, 10 + k}; })},
+      // Both ends in one pixel (but not equal as floats): nothing.
+      {"one pixel", {Vertex(0.01f, 0.01f, 0.5f), Vertex(0.02f, 0.02f, 0.5f)}, {{0, 1}}, {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DrawFresh(c.V, c.S), c.Want) << c.Name;
 }
 
 TEST_F(Rendo3DEngine, ProjectedCubeStaysInsideAndWeightZeroDrawsNothing) {
@@ -373,12 +337,11 @@ TEST_F(Rendo3DEngine, AlignedAllocAlignsRejectsNonPowersOfTwoAndFrees) {
   std::memset(p, 0xAB, 100);
   Effects->AlignedFree(p);
 
-  errno = 0;
-  EXPECT_EQ(Effects->AlignedAlloc(100, 3), nullptr);
-  EXPECT_EQ(errno, 22);
-  errno = 0;
-  EXPECT_EQ(Effects->AlignedAlloc(100, 0x80000001u), nullptr);
-  EXPECT_EQ(errno, EINVAL);
+  for (uint32_t bad : {3u, 0x80000001u}) {
+    errno = 0;
+    EXPECT_EQ(Effects->AlignedAlloc(100, bad), nullptr) << bad;
+    EXPECT_EQ(errno, EINVAL) << bad;
+  }
 
   p = Effects->AlignedAlloc(100, 0);
   ASSERT_NE(p, nullptr);
@@ -429,15 +392,8 @@ TEST_F(Rendo3DEngine, LightRampBeyondAQuarterTurnClampsAtBlack) {
 
 // RenderTunnel ----------------------------------------------------------------------------
 
-std::vector<uint32_t> RandomTexture(uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint32_t> t(65536);
-  for (auto& p : t) p = rng();
-  return t;
-}
-
 TEST_F(Rendo3DEngine, TunnelWithWhiteShadesAndOffsetsReadsTheMovedTexel) {
-  const auto texture = RandomTexture(3);
+  const auto texture = RandomImage(65536, 3);
   const uint32_t w = 13, h = 5;
   std::vector<uint16_t> uv(w * h);
   std::mt19937 rng(4);
@@ -482,12 +438,8 @@ TEST_F(Rendo3DEngine, TunnelShadesEveryByteLaneIncludingTheFourth) {
   TTarget t(w, h);
   Bind(t);
   Engine->RenderTunnel(texture.data(), uv.data(), shade.data(), 0, 0);
-  EXPECT_EQ(t.At(0, 0), 0u);
-  EXPECT_EQ(t.At(1, 0), 0xFE7FFE00u);
-  EXPECT_EQ(t.At(2, 0), 0x7F407F00u);
-  EXPECT_EQ(t.At(0, 1), 0x00010200u);
-  EXPECT_EQ(t.At(1, 1), 0x007FFE00u);
-  EXPECT_EQ(t.At(2, 1), 0xFE000000u);
+  EXPECT_EQ(std::vector<uint32_t>(t.Bits(), t.Bits() + w * h),
+            (std::vector<uint32_t>{0, 0xFE7FFE00u, 0x7F407F00u, 0x00010200u, 0x007FFE00u, 0xFE000000u}));
 }
 
 // Tunnel maps -------------------------------------------------------------------------------
@@ -545,17 +497,17 @@ TEST_F(Rendo3DEngine, TunnelMapCentresAndTheFlatTilt) {
   const size_t centre = size_t(h / 2) * w + w / 2;
   std::vector<uint16_t> uv(w * h);
   std::vector<uint32_t> shade(w * h);
-  Effects->BuildTunnelMap5(uv.data(), shade.data(), w, h, 5.0f);
-  EXPECT_EQ(uv[centre], 0);
-  EXPECT_EQ(shade[centre], 0u);
-  for (auto build : {&IPixelEffects::BuildTunnelMap8}) {
-    (Effects->*build)(uv.data(), shade.data(), w, h);
-    EXPECT_EQ(uv[centre], 0xFF00);  // u = 0, v = 255
-    EXPECT_EQ(shade[centre], 0x00FFFFFFu);
+  // Map 5 is black at its centre; the lenses 8 and 9 have u = 0, v = 255 and full shade.
+  const std::tuple<int, std::function<void()>, uint16_t, uint32_t> centres[] = {
+      {5, [&] { Effects->BuildTunnelMap5(uv.data(), shade.data(), w, h, 5.0f); }, 0, 0u},
+      {8, [&] { Effects->BuildTunnelMap8(uv.data(), shade.data(), w, h); }, 0xFF00, 0x00FFFFFFu},
+      {9, [&] { Effects->BuildTunnelMap9(uv.data(), shade.data(), w, h, 2.0f); }, 0xFF00, 0x00FFFFFFu},
+  };
+  for (const auto& [map, build, wantUv, wantShade] : centres) {
+    build();
+    EXPECT_EQ(uv[centre], wantUv) << "map " << map;
+    EXPECT_EQ(shade[centre], wantShade) << "map " << map;
   }
-  Effects->BuildTunnelMap9(uv.data(), shade.data(), w, h, 2.0f);
-  EXPECT_EQ(uv[centre], 0xFF00);
-  EXPECT_EQ(shade[centre], 0x00FFFFFFu);
 
   // A 1 x 1 lens has R = 0; its one pixel is the lens centre.
   uint16_t oneUv = 0;
@@ -600,31 +552,25 @@ TEST_F(Rendo3DEngine, WindowAlphaWithoutLibX11InTheProcessFails) {
 
 TEST(RendoTunnelKernels, EveryLevelMatchesTheReference) {
   using namespace rendo_kernels;
-  const auto texture = RandomTexture(11);
+  const auto texture = RandomImage(65536, 11);
   const T3DKernelTable& ref = *Kernel3DTableFor(TKernelLevel::Ref);
   std::mt19937 rng(12);
-  int compared = 0;
-  for (TKernelLevel level : {TKernelLevel::SSE2, TKernelLevel::AVX2}) {
-    const T3DKernelTable* table = Kernel3DTableFor(level);
-    if (table == nullptr || !KernelLevelUsable(level)) continue;
-    ++compared;
+  const auto levels = SimdLevelsWith(Kernel3DTableFor);
+  for (TKernelLevel level : levels)
     for (size_t count : {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 64, 1001, 100003})
       for (size_t offset = 0; offset < 3; ++offset)
         for (uint32_t offsets : {0x0000u, 0x0001u, 0x0100u, 0xFFFFu, 0x80C3u}) {
           std::vector<uint16_t> uv(count + offset);
-          std::vector<uint32_t> shade(count + offset), want(count + offset + 8, kBlank), got(want);
+          std::vector<uint32_t> shade(count + offset), want(kGuard + offset + count + kGuard, kBlank), got(want);
           for (auto& e : uv) e = uint16_t(rng());
           for (auto& s : shade) s = rng() % 4 == 0 ? 0xFFFFFFFFu : rng();
-          ref.RenderTunnel(want.data() + offset, texture.data(), uv.data() + offset, shade.data() + offset, count,
-                           offsets);
-          table->RenderTunnel(got.data() + offset, texture.data(), uv.data() + offset, shade.data() + offset, count,
-                              offsets);
-          for (size_t i = 0; i < want.size(); ++i)
-            ASSERT_EQ(want[i], got[i]) << "RenderTunnel_" << KernelLevelName(level) << " count " << count
-                                       << " offset " << offset << " offsets " << offsets << ": pixel " << i;
+          const size_t at = kGuard + offset;
+          ref.RenderTunnel(want.data() + at, texture.data(), uv.data() + offset, shade.data() + offset, count, offsets);
+          Kernel3DTableFor(level)->RenderTunnel(got.data() + at, texture.data(), uv.data() + offset,
+                                                shade.data() + offset, count, offsets);
+          ASSERT_EQ(FirstDifference("RenderTunnel", level, count, offset, offsets, want, got), "");
         }
-  }
-  std::printf("tunnel kernels compared at %d SIMD level(s); active %s\n", compared,
+  std::printf("tunnel kernels compared at %zu SIMD level(s); active %s\n", levels.size(),
               KernelLevelName(ActiveKernelLevel()));
 }
 

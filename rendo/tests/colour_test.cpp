@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <functional>
-#include <random>
 #include <vector>
 
 #include "kernels_colour_ref.h"
@@ -15,24 +14,13 @@
 
 namespace {
 
-std::vector<uint32_t> Random(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint32_t> v(n);
-  for (auto& p : v) {
-    p = rng();
-    if ((p & 7) == 0) p |= 0xFF00FF00u;  // some saturated lanes
-    if ((p & 7) == 1) p &= 0x00FF00FFu;  // and some empty ones
-  }
-  return v;
-}
-
 using TColour = TEngineTest;
 
 // A target of width x height pixels, rows `stride` pixels apart, starting `offset` pixels
 // into its buffer (unaligned starts), with guard pixels after it.
 struct TSurface {
   TSurface(uint32_t width, uint32_t height, uint32_t stride, uint32_t offset, uint32_t seed)
-      : Width(width), Height(height), Stride(stride), Offset(offset), Buffer(Random(offset + stride * height + 8, seed)) {}
+      : Width(width), Height(height), Stride(stride), Offset(offset), Buffer(RandomImage(offset + stride * height + 8, seed)) {}
   uint32_t* At(uint32_t x, uint32_t y) { return Buffer.data() + Offset + y * Stride + x; }
   void Bind(IPixelEngine* e) { e->SetTarget(At(0, 0), int32_t(Stride * 4), Width, Height); }
   uint32_t Width, Height, Stride, Offset;
@@ -142,7 +130,7 @@ TEST_F(TColour, WorkedPixelsOfTheArithmetic) {
   EXPECT_EQ(p, Pixel(254, 127, 1, 0));
 
   // Invert twice restores the source, all four bytes.
-  const auto original = Random(7 * 3, 5);
+  const auto original = RandomImage(7 * 3, 5);
   std::vector<uint32_t> img = original;
   Engine->SetTarget(img.data(), 28, 7, 3);
   Engine->Invert(img.data(), 28);
@@ -156,7 +144,7 @@ TEST_F(TColour, WorkedPixelsOfTheArithmetic) {
 // Every row operation on odd widths, padded strides, unaligned starts, packed layouts
 // (one merged run) and in place.
 TEST_F(TColour, RowOperationsFollowTheirFrame) {
-  const auto palette = Random(256, 77);
+  const auto palette = RandomImage(256, 77);
   struct TLayout {
     uint32_t Width, Height, Stride, SrcStride, Offset;
   };
@@ -168,7 +156,7 @@ TEST_F(TColour, RowOperationsFollowTheirFrame) {
     for (const auto& l : layouts) {
       SCOPED_TRACE(testing::Message() << op.Name << " " << l.Width << "x" << l.Height << " stride " << l.Stride
                                       << " src stride " << l.SrcStride << " offset " << l.Offset);
-      const auto src = Random(size_t(l.SrcStride) * l.Height + 8, seed++);
+      const auto src = RandomImage(size_t(l.SrcStride) * l.Height + 8, seed++);
       TSurface before(l.Width, l.Height, l.Stride, l.Offset, seed++), after = before;
       after.Bind(Engine);
       op.Call(Engine, src.data() + 1, int32_t(l.SrcStride * 4));
@@ -191,41 +179,41 @@ TEST_F(TColour, AddScaledAndMixTwoWalkTheTargetsRows) {
   using namespace rendo_ref;
   for (uint32_t offset : {0u, 1u})
     for (uint32_t stride : {7u, 9u}) {
-      const auto a = Random(7 * 11 + 8, 1), b = Random(13 * 5 + 8, 2);
+      const auto a = RandomImage(7 * 11 + 8, 1), b = RandomImage(13 * 5 + 8, 2);
       TSurface before(7, 5, stride, offset, 3), after = before;
+      auto expectEach = [&](const char* op, const std::function<uint32_t(uint32_t, uint32_t)>& want) {
+        for (uint32_t y = 0; y < 5; ++y)
+          for (uint32_t x = 0; x < 7; ++x)
+            ASSERT_EQ(*after.At(x, y), want(x, y)) << op << " " << x << "," << y << " stride " << stride;
+      };
       after.Bind(Engine);
       Engine->AddScaled(a.data() + 1, 11 * 4, 0x80FF4001u);
-      for (uint32_t y = 0; y < 5; ++y)
-        for (uint32_t x = 0; x < 7; ++x) {
-          const uint32_t t = *before.At(x, y);
-          ASSERT_EQ(*after.At(x, y), x < 6 ? AddPixel(t, ScalePixel(a[1 + y * 11 + x], 0x80FF4001u)) : t)
-              << x << "," << y << " stride " << stride;
-        }
+      expectEach("AddScaled", [&](uint32_t x, uint32_t y) {
+        const uint32_t t = *before.At(x, y);
+        return x < 6 ? AddPixel(t, ScalePixel(a[1 + y * 11 + x], 0x80FF4001u)) : t;
+      });
 
       after = before;
       after.Bind(Engine);
       Engine->MixTwo(a.data(), 11 * 4, b.data() + 2, 13 * 4, 0x7F00FF80u, 0x80FF0080u);
-      for (uint32_t y = 0; y < 5; ++y)
-        for (uint32_t x = 0; x < 7; ++x)
-          ASSERT_EQ(*after.At(x, y), AddPixel(ScalePixel(a[y * 11 + x], 0x7F00FF80u),
-                                              ScalePixel(b[2 + y * 13 + x], 0x80FF0080u)))
-              << x << "," << y;
+      expectEach("MixTwo", [&](uint32_t x, uint32_t y) {
+        return AddPixel(ScalePixel(a[y * 11 + x], 0x7F00FF80u), ScalePixel(b[2 + y * 13 + x], 0x80FF0080u));
+      });
 
       // In place: A is the target itself.
       after = before;
       after.Bind(Engine);
       Engine->CrossFade(after.At(0, 0), int32_t(stride * 4), b.data(), 13 * 4, 0x11223344u);
-      for (uint32_t y = 0; y < 5; ++y)
-        for (uint32_t x = 0; x < 7; ++x)
-          ASSERT_EQ(*after.At(x, y), AddPixel(ScalePixel(*before.At(x, y), 0x11223344u),
-                                              ScalePixel(b[y * 13 + x], 0xEEDDCCBBu)));
+      expectEach("CrossFade", [&](uint32_t x, uint32_t y) {
+        return AddPixel(ScalePixel(*before.At(x, y), 0x11223344u), ScalePixel(b[y * 13 + x], 0xEEDDCCBBu));
+      });
     }
 }
 
 // FadeToBlack, MixTwo and TileBlend have an SSE variant that only groups the pixels
 // differently: the switch must not change a result (unlike the stretch blends).
 TEST_F(TColour, SseSwitchChangesNoResultOfTheAgreeingVariants) {
-  const auto a = Random(31 * 6, 21), b = Random(31 * 6, 22), under = Random(31 * 6, 23);
+  const auto a = RandomImage(31 * 6, 21), b = RandomImage(31 * 6, 22), under = RandomImage(31 * 6, 23);
   auto draw = [&](int sse) {
     Cpu->SetSseEnabled(sse);
     std::vector<uint32_t> out;
@@ -307,9 +295,9 @@ TEST_F(TColour, PassOnCallsGoThroughTheObjectsTable) {
 }
 
 TEST_F(TColour, MmxGateStopsTheGatedOperationsOnly) {
-  const auto src = Random(64, 8);
-  const auto palette = Random(256, 9);
-  std::vector<uint32_t> t = Random(64, 10);
+  const auto src = RandomImage(64, 8);
+  const auto palette = RandomImage(256, 9);
+  std::vector<uint32_t> t = RandomImage(64, 10);
   const auto before = t;
   Engine->SetTarget(t.data(), 32, 8, 8);
   Cpu->SetMmxEnabled(0x100);  // low byte 0: off
@@ -445,7 +433,7 @@ TEST_F(TColour, StretchFollowsTheFixedPointWalk) {
   };
   for (const TCase c : {TCase{7, 3, 5, 2}, {3, 7, 2, 5}, {33, 33, 3, 3}, {1, 9, 1, 9}, {100, 37, 9, 8},
                         {5, 40000, 2, 1}, {40001, 40000, 1, 1}}) {
-    const auto src = Random(size_t(c.SrcWidth) * c.SrcHeight, 11);
+    const auto src = RandomImage(size_t(c.SrcWidth) * c.SrcHeight, 11);
     const uint32_t stride = uint32_t(c.Width) + 3;
     std::vector<uint32_t> t(size_t(stride) * c.Height, 0xCCCCCCCC);
     Engine->SetTarget(t.data(), int32_t(stride * 4), 1, 1);
@@ -464,36 +452,41 @@ TEST_F(TColour, StretchBlendVariants) {
   std::vector<uint32_t> t(4);
   Engine->SetTarget(t.data(), 8, 2, 2);
 
-  // Plain variant: u + floor((s - u) * a / 256); the fourth byte of u stays with a3 = 0.
-  Cpu->SetSseEnabled(0);
-  Engine->StretchBlend(src.data(), under.data(), 2, 1, 2, 2, 0x00FFFFFF);
-  EXPECT_EQ(t[0], Pixel(100 + 99, 250 - 240, 128, 60));  // 100*255/256 = 99.6; -240*255/256 = -239.06 -> -240
-  EXPECT_EQ(t, std::vector<uint32_t>(4, t[0]));
-  Engine->StretchBlend(src.data(), under.data(), 2, 1, 2, 2, 0);
-  EXPECT_EQ(t, std::vector<uint32_t>(4, u));
-
-  // SSE variant: floor(s * a / 256) + floor(u * (255 - a) / 256); fourth byte 0.
-  Cpu->SetSseEnabled(1);
-  Engine->StretchBlend(src.data(), under.data(), 2, 1, 2, 2, 0x00FFFFFF);
-  EXPECT_EQ(t[0], Pixel(199, 9, 127, 0));
-  Engine->StretchBlend(src.data(), under.data(), 2, 1, 2, 2, 0);
-  EXPECT_EQ(t[0], Pixel(99, 249, 127, 0));
-
-  // A fourth alpha byte: plain weights the fourth lane by it, SSE by 256 - a3.
-  Cpu->SetSseEnabled(0);
-  Engine->StretchRowBlend(src.data(), under.data(), 2, 2, 0x80000000u);
-  EXPECT_EQ(t[0], Pixel(100, 250, 128, 55));
-  Cpu->SetSseEnabled(1);
-  Engine->StretchRowBlend(src.data(), under.data(), 2, 2, 0x80000000u);
-  EXPECT_EQ(t[0], Pixel(99, 249, 127, 25 + 30));
+  struct TCase {
+    int Sse;
+    bool OneRow;  // StretchRowBlend: only the first row is written
+    uint32_t Alpha, Want;
+  };
+  const TCase cases[] = {
+      // Plain variant: u + floor((s - u) * a / 256); the fourth byte of u stays with a3 = 0.
+      // 100 * 255 / 256 = 99.6; -240 * 255 / 256 = -239.06 -> -240
+      {0, false, 0x00FFFFFF, Pixel(100 + 99, 250 - 240, 128, 60)},
+      {0, false, 0, u},
+      // SSE variant: floor(s * a / 256) + floor(u * (255 - a) / 256); fourth byte 0.
+      {1, false, 0x00FFFFFF, Pixel(199, 9, 127, 0)},
+      {1, false, 0, Pixel(99, 249, 127, 0)},
+      // A fourth alpha byte: plain weights the fourth lane by it, SSE by 256 - a3.
+      {0, true, 0x80000000u, Pixel(100, 250, 128, 55)},
+      {1, true, 0x80000000u, Pixel(99, 249, 127, 25 + 30)},
+  };
+  for (const auto& c : cases) {
+    Cpu->SetSseEnabled(c.Sse);
+    if (c.OneRow)
+      Engine->StretchRowBlend(src.data(), under.data(), 2, 2, c.Alpha);
+    else
+      Engine->StretchBlend(src.data(), under.data(), 2, 1, 2, 2, c.Alpha);
+    const size_t written = c.OneRow ? 2 : 4;
+    EXPECT_EQ(std::vector<uint32_t>(t.begin(), t.begin() + written), std::vector<uint32_t>(written, c.Want))
+        << "sse " << c.Sse << (c.OneRow ? " row" : "") << std::hex << " alpha " << c.Alpha;
+  }
 }
 
 // The under-image of StretchBlend advances srcWidth pixels per target row, not width; a
 // random case against the walk written out, both variants, under = the target itself too.
 TEST_F(TColour, StretchBlendWalksTheUnderImageBySrcWidth) {
   const int32_t width = 9, height = 4, srcWidth = 5, srcHeight = 3;
-  const auto src = Random(size_t(srcWidth) * srcHeight, 12);
-  const auto under = Random(size_t(srcWidth) * (height - 1) + width, 13);
+  const auto src = RandomImage(size_t(srcWidth) * srcHeight, 12);
+  const auto under = RandomImage(size_t(srcWidth) * (height - 1) + width, 13);
   const uint32_t alpha = 0x00C04010;
   for (int sse : {0, 1}) {
     Cpu->SetSseEnabled(sse);
@@ -514,7 +507,7 @@ TEST_F(TColour, StretchBlendWalksTheUnderImageBySrcWidth) {
       }
   }
   // In place over one row: under is the target.
-  std::vector<uint32_t> row = Random(600, 14);
+  std::vector<uint32_t> row = RandomImage(600, 14);
   const auto was = row;
   Engine->SetTarget(row.data(), 2400, 600, 1);
   Engine->StretchRowBlend(src.data(), row.data(), 600, srcWidth, alpha);
@@ -552,9 +545,13 @@ std::vector<uint32_t> OneWrapTile(const std::vector<uint32_t>& tex, int32_t texS
   return out;
 }
 
+struct TWalk {
+  int32_t UStart, VStart, UStep, VStep;
+};
+
 TEST_F(TColour, TileBlendRepeatsTheTextureAndCopiesTexelsExactly) {
   const int32_t texW = 5, texH = 3, texStride = 7;
-  const auto tex = Random(size_t(texStride) * texH, 15);
+  const auto tex = RandomImage(size_t(texStride) * texH, 15);
   const uint32_t width = 23, height = 8;
   std::vector<uint32_t> t(width * height);
   Engine->SetTarget(t.data(), int32_t(width * 4), width, height);
@@ -563,9 +560,6 @@ TEST_F(TColour, TileBlendRepeatsTheTextureAndCopiesTexelsExactly) {
     for (uint32_t x = 0; x < width; ++x) ASSERT_EQ(t[y * width + x], tex[(y % texH) * texStride + x % texW]) << x << "," << y;
 
   // Inside the one-wrap walk's domain the texels are its texels.
-  struct TWalk {
-    int32_t UStart, VStart, UStep, VStep;
-  };
   for (const TWalk w : {TWalk{0, 0, 65536, 65536}, {9 * 65536 + 123, 70000, 3 * 65536 + 9999, 40000},
                         {4 * 65536, 2 * 65536, 5 * 65536 - 1, 3 * 65536}, {65535, 0, 0, 0}, {0, 0, 1, 1}}) {
     Engine->TileBlend(tex.data(), texStride * 4, texW, texH, w.UStart, w.VStart, w.UStep, w.VStep, nullptr, 0, 0);
@@ -578,13 +572,10 @@ TEST_F(TColour, TileBlendRepeatsTheTextureAndCopiesTexelsExactly) {
 // the wrapped one: u and v taken modulo the texture, never a read outside it.
 TEST_F(TColour, TileBlendWrapsAnyWalkInsideTheTexture) {
   const int32_t texW = 6, texH = 4;
-  const auto tex = Random(size_t(texW) * texH, 16);
+  const auto tex = RandomImage(size_t(texW) * texH, 16);
   const uint32_t width = 600, height = 5;  // rows longer than the blend's chunk
   std::vector<uint32_t> t(width * height);
   auto mod = [](int64_t x, int64_t m) { return ((x % m) + m) % m; };
-  struct TWalk {
-    int32_t UStart, VStart, UStep, VStep;
-  };
   for (const TWalk w : {TWalk{-65536 * 3 - 5, -70000, -40000, -65536}, {100 * 65536, 0, 13 * 65536 + 777, 65536 * 9},
                         {INT32_MAX, INT32_MIN, INT32_MAX, 12345}}) {
     Engine->SetTarget(t.data(), int32_t(width * 4), width, height);
@@ -602,9 +593,9 @@ TEST_F(TColour, TileBlendWrapsAnyWalkInsideTheTexture) {
 
 TEST_F(TColour, TileBlendBlendsWithTheUnderImage) {
   const int32_t texW = 7, texH = 2;
-  const auto tex = Random(size_t(texW) * texH, 17);
+  const auto tex = RandomImage(size_t(texW) * texH, 17);
   const uint32_t width = 700, height = 3, underStride = 705;
-  const auto under = Random(size_t(underStride) * height, 18);
+  const auto under = RandomImage(size_t(underStride) * height, 18);
   std::vector<uint32_t> t(width * height);
   Engine->SetTarget(t.data(), int32_t(width * 4), width, height);
   const uint32_t alpha = 0x00FF8001;

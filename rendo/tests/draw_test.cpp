@@ -12,16 +12,6 @@
 
 namespace {
 
-std::vector<uint32_t> Noise(size_t n, uint32_t seed) {
-  std::vector<uint32_t> v(n);
-  uint32_t x = seed;
-  for (auto& p : v) {
-    x = x * 1664525u + 1013904223u;
-    p = x ^ (x >> 13);
-  }
-  return v;
-}
-
 // The engine's generator as documented: the C standard's example rand(), seed 1.
 struct TRand15 {
   uint32_t State = 1;
@@ -81,31 +71,24 @@ TEST_F(TDraw, DrawLineWalksMemoryRowsWithBothEnds) {
 }
 
 TEST_F(TDraw, DrawLineBlendStartsAtTheSmallerEndAndMovesTowardsThePen) {
-  // The reverse of (0,0)-(3,1) covers the same pixels as the line itself.
-  for (auto ends : {std::pair<TRendoPoint, TRendoPoint>{{0, 0}, {3, 1}}, {{3, 1}, {0, 0}}}) {
-    std::vector<uint32_t> target(16, 0);
-    Bind(target, 4, 4);
-    const TRendoPen pen = Pen(Pixel(255, 255, 255, 9), 0, 255);
-    Engine->DrawLineBlend(&pen, &ends.first, &ends.second);
-    EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {1, 0}, {2, 0}, {3, 1}}));
-  }
-  // y-major from the smaller y: (1,3)-(0,0) is walked as (0,0)-(1,3).
-  {
-    std::vector<uint32_t> target(16, 0);
-    Bind(target, 4, 4);
-    const TRendoPen pen = Pen(Pixel(255, 255, 255), 0, 255);
-    const TRendoPoint a{1, 3}, b{0, 0};
-    Engine->DrawLineBlend(&pen, &a, &b);
-    EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {0, 1}, {0, 2}, {1, 3}}));
-  }
-  // The pixel index is x + y * width whatever the stride.
-  {
-    std::vector<uint32_t> target(6 * 4, 0);
-    Bind(target, 4, 4, 6);
-    const TRendoPen pen = Pen(Pixel(255, 255, 255), 0, 255);
-    const TRendoPoint a{0, 0}, b{3, 1};
-    Engine->DrawLineBlend(&pen, &a, &b);
-    EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{0, 0}, {1, 0}, {2, 0}, {3, 1}}));
+  struct TLine {
+    TRendoPoint From, To;
+    uint32_t Pitch, Fourth;
+    TPoints Want;
+  };
+  const TPoints shallow = {{0, 0}, {1, 0}, {2, 0}, {3, 1}};
+  const TLine lines[] = {
+      {{0, 0}, {3, 1}, 4, 9, shallow},
+      {{3, 1}, {0, 0}, 4, 9, shallow},  // the reverse covers the same pixels
+      {{1, 3}, {0, 0}, 4, 0, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},  // y-major, walked from the smaller y
+      {{0, 0}, {3, 1}, 6, 0, shallow},  // the pixel index is x + y * width whatever the stride
+  };
+  for (const auto& l : lines) {
+    std::vector<uint32_t> target(l.Pitch * 4, 0);
+    Bind(target, 4, 4, l.Pitch);
+    const TRendoPen pen = Pen(Pixel(255, 255, 255, l.Fourth), 0, 255);
+    Engine->DrawLineBlend(&pen, &l.From, &l.To);
+    EXPECT_EQ(Drawn(target, 4, 0), l.Want) << l.From.X << "," << l.From.Y << " pitch " << l.Pitch;
   }
   // out = clamp(m + 2 floor((p - m) k / 65536)), k = (255 - alpha) * 128; fourth byte m's.
   struct TCase {
@@ -309,7 +292,7 @@ TEST_F(TDraw, DrawTextSkipsMissingCharactersAndReturnsTheLength) {
 
 TEST_F(TDraw, BlurWalksContinuouslyAndKeepsTheOuterRows) {
   const uint32_t w = 5, h = 4;
-  const auto src = Noise(w * h, 3);
+  const auto src = RandomImage(w * h, 3);
   std::vector<uint32_t> target(w * h, 0xCCCCCCCC);
   Engine->SetTarget(target.data(), 999, w, h);  // the stride is not used
   Engine->Blur(src.data());
@@ -332,7 +315,7 @@ TEST_F(TDraw, BlurWalksContinuouslyAndKeepsTheOuterRows) {
   Engine->Blur(uniform.data());
   for (uint32_t k = w; k < w * (h - 1); ++k) EXPECT_EQ(out[k], 0x80FF7F01u);
   // In place: the blur of the picture as it was, whatever the kernel level.
-  std::vector<uint32_t> picture = Noise(37 * 6, 5), copy = picture, want = picture;
+  std::vector<uint32_t> picture = RandomImage(37 * 6, 5), copy = picture, want = picture;
   Bind(want, 37, 6);
   Engine->Blur(copy.data());
   Bind(picture, 37, 6);
@@ -385,7 +368,7 @@ TEST_F(TDraw, NoiseBandsFollowTheDrawsInOrder) {
       Create();  // a fresh object's generator starts at seed 1
       TRand15 rng;
       const uint32_t height = 9;
-      const auto src = Noise(width * height, width);
+      const auto src = RandomImage(width * height, width);
       std::vector<uint32_t> target(width * height, 0x5A5A5A5A);
       Bind(target, width, height);
       const uint32_t amount = 77;
@@ -443,7 +426,7 @@ TEST_F(TDraw, NoiseStopsAfter4096Rows) {
 // With the MMX switch off the gated effects neither draw nor consume random numbers; the
 // ungated ones still work.
 TEST_F(TDraw, GatedEffectsWaitForTheMmxSwitch) {
-  const auto src = Noise(4 * 4, 6);
+  const auto src = RandomImage(4 * 4, 6);
   std::vector<uint32_t> target(4 * 4, 0x33333333);
   const auto before = target;
   Bind(target, 4, 4);
@@ -467,7 +450,7 @@ TEST_F(TDraw, NoiseSeedCanBeSetForTests) {
   Destroy();
   Create();
   ::unsetenv("KORVEL_RENDO_RAND_SEED");
-  const auto src = Noise(8 * 3, 1);
+  const auto src = RandomImage(8 * 3, 1);
   std::vector<uint32_t> target(8 * 3);
   Bind(target, 8, 3);
   Engine->SubtractNoise(src.data(), 32, 200);
@@ -476,43 +459,36 @@ TEST_F(TDraw, NoiseSeedCanBeSetForTests) {
   EXPECT_EQ(target, ExpectedNoise(src, 8, 3, 200, false, rng));
 }
 
-TEST_F(TDraw, JitterAmountOneShiftsByMinusOneOrZeroWithTheLastDrawFirst) {
-  const uint32_t w = 6, h = 40;
-  const auto src = Noise(w * h, 8);
-  std::vector<uint32_t> target(w * h, 0xEEEEEEEE);
-  Bind(target, w, h);
-  Engine->Jitter(src.data(), int32_t(w * 4), 1);
-  TRand15 rng;
-  std::vector<int> shifts(h);
-  for (auto& s : shifts) s = int(rng.Next() % 2) - 1;
-  int seen[2] = {0, 0};
-  for (uint32_t row = 0; row < h; ++row) {
-    const int s = shifts[h - 1 - row];
-    ++seen[s + 1];
-    for (uint32_t x = 0; x < w; ++x) {
-      const uint32_t want = s == 0 ? src[row * w + x] : (x + 1 < w ? src[row * w + x + 1] : 0u);
-      ASSERT_EQ(target[row * w + x], want) << "row " << row << " x " << x << " shift " << s;
+// Row k shifts by draw % (2 amount) - amount, the last draw going to the first row; the
+// pixels shifted in are 0. Amount 1 shifts by -1 or 0 only, and both must occur.
+TEST_F(TDraw, JitterShiftsRowsWithTheLastDrawFirst) {
+  struct TCase {
+    uint32_t Width, Height, Amount, Seed;
+    bool InPlace;
+  };
+  for (const TCase c : {TCase{6, 40, 1, 8, false}, {9, 30, 4, 21, true}}) {
+    Destroy();
+    Create();  // a fresh object's generator starts at seed 1
+    const uint32_t w = c.Width, h = c.Height;
+    const auto src = RandomImage(w * h, c.Seed);
+    std::vector<uint32_t> target = c.InPlace ? src : std::vector<uint32_t>(w * h, 0xEEEEEEEE);
+    Bind(target, w, h);
+    Engine->Jitter(c.InPlace ? target.data() : src.data(), int32_t(w * 4), c.Amount);
+    TRand15 rng;
+    std::vector<int> shifts(h);
+    for (auto& s : shifts) s = int(rng.Next() % (2 * c.Amount)) - int(c.Amount);
+    std::set<int> seen;
+    for (uint32_t row = 0; row < h; ++row) {
+      const int s = shifts[h - 1 - row];
+      seen.insert(s);
+      for (int x = 0; x < int(w); ++x) {
+        const int from = x - s;
+        const uint32_t want = from >= 0 && from < int(w) ? src[row * w + from] : 0u;
+        ASSERT_EQ(target[row * w + x], want) << "amount " << c.Amount << " row " << row << " x " << x << " shift " << s;
+      }
     }
-  }
-  EXPECT_GT(seen[0], 0);
-  EXPECT_GT(seen[1], 0);
-}
-
-TEST_F(TDraw, JitterShiftsBothWaysInPlace) {
-  const uint32_t w = 9, h = 30, amount = 4;
-  auto target = Noise(w * h, 21);
-  const auto src = target;
-  Bind(target, w, h);
-  Engine->Jitter(target.data(), int32_t(w * 4), amount);
-  TRand15 rng;
-  std::vector<int> shifts(h);
-  for (auto& s : shifts) s = int(rng.Next() % (2 * amount)) - int(amount);
-  for (uint32_t row = 0; row < h; ++row) {
-    const int s = shifts[h - 1 - row];
-    for (int x = 0; x < int(w); ++x) {
-      const int from = x - s;
-      const uint32_t want = from >= 0 && from < int(w) ? src[row * w + from] : 0u;
-      ASSERT_EQ(target[row * w + x], want) << "row " << row << " x " << x << " shift " << s;
+    if (c.Amount == 1) {
+      EXPECT_EQ(seen, (std::set<int>{-1, 0}));
     }
   }
 }
@@ -521,7 +497,7 @@ TEST_F(TDraw, JitterShiftsBothWaysInPlace) {
 // release build shifts the rows out entirely but writes nothing beyond them.
 TEST_F(TDraw, JitterAboveTheWidthIsCaughtInDebugAndStaysInsideTheRows) {
   const uint32_t w = 3, h = 8, pitch = 5;
-  const auto src = Noise(pitch * h, 4);
+  const auto src = RandomImage(pitch * h, 4);
   std::vector<uint32_t> target(pitch * h, 0x77777777);
   Bind(target, w, h, pitch);
   EXPECT_DEBUG_DEATH(Engine->Jitter(src.data(), int32_t(pitch * 4), 50), "");
@@ -543,25 +519,20 @@ TEST_F(TDraw, CopyEllipseRowCounts) {
     return row == 1 || row == 4 ? x >= 2 && x <= 5 : x >= 1 && x <= 6;
   };
   const std::vector<uint32_t> outer(w * h, 0x0000AA00), inner(w * h, 0x000000BB);
-  std::vector<uint32_t> target(w * h, 0x11111111);
-  Bind(target, w, h);
-  Engine->CopyEllipse(outer.data(), inner.data(), int32_t(w * 4), int32_t(w * 4), 6, 4, 0x100 | 1, 0);
-  for (uint32_t row = 0; row < h; ++row)
-    for (uint32_t x = 0; x < w; ++x) {
-      EXPECT_EQ(target[row * w + x], inside(x, row) ? 0x000000BBu : 0x0000AA00u) << x << "," << row;
-    }
   // copyOuter's low byte 0: only the inside changes.
-  std::fill(target.begin(), target.end(), 0x11111111);
-  Engine->CopyEllipse(outer.data(), inner.data(), int32_t(w * 4), int32_t(w * 4), 6, 4, 0x100, 0);
-  for (uint32_t row = 0; row < h; ++row)
-    for (uint32_t x = 0; x < w; ++x) {
-      EXPECT_EQ(target[row * w + x], inside(x, row) ? 0x000000BBu : 0x11111111u) << x << "," << row;
-    }
+  for (auto [copyOuter, outside] : {std::pair{0x100 | 1, 0x0000AA00u}, {0x100, 0x11111111u}}) {
+    std::vector<uint32_t> target(w * h, 0x11111111);
+    Bind(target, w, h);
+    Engine->CopyEllipse(outer.data(), inner.data(), int32_t(w * 4), int32_t(w * 4), 6, 4, copyOuter, 0);
+    for (uint32_t row = 0; row < h; ++row)
+      for (uint32_t x = 0; x < w; ++x)
+        EXPECT_EQ(target[row * w + x], inside(x, row) ? 0x000000BBu : outside) << copyOuter << " " << x << "," << row;
+  }
 }
 
 TEST_F(TDraw, CopyEllipseLargerThanTheTargetOrEmpty) {
   const uint32_t w = 7, h = 6, pitch = 9;
-  const auto outer = Noise(pitch * h, 1), inner = Noise(pitch * h, 2);
+  const auto outer = RandomImage(pitch * h, 1), inner = RandomImage(pitch * h, 2);
   std::vector<uint32_t> target(pitch * h, 0x11111111);
   Bind(target, w, h, pitch);
   Engine->CopyEllipse(outer.data(), inner.data(), int32_t(pitch * 4), int32_t(pitch * 4), 1000, 1000, 1, 0);
@@ -580,7 +551,7 @@ TEST_F(TDraw, CopyEllipseLargerThanTheTargetOrEmpty) {
 
 TEST_F(TDraw, MosaicBlocks) {
   const uint32_t w = 7, h = 5, pitch = 8;
-  const auto src = Noise(pitch * h, 5);
+  const auto src = RandomImage(pitch * h, 5);
   std::vector<uint32_t> target(pitch * h, 0);
   Bind(target, w, h, pitch);
   Engine->Mosaic(src.data(), int32_t(pitch * 4), 1);

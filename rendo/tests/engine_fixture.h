@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "rendo/rendo.h"
@@ -10,6 +11,19 @@
 // Blue, green, red and the fourth byte, each taken modulo 256.
 inline uint32_t Pixel(uint32_t b, uint32_t g, uint32_t r, uint32_t a = 0) {
   return (b & 0xFFu) | (g & 0xFFu) << 8 | (r & 0xFFu) << 16 | (a & 0xFFu) << 24;
+}
+
+// n seeded random pixels; one in eight has its second and fourth bytes full, one in eight
+// has them empty, where saturating arithmetic goes wrong.
+inline std::vector<uint32_t> RandomImage(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint32_t> v(n);
+  for (auto& p : v) {
+    p = rng();
+    if ((p & 7) == 0) p |= 0xFF00FF00u;
+    if ((p & 7) == 1) p &= 0x00FF00FFu;
+  }
+  return v;
 }
 
 // The interface `iid` of `from`, with one reference; a failed query fails the test.
