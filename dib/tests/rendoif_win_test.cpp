@@ -19,7 +19,9 @@ TEST(EngineBindingWin, LibraryWithoutTheExportIsFreedAndABareNameLooksBesideTheP
   // Not in the folder given: the bare name, which the system looks up in the program's own
   // folder first, then in its own folders (where there is none).
   LoadEngineFrom("C:\\no-engine-here");
-  if (EngineLibrary != nullptr) EXPECT_EQ(EngineFile(), ProgramFolder() + "\\rendo.dll");
+  if (EngineLibrary != nullptr) {
+    EXPECT_EQ(EngineFile(), ProgramFolder() + "\\rendo.dll");
+  }
   ReleaseEngine();
 }
 
