@@ -209,19 +209,6 @@ TRegistry& TRegistry::CurrentUser() {
   return registry;
 }
 
-void TRegistry::AddNotice(const std::string& text) {
-  if (text.empty()) return;
-  if (!Notice.empty()) Notice += "\n\n";
-  Notice += text;
-  if (OnNotice) OnNotice();
-}
-
-std::string TRegistry::TakeNotice() {
-  std::string n;
-  n.swap(Notice);
-  return n;
-}
-
 // A notice left by a run that kept the file aside and stopped before it could tell.
 void TRegistry::TakeStoredNotice() {
   const std::string name = Target + ".notice";

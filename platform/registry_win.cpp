@@ -157,17 +157,4 @@ bool TRegistry::DeleteKey(const std::string& key) {
   return true;
 }
 
-void TRegistry::AddNotice(const std::string& text) {
-  if (text.empty()) return;
-  if (!Notice.empty()) Notice += "\n\n";
-  Notice += text;
-  if (OnNotice) OnNotice();
-}
-
-std::string TRegistry::TakeNotice() {
-  std::string N;
-  N.swap(Notice);
-  return N;
-}
-
 std::string TRegistry::KeepAside() { return {}; }

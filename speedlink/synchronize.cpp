@@ -47,17 +47,6 @@ int OfdLock(int Fd, int Cmd, short Type) {
   return ::fcntl(Fd, Cmd, &Fl);
 }
 
-int32_t AnswerQuery(IRefCounted* Self, const TInterfaceID& Iid, const TInterfaceID& Own, void** Obj) {
-  if (!Obj) return kQueryNoInterface;
-  if (Iid == Own || Iid == IID_IRefCounted) {
-    *Obj = Self;
-    Self->AddRef();
-    return kQueryOk;
-  }
-  *Obj = nullptr;
-  return kQueryNoInterface;
-}
-
 }  // namespace
 
 // The in-process half of a lock: a recursive mutex with a visible owner, so that a Leave
@@ -160,18 +149,6 @@ TSynchronize::~TSynchronize() = default;
 
 TNativeHandle TSynchronize::Handle() const { return FState->Fd; }
 
-int32_t TSynchronize::QueryInterface(const TInterfaceID& Iid, void** Obj) {
-  return AnswerQuery(this, Iid, IID_ISynchronize, Obj);
-}
-
-uint32_t TSynchronize::AddRef() { return ++FRefCount; }
-
-uint32_t TSynchronize::Release() {
-  const uint32_t N = --FRefCount;
-  if (N == 0) delete this;
-  return N;
-}
-
 bool TSynchronize::TryEnter(uint32_t Milliseconds) {
   const auto Deadline = DeadlineAfter(Milliseconds);
   bool First = false;
@@ -235,18 +212,6 @@ TAutomaticEvent::TAutomaticEvent(const std::string& Name, bool Secure, const std
 
 TAutomaticEvent::~TAutomaticEvent() {
   if (FFd >= 0) ::close(FFd);
-}
-
-int32_t TAutomaticEvent::QueryInterface(const TInterfaceID& Iid, void** Obj) {
-  return AnswerQuery(this, Iid, IID_IAutomaticEvent, Obj);
-}
-
-uint32_t TAutomaticEvent::AddRef() { return ++FRefCount; }
-
-uint32_t TAutomaticEvent::Release() {
-  const uint32_t N = --FRefCount;
-  if (N == 0) delete this;
-  return N;
 }
 
 bool TAutomaticEvent::Signal() {

@@ -60,17 +60,6 @@ private:
   throw ESpeedLinkError(kCreationFailed, Name + ": " + SystemErrorText(GetLastError()));
 }
 
-int32_t AnswerQuery(IRefCounted* Self, const TInterfaceID& Iid, const TInterfaceID& Own, void** Obj) {
-  if (!Obj) return kQueryNoInterface;
-  if (Iid == Own || Iid == IID_IRefCounted) {
-    *Obj = Self;
-    Self->AddRef();
-    return kQueryOk;
-  }
-  *Obj = nullptr;
-  return kQueryNoInterface;
-}
-
 }  // namespace
 
 // The mutex handle; every TSynchronize has its own, as every handle of a kernel mutex is
@@ -99,18 +88,6 @@ TSynchronize::TSynchronize(const std::string& Name, bool Secure, const std::stri
 TSynchronize::~TSynchronize() = default;
 
 TNativeHandle TSynchronize::Handle() const { return FState->Mutex; }
-
-int32_t TSynchronize::QueryInterface(const TInterfaceID& Iid, void** Obj) {
-  return AnswerQuery(this, Iid, IID_ISynchronize, Obj);
-}
-
-uint32_t TSynchronize::AddRef() { return ++FRefCount; }
-
-uint32_t TSynchronize::Release() {
-  const uint32_t N = --FRefCount;
-  if (N == 0) delete this;
-  return N;
-}
 
 // A mutex whose owner ended without releasing it (WAIT_ABANDONED) now belongs to the
 // caller: reported as obtained, so the caller also releases it. Reporting false would
@@ -148,18 +125,6 @@ TAutomaticEvent::TAutomaticEvent(const std::string& Name, bool Secure, const std
 
 TAutomaticEvent::~TAutomaticEvent() {
   if (FFd) CloseHandle(FFd);
-}
-
-int32_t TAutomaticEvent::QueryInterface(const TInterfaceID& Iid, void** Obj) {
-  return AnswerQuery(this, Iid, IID_IAutomaticEvent, Obj);
-}
-
-uint32_t TAutomaticEvent::AddRef() { return ++FRefCount; }
-
-uint32_t TAutomaticEvent::Release() {
-  const uint32_t N = --FRefCount;
-  if (N == 0) delete this;
-  return N;
 }
 
 bool TAutomaticEvent::Signal() {
