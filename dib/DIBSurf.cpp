@@ -1,15 +1,12 @@
-#include "DIBSurf.h"
-
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <new>
+// The surface's rules on every platform: the sizes and depths a surface is made with and
+// its errors, the pen's position, the canvas, the engine's binding and clipping a block
+// to its source. The memory and the drawing are the backends' (DIBSurf_backend.h).
+#include "DIBSurf_backend.h"
 
 #include "synchronize.h"
 
 namespace {
 
-constexpr const char* kNoMemory = "ビットマップのメモリを確保できませんでした。";
 constexpr const char* kBadFormat = "ビットマップの大きさまたは色深度が正しくありません。";
 
 // Larger images are refused rather than attempted: 1 GiB of pixels is far beyond any
@@ -29,90 +26,12 @@ uint64_t RowBytesFor(int32_t Width, int32_t BitCount) {
 
 }  // namespace
 
-// Canvas ------------------------------------------------------------------------------
-
-uint32_t* TDIBCanvas::At(int32_t X, int32_t Y) const {
-  if (FSurface.BitCount() != 32 || FSurface.Bits() == nullptr) return nullptr;
-  if (X < 0 || Y < 0 || X >= FSurface.Width() || Y >= FSurface.Height()) return nullptr;
-  // Top-down picture row Y is memory row Height - 1 - Y.
-  return FSurface.PixelAddress(X, FSurface.Height() - 1 - Y);
-}
+void ThrowDIBNoMemory() { throw EDIBSurfaceError("ビットマップのメモリを確保できませんでした。"); }
 
 void TDIBCanvas::MoveTo(int32_t X, int32_t Y) {
   PenPosX = X;
   PenPosY = Y;
 }
-
-void TDIBCanvas::LineTo(int32_t X, int32_t Y) {
-  const int32_t x0 = PenPosX, y0 = PenPosY;
-  PenPosX = X;
-  PenPosY = Y;
-  if (Pen.Style == TPenStyle::psClear) return;
-  const uint32_t pixel = ColorToPixel(Pen.Color);
-  // Bresenham over the major axis; the loop stops one step short of the end point.
-  const int64_t dx = std::abs(int64_t(X) - x0), dy = std::abs(int64_t(Y) - y0);
-  const int32_t sx = X > x0 ? 1 : -1, sy = Y > y0 ? 1 : -1;
-  int64_t x = x0, y = y0;
-  if (dx == 0) {
-    // Vertical: the columns of the history strip. Clip the run, then step by rows.
-    if (x0 < 0 || x0 >= FSurface.Width()) return;
-    const int64_t first = sy > 0 ? std::max<int64_t>(y0, 0) : std::min<int64_t>(y0, FSurface.Height() - 1);
-    const int64_t last = sy > 0 ? std::min<int64_t>(int64_t(Y) - 1, FSurface.Height() - 1)
-                                : std::max<int64_t>(int64_t(Y) + 1, 0);
-    for (int64_t yy = first; sy > 0 ? yy <= last : yy >= last; yy += sy)
-      if (auto* p = At(x0, int32_t(yy))) *p = pixel;
-    return;
-  }
-  if (dx >= dy) {
-    int64_t err = dx / 2;
-    for (int64_t i = 0; i < dx; ++i) {
-      if (auto* p = At(int32_t(x), int32_t(y))) *p = pixel;
-      x += sx;
-      err -= dy;
-      if (err < 0) {
-        y += sy;
-        err += dx;
-      }
-    }
-  } else {
-    int64_t err = dy / 2;
-    for (int64_t i = 0; i < dy; ++i) {
-      if (auto* p = At(int32_t(x), int32_t(y))) *p = pixel;
-      y += sy;
-      err -= dx;
-      if (err < 0) {
-        x += sx;
-        err += dy;
-      }
-    }
-  }
-}
-
-void TDIBCanvas::Draw(int32_t X, int32_t Y, const TDIBSurface& Graphic) {
-  CopyPixels(FSurface, X, Y, Graphic.Width(), Graphic.Height(), Graphic, 0, 0);
-}
-
-TColor TDIBCanvas::Pixel(int32_t X, int32_t Y) const {
-  const uint32_t* p = At(X, Y);
-  if (p == nullptr) return clBlack;
-  return ColorToPixel(*p & 0x00FFFFFFu);  // the swap is its own inverse
-}
-
-void TDIBCanvas::SetPixel(int32_t X, int32_t Y, TColor Color) {
-  if (auto* p = At(X, Y)) *p = ColorToPixel(Color);
-}
-
-// Surface -----------------------------------------------------------------------------
-
-TDIBSurface::TDIBSurface(int32_t Width, int32_t Height, int32_t BitCount)
-    : FLock(new TSynchronize()) {
-  FHeader.biSize = sizeof(TBitmapInfoHeader);
-  FHeader.biPlanes = 1;
-  FHeader.biCompression = 0;  // BI_RGB
-  SetSize(Width, Height, BitCount);
-}
-
-TDIBSurface::~TDIBSurface() = default;
 
 size_t TDIBSurface::RowBytes() const { return size_t(RowBytesFor(Width(), FHeader.biBitCount)); }
 
@@ -126,17 +45,14 @@ void TDIBSurface::SetSize(int32_t Width, int32_t Height, int32_t BitCount) {
   // failure leaves the surface as it was.
   if (Width < 1 || Height < 1 || !KnownDepth(BitCount)) throw EDIBSurfaceError(kBadFormat);
   const uint64_t bytes = RowBytesFor(Width, BitCount) * uint64_t(Height);
-  if (bytes > kMaxImageBytes) throw EDIBSurfaceError(kNoMemory);
-  std::unique_ptr<uint32_t[]> memory(new (std::nothrow) uint32_t[(bytes + 3) / 4]());
-  if (memory == nullptr) throw EDIBSurfaceError(kNoMemory);
+  if (bytes > kMaxImageBytes) ThrowDIBNoMemory();
+  MakeSection(Width, Height, BitCount, bytes);
 
   FCreated = true;
   FBitCount = BitCount;
   FHeader.biWidth = Width;
   FHeader.biHeight = Height;
   FHeader.biBitCount = uint16_t(BitCount);
-  FBits = std::move(memory);
-  FBitsAddress = FBits.get();
   // An existing canvas reads the surface at each call, so it draws into the new memory.
 }
 
@@ -154,31 +70,22 @@ void TDIBSurface::BindTarget(IPixelEngine* Engine) {
   hold->SetTarget(Bits(), Width() * 4, uint32_t(Width()), uint32_t(Height()));
 }
 
+void ClipSpan(int64_t& A, int64_t& B, int64_t& Len, int64_t LimitB) {
+  if (B < 0) {
+    A -= B;
+    Len += B;
+    B = 0;
+  }
+  if (B + Len > LimitB) Len = LimitB - B;
+}
+
+// Cut in 64-bit arithmetic: no sum of the arguments overflows.
 void CopyPixels(TDIBSurface& Target, int32_t X, int32_t Y, int32_t Width, int32_t Height,
                 const TDIBSurface& Source, int32_t SourceX, int32_t SourceY) {
   if (Target.BitCount() != 32 || Source.BitCount() != 32) return;
-  // Clip the block against the source, then against the target, in 64-bit arithmetic.
   int64_t x = X, y = Y, sx = SourceX, sy = SourceY, w = Width, h = Height;
-  auto clip = [&](int64_t& a, int64_t& b, int64_t& len, int64_t limitB) {
-    if (b < 0) {
-      a -= b;
-      len += b;
-      b = 0;
-    }
-    if (b + len > limitB) len = limitB - b;
-  };
-  clip(x, sx, w, Source.Width());
-  clip(y, sy, h, Source.Height());
-  clip(sx, x, w, Target.Width());
-  clip(sy, y, h, Target.Height());
+  ClipSpan(x, sx, w, Source.Width());
+  ClipSpan(y, sy, h, Source.Height());
   if (w <= 0 || h <= 0) return;
-  // Within one surface a block moved down the picture would overwrite source rows before
-  // reading them; walk its rows from the bottom then (memmove handles each row's overlap).
-  const bool upwards = &Target == &Source && y > sy;
-  for (int64_t step = 0; step < h; ++step) {
-    const int64_t row = upwards ? h - 1 - step : step;
-    const uint32_t* from = Source.PixelAddress(int32_t(sx), int32_t(Source.Height() - 1 - (sy + row)));
-    uint32_t* to = Target.PixelAddress(int32_t(x), int32_t(Target.Height() - 1 - (y + row)));
-    std::memmove(to, from, size_t(w) * 4);
-  }
+  CopyClippedBlock(Target, x, y, w, h, Source, sx, sy);
 }

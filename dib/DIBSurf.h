@@ -138,6 +138,11 @@ public:
   void BindTarget(IPixelEngine* Engine);
 
 private:
+  // The backend's part of SetSize: new zeroed memory of ImageBytes for that size, in
+  // FBitsAddress (and the backend's handles), the old one given up only once it is made;
+  // raises EDIBSurfaceError when it cannot be had.
+  void MakeSection(int32_t Width, int32_t Height, int32_t BitCount, uint64_t ImageBytes);
+
   TInterfaceRef<ISynchronize> FLock;
   std::unique_ptr<TDIBCanvas> FCanvas;
   std::unique_ptr<uint32_t[]> FBits;  // Linux: the memory itself
