@@ -18,3 +18,6 @@ TNamedOpen OpenNamedObject(const std::string& Directory, const std::string& Name
 
 // Directory + "/" + Name.
 std::string NamedObjectPath(const std::string& Directory, const std::string& Name);
+
+// The user's text when the section Name cannot be created or opened.
+std::string SectionCannotOpenText(const std::string& Name);

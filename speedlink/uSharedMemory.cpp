@@ -1,3 +1,6 @@
+// The speed mailbox on Linux: files in the shared directory opened with the named-object
+// checks, the section read and written through its descriptor, and every name checked
+// again before a publish (a cleaner may remove or replace the files).
 #include "uSharedMemory.h"
 
 #include <cerrno>
@@ -9,25 +12,11 @@
 
 #include "namedobject.h"
 
-TSpeedSharedMemory* SpeedSharedMemory = nullptr;
-
-namespace {
-
-const char* const kOutOfBounds = "共有メモリを逸脱した書き込み";
-
-// Positions are 32-bit and not clamped; sums that leave the range wrap as two's
-// complement instead of being undefined.
-int32_t Wrap32(int64_t V) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(V))); }
-
-std::string CannotOpenText(const std::string& Name) { return "共有メモリ[" + Name + "]を開けません"; }
-
-}  // namespace
-
 // ---------------------------------------------------------------------- TCommonMemoryStream
 
 TCommonMemoryStream::TCommonMemoryStream(const std::string& Name, int32_t Size, const std::string& Directory)
     : FSize(Size) {
-  const std::string CannotOpen = CannotOpenText(Name);
+  const std::string CannotOpen = SectionCannotOpenText(Name);
   if (Size <= 0) throw ESpeedLinkError(CannotOpen, "section size must be positive");
   TNamedOpen Opened = OpenNamedObject(Directory, Name, TNamedKind::Regular);
   if (Opened.Fd < 0) throw ESpeedLinkError(CannotOpen, Opened.Why);
@@ -53,26 +42,6 @@ TCommonMemoryStream::TCommonMemoryStream(const std::string& Name, int32_t Size, 
 TCommonMemoryStream::~TCommonMemoryStream() {
   if (FMemory) ::munmap(FMemory, static_cast<size_t>(FSize));
   if (FFd >= 0) ::close(FFd);
-}
-
-int32_t TCommonMemoryStream::Read(void* Buffer, int32_t Count) {
-  if (FPosition < 0 || Count < 0) return 0;
-  int32_t N = FSize - FPosition;  // both non-negative: no overflow
-  if (N <= 0) return 0;
-  if (N > Count) N = Count;
-  ReadAt(FPosition, Buffer, N);
-  FPosition += N;
-  return N;
-}
-
-int32_t TCommonMemoryStream::Write(const void* Buffer, int32_t Count) {
-  if (FPosition < 0 || Count < 0) return 0;
-  const int64_t End = int64_t{FPosition} + Count;
-  if (End <= 0) return 0;
-  if (End > FSize) throw ESharedMemoryOutOfBounds(kOutOfBounds);
-  if (!WriteAt(FPosition, Buffer, Count)) throw ESpeedLinkError(std::strerror(errno));
-  FPosition = static_cast<int32_t>(End);
-  return Count;
 }
 
 // Through the descriptor, not the mapping: another process may shorten the file at any
@@ -105,16 +74,6 @@ bool TCommonMemoryStream::WriteAt(int32_t Offset, const void* Buffer, int32_t Co
   return true;
 }
 
-int32_t TCommonMemoryStream::Seek(int32_t Offset, uint16_t Origin) {
-  switch (Origin) {
-    case 0: FPosition = Offset; break;
-    case 1: FPosition = Wrap32(int64_t{FPosition} + Offset); break;
-    case 2: FPosition = Wrap32(int64_t{FSize} + Offset); break;
-    default: break;
-  }
-  return FPosition;
-}
-
 // ----------------------------------------------------------------------- TSpeedSharedMemory
 
 TSpeedSharedMemory::TSpeedSharedMemory(const std::string& Directory) : FDirectory(Directory) {
@@ -127,23 +86,14 @@ TSpeedSharedMemory::TSpeedSharedMemory(const std::string& Directory) : FDirector
   OpenSection();
 }
 
-TSpeedSharedMemory::TSpeedSharedMemory(ISynchronize* Lock, IAutomaticEvent* Event, const std::string& Directory)
-    : FLock(Lock), FEvent(Event), FDirectory(Directory), FNamedPeers(false) {
-  OpenSection();
-}
-
 void TSpeedSharedMemory::OpenSection() {
   FStream = std::make_unique<TCommonMemoryStream>(kSpeedSectionName, kSpeedRecordSize, FDirectory);
   FSectionId = Identify(NamedObjectPath(FDirectory, kSpeedSectionName), FStream->Handle());
   const uint8_t Zero[kSpeedRecordSize] = {};
   if (!FStream->WriteAt(0, Zero, kSpeedRecordSize))
-    throw ESpeedLinkError(CannotOpenText(kSpeedSectionName),
+    throw ESpeedLinkError(SectionCannotOpenText(kSpeedSectionName),
                           FSectionId.Path + ": cannot write: " + std::strerror(errno));
 }
-
-TSpeedSharedMemory::~TSpeedSharedMemory() = default;
-
-uint8_t* TSpeedSharedMemory::Memory() const { return FStream->Memory(); }
 
 TSpeedSharedMemory::TIdentity TSpeedSharedMemory::Identify(std::string Path, int Fd) {
   struct stat St {};
@@ -154,18 +104,6 @@ TSpeedSharedMemory::TIdentity TSpeedSharedMemory::Identify(std::string Path, int
 bool TSpeedSharedMemory::StillNamed(const TIdentity& Id) {
   struct stat St {};
   return ::lstat(Id.Path.c_str(), &St) == 0 && St.st_dev == Id.Dev && St.st_ino == Id.Ino;
-}
-
-void TSpeedSharedMemory::AddNotice(const std::string& Text) {
-  if (!FNotice.empty()) FNotice += "\n\n";
-  FNotice += Text;
-  if (OnNotice) OnNotice();
-}
-
-std::string TSpeedSharedMemory::TakeNotice() {
-  std::string N;
-  N.swap(FNotice);
-  return N;
 }
 
 void TSpeedSharedMemory::Reconnect() {
@@ -214,29 +152,5 @@ void TSpeedSharedMemory::Reconnect() {
     FReconnectFailed = true;
     AddNotice("再生ソフトとの速度の受け渡しに使うファイルを開き直せません。速度は再生ソフトに届きません。\n" +
               (E.Detail().empty() ? std::string(E.what()) : E.Detail()));
-  }
-}
-
-void TSpeedSharedMemory::SetSpeed(double Speed) {
-  Reconnect();
-  uint8_t Record[kSpeedRecordSize];
-  Record[0] = 1;
-  uint64_t Bits;
-  std::memcpy(&Bits, &Speed, sizeof Bits);
-  for (int I = 0; I < 8; ++I) Record[1 + I] = static_cast<uint8_t>(Bits >> (8 * I));  // low byte first
-
-  FLock->Enter();
-  // One write of the whole record: a reader that shortened the section cannot make it
-  // fault, and the write grows it back.
-  const bool Stored = FStream->WriteAt(0, Record, kSpeedRecordSize);
-  const int Err = errno;
-  if (Stored) FEvent->Signal();
-  FLock->Leave();
-
-  if (Stored) {
-    FStoreFailed = false;
-  } else if (!FStoreFailed) {
-    FStoreFailed = true;
-    AddNotice("再生ソフトに速度を伝えられません。\n" + FSectionId.Path + ": " + std::strerror(Err));
   }
 }
