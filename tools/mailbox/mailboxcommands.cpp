@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 #include "mailboxreader.h"
 
@@ -57,6 +58,8 @@ int CmdWatch(const std::string& Dir, long Count, double TimeoutSeconds) {
   return 0;
 }
 
+namespace {
+
 bool ParseLong(const char* S, long& Out) {
   char* End = nullptr;
   errno = 0;
@@ -68,4 +71,57 @@ bool ParseSeconds(const char* S, double& Out) {
   char* End = nullptr;
   Out = std::strtod(S, &End);
   return End != S && *End == '\0' && std::isfinite(Out) && Out >= 0;
+}
+
+enum class TLineRead { Run, Help, Wrong };
+
+TLineRead ReadMailboxLine(int argc, char** argv, bool Bridges, TMailboxLine& Line) {
+  for (int I = 1; I < argc; ++I) {
+    const std::string A = argv[I];
+    const bool HasValue = I + 1 < argc;
+    if (A == "--dir" && HasValue) {
+      Line.Dir = argv[++I];
+    } else if (A == "--count" && HasValue) {
+      if (!ParseLong(argv[++I], Line.Count)) return TLineRead::Wrong;
+    } else if (A == "--timeout" && HasValue) {
+      if (!ParseSeconds(argv[++I], Line.Timeout)) return TLineRead::Wrong;
+    } else if (Bridges && A == "--socket" && HasValue) {
+      Line.Socket = argv[++I];
+    } else if (Bridges && A == "--player" && HasValue) {
+      Line.Player = argv[++I];
+    } else if (Bridges && A == "--all") {
+      Line.All = true;
+    } else if (Bridges && A == "--verbose") {
+      Line.Verbose = true;
+    } else if (A == "-h" || A == "--help") {
+      return TLineRead::Help;
+    } else if (Line.Command.empty() && !A.empty() && A[0] != '-') {
+      Line.Command = A;
+    } else {
+      return TLineRead::Wrong;
+    }
+  }
+  return TLineRead::Run;
+}
+
+}  // namespace
+
+int MailboxMain(int argc, char** argv, bool Bridges, int (*Usage)(),
+                const std::function<int(const TMailboxLine&)>& Other) {
+  TMailboxLine Line;
+  switch (ReadMailboxLine(argc, argv, Bridges, Line)) {
+    case TLineRead::Help: Usage(); return 0;
+    case TLineRead::Wrong: return Usage();
+    case TLineRead::Run: break;
+  }
+  try {
+    if (Line.Command == "read") return CmdRead(Line.Dir);
+    if (Line.Command == "watch") return CmdWatch(Line.Dir, Line.Count, Line.Timeout);
+    return Other ? Other(Line) : Usage();
+  } catch (const ESpeedLinkError& E) {
+    std::fprintf(stderr, "korvel-mailbox: %s\n", E.FullText().c_str());
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "korvel-mailbox: %s\n", E.what());
+  }
+  return 2;
 }

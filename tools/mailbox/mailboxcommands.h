@@ -4,7 +4,10 @@
 // request and the wall clock differ per platform: console_posix.cpp, console_win.cpp.
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <string>
+
+#include "synchronize.h"  // kSharedDirectory
 
 using TClock = std::chrono::steady_clock;
 
@@ -31,6 +34,20 @@ bool FlushOutput();
 int CmdRead(const std::string& Dir);
 int CmdWatch(const std::string& Dir, long Count, double TimeoutSeconds);
 
-// Option values: a non-negative whole number; a non-negative finite number of seconds.
-bool ParseLong(const char* S, long& Out);
-bool ParseSeconds(const char* S, double& Out);
+// The command line: [--dir DIR] COMMAND with --count N (a whole number) and --timeout S
+// (finite seconds), both non-negative; with the bridges (Linux) also --socket PATH,
+// --player NAME, --all and --verbose.
+struct TMailboxLine {
+  std::string Dir = kSharedDirectory;
+  std::string Command, Socket, Player;
+  long Count = 0;
+  double Timeout = -1;
+  bool All = false, Verbose = false;
+};
+
+// The program on every platform: reads the command line (Usage, which prints the
+// platform's text and gives 2, for a wrong one; status 0 after it for --help), runs read
+// and watch, and hands any other command to Other (Usage when there is none). An error a
+// command raises is printed as "korvel-mailbox: <text>" and gives 2.
+int MailboxMain(int argc, char** argv, bool Bridges, int (*Usage)(),
+                const std::function<int(const TMailboxLine&)>& Other = {});

@@ -242,54 +242,15 @@ int CmdMpv(const std::string& Dir, const std::string& Socket) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string Dir = kSharedDirectory;
-  std::string Command, Socket;
-  long Count = 0;
-  double Timeout = -1;
-  TMprisOptions Mpris;
-  for (int I = 1; I < argc; ++I) {
-    const std::string A = argv[I];
-    const bool HasValue = I + 1 < argc;
-    if (A == "--dir" && HasValue) {
-      Dir = argv[++I];
-    } else if (A == "--socket" && HasValue) {
-      Socket = argv[++I];
-    } else if (A == "--count" && HasValue) {
-      if (!ParseLong(argv[++I], Count)) return Usage();
-    } else if (A == "--timeout" && HasValue) {
-      if (!ParseSeconds(argv[++I], Timeout)) return Usage();
-    } else if (A == "--player" && HasValue) {
-      Mpris.Player = argv[++I];
-    } else if (A == "--all") {
-      Mpris.All = true;
-    } else if (A == "--verbose") {
-      Mpris.Verbose = true;
-    } else if (A == "-h" || A == "--help") {
-      Usage();
-      return 0;
-    } else if (Command.empty() && !A.empty() && A[0] != '-') {
-      Command = A;
-    } else {
-      return Usage();
+  return MailboxMain(argc, argv, true, Usage, [](const TMailboxLine& Line) {
+    // A socket path the address cannot hold would never connect; say so instead of waiting.
+    if (Line.Command == "mpv" && Line.Socket.size() >= sizeof(sockaddr_un::sun_path)) {
+      std::fprintf(stderr, "korvel-mailbox: %s: socket path too long (%zu bytes, at most %zu)\n",
+                   Line.Socket.c_str(), Line.Socket.size(), sizeof(sockaddr_un::sun_path) - 1);
+      return 2;
     }
-  }
-  // A socket path the address cannot hold would never connect; say so instead of waiting.
-  if (Command == "mpv" && Socket.size() >= sizeof(sockaddr_un::sun_path)) {
-    std::fprintf(stderr, "korvel-mailbox: %s: socket path too long (%zu bytes, at most %zu)\n", Socket.c_str(),
-                 Socket.size(), sizeof(sockaddr_un::sun_path) - 1);
-    return 2;
-  }
-  try {
-    if (Command == "read") return CmdRead(Dir);
-    if (Command == "watch") return CmdWatch(Dir, Count, Timeout);
-    if (Command == "mpv" && !Socket.empty()) return CmdMpv(Dir, Socket);
-    if (Command == "mpris") return CmdMpris(Dir, Mpris);
-  } catch (const ESpeedLinkError& E) {
-    std::fprintf(stderr, "korvel-mailbox: %s\n", E.FullText().c_str());
-    return 2;
-  } catch (const std::exception& E) {
-    std::fprintf(stderr, "korvel-mailbox: %s\n", E.what());
-    return 2;
-  }
-  return Usage();
+    if (Line.Command == "mpv" && !Line.Socket.empty()) return CmdMpv(Line.Dir, Line.Socket);
+    if (Line.Command == "mpris") return CmdMpris(Line.Dir, {Line.Player, Line.All, Line.Verbose});
+    return Usage();
+  });
 }
