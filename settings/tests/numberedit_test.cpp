@@ -1,3 +1,5 @@
+// The numeric edit as a widget: key events reach the rules (rules_test.cpp holds their
+// cases), the selection and caret, the paste that is not filtered, reading through the edit.
 #include "NumberEdit.h"
 #include "qt_test_app.h"
 
@@ -51,9 +53,6 @@ TEST_F(NumberEditTest, TypingKeepsDigitsAndRefusesTheRest) {
   Prepare("1.5", 1, 3);  // the selection holds the only '.'
   QTest::keyClicks(Edit.get(), ".7");
   EXPECT_EQ(Shown(), "1.7");
-  Prepare("1.5", 0, 1);
-  QTest::keyClicks(Edit.get(), ".");
-  EXPECT_EQ(Shown(), "1.5");
 }
 
 TEST_F(NumberEditTest, MinusOnlyAtTheStartOnceAndWhenAllowed) {
@@ -61,16 +60,10 @@ TEST_F(NumberEditTest, MinusOnlyAtTheStartOnceAndWhenAllowed) {
   EXPECT_EQ(Shown(), "-5");
   QTest::keyClicks(Edit.get(), "-");  // caret at the end
   EXPECT_EQ(Shown(), "-5");
-  Prepare("-5", 0, 0);
-  QTest::keyClicks(Edit.get(), "-");  // already has one
-  EXPECT_EQ(Shown(), "-5");
   Prepare("-5", 0, 1);  // the selection holds it
   QTest::keyClicks(Edit.get(), "-");
   EXPECT_EQ(Shown(), "-5");
   EXPECT_EQ(Edit->cursorPosition(), 1);
-  Prepare("12", 1, 2);  // the selection does not start at 0
-  QTest::keyClicks(Edit.get(), "-");
-  EXPECT_EQ(Shown(), "12");
   Edit->Minus = false;
   Prepare("5", 0, 0);
   QTest::keyClicks(Edit.get(), "-");
@@ -83,24 +76,9 @@ TEST_F(NumberEditTest, ReadingReplacesWhatIsNoNumberByZero) {
   EXPECT_EQ(Shown(), "12x");
   EXPECT_EQ(Edit->Text(), "0");
   EXPECT_EQ(Shown(), "0");
-
-  for (const char* bad : {"2147483648", "-2147483649", " 5", "5 ", "1.5", "0x10", "+"}) {
-    Edit->SetText(bad);
-    EXPECT_EQ(Edit->Text(), "0") << bad;
-  }
-  for (const char* good : {"2147483647", "-2147483648", "+7", "007"}) {
-    Edit->SetText(good);
-    EXPECT_EQ(Edit->Text(), good);
-  }
   Edit->Real = true;
-  for (const char* good : {"1.5", "-.5", "3.", "1e3"}) {
-    Edit->SetText(good);
-    EXPECT_EQ(Edit->Text(), good);
-  }
-  for (const char* bad : {"1e999", "inf", "nan", "1.2.3", "."}) {
-    Edit->SetText(bad);
-    EXPECT_EQ(Edit->Text(), "0") << bad;
-  }
+  Edit->SetText("-.5");
+  EXPECT_EQ(Edit->Text(), "-.5");
 
   // A key that needs the text checks it first: an invalid text turns into "0" right then.
   Edit->Real = false;
@@ -131,14 +109,6 @@ TEST_F(NumberEditTest, AsIntegerRoundTripAndConversionErrors) {
     ADD_FAILURE() << "no error";
   } catch (const EConvertError& e) {
     EXPECT_STREQ(e.what(), "'' は整数ではありません");
-  }
-  Edit->Real = true;
-  Edit->SetText("2.5");
-  try {
-    Edit->AsInteger();
-    ADD_FAILURE() << "no error";
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "'2.5' は整数ではありません");
   }
   Edit->SetText("12");
   EXPECT_EQ(Edit->AsInteger(), 12);
