@@ -83,8 +83,9 @@ if(CMAKE_CROSSCOMPILING AND WIN32 AND KORVEL_RUN_TESTS)
 endif()
 
 # korvel_add_test(<name> SOURCES <files...> LIBS <targets...> [QT] [PRIVATE_SHM]
-#                 [LABELS <l...>] [COMMAND <command...>])
-# One GoogleTest executable (none without SOURCES); COMMAND runs instead of it (a script
+#                 [LABELS <l...>] [PROGRAMS <MACRO=target...>] [COMMAND <command...>])
+# One GoogleTest executable (none without SOURCES); PROGRAMS builds each target first and
+# gives the test its path as the string macro MACRO; COMMAND runs instead of it (a script
 # that may take $<TARGET_FILE:name>), and its exit status 77 is a skip; QT runs it on the
 # offscreen platform. PRIVATE_SHM runs it in a mount namespace with its own empty /dev/shm
 # (testing/private-shm-run), for tests that use the mailbox's real names; it is skipped
@@ -92,11 +93,18 @@ endif()
 # Every test gets private HOME / XDG folders so none touches the user's settings, and links
 # the shared test support (testing/).
 function(korvel_add_test name)
-  cmake_parse_arguments(T "QT;PRIVATE_SHM" "" "SOURCES;LIBS;LABELS;COMMAND" ${ARGN})
+  cmake_parse_arguments(T "QT;PRIVATE_SHM" "" "SOURCES;LIBS;LABELS;PROGRAMS;COMMAND" ${ARGN})
   if(T_SOURCES)
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} korvel_options korvel_testing GTest::gtest GTest::gmock GTest::gtest_main)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    foreach(program ${T_PROGRAMS})
+      string(REPLACE "=" ";" pair ${program})
+      list(GET pair 0 macro)
+      list(GET pair 1 target)
+      target_compile_definitions(${name} PRIVATE "${macro}=\"$<TARGET_FILE:${target}>\"")
+      add_dependencies(${name} ${target})
+    endforeach()
   endif()
   if(NOT KORVEL_RUN_TESTS)
     return()

@@ -1,11 +1,8 @@
 #include "child_process.h"
 #include "test_folder.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <signal.h>
 #include <stdexcept>

@@ -18,6 +18,12 @@ inline std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& p) 
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
+// Replaces the file's content; false when it cannot be written.
+inline bool WriteFileText(const std::filesystem::path& p, const std::string& text) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  return bool(out << text);
+}
+
 inline uint32_t ReadLe32(const std::vector<unsigned char>& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
 }
@@ -25,21 +31,41 @@ inline uint32_t ReadLe32(const std::vector<unsigned char>& b, size_t at) {
 inline void PutLe16(std::string& s, uint16_t v) { s.push_back(char(v)), s.push_back(char(v >> 8)); }
 inline void PutLe32(std::string& s, uint32_t v) { PutLe16(s, uint16_t(v)), PutLe16(s, uint16_t(v >> 16)); }
 
-// The 44-byte header of a PCM WAV file (16-byte fmt chunk) whose data chunk of
-// `dataBytes` follows it.
-inline std::string PcmWavHeader(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t dataBytes) {
-  const uint16_t frameBytes = uint16_t(channels * bits / 8);
+// What a WAV file declares, the malformed values included that a reader must refuse.
+struct TWavShape {
+  uint16_t Tag = 1, Channels = 2, Bits = 16;  // tag 1: PCM
+  uint32_t Rate = 44100;
+  uint32_t FmtBytes = 16;          // 18 adds the extension's size word (0)
+  int64_t DeclaredDataBytes = -1;  // -1: the true size
+  bool ZeroSizes = false;          // both sizes 0, as a capture whose writer was killed
+};
+
+// The header of a WAV file (RIFF, fmt and data chunk headers) whose `dataBytes` of data follow.
+inline std::string WavHeader(uint32_t dataBytes, const TWavShape& shape = {}) {
+  const uint16_t frameBytes = uint16_t(shape.Channels * shape.Bits / 8);
   std::string w = "RIFF";
-  PutLe32(w, 36 + dataBytes);
+  PutLe32(w, shape.ZeroSizes ? 0 : 4 + 8 + shape.FmtBytes + 8 + dataBytes);
   w += "WAVEfmt ";
-  PutLe32(w, 16);
-  PutLe16(w, 1);  // PCM
-  PutLe16(w, channels);
-  PutLe32(w, rate);
-  PutLe32(w, rate * frameBytes);
+  PutLe32(w, shape.FmtBytes);
+  PutLe16(w, shape.Tag);
+  PutLe16(w, shape.Channels);
+  PutLe32(w, shape.Rate);
+  PutLe32(w, shape.Rate * frameBytes);
   PutLe16(w, frameBytes);
-  PutLe16(w, bits);
+  PutLe16(w, shape.Bits);
+  if (shape.FmtBytes == 18) PutLe16(w, 0);
   w += "data";
-  PutLe32(w, dataBytes);
+  PutLe32(w, shape.ZeroSizes ? 0 : shape.DeclaredDataBytes >= 0 ? uint32_t(shape.DeclaredDataBytes) : dataBytes);
   return w;
+}
+
+// A WAV file of 16-bit samples (interleaved when there are several channels); false when
+// it cannot be written.
+inline bool WriteWavFile(const std::filesystem::path& p, const std::vector<int16_t>& samples,
+                         const TWavShape& shape = {}) {
+  std::string data;
+  for (int16_t s : samples) PutLe16(data, uint16_t(s));
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << WavHeader(uint32_t(data.size()), shape) << data;
+  return bool(out.flush());
 }

@@ -1,44 +1,20 @@
 #pragma once
 // The main window over the test audio backend and a manual clock, with private settings and
 // a private speed mailbox.
-#include "FakeWaveIn.h"
-#include "ManualClock.h"
+#include "../behaviour/tests/WindowTestEnvironment.h"
 #include "qt_test_app.h"
-#include "registry.h"
-#include "test_folder.h"
 #include "uApplication.h"
 #include "QtMainWindow.h"
-#include "uSharedMemory.h"
-#include "uglobal.h"
 
 #include <QPushButton>
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
-
 namespace fs = std::filesystem;
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, public TWindowTestEnvironment {
 protected:
-  void SetUp() override {
-    Dir = NewTestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    Registry = std::make_unique<TRegistry>((Dir / "registry.reg").string());
-    Settings = std::make_unique<TGlobalSettings>(*Registry);
-    GlobalSettings = Settings.get();
-    fs::create_directories(Dir / "shm");
-    Mailbox = std::make_unique<TSpeedSharedMemory>((Dir / "shm").string());
-    SpeedSharedMemory = Mailbox.get();
-    WaveIn.Devices = {"Card A", "Card B"};
-  }
   void TearDown() override {
     Window.reset();
     QCoreApplication::removePostedEvents(nullptr);
-    GlobalSettings = nullptr;
-    SpeedSharedMemory = nullptr;
   }
 
   TQtMainWindow& MakeWindow() {
@@ -55,16 +31,5 @@ protected:
     return prompt;
   }
 
-  bool DeviceSaved() {
-    return Registry->ReadValue("Software\\Trevane\\Korvel", "viWaveInDevice").has_value();
-  }
-
-  fs::path Dir;
-  std::unique_ptr<TRegistry> Registry;
-  std::unique_ptr<TGlobalSettings> Settings;
-  std::unique_ptr<TSpeedSharedMemory> Mailbox;
-  TFakeWaveIn WaveIn;
-  TManualClock Clock;
   std::unique_ptr<TQtMainWindow> Window;
 };
-

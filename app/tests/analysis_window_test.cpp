@@ -5,20 +5,14 @@
 #include "QtConfigDialog.h"
 #include "WindowFixture.h"
 #include "test_files.h"
+#include "test_signals.h"
 
 #include <QCheckBox>
 #include <QLabel>
 
-#include <unistd.h>
 
 #include <cstring>
 #include <vector>
-
-namespace {
-std::function<int16_t(uint32_t)> Tone(double hz, double amplitude = 10000.0) {
-  return [=](uint32_t p) { return int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * p / 44100.0))); };
-}
-}  // namespace
 
 class AnalysisWindowTest : public MainWindowTest {
 protected:

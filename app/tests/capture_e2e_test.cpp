@@ -1,6 +1,8 @@
 // The program's capture end to end through real ALSA: a private ALSA configuration makes
 // `default` a test device that plays a generated file at 44100 frames per second.
 #include "alsa_test_route.h"
+#include "test_files.h"
+#include "test_signals.h"
 #include "wavein_alsa.h"
 #include "WindowFixture.h"
 
@@ -8,8 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 class CaptureEndToEndTest : public MainWindowTest {
 protected:
@@ -24,6 +24,11 @@ protected:
     MainWindowTest::TearDown();
     fs::current_path(Previous);
   }
+  // `default` plays `frames` in real time, then ends as `end` says.
+  void PlayPaced(const std::vector<int16_t>& frames, TAlsaTestEnd end) {
+    WriteRawFrames(Route.File("in.raw"), frames);
+    TAlsaTestRoute::InstallPacedDefault(Route, Route.File("in.raw"), end);
+  }
   TQtMainWindow& MakeAlsaWindow() {
     AlsaWaveIn = CreateAlsaWaveIn();
     Window = std::make_unique<TQtMainWindow>(*AlsaWaveIn, SystemClock());
@@ -32,21 +37,17 @@ protected:
   }
   // The capture file was finished: its data size matches what was written.
   void ExpectFinishedFile() {
-  std::ifstream in(Dir / "output.wav", std::ios::binary);
-  const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
-  ASSERT_GE(file.size(), 46u);
-  uint32_t dataSize;
-  std::memcpy(&dataSize, file.data() + 42, 4);
-  EXPECT_EQ(dataSize, file.size() - 46);
+    const auto file = ReadFileBytes(Dir / "output.wav");
+    ASSERT_GE(file.size(), 46u);
+    EXPECT_EQ(ReadLe32(file, 42), file.size() - 46);
   }
+  TAlsaTestRoute Route;  // under the test's private root
   std::unique_ptr<IWaveIn> AlsaWaveIn;
   fs::path Previous;
 };
 
 TEST_F(CaptureEndToEndTest, CounterSignalIsCapturedGaplessIntoTheFileAndStopReleasesTheDevice) {
-  TAlsaTestRoute route((Dir / "alsa").string());
-  WriteRawFrames(route.File("in.raw"), CounterFrames(0, 40 * 8192));
-  TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Hang);
+  PlayPaced(CounterFrames(0, 40 * 8192), TAlsaTestEnd::Hang);
   Settings->vbRecordToFile->Value = true;
 
   TQtMainWindow& w = MakeAlsaWindow();
@@ -61,8 +62,7 @@ TEST_F(CaptureEndToEndTest, CounterSignalIsCapturedGaplessIntoTheFileAndStopRele
   const uint32_t buffers = w.BuffersAnalysed;
   EXPECT_EQ(w.WaveInHandle, nullptr);
 
-  std::ifstream in(Dir / "output.wav", std::ios::binary);
-  const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
+  const auto file = ReadFileBytes(Dir / "output.wav");
   ASSERT_EQ(file.size(), 46u + size_t(buffers) * 32768u);
   const auto* frames = reinterpret_cast<const int16_t*>(file.data() + 46);
   for (uint32_t i = 0; i < buffers * 8192; ++i)
@@ -79,12 +79,10 @@ TEST_F(CaptureEndToEndTest, CounterSignalIsCapturedGaplessIntoTheFileAndStopRele
 }
 
 TEST_F(CaptureEndToEndTest, QuietStartThenToneIsMeasuredAgainstTheQuietReference) {
-  TAlsaTestRoute route((Dir / "alsa").string());
   std::vector<int16_t> input = ToneFrames(1000.0, 30.0, 2 * 8192);  // barely audible
   const std::vector<int16_t> tone = ToneFrames(1000.0, 12000.0, 8 * 8192);
   input.insert(input.end(), tone.begin(), tone.end());
-  WriteRawFrames(route.File("in.raw"), input);
-  TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Hang);
+  PlayPaced(input, TAlsaTestEnd::Hang);
 
   TQtMainWindow& w = MakeAlsaWindow();
   TModalAnswer prompt;
@@ -98,9 +96,7 @@ TEST_F(CaptureEndToEndTest, QuietStartThenToneIsMeasuredAgainstTheQuietReference
 }
 
 TEST_F(CaptureEndToEndTest, DeviceFailingMidCaptureEndsTheCaptureWithAMessage) {
-  TAlsaTestRoute route((Dir / "alsa").string());
-  WriteRawFrames(route.File("in.raw"), CounterFrames(1, 3 * 8192));
-  TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Fail);
+  PlayPaced(CounterFrames(1, 3 * 8192), TAlsaTestEnd::Fail);
   Settings->vbRecordToFile->Value = true;
 
   TQtMainWindow& w = MakeAlsaWindow();
@@ -118,9 +114,7 @@ TEST_F(CaptureEndToEndTest, DeviceFailingMidCaptureEndsTheCaptureWithAMessage) {
 }
 
 TEST_F(CaptureEndToEndTest, ExactZeroInputEndsTheCalibrationWaitWithAMessage) {
-  TAlsaTestRoute route((Dir / "alsa").string());
-  WriteRawFrames(route.File("in.raw"), SilenceFrames(8192));  // then silent: zeros for good
-  TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Silence);
+  PlayPaced(SilenceFrames(8192), TAlsaTestEnd::Silence);  // then silent: zeros for good
   Settings->vbRecordToFile->Value = true;
 
   TQtMainWindow& w = MakeAlsaWindow();
@@ -143,10 +137,8 @@ TEST_F(CaptureEndToEndTest, ExactZeroInputEndsTheCalibrationWaitWithAMessage) {
 }
 
 TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
-  TAlsaTestRoute route((Dir / "alsa").string());
-  WriteRawFrames(route.File("in.raw"), CounterFrames(0, 8192));
-  route.Add(TAlsaTestPcm::PacedDevice("default", route.File("in.raw"), TAlsaTestEnd::Hang,
-                                      route.File("busy.lock")))
+  WriteRawFrames(Route.File("in.raw"), CounterFrames(0, 8192));
+  Route.Add(TAlsaTestPcm::PacedDevice("default", Route.File("in.raw"), TAlsaTestEnd::Hang, Route.File("busy.lock")))
       .Install();
   TQtMainWindow& w = MakeAlsaWindow();
   std::unique_ptr<IWaveIn> other = CreateAlsaWaveIn();  // another program holds the device

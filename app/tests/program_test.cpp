@@ -3,6 +3,8 @@
 // user and a failed start say why and leave the mailbox alone.
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -23,13 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 const char* const kSection = "/dev/shm/{27A5202C-14D9-4AB2-B94F-EBA8C281B542}";
 const char* const kEvent = "/dev/shm/{36187C43-8604-4EC5-89CE-75C5220B89AB}";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class Program : public ::testing::Test {
 protected:
@@ -77,7 +71,7 @@ protected:
   bool WindowShown() {
     for (int i = 0; i < 400; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      if (ReadFile(Registry()).find("\\fMain]") != std::string::npos) {
+      if (ReadFileText(Registry()).find("\\fMain]") != std::string::npos) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the event loop
         return true;
       }
@@ -130,7 +124,7 @@ TEST_F(Program, TerminateAndHangUpCloseTheWindowAndWriteThePlacement) {
     ASSERT_TRUE(shown);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_NE(ReadFile(Registry()).find("\"left\"=dword:"), std::string::npos);
+    EXPECT_NE(ReadFileText(Registry()).find("\"left\"=dword:"), std::string::npos);
   }
 }
 
@@ -145,7 +139,7 @@ TEST_F(Program, SecondStartOfTheUserSaysSoAndTouchesNothing) {
     std::ofstream(kSection, std::ios::binary | std::ios::in | std::ios::out)
         .write(reinterpret_cast<const char*>(marker), sizeof marker);
   }
-  const std::string settings = ReadFile(Registry());
+  const std::string settings = ReadFileText(Registry());
 
   const pid_t second = Start();
   ASSERT_GT(second, 0);
@@ -157,8 +151,8 @@ TEST_F(Program, SecondStartOfTheUserSaysSoAndTouchesNothing) {
                       std::to_string(first)),
             std::string::npos)
       << text;
-  EXPECT_EQ(ReadFile(kSection), std::string(reinterpret_cast<const char*>(marker), sizeof marker));
-  EXPECT_EQ(ReadFile(Registry()), settings);
+  EXPECT_EQ(ReadFileText(kSection), std::string(reinterpret_cast<const char*>(marker), sizeof marker));
+  EXPECT_EQ(ReadFileText(Registry()), settings);
 
   const int firstStatus = EndAndWait(first, SIGTERM);
   close(firstErrors);

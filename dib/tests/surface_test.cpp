@@ -6,10 +6,22 @@
 #include <cstring>
 
 #include "DIBSurf.h"
+#include "rendo/reference.h"
 #include "rendoif.h"
 #include "ucpuid.h"
 
 namespace {
+
+// The engine bound from its library, released at the end.
+class DIBSurfaceOnEngine : public ::testing::Test {
+protected:
+  void SetUp() override {
+    DetectCpuFeatures();
+    LoadEngineFrom(RENDO_LIBRARY_FOLDER);
+    ASSERT_TRUE(Engine);
+  }
+  void TearDown() override { ReleaseEngine(); }
+};
 
 TEST(DIBSurface, HeaderAndMemoryOfTheHistorySurface) {
   TDIBSurface surface(220, 60, 32);
@@ -123,10 +135,7 @@ TEST(DIBSurface, DrawPutsAPictureUnscaledAtAPoint) {
 }
 #endif
 
-TEST(DIBSurface, BindTargetPassesRowLength880) {
-  DetectCpuFeatures();
-  LoadEngineFrom(RENDO_LIBRARY_FOLDER);
-  ASSERT_TRUE(Engine);
+TEST_F(DIBSurfaceOnEngine, BindTargetPassesRowLength880) {
   TDIBSurface surface(220, 60, 32);
   surface.BindTarget(Engine.get());
   // The engine merges rows only when the target's stride is exactly width * 4 = 880.
@@ -146,7 +155,6 @@ TEST(DIBSurface, BindTargetPassesRowLength880) {
   }
   EXPECT_EQ(Engine->AddRef(), 3u);
   Engine->Release();
-  ReleaseEngine();
 }
 
 // A block transfer within one surface reads every source row before it is overwritten,
@@ -171,10 +179,7 @@ TEST(DIBSurface, CopyWithinOneSurfaceScrollsBothWays) {
 
 // The engine writes four bytes per pixel at Width * 4 bytes per row; a surface of another
 // depth holds fewer, so binding it would let every engine operation run past its memory.
-TEST(DIBSurface, BindTargetRefusesDepthsOtherThan32) {
-  DetectCpuFeatures();
-  LoadEngineFrom(RENDO_LIBRARY_FOLDER);
-  ASSERT_TRUE(Engine);
+TEST_F(DIBSurfaceOnEngine, BindTargetRefusesDepthsOtherThan32) {
   TDIBSurface strip(220, 60, 32);
   strip.BindTarget(Engine.get());
   for (int32_t depth : {8, 24}) {
@@ -188,21 +193,11 @@ TEST(DIBSurface, BindTargetRefusesDepthsOtherThan32) {
   EXPECT_EQ(rows, 1u);
   EXPECT_EQ(Engine->AddRef(), 3u);  // and no reference is left behind by the refusal
   Engine->Release();
-  ReleaseEngine();
 }
-
-}  // namespace
-
-#include "rendo/reference.h"
-
-namespace {
 
 // Without the library the program draws through the reference frames; they must give the
 // engine's pixels exactly, for both variants and a padded layout as well as the strip's.
-TEST(DIBSurface, ReferenceFramesMatchTheEngine) {
-  DetectCpuFeatures();
-  LoadEngineFrom(RENDO_LIBRARY_FOLDER);
-  ASSERT_TRUE(Engine);
+TEST_F(DIBSurfaceOnEngine, ReferenceFramesMatchTheEngine) {
   if (!CpuHasMMX) GTEST_SKIP() << "engine switched off on this processor";
   void* cpu = nullptr;
   ASSERT_EQ(Engine->QueryInterface(&IID_ICpuFeatures, &cpu), RENDO_S_OK);
@@ -223,7 +218,6 @@ TEST(DIBSurface, ReferenceFramesMatchTheEngine) {
     }
   static_cast<ICpuFeatures*>(cpu)->SetSseEnabled(CpuUseSSE ? -1 : 0);
   static_cast<ICpuFeatures*>(cpu)->Release();
-  ReleaseEngine();
 }
 
 }  // namespace

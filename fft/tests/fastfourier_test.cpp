@@ -1,4 +1,5 @@
 #include "fastfourier.h"
+#include "test_signals.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,6 @@
 #include <bit>
 #include <climits>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <random>
 #include <type_traits>
@@ -125,7 +125,7 @@ TEST(FastFourierExactness, FirstLineAtMaxPowerEqualsTheLineByLineSearch) {
     EXPECT_EQ(k, SearchLineByLine(fft)) << "trial " << trial;
   }
   for (double hz : {50.0, 300.0, 1000.0, 2999.0, 15000.0}) {
-    load([&](int32_t p) { return std::round(9000 * std::sin(2 * M_PI * hz * p / 44100)) / 32768.0; });
+    load([&](int32_t p) { return ToneSample(hz, 9000, p) / 32768.0; });
     EXPECT_EQ(fft.FirstLineAtMaxPower(), SearchLineByLine(fft)) << hz;
   }
   // Ties: an impulse has the same power on every line; two equal cosines tie too.

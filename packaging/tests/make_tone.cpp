@@ -2,12 +2,10 @@
 // first barely audible (what a calibration takes as its quiet reference), then loud.
 #include "alsa_test_route.h"
 #include "test_files.h"
+#include "test_signals.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <string>
 
 int main(int argc, char** argv) {
   if (argc != 5) {
@@ -19,14 +17,7 @@ int main(int argc, char** argv) {
   std::vector<int16_t> samples = ToneFrames(hz, 30.0, frames(argv[3]));
   const std::vector<int16_t> loud = ToneFrames(hz, 12000.0, frames(argv[4]));
   samples.insert(samples.end(), loud.begin(), loud.end());
-
-  const uint32_t dataBytes = uint32_t(samples.size() * sizeof(int16_t));
-  const std::string header = PcmWavHeader(2, 44100, 16, dataBytes);
-
-  std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
-  out.write(header.data(), std::streamsize(header.size()));
-  out.write(reinterpret_cast<const char*>(samples.data()), std::streamsize(dataBytes));
-  if (!out) {
+  if (!WriteWavFile(argv[1], samples)) {
     std::perror(argv[1]);
     return 1;
   }

@@ -3,7 +3,6 @@
 // with Deliver() and the window's sink receives the same notice the ALSA backend gives.
 #include "wavein.h"
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>

@@ -4,12 +4,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <numbers>
 #include <stdexcept>
 
 std::vector<int16_t> CounterFrames(uint32_t first, uint32_t count) {
@@ -24,15 +21,6 @@ std::vector<int16_t> CounterFrames(uint32_t first, uint32_t count) {
 
 uint32_t CounterValue(const int16_t* frame) {
   return uint32_t(uint16_t(frame[0])) | (uint32_t(uint16_t(frame[1])) << 16);
-}
-
-std::vector<int16_t> ToneFrames(double hz, double amplitude, uint32_t count) {
-  std::vector<int16_t> frames(size_t(count) * 2);
-  for (uint32_t i = 0; i < count; ++i) {
-    const double v = amplitude * std::sin(2 * std::numbers::pi * hz * i / 44100.0);
-    frames[2 * size_t(i)] = frames[2 * size_t(i) + 1] = int16_t(std::lround(v));
-  }
-  return frames;
 }
 
 std::vector<int16_t> SilenceFrames(uint32_t count) { return std::vector<int16_t>(size_t(count) * 2); }

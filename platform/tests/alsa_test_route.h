@@ -30,8 +30,6 @@
 std::vector<int16_t> CounterFrames(uint32_t first, uint32_t count);
 // The index one counter frame carries.
 uint32_t CounterValue(const int16_t* frame);
-// A sine tone on both channels: amplitude in sample units, starting at phase 0.
-std::vector<int16_t> ToneFrames(double hz, double amplitude, uint32_t count);
 // `count` frames of zeros.
 std::vector<int16_t> SilenceFrames(uint32_t count);
 // Writes interleaved frames as raw little-endian 16-bit samples (the capture format).

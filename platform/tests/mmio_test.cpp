@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>

@@ -1,4 +1,5 @@
 #include "registry.h"
+#include "test_files.h"
 #include "test_folder.h"
 
 #include <gtest/gtest.h>
@@ -7,9 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -24,18 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kKey = "\\Software\\Trevane\\Korvel\\";
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void Spit(const fs::path& p, const std::string& text) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 class RegistryTest : public ::testing::Test {
 protected:
@@ -67,7 +54,7 @@ TEST_F(RegistryTest, WritesRegedit4TextAndReadsTypesBack) {
     reg.WriteString(kKey, "path", "C:\\a \"b\"");
     ASSERT_TRUE(reg.CreateKey(kKey + "fMain"));  // empty key: a bare header
   }
-  EXPECT_EQ(Slurp(File),
+  EXPECT_EQ(ReadFileText(File),
             "REGEDIT4\n\n"
             "[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n"
             "\"viSpeed\"=dword:0000001e\n"
@@ -97,14 +84,14 @@ TEST_F(RegistryTest, WritesRegedit4TextAndReadsTypesBack) {
   // Overwriting a value with another type replaces it in place.
   again.WriteString(kKey, "VISPEED", "45");
   EXPECT_EQ(again.ReadValue(kKey, "viSpeed")->Type, TRegType::Sz);
-  EXPECT_NE(Slurp(File).find("\"viSpeed\"=\"45\""), std::string::npos);
+  EXPECT_NE(ReadFileText(File).find("\"viSpeed\"=\"45\""), std::string::npos);
   EXPECT_THROW(again.WriteString(kKey, "x", "two\nlines"), std::invalid_argument);
   EXPECT_THROW(again.KeyExists("a\\\\b"), std::invalid_argument);
 }
 
 TEST_F(RegistryTest, ParsesHandEditedFilesAndKeepsForeignTypes) {
   fs::create_directories(File.parent_path());
-  Spit(File,
+  WriteFileText(File,
        "\xEF\xBB\xBFREGEDIT4\r\n\r\n; comment\r\n"
        "[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\r\n"
        "\"viMaxFreq\"=dword:FFFFFFFF\r\n"
@@ -117,7 +104,7 @@ TEST_F(RegistryTest, ParsesHandEditedFilesAndKeepsForeignTypes) {
   EXPECT_EQ(blob->Type, TRegType::Other);
   EXPECT_EQ(reg.ReadValue(kKey, "")->Text, "default");
   reg.WriteDword(kKey, "viSpeed", 1);
-  const std::string text = Slurp(File);
+  const std::string text = ReadFileText(File);
   EXPECT_NE(text.find("\"blob\"=hex:01,02,03,04\n"), std::string::npos);
   EXPECT_NE(text.find("@=\"default\"\n"), std::string::npos);
   EXPECT_EQ(reg.TakeNotice(), "");
@@ -179,7 +166,7 @@ TEST_F(RegistryTest, WriteReplacesFileAtomically) {
     waitpid(pid, nullptr, 0);
     TRegistry::THive hive;
     std::string error;
-    ASSERT_TRUE(TRegistry::Parse(Slurp(File), hive, error)) << error;
+    ASSERT_TRUE(TRegistry::Parse(ReadFileText(File), hive, error)) << error;
   }
   TRegistry check(File);
   EXPECT_EQ(check.ReadValue(kKey, "a")->Dword, 2u);
@@ -223,12 +210,12 @@ TEST_F(RegistryTest, ConcurrentProcessesLoseNoUpdate) {
 TEST_F(RegistryTest, CorruptFileIsKeptAsideAndReportedOnce) {
   fs::create_directories(File.parent_path());
   const std::string junk = "REGEDIT4\n[HKEY_CURRENT_USER\\Software]\nnot a value line\n";
-  Spit(File, junk);
+  WriteFileText(File, junk);
   TRegistry reg(File);
   EXPECT_FALSE(reg.ReadValue(kKey, "viSpeed"));
   auto aside = Aside();
   ASSERT_EQ(aside.size(), 1u);
-  EXPECT_EQ(Slurp(aside[0]), junk);
+  EXPECT_EQ(ReadFileText(aside[0]), junk);
   EXPECT_FALSE(fs::exists(File));
   const std::string notice = reg.TakeNotice();
   EXPECT_EQ(notice, "設定ファイルが壊れていたため、別名で保存し、標準の設定で起動しました。\n" +
@@ -237,13 +224,13 @@ TEST_F(RegistryTest, CorruptFileIsKeptAsideAndReportedOnce) {
 
   reg.WriteDword(kKey, "viSpeed", 40);  // a fresh file; the kept one is left alone
   EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 40u);
-  EXPECT_EQ(Slurp(aside[0]), junk);
+  EXPECT_EQ(ReadFileText(aside[0]), junk);
 
   // A second corrupt file within the same second does not replace the first copy, and a
   // program that listens hears of it while it runs.
   int told = 0;
   reg.OnNotice = [&] { ++told; };
-  Spit(File, "garbage");
+  WriteFileText(File, "garbage");
   EXPECT_FALSE(reg.ReadValue(kKey, "viSpeed"));
   EXPECT_EQ(Aside().size(), 2u);
   EXPECT_EQ(told, 1);
@@ -270,7 +257,7 @@ TEST_F(RegistryTest, OnlyARegularFileOfBoundedSizeIsRead) {
        },
        "not a regular file", false},
       {"folder", [&] { fs::create_directory(File); }, "not a regular file", false},
-      {"oversize", [&] { Spit(File, big); }, "larger than", true},
+      {"oversize", [&] { WriteFileText(File, big); }, "larger than", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -284,7 +271,7 @@ TEST_F(RegistryTest, OnlyARegularFileOfBoundedSizeIsRead) {
     EXPECT_NE(notice.find(c.reason), std::string::npos) << notice;
     if (c.keptAside) {
       ASSERT_EQ(Aside().size(), 1u);
-      EXPECT_EQ(Slurp(Aside()[0]), big);
+      EXPECT_EQ(ReadFileText(Aside()[0]), big);
       EXPECT_NE(notice.find(Aside()[0].string()), std::string::npos);
       reg.WriteDword(kKey, "viSpeed", 1);  // a fresh file in its place
       EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 1u);
@@ -301,7 +288,7 @@ TEST_F(RegistryTest, OnlyARegularFileOfBoundedSizeIsRead) {
   for (int i = 0; many.size() < 1200000; ++i) many += "[HKEY_CURRENT_USER\\Other\\k" + std::to_string(i) + "]\n\"v\"=\"x\"\n";
   fs::remove_all(File.parent_path());
   fs::create_directories(File.parent_path());
-  Spit(File, many);
+  WriteFileText(File, many);
   TRegistry reg(File);
   EXPECT_EQ(reg.ReadValue(kKey, "viSpeed")->Dword, 17u);
   EXPECT_EQ(reg.TakeNotice(), "");
@@ -311,12 +298,12 @@ TEST_F(RegistryTest, SymlinkedFileStaysALinkAndItsTargetChanges) {
   const fs::path repo = Dir / "dotfiles";
   fs::create_directories(repo);
   fs::create_directories(File.parent_path());
-  Spit(repo / "registry.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Other]\n\"keep\"=dword:00000001\n");
+  WriteFileText(repo / "registry.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Other]\n\"keep\"=dword:00000001\n");
   fs::create_symlink("../dotfiles/registry.reg", File);  // relative, as managers make them
   TRegistry reg(File);
   reg.WriteDword(kKey, "viSpeed", 42);
   ASSERT_TRUE(fs::is_symlink(File));
-  const std::string text = Slurp(repo / "registry.reg");
+  const std::string text = ReadFileText(repo / "registry.reg");
   EXPECT_NE(text.find("\"viSpeed\"=dword:0000002a"), std::string::npos);
   EXPECT_NE(text.find("\"keep\"=dword:00000001"), std::string::npos);
   EXPECT_FALSE(fs::exists(File.parent_path() / "registry.reg.tmp"));
@@ -325,7 +312,7 @@ TEST_F(RegistryTest, SymlinkedFileStaysALinkAndItsTargetChanges) {
 
 TEST_F(RegistryTest, EmptyFileIsNoSettingsAndNoNotice) {
   fs::create_directories(File.parent_path());
-  Spit(File, " \n\n");
+  WriteFileText(File, " \n\n");
   TRegistry reg(File);
   EXPECT_FALSE(reg.KeyExists(kKey));
   EXPECT_TRUE(reg.CreateKey(kKey));
@@ -361,7 +348,7 @@ TEST_F(RegistryTest, UnreadableFileReadsEmptyAndRefusesWrites) {
 TEST_F(RegistryTest, FolderThatCannotBeWritten) {
   // A regular file where the folder should be: nothing can be created below it.
   fs::create_directories(File.parent_path().parent_path());
-  Spit(File.parent_path(), "x");
+  WriteFileText(File.parent_path(), "x");
   TRegistry reg(File);
   EXPECT_FALSE(reg.ReadValue(kKey, "viSpeed"));
   EXPECT_FALSE(reg.CreateKey(kKey));

@@ -10,12 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "globalmem.h"
 #include "mmiochunk.h"
+#include "test_files.h"
 
 namespace {
 
@@ -119,8 +118,7 @@ TEST(WaveInWinmm, CapturesTheFedSignalGaplesslyIntoTheCaptureFile) {
 
   ASSERT_EQ(Filled, kBuffers) << "buffers announced in 30 s";
   EXPECT_TRUE(IsTheSignalWithoutGaps(Captured, kBuffers));
-  std::ifstream In("output.wav", std::ios::binary);
-  const std::vector<char> Bytes{std::istreambuf_iterator<char>(In), {}};
+  const auto Bytes = ReadFileBytes("output.wav");
   ASSERT_EQ(Bytes.size(), 46 + Captured.size() * 2);
   EXPECT_EQ(0, std::memcmp(Bytes.data() + 46, Captured.data(), Captured.size() * 2)) << "file differs from the buffers";
 }

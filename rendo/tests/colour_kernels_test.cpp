@@ -20,15 +20,9 @@ namespace {
 
 const std::vector<size_t> kCounts = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 1001, 1024, 5003};
 
-std::vector<const TColourKernelTable*> SimdTables(std::vector<TKernelLevel>* levels) {
-  *levels = SimdLevelsWith(ColourKernelTableFor);
-  std::vector<const TColourKernelTable*> tables;
-  for (TKernelLevel l : *levels) tables.push_back(ColourKernelTableFor(l));
-  return tables;
-}
-
 // Weights and colours: the extremes in every lane, and random ones.
-std::vector<uint32_t> Arguments(std::mt19937& rng) {
+std::vector<uint32_t> Arguments() {
+  std::mt19937 rng(12345);
   std::vector<uint32_t> args = {0x00000000, 0xFFFFFFFF, 0x00FFFFFF, 0x00808080, 0x01010101, 0x80FF0001, 0xFF000000};
   for (int i = 0; i < 4; ++i) args.push_back(rng());
   return args;
@@ -39,34 +33,11 @@ std::vector<uint32_t> Arguments(std::mt19937& rng) {
 using TCall = std::function<void(const TColourKernelTable&, uint32_t*, const uint32_t*, const uint32_t*, size_t, uint32_t)>;
 
 void Compare(const char* op, const TCall& call, bool inPlaceToo) {
-  std::vector<TKernelLevel> levels;
-  const auto tables = SimdTables(&levels);
-  const TColourKernelTable& ref = ColourKernelsRef;
-  std::mt19937 rng(12345);
-  const auto args = Arguments(rng);
-  for (size_t l = 0; l < tables.size(); ++l)
-    for (size_t count : kCounts)
-      for (size_t offset = 0; offset < 4; ++offset)
-        for (uint32_t arg : args) {
-          const size_t size = count + offset + 2 * kGuard;
-          const auto dst0 = RandomPixels(size, rng), a = RandomPixels(size, rng), b = RandomPixels(size, rng);
-          const size_t at = kGuard + offset;
-          auto want = dst0, got = dst0;
-          call(ref, want.data() + at, a.data() + at, b.data() + at, count, arg);
-          call(*tables[l], got.data() + at, a.data() + at, b.data() + at, count, arg);
-          ASSERT_EQ(want, got) << FirstDifference(op, levels[l], count, offset, arg, want, got);
-          if (!inPlaceToo) continue;
-          want = dst0;
-          got = dst0;
-          call(ref, want.data() + at, want.data() + at, b.data() + at, count, arg);
-          call(*tables[l], got.data() + at, got.data() + at, b.data() + at, count, arg);
-          ASSERT_EQ(want, got) << "in place: " << FirstDifference(op, levels[l], count, offset, arg, want, got);
-        }
+  CompareWithReference(op, ColourKernelTableFor, kCounts, Arguments(), inPlaceToo, call, 12345);
 }
 
 TEST(RendoColourKernels, LevelsUnderTest) {
-  std::vector<TKernelLevel> levels;
-  SimdTables(&levels);
+  const auto levels = SimdLevelsWith(ColourKernelTableFor);
   std::string text = "colour kernels compared:";
   for (TKernelLevel l : levels) text += std::string(" ") + KernelLevelName(l);
   std::printf("%s\n", text.c_str());
@@ -165,16 +136,14 @@ TEST(RendoColourKernels, LookupsAndGathersMatchTheReference) {
 
 TEST(RendoColourKernels, PackTo24MatchesTheReference) {
   std::mt19937 rng(9);
-  std::vector<TKernelLevel> levels;
-  const auto tables = SimdTables(&levels);
-  for (size_t l = 0; l < tables.size(); ++l)
+  for (TKernelLevel level : SimdLevelsWith(ColourKernelTableFor))
     for (size_t groups : {0, 1, 2, 3, 4, 5, 7, 8, 9, 250})
       for (size_t offset = 0; offset < 4; ++offset) {
         const auto src = RandomPixels(groups * 4 + 4, rng);
         std::vector<uint8_t> want(groups * 12 + 32, 0xA5), got(want);
         rendo_ref::PackTo24_Ref(want.data() + 8 + offset, src.data() + offset % 2, groups);
-        tables[l]->PackTo24(got.data() + 8 + offset, src.data() + offset % 2, groups);
-        ASSERT_EQ(want, got) << "PackTo24_" << KernelLevelName(levels[l]) << " groups " << groups << " offset " << offset;
+        ColourKernelTableFor(level)->PackTo24(got.data() + 8 + offset, src.data() + offset % 2, groups);
+        ASSERT_EQ(want, got) << "PackTo24_" << KernelLevelName(level) << " groups " << groups << " offset " << offset;
       }
 }
 

@@ -4,9 +4,6 @@
 // run, and every accumulator start, step pattern and amount class of the noise kernels.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <random>
-#include <string>
 #include <vector>
 
 #include "kernels_draw.h"
@@ -18,13 +15,10 @@ namespace {
 
 const std::vector<size_t> kCounts = {0, 1, 2, 3, 4, 5, 7, 8, 9, 11, 12, 13, 15, 16, 17, 23, 24, 25, 31, 33, 65, 4097};
 
-std::vector<TKernelLevel> SimdLevels() { return SimdLevelsWith(DrawKernelTableFor); }
-
-
 TEST(RendoDrawKernels, BlurMatchesTheReference) {
   const TDrawKernelTable& ref = *DrawKernelTableFor(TKernelLevel::Ref);
   uint32_t seed = 1;
-  for (TKernelLevel level : SimdLevels()) {
+  for (TKernelLevel level : SimdLevelsWith(DrawKernelTableFor)) {
     const TDrawKernelTable& simd = *DrawKernelTableFor(level);
     for (size_t width : {1u, 2u, 3u, 5u, 8u, 13u, 64u, 1921u})
       for (size_t count : kCounts)
@@ -41,69 +35,29 @@ TEST(RendoDrawKernels, BlurMatchesTheReference) {
   }
 }
 
+// Runs of 2 x pairs pixels; the argument carries the amount (low byte) and which start of
+// the accumulator and step pattern (above it): zero, full, or drawn from the argument.
 TEST(RendoDrawKernels, NoiseMatchesTheReference) {
-  const TDrawKernelTable& ref = *DrawKernelTableFor(TKernelLevel::Ref);
-  std::mt19937 rng(7);
-  uint32_t seed = 100;
-  for (TKernelLevel level : SimdLevels()) {
-    const TDrawKernelTable& simd = *DrawKernelTableFor(level);
-    for (bool add : {true, false})
-      for (size_t pairs : kCounts)
-        for (uint32_t amount : {1u, 2u, 77u, 128u, 254u, 255u})
-          for (int trial = 0; trial < 3; ++trial) {
-            const size_t offset = trial;
-            const uint8_t g = uint8_t(trial == 0 ? 0 : trial == 1 ? 255 : rng());
-            const uint32_t steps = trial == 0 ? 0 : rng() & 0xFFFFFF;
-            const size_t n = 2 * pairs;
-            const auto src = RandomPixels(n + offset + 2 * kGuard, seed++);
-            const auto dst0 = RandomPixels(n + offset + 2 * kGuard, seed++);
-            const auto kernelRef = add ? ref.AddNoise : ref.SubtractNoise;
-            const auto kernelSimd = add ? simd.AddNoise : simd.SubtractNoise;
-            auto want = dst0, got = dst0;
-            const uint8_t gWant =
-                kernelRef(want.data() + kGuard + offset, src.data() + kGuard + offset, pairs, g, steps, amount);
-            const uint8_t gGot =
-                kernelSimd(got.data() + kGuard + offset, src.data() + kGuard + offset, pairs, g, steps, amount);
-            const char* op = add ? "AddNoise" : "SubtractNoise";
-            ASSERT_EQ(want, got) << "amount " << amount << " g " << int(g) << " steps " << steps << ": "
-                                 << FirstDifference(op, level, pairs, offset, 0, want, got);
-            ASSERT_EQ(gWant, gGot) << op << " accumulator after " << pairs << " pairs";
-            // In place.
-            auto wantIn = dst0, gotIn = dst0;
-            uint32_t* w = wantIn.data() + kGuard + offset;
-            uint32_t* o = gotIn.data() + kGuard + offset;
-            kernelRef(w, w, pairs, g, steps, amount);
-            kernelSimd(o, o, pairs, g, steps, amount);
-            ASSERT_EQ(wantIn, gotIn) << "in place: " << FirstDifference(op, level, pairs, offset, 0, wantIn, gotIn);
-          }
-  }
+  std::vector<size_t> runs;
+  for (size_t pairs : kCounts) runs.push_back(2 * pairs);
+  std::vector<uint32_t> args;
+  for (uint32_t amount : {1u, 2u, 77u, 128u, 254u, 255u})
+    for (uint32_t trial = 0; trial < 3; ++trial) args.push_back(amount | trial << 8);
+  for (auto [name, slot] : {std::pair{"AddNoise", &TDrawKernelTable::AddNoise}, {"SubtractNoise", &TDrawKernelTable::SubtractNoise}})
+    CompareWithReference(name, DrawKernelTableFor, runs, args, true,
+                         [&](const TDrawKernelTable& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n,
+                             uint32_t arg) {
+                           const uint32_t trial = arg >> 8, drawn = arg * 2654435761u;
+                           const uint8_t g = uint8_t(trial == 0 ? 0 : trial == 1 ? 255 : drawn >> 24);
+                           return (t.*slot)(d, a, n / 2, g, trial == 0 ? 0 : drawn & 0xFFFFFF, arg & 0xFF);
+                         }, 100);
 }
 
 TEST(RendoDrawKernels, EmbossAndSepiaMatchTheReference) {
-  const TDrawKernelTable& ref = *DrawKernelTableFor(TKernelLevel::Ref);
-  uint32_t seed = 5000;
-  for (TKernelLevel level : SimdLevels()) {
-    const TDrawKernelTable& simd = *DrawKernelTableFor(level);
-    for (size_t count : kCounts)
-      for (size_t offset = 0; offset < 4; ++offset) {
-        const auto src = RandomPixels(count + offset + 2 * kGuard, seed++);
-        const auto dst0 = RandomPixels(count + offset + 2 * kGuard, seed++);
-        struct TOp {
-          const char* Name;
-          TPixelKernel Ref, Simd;
-        };
-        for (const TOp& op : {TOp{"Emboss", ref.Emboss, simd.Emboss}, TOp{"Sepia", ref.Sepia, simd.Sepia}}) {
-          auto want = dst0, got = dst0;
-          op.Ref(want.data() + kGuard + offset, src.data() + kGuard + offset, count);
-          op.Simd(got.data() + kGuard + offset, src.data() + kGuard + offset, count);
-          ASSERT_EQ(want, got) << FirstDifference(op.Name, level, count, offset, 0, want, got);
-          auto wantIn = src, gotIn = src;
-          op.Ref(wantIn.data() + kGuard + offset, wantIn.data() + kGuard + offset, count);
-          op.Simd(gotIn.data() + kGuard + offset, gotIn.data() + kGuard + offset, count);
-          ASSERT_EQ(wantIn, gotIn) << "in place: " << FirstDifference(op.Name, level, count, offset, 0, wantIn, gotIn);
-        }
-      }
-  }
+  for (auto [name, slot] : {std::pair{"Emboss", &TDrawKernelTable::Emboss}, {"Sepia", &TDrawKernelTable::Sepia}})
+    CompareWithReference(name, DrawKernelTableFor, kCounts, {0}, true,
+                         [&](const TDrawKernelTable& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n,
+                             uint32_t) { (t.*slot)(d, a, n); }, 5000);
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 // random pixels biased towards the bytes where saturation and 16-bit lane arithmetic go
 // wrong, the SIMD levels this processor runs, the guard pixels around a run and the
 // report of the first pixel where a level differs from the reference.
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "levels.h"
@@ -47,6 +50,16 @@ std::vector<rendo_kernels::TKernelLevel> SimdLevelsWith(TTableFor tableFor) {
   return levels;
 }
 
+// Runs call(table, dst, a, b, count, arg) on the reference table and on every SIMD level's
+// table that `tableFor` gives and this processor runs, for each count, start 0 to 3 pixels
+// off alignment and argument: dst, a and b are seeded random runs of `count` pixels with
+// guards around dst; in place too (a is dst itself) when inPlaceToo. The whole buffers,
+// guards included, and any value the call returns must agree.
+template <class TTable, class TCall>
+void CompareWithReference(const char* op, const TTable* (*tableFor)(rendo_kernels::TKernelLevel),
+                          const std::vector<size_t>& counts, const std::vector<uint32_t>& args, bool inPlaceToo,
+                          TCall call, uint32_t seed = 1);
+
 // "<op>_<level> count .. offset .. arg ..: pixel i (run pixel i - guard - offset) want .. got ..",
 // or empty when the two agree.
 inline std::string FirstDifference(const char* op, rendo_kernels::TKernelLevel level, size_t count, size_t offset,
@@ -60,4 +73,40 @@ inline std::string FirstDifference(const char* op, rendo_kernels::TKernelLevel l
       return text;
     }
   return {};
+}
+
+template <class TTable, class TCall>
+void CompareWithReference(const char* op, const TTable* (*tableFor)(rendo_kernels::TKernelLevel),
+                          const std::vector<size_t>& counts, const std::vector<uint32_t>& args, bool inPlaceToo,
+                          TCall call, uint32_t seed) {
+  using rendo_kernels::TKernelLevel;
+  // A call that returns nothing answers 0, so that both kinds compare alike.
+  auto run = [&](const TTable& t, uint32_t* d, const uint32_t* a, const uint32_t* b, size_t n, uint32_t arg) {
+    if constexpr (std::is_void_v<decltype(call(t, d, a, b, n, arg))>) {
+      call(t, d, a, b, n, arg);
+      return 0;
+    } else {
+      return call(t, d, a, b, n, arg);
+    }
+  };
+  const TTable& ref = *tableFor(TKernelLevel::Ref);
+  std::mt19937 rng(seed);
+  for (TKernelLevel level : SimdLevelsWith(tableFor))
+    for (size_t count : counts)
+      for (size_t offset = 0; offset < 4; ++offset)
+        for (uint32_t arg : args) {
+          const size_t size = count + offset + 2 * kGuard, at = kGuard + offset;
+          const auto dst0 = RandomPixels(size, rng), a = RandomPixels(size, rng), b = RandomPixels(size, rng);
+          for (bool inPlace : {false, true}) {
+            if (inPlace && !inPlaceToo) break;
+            auto want = dst0, got = dst0;
+            const auto wantResult = run(ref, want.data() + at, (inPlace ? want : a).data() + at, b.data() + at, count, arg);
+            const auto gotResult =
+                run(*tableFor(level), got.data() + at, (inPlace ? got : a).data() + at, b.data() + at, count, arg);
+            ASSERT_EQ(want, got) << (inPlace ? "in place: " : "")
+                                 << FirstDifference(op, level, count, offset, arg, want, got);
+            ASSERT_EQ(wantResult, gotResult) << op << "_" << rendo_kernels::KernelLevelName(level) << " count "
+                                             << count << " arg " << arg << (inPlace ? " in place" : "");
+          }
+        }
 }

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -33,34 +32,12 @@ const std::vector<size_t> kFlatCounts = [] {
 std::vector<TKernelLevel> SimdLevels() { return SimdLevelsWith(FlatKernelTableFor); }
 
 
+// One flat kernel call (table, dst, src, count, level) against the reference.
 template <typename TCall>
-void CompareLevels(const char* op, TCall call, bool inPlaceToo, std::initializer_list<uint32_t> args,
-                   const std::vector<size_t>& counts = kCounts) {
-  const TFlatKernelTable& ref = *FlatKernelTableFor(TKernelLevel::Ref);
-  const auto levels = SimdLevels();
-  uint32_t seed = 1;
-  for (TKernelLevel level : levels) {
-    const TFlatKernelTable& simd = *FlatKernelTableFor(level);
-    for (size_t count : counts)
-      for (size_t offset = 0; offset < 4; ++offset)
-        for (uint32_t arg : args) {
-          const size_t size = count + offset + 2 * kGuard;
-          const auto dst0 = RandomPixels(size, seed++);
-          const auto src = RandomPixels(size, seed++);
-          auto want = dst0, got = dst0;
-          call(ref, want.data() + kGuard + offset, src.data() + kGuard + offset, count, arg);
-          call(simd, got.data() + kGuard + offset, src.data() + kGuard + offset, count, arg);
-          ASSERT_EQ(want, got) << FirstDifference(op, level, count, offset, arg, want, got);
-          if (inPlaceToo) {
-            auto wantIn = dst0, gotIn = dst0;
-            uint32_t* w = wantIn.data() + kGuard + offset;
-            uint32_t* g = gotIn.data() + kGuard + offset;
-            call(ref, w, w, count, arg);
-            call(simd, g, g, count, arg);
-            ASSERT_EQ(wantIn, gotIn) << "in place: " << FirstDifference(op, level, count, offset, arg, wantIn, gotIn);
-          }
-        }
-  }
+void CompareLevels(const char* op, TCall call, std::vector<uint32_t> args, const std::vector<size_t>& counts = kCounts) {
+  CompareWithReference(op, FlatKernelTableFor, counts, args, true,
+                       [&](const TFlatKernelTable& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n,
+                           uint32_t arg) { call(t, d, a, n, arg); });
 }
 
 TEST(RendoKernels, ReportsTheLevelsUnderTest) {
@@ -116,25 +93,17 @@ TEST(RendoKernels, FlatFamilyMatchesTheReference) {
                        {"CopyFlat", &TFlatKernelTable::CopyFlat}};
   for (const auto& op : ops)
     CompareLevels(
-        op.Name,
-        [&](const TFlatKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t) { (t.*op.Slot)(d, s, n); },
-        true, {0}, kFlatCounts);
+        op.Name, [&](const TFlatKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t) { (t.*op.Slot)(d, s, n); },
+        {0}, kFlatCounts);
 }
 
 TEST(RendoKernels, DesaturateBothVariantsMatchTheReference) {
-  const std::initializer_list<uint32_t> levels = {0, 1, 2, 64, 127, 128, 129, 200, 254, 255};
-  CompareLevels(
-      "DesaturateSsePath",
-      [](const TFlatKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t l) {
-        t.DesaturateSsePath(d, s, n, l);
-      },
-      true, levels);
-  CompareLevels(
-      "DesaturatePlainPath",
-      [](const TFlatKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t l) {
-        t.DesaturatePlainPath(d, s, n, l);
-      },
-      true, levels);
+  const std::vector<uint32_t> levels = {0, 1, 2, 64, 127, 128, 129, 200, 254, 255};
+  for (auto [name, path] : {std::pair{"DesaturateSsePath", &TFlatKernelTable::DesaturateSsePath},
+                            {"DesaturatePlainPath", &TFlatKernelTable::DesaturatePlainPath}})
+    CompareLevels(
+        name, [&](const TFlatKernelTable& t, uint32_t* d, const uint32_t* s, size_t n, uint32_t l) { (t.*path)(d, s, n, l); },
+        levels);
 }
 
 // Every pixel value's colour bytes can be reached through a 24-bit sweep; a pass over

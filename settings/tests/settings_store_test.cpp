@@ -1,16 +1,15 @@
 #include "RegistryIniFile.h"
 #include "uglobal.h"
 #include "uvariable.h"
+#include "test_files.h"
 #include "test_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <unistd.h>
 #include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -25,12 +24,7 @@ protected:
     Reg = std::make_unique<TRegistry>((Dir / "registry.reg").string());
   }
   void TearDown() override { fs::remove_all(Dir); }
-  std::string FileText() const {
-    std::ifstream in(Dir / "registry.reg");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string FileText() const { return ReadFileText(Dir / "registry.reg"); }
   TRegValue Value(const std::string& name, const std::string& key = kKey) {
     auto v = Reg->ReadValue(key, name);
     EXPECT_TRUE(v) << name;
@@ -177,9 +171,7 @@ TEST_F(SettingsStoreTest, FailuresNameTheValue) {
   for (auto& f : fs::directory_iterator(Dir))
     if (f.path().filename().string().rfind("registry.reg.corrupt-", 0) == 0) aside.push_back(f.path());
   ASSERT_EQ(aside.size(), 1u);
-  std::stringstream kept;
-  kept << std::ifstream(aside[0]).rdbuf();
-  EXPECT_EQ(kept.str(), before);
+  EXPECT_EQ(ReadFileText(aside[0]), before);
   {
     TRegistry next((Dir / "registry.reg").string());
     EXPECT_EQ(TGlobalSettings(next).viSpeed->Value, 30);

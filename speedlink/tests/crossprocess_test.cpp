@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <memory>
 
 #include "child_process.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "test_files.h"
 
 namespace {
 
@@ -18,15 +19,6 @@ using TBytes = std::vector<uint8_t>;
 
 TBytes RecordOf(const TSpeedSharedMemory& Mailbox) {
   return TBytes(Mailbox.Memory(), Mailbox.Memory() + kSpeedRecordSize);
-}
-
-TBytes FileBytes(const std::string& Path) {
-  TBytes B(64);
-  const int Fd = ::open(Path.c_str(), O_RDONLY);
-  const ssize_t N = ::read(Fd, B.data(), B.size());
-  ::close(Fd);
-  B.resize(N < 0 ? 0 : static_cast<size_t>(N));
-  return B;
 }
 
 TEST(SpeedMailboxTest, PublishWritesFlagAndLittleEndianDouble) {
@@ -42,7 +34,7 @@ TEST(SpeedMailboxTest, PublishWritesFlagAndLittleEndianDouble) {
   Mailbox.SetSpeed(Factor);
   EXPECT_EQ(RecordOf(Mailbox), (TBytes{0x01, 0, 0, 0, 0xA0, 0x99, 0x99, 0xF1, 0x3F}));
   // The bytes are in the file every other process maps, not only in our view.
-  EXPECT_EQ(FileBytes(Dir.File(kSpeedSectionName)), RecordOf(Mailbox));
+  EXPECT_EQ(ReadFileBytes(Dir.File(kSpeedSectionName)), RecordOf(Mailbox));
 }
 
 TEST(SpeedMailboxTest, StartZeroesARecordThatExistedAndGrowsAShortSection) {
@@ -53,7 +45,7 @@ TEST(SpeedMailboxTest, StartZeroesARecordThatExistedAndGrowsAShortSection) {
   }
   TSpeedSharedMemory Mailbox(Dir.Path());
   EXPECT_EQ(RecordOf(Mailbox), TBytes(9, 0));
-  EXPECT_EQ(FileBytes(Dir.File(kSpeedSectionName)), TBytes(9, 0));
+  EXPECT_EQ(ReadFileBytes(Dir.File(kSpeedSectionName)), TBytes(9, 0));
 
   TTempDir Short;
   const int Fd = ::open(Short.File(kSpeedSectionName).c_str(), O_CREAT | O_WRONLY, 0600);
@@ -61,7 +53,7 @@ TEST(SpeedMailboxTest, StartZeroesARecordThatExistedAndGrowsAShortSection) {
   ::close(Fd);
   TSpeedSharedMemory Grown(Short.Path());
   Grown.SetSpeed(1.0);  // would fault past the end of a 3-byte file
-  EXPECT_EQ(FileBytes(Short.File(kSpeedSectionName)).size(), 9u);
+  EXPECT_EQ(ReadFileBytes(Short.File(kSpeedSectionName)).size(), 9u);
   EXPECT_EQ(RecordOf(Grown)[8], 0x3F);
 }
 
@@ -110,7 +102,7 @@ TEST(SpeedMailboxTest, ASectionShortenedByAReaderNeitherFaultsNorStaysShort) {
   EXPECT_EQ(Reader.Read(Bytes, 9), 9) << "a read through the mapping would fault here";
   EXPECT_EQ(TBytes(Bytes, Bytes + 9), TBytes(9, 0));
   Mailbox.SetSpeed(1.0);  // a store through the mapping would fault here
-  EXPECT_EQ(FileBytes(Dir.File(kSpeedSectionName)), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  EXPECT_EQ(ReadFileBytes(Dir.File(kSpeedSectionName)), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
   EXPECT_EQ(Mailbox.TakeNotice(), "");
 }
 
@@ -151,7 +143,7 @@ TEST(SpeedMailboxTest, NamesThatNoLongerLeadToTheHeldObjectsAreOpenedAgainAndThe
   EXPECT_NE(Mailbox.TakeNotice().find(Dir.File(kSpeedSectionName)), std::string::npos);
   ::rmdir(Dir.File(kSpeedSectionName).c_str());
   Mailbox.SetSpeed(1.0);
-  EXPECT_EQ(FileBytes(Dir.File(kSpeedSectionName)), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  EXPECT_EQ(ReadFileBytes(Dir.File(kSpeedSectionName)), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
 }
 
 // Stand-ins for the named lock and event that record the order of the steps and what the
@@ -180,7 +172,7 @@ struct TLoggingEvent final : IAutomaticEvent {
   uint32_t AddRef() override { return 1; }
   uint32_t Release() override { return 1; }
   bool Signal() override {
-    const TBytes Now = FileBytes(Log.SectionPath);
+    const TBytes Now = ReadFileBytes(Log.SectionPath);
     Log.Steps.push_back(std::string("Signal") + (Log.Depth > 0 ? " locked" : " unlocked") +
                         (Now == TBytes{0x01, 0, 0, 0, 0, 0, 0, 0x08, 0x40} ? " complete" : " incomplete"));
     return true;

@@ -1,16 +1,12 @@
 // The main window's behaviour through a fake front end, with no toolkit: starts and their
 // failures, the calibration waits and their exits, the threshold, the speed rule's publish.
-#include "FakeWaveIn.h"
-#include "ManualClock.h"
-#include "registry.h"
+#include "WindowTestEnvironment.h"
 #include "test_folder.h"
+#include "test_signals.h"
 #include "uMain.h"
-#include "uSharedMemory.h"
-#include "uglobal.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -86,26 +82,13 @@ public:
   }
 };
 
-std::function<int16_t(uint32_t)> Tone(double hz) {
-  return [=](uint32_t p) { return int16_t(std::lround(10000.0 * std::sin(2 * M_PI * hz * p / kSampleRate))); };
-}
-
-class MainBehaviourTest : public ::testing::Test {
+class MainBehaviourTest : public ::testing::Test, public TWindowTestEnvironment {
 public:  // the cases' actions reach the fixture
-  void SetUp() override {
-    const auto dir = NewTestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    Registry = std::make_unique<TRegistry>((dir / "registry.reg").string());
-    Settings = std::make_unique<TGlobalSettings>(*Registry);
-    GlobalSettings = Settings.get();
-    std::filesystem::create_directories(dir / "shm");
-    Mailbox = std::make_unique<TSpeedSharedMemory>((dir / "shm").string());
-    SpeedSharedMemory = Mailbox.get();
-    WaveIn.Devices = {"Card A", "Card B"};
+  MainBehaviourTest() {
     View.Form = &Form;
     Form.FormCreate();
     Form.FormShow();
   }
-  void TearDown() override { GlobalSettings = nullptr, SpeedSharedMemory = nullptr; }
   void Click() { View.Handle([&] { Form.btnRecordClick(); }); }
   void Calibrate(int16_t level) {
     View.WhileBoxOpen = [this, level] { WaveIn.DeliverConstant(level); };
@@ -115,18 +98,7 @@ public:  // the cases' actions reach the fixture
     ASSERT_TRUE(WaveIn.Deliver(Tone(hz)));
     View.Pump();
   }
-  bool DeviceSaved() { return Registry->ReadValue(SettingsKeyPath, "viWaveInDevice").has_value(); }
-  double Published() {
-    double speed = 0.0;
-    std::memcpy(&speed, Mailbox->Memory() + 1, 8);
-    return speed;
-  }
 
-  std::unique_ptr<TRegistry> Registry;
-  std::unique_ptr<TGlobalSettings> Settings;
-  std::unique_ptr<TSpeedSharedMemory> Mailbox;
-  TFakeWaveIn WaveIn;
-  TManualClock Clock;
   TFakeMainView View;
   TfMain Form{View, WaveIn, Clock};
 };

@@ -2,29 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "fastfourier.h"
+#include "test_signals.h"
 
 namespace {
 
-// One capture buffer: a sine on the first channel, something else on the second (which
+// One capture buffer: `first` on the first channel, something else on the second (which
 // must not count).
-std::vector<uint8_t> ToneBuffer(double hz, double amplitude, int16_t second = 12345) {
+std::vector<uint8_t> Buffer(const std::function<int16_t(uint32_t)>& first, int16_t second = 12345) {
   std::vector<uint8_t> b(kBufferBytes);
-  for (int p = 0; p < kFramesPerBuffer; ++p) {
-    const auto s = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * hz * p / kSampleRate)));
+  for (uint32_t p = 0; p < uint32_t(kFramesPerBuffer); ++p) {
+    const int16_t s = first(p);
     std::memcpy(&b[4 * size_t(p)], &s, 2);
     std::memcpy(&b[4 * size_t(p) + 2], &second, 2);
   }
-  return b;
-}
-
-std::vector<uint8_t> ConstantBuffer(int16_t first) {
-  std::vector<uint8_t> b(kBufferBytes);
-  for (int p = 0; p < kFramesPerBuffer; ++p) std::memcpy(&b[4 * size_t(p)], &first, 2);
   return b;
 }
 
@@ -46,7 +40,7 @@ TBufferMeasure Quiet() { return TBufferMeasure{5.0, 1, 1001.0}; }
 
 TEST(MeasureBuffer, ThousandHertzToneIsLine186AndRedAtTheDefaultThreshold) {
   TFastFourier fft = ProgramFFT();
-  const TBufferMeasure m = MeasureBuffer(ToneBuffer(1000, 10000), fft);
+  const TBufferMeasure m = MeasureBuffer(Buffer(Tone(1000)), fft);
   EXPECT_EQ(m.Line, 186);
   EXPECT_NEAR(m.Frequency, 186 * 44100.0 / 8192, 1e-9);
   EXPECT_NEAR(m.Mean, 10000 * 2 / M_PI, 10.0);
@@ -68,15 +62,15 @@ TEST(MeasureBuffer, ThousandHertzToneIsLine186AndRedAtTheDefaultThreshold) {
 
 TEST(MeasureBuffer, MeanReadsOnlyTheFirstChannelIncludingItsMostNegativeValue) {
   TFastFourier fft = ProgramFFT();
-  EXPECT_EQ(MeasureBuffer(ConstantBuffer(-32768), fft).Mean, 32768.0);
-  EXPECT_EQ(MeasureBuffer(ToneBuffer(0, 0, -32768), fft).Mean, 0.0);
+  EXPECT_EQ(MeasureBuffer(Buffer([](uint32_t) { return int16_t(-32768); }, 0), fft).Mean, 32768.0);
+  EXPECT_EQ(MeasureBuffer(Buffer(Tone(0, 0), -32768), fft).Mean, 0.0);
   std::vector<uint8_t> shortBuffer(kBufferBytes - 4);
   EXPECT_THROW(MeasureBuffer(shortBuffer, fft), std::invalid_argument);
 }
 
 TEST(SpeedRule, TwentyBuffersBelowTheThresholdRaiseTheSpeedOnce) {
   TFastFourier fft = ProgramFFT();
-  const TBufferMeasure m = MeasureBuffer(ToneBuffer(300, 8000), fft);
+  const TBufferMeasure m = MeasureBuffer(Buffer(Tone(300, 8000)), fft);
   EXPECT_EQ(m.Line, 56);
   TSpeedState state;
   for (int i = 1; i <= 20; ++i) {

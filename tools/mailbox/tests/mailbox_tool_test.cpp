@@ -18,6 +18,7 @@
 
 #include "mailboxreader.h"
 #include "child_process.h"
+#include "mpv_player.h"
 
 namespace {
 
@@ -140,63 +141,6 @@ TEST(MailboxToolTest, RefusesObjectsThatAreNotOurs) {
 
 // ------------------------------------------------------------------------------ mpv bridge
 
-const char* const kMpv = "/usr/bin/mpv";
-
-class TMpv {
-public:
-  explicit TMpv(const std::string& Socket)
-      : FSocket(Socket),
-        FProcess({kMpv, "--no-config", "--no-video", "--ao=null", "--idle=yes", "--no-terminal",
-                  "--input-ipc-server=" + Socket}) {}
-
-  // mpv's current speed, asked over its own IPC socket; NaN when it does not answer.
-  double Speed() {
-    const int Fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un Addr{};
-    Addr.sun_family = AF_UNIX;
-    std::strncpy(Addr.sun_path, FSocket.c_str(), sizeof Addr.sun_path - 1);
-    double Result = std::nan("");
-    if (::connect(Fd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) == 0) {
-      const std::string Ask = "{\"command\":[\"get_property\",\"speed\"],\"request_id\":77}\n";
-      ::send(Fd, Ask.data(), Ask.size(), MSG_NOSIGNAL);
-      timeval Tv{2, 0};
-      ::setsockopt(Fd, SOL_SOCKET, SO_RCVTIMEO, &Tv, sizeof Tv);
-      std::string In;
-      char Buf[1024];
-      ssize_t N;
-      while ((N = ::recv(Fd, Buf, sizeof Buf, 0)) > 0) {
-        In.append(Buf, static_cast<size_t>(N));
-        const auto Id = In.find("\"request_id\":77");
-        if (Id == std::string::npos) continue;
-        const auto LineStart = In.rfind('\n', Id);
-        const auto Data = In.find("\"data\":", LineStart == std::string::npos ? 0 : LineStart);
-        if (Data != std::string::npos) Result = std::strtod(In.c_str() + Data + 7, nullptr);
-        break;
-      }
-    }
-    ::close(Fd);
-    return Result;
-  }
-
-  // Polls until mpv reports Want (or gives up after a few seconds). mpv prints the
-  // property with six decimals, so nearness is all that can be asked.
-  double WaitForSpeed(double Want) {
-    auto Near = [&](double Got) { return std::abs(Got - Want) <= 1e-6 * Want; };
-    double Got = Speed();
-    for (int I = 0; I < 100 && !Near(Got); ++I) {
-      std::this_thread::sleep_for(50ms);
-      Got = Speed();
-    }
-    return Got;
-  }
-
-  TChildProcess& Process() { return FProcess; }
-
-private:
-  std::string FSocket;
-  TChildProcess FProcess;
-};
-
 TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   if (::access(kMpv, X_OK) != 0) GTEST_SKIP() << "mpv is not installed (scripts/setup installs it)";
   TTempDir Dir;
@@ -205,30 +149,25 @@ TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
 
   // The bridge starts first and waits for mpv.
   TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Socket}));
-  auto First = std::make_unique<TMpv>(Socket);
+  auto First = std::make_unique<TMpvPlayer>(Socket, std::vector<std::string>{"--idle=yes"});
   ASSERT_TRUE(Bridge.WaitForLine("connected to mpv")) << "mpv did not come up";
 
-  Mailbox.SetSpeed(1.5);
-  EXPECT_NEAR(First->WaitForSpeed(1.5), 1.5, 1e-6);
-  Mailbox.SetSpeed(1.1f);
-  EXPECT_NEAR(First->WaitForSpeed(1.100000023841858), 1.100000023841858, 1e-6);
-  Mailbox.SetSpeed(500.0);
-  EXPECT_NEAR(First->WaitForSpeed(100.0), 100.0, 1e-6);
-  Mailbox.SetSpeed(0.0);
-  EXPECT_NEAR(First->WaitForSpeed(0.01), 0.01, 1e-6);
+  // Forwarded; clamped to what mpv takes.
+  for (auto [Published, Taken] : {std::pair{1.5, 1.5}, {double(1.1f), 1.100000023841858}, {500.0, 100.0}, {0.0, 0.01}}) {
+    Mailbox.SetSpeed(Published);
+    EXPECT_TRUE(First->Reaches(Taken)) << Published;
+  }
 
   // mpv restarts: the bridge reconnects and brings the new one up to date.
   Mailbox.SetSpeed(2.0);
-  EXPECT_NEAR(First->WaitForSpeed(2.0), 2.0, 1e-6);
-  First->Process().Kill(SIGTERM);
-  First->Process().WaitExit(5000);
+  EXPECT_TRUE(First->Reaches(2.0));
   First.reset();
   ::unlink(Socket.c_str());
-  TMpv Second(Socket);
+  TMpvPlayer Second(Socket, {"--idle=yes"});
   EXPECT_TRUE(Bridge.WaitForLine("connected to mpv"));
-  EXPECT_NEAR(Second.WaitForSpeed(2.0), 2.0, 1e-6) << "the last value was not sent after reconnecting";
+  EXPECT_TRUE(Second.Reaches(2.0)) << "the last value was not sent after reconnecting";
   Mailbox.SetSpeed(3.0);
-  EXPECT_NEAR(Second.WaitForSpeed(3.0), 3.0, 1e-6);
+  EXPECT_TRUE(Second.Reaches(3.0));
 
   EXPECT_EQ(Bridge.WaitExit(0), -1) << "the bridge ended";
   Bridge.Kill(SIGTERM);

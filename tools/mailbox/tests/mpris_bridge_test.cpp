@@ -8,46 +8,30 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
-#include <cmath>
-#include <csignal>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <memory>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
 #include "test_files.h"
+#include "test_signals.h"
 #include "child_process.h"
+#include "mpv_player.h"
 
 namespace {
 
-const char* const kMpv = "/usr/bin/mpv";
 const char* const kMprisPlugin = "/usr/lib/mpv-mpris/mpris.so";
 const char* const kDbusDaemon = "/usr/bin/dbus-daemon";
 const std::string kPrefix = "org.mpris.MediaPlayer2.";
 
-int ConnectUnix(const std::string& Path) {
-  const int Fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un Addr{};
-  Addr.sun_family = AF_UNIX;
-  std::strncpy(Addr.sun_path, Path.c_str(), sizeof Addr.sun_path - 1);
-  if (::connect(Fd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) == 0) return Fd;
-  ::close(Fd);
-  return -1;
-}
-
 // One second of a 16-bit mono tone, for mpv to loop.
 std::string WriteTone(const TTempDir& Dir) {
-  const uint32_t Rate = 8000, Frames = Rate;
-  std::string Wav = PcmWavHeader(1, Rate, 16, Frames * 2);
-  for (uint32_t I = 0; I < Frames; ++I) PutLe16(Wav, static_cast<uint16_t>(static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * I / Rate))));
-  const std::string Path = Dir.File("tone.wav");
-  std::ofstream(Path, std::ios::binary) << Wav;
-  return Path;
+  std::vector<int16_t> Samples(8000);
+  for (uint32_t I = 0; I < 8000; ++I) Samples[I] = ToneSample(440, 8000, I, 8000);
+  WriteWavFile(Dir.File("tone.wav"), Samples, {.Channels = 1, .Rate = 8000});
+  return Dir.File("tone.wav");
 }
 
 // A session bus of the test's own, on a socket in its folder.
@@ -85,55 +69,11 @@ private:
   std::unique_ptr<TChildProcess> FDaemon;
 };
 
-// A headless mpv with the MPRIS plugin, looping the tone. Every speed it takes is recorded
-// from its IPC socket (mpv reports a property only when its value changes).
-class TMprisMpv {
-public:
+// mpv with the MPRIS plugin, looping the tone.
+struct TMprisMpv : TMpvPlayer {
   TMprisMpv(const TTempDir& Dir, const std::string& Socket, bool Paused)
-      : FProcess([&] {
-          std::vector<std::string> A{kMpv, "--no-config", "--no-video", "--ao=null", "--loop-file=inf", "--no-terminal",
-                                     std::string("--script=") + kMprisPlugin, "--input-ipc-server=" + Dir.File(Socket)};
-          if (Paused) A.push_back("--pause");
-          A.push_back(WriteTone(Dir));
-          return A;
-        }()) {
-    PollUntil([&] { return (FFd = ConnectUnix(Dir.File(Socket))) >= 0; }, 10000);
-    Send(R"({"command":["observe_property",1,"speed"]})");
-  }
-  ~TMprisMpv() {
-    if (FFd >= 0) ::close(FFd);
-    FProcess.Kill(SIGTERM);
-    FProcess.WaitExit(5000);
-  }
-
-  pid_t Pid() const { return FProcess.Pid(); }
-  void Send(const std::string& Json) { (void)!::send(FFd, (Json + "\n").data(), Json.size() + 1, MSG_NOSIGNAL); }
-  void Pause(bool On) { Send(std::string(R"({"command":["set_property","pause",)") + (On ? "true" : "false") + "]}"); }
-
-  // The speeds mpv has taken so far, first the one it started with.
-  const std::vector<double>& History() {
-    char Buf[4096];
-    ssize_t N;
-    while ((N = ::recv(FFd, Buf, sizeof Buf, MSG_DONTWAIT)) > 0) FIn.append(Buf, static_cast<size_t>(N));
-    for (size_t Nl; (Nl = FIn.find('\n')) != std::string::npos; FIn.erase(0, Nl + 1)) {
-      const std::string Line = FIn.substr(0, Nl);
-      const auto Data = Line.find("\"data\":");
-      if (Line.find("\"name\":\"speed\"") != std::string::npos && Data != std::string::npos)
-        FHistory.push_back(std::strtod(Line.c_str() + Data + 7, nullptr));
-    }
-    return FHistory;
-  }
-  double Speed() { return History().empty() ? std::nan("") : History().back(); }
-  // mpv prints the property with six decimals, so nearness is all that can be asked.
-  bool Reaches(double Want) {
-    return PollUntil([&] { return std::abs(Speed() - Want) <= 1e-6 * Want; }, 10000);
-  }
-
-private:
-  TChildProcess FProcess;
-  int FFd = -1;
-  std::string FIn;
-  std::vector<double> FHistory;
+      : TMpvPlayer(Dir.File(Socket), {"--loop-file=inf", std::string("--script=") + kMprisPlugin,
+                                      Paused ? "--pause" : "--pause=no", WriteTone(Dir)}) {}
 };
 
 // The bridge, with everything it has said kept for the checks.

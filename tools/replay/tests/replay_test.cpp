@@ -2,16 +2,15 @@
 #include <tinyxml2.h>
 
 #include <sys/wait.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -21,6 +20,7 @@
 #include "replay.h"
 #include "test_files.h"
 #include "test_folder.h"
+#include "test_signals.h"
 
 namespace {
 
@@ -32,45 +32,26 @@ fs::path Dir() {
 }
 
 
-struct TWavShape {
-  uint16_t Tag = 1, Channels = 2, Bits = 16;
-  uint32_t Rate = 44100;
-  int32_t DeclaredDataBytes = -1;  // -1: the true size
-  bool ZeroSizes = false;
-};
-
-// first(frame) gives the first channel; the second carries a constant that must not count.
+// A capture file as the program writes it (an 18-byte fmt chunk) of `frames` frames:
+// first(frame) on the first channel, a constant that must not count on the second.
 fs::path WriteWav(const std::string& name, int64_t frames, const std::function<int16_t(int64_t)>& first,
-                  const TWavShape& shape = {}) {
-  std::string data;
+                  TWavShape shape = {}) {
+  std::vector<int16_t> samples;
   for (int64_t p = 0; p < frames; ++p) {
-    PutLe16(data, uint16_t(first(p)));
-    if (shape.Channels == 2) PutLe16(data, 0x1234);
+    samples.push_back(first(p));
+    if (shape.Channels == 2) samples.push_back(0x1234);
   }
-  std::string w = "RIFF";
-  const uint32_t dataBytes = shape.DeclaredDataBytes >= 0 ? uint32_t(shape.DeclaredDataBytes) : uint32_t(data.size());
-  PutLe32(w, shape.ZeroSizes ? 0 : uint32_t(4 + 26 + 8 + data.size()));
-  w += "WAVEfmt ";
-  PutLe32(w, 18);
-  PutLe16(w, shape.Tag);
-  PutLe16(w, shape.Channels);
-  PutLe32(w, shape.Rate);
-  PutLe32(w, shape.Rate * shape.Channels * shape.Bits / 8);
-  PutLe16(w, uint16_t(shape.Channels * shape.Bits / 8));
-  PutLe16(w, shape.Bits);
-  PutLe16(w, 0);
-  w += "data";
-  PutLe32(w, shape.ZeroSizes ? 0 : dataBytes);
-  w += data;
-  const fs::path p = Dir() / name;
-  std::ofstream(p, std::ios::binary) << w;
-  return p;
+  shape.FmtBytes = 18;
+  WriteWavFile(Dir() / name, samples, shape);
+  return Dir() / name;
 }
 
-// 4 quiet buffers, then 30 buffers of a loud tone, then half a buffer (ignored).
-int16_t Scenario(int64_t p, double hz) {
-  if (p < 4 * 8192) return int16_t((p * 7919) % 21 - 10);  // a faint hiss, mean about 5
-  return int16_t(std::lround(9000 * std::sin(2 * M_PI * hz * double(p) / 44100)));
+// 4 quiet buffers, then a loud tone of `hz`.
+std::function<int16_t(int64_t)> Scenario(double hz) {
+  return [=](int64_t p) {
+    if (p < 4 * 8192) return int16_t((p * 7919) % 21 - 10);  // a faint hiss, mean about 5
+    return ToneSample(hz, 9000, p);
+  };
 }
 
 struct TRun {
@@ -106,7 +87,7 @@ enum Col { kBuffer, kTime, kMean, kLevel, kFreq, kCase, kThreshold, kBelow, kAbo
 }  // namespace
 
 TEST(KorvelReplay, StereoRecordingRunsTheProgramsPath) {
-  const auto wav = WriteWav("tone300.wav", 34 * 8192 + 4096, [](int64_t p) { return Scenario(p, 300); });
+  const auto wav = WriteWav("tone300.wav", 34 * 8192 + 4096, Scenario(300));
   const TRun r = Replay("--defaults '" + wav.string() + "'");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out.substr(0, r.Out.find('\n')),
@@ -135,10 +116,8 @@ TEST(KorvelReplay, StereoRecordingRunsTheProgramsPath) {
 }
 
 TEST(KorvelReplay, MonoGivesTheSameRowsAsStereoAndOverridesApply) {
-  TWavShape mono;
-  mono.Channels = 1;
-  const auto a = WriteWav("s.wav", 30 * 8192, [](int64_t p) { return Scenario(p, 1000); });
-  const auto b = WriteWav("m.wav", 30 * 8192, [](int64_t p) { return Scenario(p, 1000); }, mono);
+  const auto a = WriteWav("s.wav", 30 * 8192, Scenario(1000));
+  const auto b = WriteWav("m.wav", 30 * 8192, Scenario(1000), {.Channels = 1});
   const TRun rs = Replay("--defaults --calibrate 2 '" + a.string() + "'");
   const TRun rm = Replay("--defaults --calibrate 2 '" + b.string() + "'");
   ASSERT_EQ(rs.Status, 0) << rs.Err;
@@ -160,7 +139,7 @@ TEST(KorvelReplay, MonoGivesTheSameRowsAsStereoAndOverridesApply) {
 TEST(KorvelReplay, StoredSettingsAreReadUnlessDefaultsAreAsked) {
   TRegistry reg(TRegistry::DefaultFilePath());
   reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viMinFreq", 400);
-  const auto wav = WriteWav("stored.wav", 8 * 8192, [](int64_t p) { return Scenario(p, 300); });
+  const auto wav = WriteWav("stored.wav", 8 * 8192, Scenario(300));
   const TRun stored = Replay("'" + wav.string() + "'");
   ASSERT_EQ(stored.Status, 0) << stored.Err;
   EXPECT_EQ(stored.Rows[6][kCase], "B");
@@ -189,7 +168,7 @@ TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
   const fs::path box = Dir() / "mailbox";
   fs::create_directories(box);
   fs::permissions(box, fs::perms::owner_all, fs::perm_options::replace);
-  const auto wav = WriteWav("pub.wav", 26 * 8192, [](int64_t p) { return Scenario(p, 300); });
+  const auto wav = WriteWav("pub.wav", 26 * 8192, Scenario(300));
   const TRun r = Replay("--defaults --publish --mailbox-dir '" + box.string() + "' '" + wav.string() + "'");
   ASSERT_EQ(r.Status, 0) << r.Err;
   const std::string record = ReadFileText(box / "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}");
@@ -201,27 +180,17 @@ TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
 }
 
 TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
-  auto tone = [](int64_t p) { return Scenario(p, 300); };
-  TWavShape s8;
-  s8.Bits = 8;
-  TWavShape s48;
-  s48.Rate = 48000;
-  TWavShape s3;
-  s3.Channels = 3;
-  TWavShape sFloat;
-  sFloat.Tag = 3;
-  TWavShape sLong;
-  sLong.DeclaredDataBytes = 5 * 32768;
+  const auto tone = Scenario(300);
   fs::remove(Dir() / "fifo.wav");
   ASSERT_EQ(mkfifo((Dir() / "fifo.wav").c_str(), 0600), 0);  // no writer: must not wait for one
   const std::vector<std::pair<fs::path, std::string>> cases = {
       {Dir() / "missing.wav", "No such file"},
       {Dir() / "fifo.wav", "not a regular file"},
-      {WriteWav("8bit.wav", 8192, tone, s8), "8 bits"},
-      {WriteWav("48k.wav", 8192, tone, s48), "48000 Hz"},
-      {WriteWav("3ch.wav", 8192, tone, s3), "3 channels"},
-      {WriteWav("float.wav", 8192, tone, sFloat), "not PCM"},
-      {WriteWav("cut.wav", 2 * 8192, tone, sLong), "truncated"},
+      {WriteWav("8bit.wav", 8192, tone, {.Bits = 8}), "8 bits"},
+      {WriteWav("48k.wav", 8192, tone, {.Rate = 48000}), "48000 Hz"},
+      {WriteWav("3ch.wav", 8192, tone, {.Channels = 3}), "3 channels"},
+      {WriteWav("float.wav", 8192, tone, {.Tag = 3}), "not PCM"},
+      {WriteWav("cut.wav", 2 * 8192, tone, {.DeclaredDataBytes = 5 * 32768}), "truncated"},
   };
   for (const auto& [path, message] : cases) {
     const TRun r = Replay("--defaults '" + path.string() + "'");
@@ -257,18 +226,15 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
 }
 
 TEST(KorvelReplay, UnfinishedCaptureFileIsReadToItsEnd) {
-  TWavShape open;
-  open.ZeroSizes = true;
-  const auto wav = WriteWav("killed.wav", 3 * 8192, [](int64_t p) { return Scenario(p, 300); }, open);
+  const auto wav = WriteWav("killed.wav", 3 * 8192, Scenario(300), {.ZeroSizes = true});
   const TRun r = Replay("--defaults '" + wav.string() + "'");
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Rows.size(), 3u);
   EXPECT_NE(r.Err.find("never stopped"), std::string::npos);
 
   // Only the data size left at 0, the RIFF size written: the same.
-  TWavShape dataOnly;
-  dataOnly.DeclaredDataBytes = 0;
-  const TRun d = Replay("--defaults '" + WriteWav("killed2.wav", 3 * 8192, [](int64_t p) { return Scenario(p, 300); }, dataOnly).string() + "'");
+  const TRun d =
+      Replay("--defaults '" + WriteWav("killed2.wav", 3 * 8192, Scenario(300), {.DeclaredDataBytes = 0}).string() + "'");
   EXPECT_EQ(d.Status, 0);
   EXPECT_EQ(d.Rows.size(), 3u);
   EXPECT_NE(d.Err.find("never stopped"), std::string::npos);
@@ -280,7 +246,7 @@ TEST(KorvelReplay, ACalibrationBufferOfDigitalSilenceWaitsForTheFirstLevel) {
   // takes the next mean that is not: buffer 2's hiss, not a reference of 0 that would make
   // every later buffer silent.
   const auto wav = WriteWav("zeros.wav", 30 * 8192, [](int64_t p) {
-    return p < 2 * 8192 ? int16_t(0) : Scenario(p, 300);
+    return p < 2 * 8192 ? int16_t(0) : Scenario(300)(p);
   });
   const TRun r = Replay("--defaults '" + wav.string() + "'");
   ASSERT_EQ(r.Status, 0) << r.Err;
@@ -409,10 +375,9 @@ TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TWavShape mono;
-    mono.Channels = 1;
     const int64_t buffers = 1 + c.Lengths[0] + c.Lengths[1] + c.Lengths[2] + c.Lengths[3];
-    const auto wav = WriteWav(c.Name + " & <plot>.wav", buffers * 8192, [&](int64_t p) { return Story(p, c.Lengths); }, mono);
+    const auto wav = WriteWav(c.Name + " & <plot>.wav", buffers * 8192, [&](int64_t p) { return Story(p, c.Lengths); },
+                              {.Channels = 1});
     const fs::path svgPath = Dir() / (c.Name + ".svg");
     const TRun r = Replay(c.Args + " --plot '" + svgPath.string() + "' '" + wav.string() + "'");
     ASSERT_EQ(r.Status, 0) << r.Err;

@@ -1,0 +1,45 @@
+#pragma once
+// What the main window's tests give it, with or without a toolkit: private settings in a
+// folder of the test's own, a private speed mailbox, the test audio backend with two
+// devices and a manual clock. The program's globals point at them while the test runs.
+#include "FakeWaveIn.h"
+#include "ManualClock.h"
+#include "registry.h"
+#include "test_folder.h"
+#include "uSharedMemory.h"
+#include "uglobal.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+struct TWindowTestEnvironment {
+  TWindowTestEnvironment()
+      : Dir(NewTestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        Registry(std::make_unique<TRegistry>((Dir / "registry.reg").string())),
+        Settings(std::make_unique<TGlobalSettings>(*Registry)) {
+    GlobalSettings = Settings.get();
+    std::filesystem::create_directories(Dir / "shm");
+    Mailbox = std::make_unique<TSpeedSharedMemory>((Dir / "shm").string());
+    SpeedSharedMemory = Mailbox.get();
+    WaveIn.Devices = {"Card A", "Card B"};
+  }
+  ~TWindowTestEnvironment() { GlobalSettings = nullptr, SpeedSharedMemory = nullptr; }
+
+  bool DeviceSaved() { return Registry->ReadValue(SettingsKeyPath, "viWaveInDevice").has_value(); }
+  // The factor in the mailbox's record.
+  double Published() {
+    double speed = 0.0;
+    std::memcpy(&speed, Mailbox->Memory() + 1, 8);
+    return speed;
+  }
+
+  std::filesystem::path Dir;
+  std::unique_ptr<TRegistry> Registry;
+  std::unique_ptr<TGlobalSettings> Settings;
+  std::unique_ptr<TSpeedSharedMemory> Mailbox;
+  TFakeWaveIn WaveIn;
+  TManualClock Clock;
+};
