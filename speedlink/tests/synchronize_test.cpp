@@ -30,6 +30,16 @@ std::string ErrorText(const std::function<void()>& F) {
   return "(no error)";
 }
 
+// Whether another thread gets the lock within Ms (leaving it again).
+bool OtherThreadGets(ISynchronize& Lock, uint32_t Ms = 0) {
+  bool Got = false;
+  std::thread([&] {
+    Got = Lock.TryEnter(Ms);
+    if (Got) Lock.Leave();
+  }).join();
+  return Got;
+}
+
 TEST(SynchronizeTest, OwnerCountAllowsThirtyNestedEntriesAndRaisesOnTheThirtyFirst) {
   for (bool Named : {false, true}) {
     SCOPED_TRACE(Named ? "named" : "unnamed");
@@ -40,16 +50,10 @@ TEST(SynchronizeTest, OwnerCountAllowsThirtyNestedEntriesAndRaisesOnTheThirtyFir
     EXPECT_EQ(ErrorText([&] { Lock->Enter(); }), "ミューテックスが解放されずに30回以上超過して所有されました。");
     EXPECT_EQ(Lock->OwnerCount(), 31);
     // Still owned after the error: another thread cannot get in until every entry is left.
-    std::atomic<bool> Got{false};
-    std::thread([&] { Got = Lock->TryEnter(0); }).join();
-    EXPECT_FALSE(Got);
+    EXPECT_FALSE(OtherThreadGets(*Lock));
     for (int I = 0; I < 31; ++I) Lock->Leave();
     EXPECT_EQ(Lock->OwnerCount(), 0);
-    std::thread([&] {
-      Got = Lock->TryEnter(0);
-      if (Got) Lock->Leave();
-    }).join();
-    EXPECT_TRUE(Got);
+    EXPECT_TRUE(OtherThreadGets(*Lock));
   }
 }
 
@@ -80,10 +84,8 @@ TEST(SynchronizeTest, UnnamedLockExcludesOtherThreadsAndTimesOut) {
   TSynchronize Lock;
   Lock.Enter();
   EXPECT_TRUE(Lock.TryEnter(0));  // recursive for the owner
-  std::atomic<bool> Got{true};
   const auto T0 = std::chrono::steady_clock::now();
-  std::thread([&] { Got = Lock.TryEnter(50); }).join();
-  EXPECT_FALSE(Got);
+  EXPECT_FALSE(OtherThreadGets(Lock, 50));
   EXPECT_GE(std::chrono::steady_clock::now() - T0, 45ms);
   EXPECT_EQ(Lock.OwnerCount(), 2);
   Lock.Leave();
@@ -110,16 +112,10 @@ TEST(SynchronizeTest, ObjectsOfOneNameInOneProcessShareTheLock) {
   TSynchronize Second(kLock, true, Dir.Path());
   First.Enter();
   EXPECT_TRUE(Second.TryEnter(0)) << "the owning thread re-enters through another object of the name";
-  std::atomic<bool> Got{true};
-  std::thread([&] { Got = Second.TryEnter(20); }).join();
-  EXPECT_FALSE(Got);
+  EXPECT_FALSE(OtherThreadGets(Second, 20));
   Second.Leave();
   First.Leave();
-  std::thread([&] {
-    Got = Second.TryEnter(0);
-    if (Got) Second.Leave();
-  }).join();
-  EXPECT_TRUE(Got);
+  EXPECT_TRUE(OtherThreadGets(Second));
 }
 
 TEST(SynchronizeTest, AnswersItsInterfacesOnly) {
