@@ -29,6 +29,13 @@ std::vector<std::string> Tool(const TTempDir& Dir, std::vector<std::string> Args
   return Args;
 }
 
+// Runs a command to its end: its first line of output and its exit status.
+std::pair<std::string, int> RunToEnd(const std::vector<std::string>& Argv) {
+  TChildProcess P(Argv);
+  std::string Line = P.ReadLine(5000);
+  return {Line, P.WaitExit(5000)};
+}
+
 // A NaN left in the record is one record, not a change at every look (NaN != NaN).
 TEST(MailboxRecordTest, TheSameBytesAreTheSameRecord) {
   EXPECT_EQ((TMailboxRecord{1, std::nan("")}), (TMailboxRecord{1, std::nan("")}));
@@ -38,15 +45,9 @@ TEST(MailboxRecordTest, TheSameBytesAreTheSameRecord) {
 TEST(MailboxToolTest, ReadPrintsTheRecordAsPublished) {
   TTempDir Dir;
   TSpeedSharedMemory Mailbox(Dir.Path());
-  {
-    TChildProcess Read(Tool(Dir, {"read"}));
-    EXPECT_EQ(Read.ReadLine(5000), "flag=0 speed=0.0");
-    EXPECT_EQ(Read.WaitExit(5000), 0);
-  }
+  EXPECT_EQ(RunToEnd(Tool(Dir, {"read"})), (std::pair<std::string, int>{"flag=0 speed=0.0", 0}));
   Mailbox.SetSpeed(1.1f);
-  TChildProcess Read(Tool(Dir, {"read"}));
-  EXPECT_EQ(Read.ReadLine(5000), "flag=1 speed=1.100000023841858");
-  EXPECT_EQ(Read.WaitExit(5000), 0);
+  EXPECT_EQ(RunToEnd(Tool(Dir, {"read"})), (std::pair<std::string, int>{"flag=1 speed=1.100000023841858", 0}));
 }
 
 TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
@@ -80,9 +81,9 @@ TEST(MailboxToolTest, OutputThatCannotBeWrittenIsAnError) {
                                     std::string("exec '") + KORVEL_MAILBOX + "' --dir '" + Dir.Path() + "' " + Args +
                                         " >/dev/full"};
   };
-  TChildProcess Read(Shell("read"));
-  EXPECT_NE(Read.ReadLine(5000).find("cannot write the output"), std::string::npos);
-  EXPECT_EQ(Read.WaitExit(5000), 2);
+  const auto [Message, Status] = RunToEnd(Shell("read"));
+  EXPECT_NE(Message.find("cannot write the output"), std::string::npos);
+  EXPECT_EQ(Status, 2);
 
   // A watcher whose output has gone stops at the first line instead of running on unseen.
   TChildProcess Watch(Shell("watch --timeout 20"));
@@ -95,9 +96,9 @@ TEST(MailboxToolTest, OutputThatCannotBeWrittenIsAnError) {
 TEST(MailboxToolTest, MpvSocketPathTooLongForAnAddressIsRefused) {
   TTempDir Dir;
   const std::string Long = Dir.File(std::string(sizeof(sockaddr_un::sun_path), 's'));
-  TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Long}));
-  EXPECT_NE(Bridge.ReadLine(5000).find("socket path too long"), std::string::npos);
-  EXPECT_EQ(Bridge.WaitExit(5000), 2);
+  const auto [Message, Status] = RunToEnd(Tool(Dir, {"mpv", "--socket", Long}));
+  EXPECT_NE(Message.find("socket path too long"), std::string::npos);
+  EXPECT_EQ(Status, 2);
 }
 
 TEST(MailboxToolTest, ASectionShortenedByAnotherReaderEndsNeitherReadNorWatch) {
@@ -107,11 +108,7 @@ TEST(MailboxToolTest, ASectionShortenedByAnotherReaderEndsNeitherReadNorWatch) {
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "1", "--timeout", "20"}));
   ASSERT_TRUE(Watch.WaitForLine("watching"));
   ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);
-  {
-    TChildProcess Read(Tool(Dir, {"read"}));
-    EXPECT_EQ(Read.ReadLine(5000), "flag=0 speed=0.0");
-    EXPECT_EQ(Read.WaitExit(5000), 0);
-  }
+  EXPECT_EQ(RunToEnd(Tool(Dir, {"read"})), (std::pair<std::string, int>{"flag=0 speed=0.0", 0}));
   ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);  // the read grew it back
   TAutomaticEvent(kSpeedEventName, true, Dir.Path()).Signal();  // wakes the watch, record untouched
   EXPECT_NE(Watch.ReadLine(5000).find(" speed=0.0"), std::string::npos);
@@ -134,9 +131,9 @@ TEST(MailboxToolTest, RefusesObjectsThatAreNotOurs) {
 
   ::unlink(Section.c_str());
   ::mkdir(Dir.File(kSpeedEventName).c_str(), 0700);
-  TChildProcess Watch(Tool(Dir, {"watch", "--timeout", "1"}));
-  EXPECT_NE(Watch.ReadLine(5000).find("作成に失敗しました。"), std::string::npos);
-  EXPECT_EQ(Watch.WaitExit(5000), 2);
+  const auto [Failure, FailureStatus] = RunToEnd(Tool(Dir, {"watch", "--timeout", "1"}));
+  EXPECT_NE(Failure.find("作成に失敗しました。"), std::string::npos);
+  EXPECT_EQ(FailureStatus, 2);
 }
 
 // ------------------------------------------------------------------------------ mpv bridge
