@@ -8,11 +8,11 @@
 // PixelAddress see memory rows (memory row r is picture row Height - 1 - r); the canvas
 // works in top-down picture coordinates like any drawing surface.
 //
-// Two backends behind this header: DIBSurf.cpp (Linux: the surface owns its memory, the
-// canvas draws by software with GDI's rules) and DIBSurf_win.cpp (Windows: a real DIB
-// section made by CreateDIBSection and selected into a memory device context of its own,
-// the canvas drawing with GDI on that context, copies by BitBlt). The picture drawn from a
-// QImage exists on Linux only.
+// Two backends behind this header, sharing DIBSurf.cpp (sizes, errors, binding, clipping):
+// DIBSurf_linux.cpp (the surface owns its memory, the canvas draws by software with GDI's
+// rules) and DIBSurf_win.cpp (a real DIB section made by CreateDIBSection and selected
+// into a memory device context of its own, the canvas drawing with GDI on that context,
+// copies by BitBlt). The picture drawn from a QImage exists on Linux only.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
