@@ -40,18 +40,37 @@ bool PutU32(int fd, int64_t offset, uint32_t value) {
 
 int64_t Position(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
 
-// The kernel's protected-symlinks rule, kept where the kernel's setting is off: in a
-// sticky folder anyone may write to (/tmp), a link is followed only when it belongs to us
-// or to the folder's owner, so another user cannot plant one that makes us overwrite a
-// file of ours.
-bool MayFollow(const std::string& link) {
+// Opens `path` as open(2) would, except that a symbolic link in a sticky folder anyone may
+// write to (/tmp) is followed only when it belongs to us or to the folder's owner: the
+// kernel's protected-symlinks rule, kept where the kernel's setting is off, so another user
+// cannot plant a link that makes us overwrite a file of ours.
+//
+// The check and the open are one step. Everything is looked up through one descriptor of
+// the folder, and the name is first opened with O_NOFOLLOW: a name that is no link at that
+// moment (missing, or a file) is opened as it is, and a link planted a moment later is
+// never followed. Only a link found there is checked, then opened through the same folder;
+// in a sticky folder no one but its owner, the folder's owner or root can replace a link
+// between the two, and those are the owners the rule trusts.
+int OpenNoForeignLink(const std::string& path, int mode) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const int dirFd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return -1;
+  int fd = ::openat(dirFd, name.c_str(), mode | O_NOFOLLOW, 0644);
   struct stat ls {}, ds {};
-  if (::lstat(link.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode) || ls.st_uid == ::geteuid()) return true;
-  const size_t slash = link.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : link.substr(0, slash);
-  if (::stat(dir.c_str(), &ds) != 0) return true;  // the open reports what is wrong
-  const bool shared = (ds.st_mode & S_ISVTX) && (ds.st_mode & S_IWOTH);
-  return !shared || ls.st_uid == ds.st_uid;
+  if (fd < 0 && errno == ELOOP && ::fstatat(dirFd, name.c_str(), &ls, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(ls.st_mode) && ::fstat(dirFd, &ds) == 0) {
+    const bool shared = (ds.st_mode & S_ISVTX) && (ds.st_mode & S_IWOTH);
+    if (shared && ls.st_uid != ::geteuid() && ls.st_uid != ds.st_uid)
+      errno = EACCES;
+    else
+      fd = ::openat(dirFd, name.c_str(), mode, 0644);
+  }
+  const int err = errno;
+  ::close(dirFd);
+  errno = err;
+  return fd;
 }
 
 }  // namespace
@@ -71,11 +90,7 @@ HMMIO mmioOpenA(const char* fileName, void* info, uint32_t flags) {
   if (flags & MMIO_CREATE) mode |= O_CREAT | O_TRUNC;
   // Opened non-blocking so that a FIFO in the file's place fails at once (no reader) instead
   // of blocking the caller forever; ordinary blocking I/O from then on.
-  if (!MayFollow(path)) {
-    errno = EACCES;
-    return nullptr;
-  }
-  const int fd = ::open(path.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0644);
+  const int fd = OpenNoForeignLink(path, mode | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   const int fl = ::fcntl(fd, F_GETFL);
   if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) < 0) {

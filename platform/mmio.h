@@ -13,7 +13,8 @@
 // - A file name may use '\' as the separator (".\output.wav"); it is read as '/'.
 // - A symbolic link in a sticky, world-writable folder that belongs neither to the user nor
 //   to the folder's owner is not followed (EACCES), as the kernel's protected-symlinks
-//   setting would have it, also where that setting is off.
+//   setting would have it, also where that setting is off; the look at the name and the
+//   open are one step, so a link planted meanwhile is not followed either.
 // Writes are unbuffered write(2) calls. A write that would carry the file beyond the
 // 4 GiB that 32-bit RIFF sizes can describe is refused (-1), so a finished file always
 // has true sizes; an append that fails part-way (a full disk) is taken back, so -1 leaves

@@ -1,5 +1,6 @@
 #include "settingranges.h"
 
+#include "registry.h"
 #include "uglobal.h"
 
 #include <algorithm>
@@ -27,4 +28,9 @@ std::string CorrectOutOfRange(TGlobalSettings& s) {
   }
   if (!told.empty()) told.pop_back();
   return told;
+}
+
+void CorrectOutOfRangeAndTell(TGlobalSettings& s) {
+  const std::string corrected = CorrectOutOfRange(s);
+  if (!corrected.empty()) s.Registry().AddNotice("設定値を修正しました。\n" + corrected);
 }

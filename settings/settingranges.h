@@ -25,3 +25,6 @@ inline constexpr TSettingRange kFrequencyRange{1, 22050};
 // range whose ends cross goes back to the defaults) and returns one line per value
 // corrected, for the user, or empty.
 std::string CorrectOutOfRange(TGlobalSettings& settings);
+// The same, with the values corrected told to the user through the settings store's notices
+// (which every program that loads the settings shows). Used at load and by the dialog's OK.
+void CorrectOutOfRangeAndTell(TGlobalSettings& settings);

@@ -1,6 +1,7 @@
 #include "uConfig.h"
 
 #include "NumberFilter.h"
+#include "settingranges.h"
 #include "uglobal.h"
 
 TfConfig* fConfig = nullptr;
@@ -23,10 +24,19 @@ void TfConfig::LoadControls() {
 void TfConfig::StoreControls() {
   GlobalSettings->vbRecordToFile->Value = View.RecordToFile();
   GlobalSettings->viSpeed->Value = View.SpeedPosition();
-  GlobalSettings->viMaxFreq->Value = TextAsInteger(View.ReadEdit(TConfigEdit::MaxFreq));
-  GlobalSettings->viMinFreq->Value = TextAsInteger(View.ReadEdit(TConfigEdit::MinFreq));
-  GlobalSettings->viFloor->Value = TextAsInteger(View.ReadEdit(TConfigEdit::Floor));
-  GlobalSettings->viFloor2->Value = TextAsInteger(View.ReadEdit(TConfigEdit::Floor2));
+  // A value typed outside its range (settingranges.h) is brought into it as a load would
+  // bring a hand-edited one, and the user is told which: what is saved and analysed with is
+  // what the next start would use. Also when an empty edit stops the storing part-way.
+  try {
+    GlobalSettings->viMaxFreq->Value = TextAsInteger(View.ReadEdit(TConfigEdit::MaxFreq));
+    GlobalSettings->viMinFreq->Value = TextAsInteger(View.ReadEdit(TConfigEdit::MinFreq));
+    GlobalSettings->viFloor->Value = TextAsInteger(View.ReadEdit(TConfigEdit::Floor));
+    GlobalSettings->viFloor2->Value = TextAsInteger(View.ReadEdit(TConfigEdit::Floor2));
+  } catch (...) {
+    CorrectOutOfRangeAndTell(*GlobalSettings);
+    throw;
+  }
+  CorrectOutOfRangeAndTell(*GlobalSettings);
   GlobalSettings->Save();
 }
 

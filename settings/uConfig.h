@@ -48,7 +48,8 @@ public:
 
   // Settings into the controls, and back (StoreControls then saves), each in the order the
   // dialog has always used. StoreControls stops at an edit that holds no whole number, with
-  // the settings before it already taken over and nothing saved.
+  // the settings before it already taken over and nothing saved. Values outside the ranges
+  // of settingranges.h are brought into them as a load does, and the user told which.
   void LoadControls();
   void StoreControls();
 

@@ -48,8 +48,7 @@ void TGlobalSettings::Load() {
   Variables->Load(ini);
   // A hand-edited value the dialog could not have saved: corrected, and the user told
   // through the store's notices. Written back with the next save.
-  const std::string corrected = CorrectOutOfRange(*this);
-  if (!corrected.empty()) Reg.AddNotice("設定値を修正しました。\n" + corrected);
+  CorrectOutOfRangeAndTell(*this);
 }
 
 void TGlobalSettings::Save() {

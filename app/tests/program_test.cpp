@@ -1,6 +1,7 @@
 // The program as a process: it starts, shows its window and, on SIGTERM or SIGHUP, closes
 // the window as a user would (placement written, exit status 0); a second start of the same
-// user and a failed start say why and leave the mailbox alone.
+// user and a failed start say why and leave the mailbox alone; losing the X server ends a
+// capture as the stop button would.
 #include <gtest/gtest.h>
 
 #include "test_files.h"
@@ -19,11 +20,49 @@
 #include <functional>
 #include <thread>
 
+#include "alsa_test_route.h"
+#include "xvfb.h"
+// Last: Xlib's macros (None, Bool, Status) would break the headers above.
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+// clang-format on
+
 namespace fs = std::filesystem;
 
 namespace {
 const char* const kSection = "/dev/shm/{27A5202C-14D9-4AB2-B94F-EBA8C281B542}";
 const char* const kEvent = "/dev/shm/{36187C43-8604-4EC5-89CE-75C5220B89AB}";
+
+// Clicks, as a user would, at a point of the viewable top-level window of the given size
+// (the program's fixed window; no window manager runs, so its X window is the client area).
+bool ClickInWindow(const std::string& display, int width, int height, int x, int y) {
+  Display* d = XOpenDisplay(display.c_str());
+  if (!d) return false;
+  const Window root = DefaultRootWindow(d);
+  Window rootReturn, parent, *children = nullptr, target = 0;
+  unsigned count = 0;
+  if (XQueryTree(d, root, &rootReturn, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count; ++i) {
+      XWindowAttributes a;
+      if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable && a.width == width &&
+          a.height == height)
+        target = children[i];
+    }
+    XFree(children);
+  }
+  int rootX = 0, rootY = 0;
+  Window child;
+  const bool found = target && XTranslateCoordinates(d, target, root, x, y, &rootX, &rootY, &child);
+  if (found) {
+    XTestFakeMotionEvent(d, -1, rootX, rootY, CurrentTime);
+    XTestFakeButtonEvent(d, 1, True, CurrentTime);
+    XTestFakeButtonEvent(d, 1, False, CurrentTime);
+    XSync(d, False);
+  }
+  XCloseDisplay(d);
+  return found;
+}
 
 class Program : public ::testing::Test {
 protected:
@@ -194,4 +233,46 @@ TEST_F(Program, FailedStartShowsTheStepsTextThenTheSystemsReason) {
   }
   // The lock comes first: the start that could not take it made no mailbox.
   EXPECT_FALSE(fs::exists(kSection));
+}
+
+// The toolkit ends the process with exit(1) from inside its loop when the X connection
+// breaks; the capture is ended on the way out, so output.wav declares what it holds.
+TEST_F(Program, LosingTheXServerMidCaptureLeavesAWholeCaptureFile) {
+  auto server = std::make_unique<TXvfb>("640x480x24");
+  ASSERT_FALSE(server->Name.empty()) << "Xvfb did not start (scripts/setup installs it)";
+  TAlsaTestRoute route((Home / "alsa").string());
+  WriteRawFrames(route.File("in.raw"), ToneFrames(440, 8000, 60 * 8192));
+  TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Hang);
+  fs::create_directories(Registry().parent_path());
+  std::ofstream(Registry()) << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\"vbRecordToFile\"=\"1\"\n\n";
+  const pid_t child = Start([&] {
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    setenv("DISPLAY", server->Name.c_str(), 1);
+    setenv("ALSA_CONFIG_PATH", route.ConfigPath().c_str(), 1);
+    if (chdir(Home.c_str()) != 0) _exit(126);
+  });
+  ASSERT_GT(child, 0);
+  ASSERT_TRUE(WindowShown());
+  ASSERT_TRUE(ClickInWindow(server->Name, 269, 280, 16 + 37, 240 + 12));  // 開始
+  // Buffers reach the file while the calibration prompt is up.
+  const fs::path wav = Home / "output.wav";
+  std::error_code ec;
+  for (int i = 0; i < 400 && !(fs::file_size(wav, ec) >= 46 + 2 * 32768 && !ec); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  server->Stop();
+  int status = 0;
+  for (int i = 0; i < 200 && waitpid(child, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (kill(child, 0) == 0) {
+    ADD_FAILURE() << "still running after the X server went";
+    EndAndWait(child, SIGKILL);
+  }
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+
+  const std::vector<unsigned char> file = ReadFileBytes(wav);
+  ASSERT_GE(file.size(), 46u + 2 * 32768) << ErrorText(1);
+  EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
+  EXPECT_EQ(ReadLe32(file, 4), file.size() - 8);
+  EXPECT_EQ(ReadLe32(file, 42), file.size() - 46);
+  EXPECT_EQ((file.size() - 46) % 32768, 0u);
 }

@@ -8,10 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -98,6 +101,28 @@ TEST(Mmio, ALinkOfAnotherUserInASharedStickyFolderIsNotFollowed) {
   HMMIO h = mmioOpenA(link.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(mmioClose(h, 0), 0u);
+
+  // Planted between a look at the name and the open: the other user's link appears and
+  // goes again as fast as a thread can, while the file is created under the name. Creating
+  // truncates, so following the link even once empties the victim.
+  std::filesystem::remove(link);
+  std::ofstream(victim) << "keep";
+  std::atomic<bool> stop{false};
+  std::thread planter([&] {
+    const auto staged = (shared / "staged").string();
+    while (!stop) {
+      ::unlink(staged.c_str());
+      if (::symlink(victim.c_str(), staged.c_str()) != 0 || ::lchown(staged.c_str(), 65534, 65534) != 0) break;
+      ::rename(staged.c_str(), link.c_str());
+      ::unlink(link.c_str());
+    }
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (std::chrono::steady_clock::now() < until && std::filesystem::file_size(victim) == 4)
+    if (HMMIO raced = mmioOpenA(link.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE)) mmioClose(raced, 0);
+  stop = true;
+  planter.join();
+  EXPECT_EQ(std::filesystem::file_size(victim), 4u);
 }
 
 TEST(Mmio, WritesThatWouldOutgrowThirtyTwoBitSizesAreRefused) {

@@ -15,29 +15,10 @@
 #include <string>
 #include <thread>
 
-#include "child_process.h"
+#include "xvfb.h"
 #include "rendo/rendo.h"
 
 namespace {
-
-// An Xvfb of our own; -displayfd 1 makes it pick a free display and print its number on
-// a line of its own (among whatever else it says).
-class TXvfb {
- public:
-  TXvfb() : Process({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "320x240x24"}) {
-    const std::string number = Process.ReadLineUntil(
-        [](const std::string& line) { return line.find_first_not_of("0123456789") == std::string::npos; }, 20000);
-    if (!number.empty()) Name = ":" + number;
-  }
-  ~TXvfb() {
-    Process.Kill(SIGTERM);
-    Process.WaitExit(5000);
-  }
-  std::string Name;  // empty when the server did not come up
-
- private:
-  TChildProcess Process;
-};
 
 int TestErrorHandler(Display*, XErrorEvent*) { return 0; }
 

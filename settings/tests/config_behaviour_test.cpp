@@ -107,6 +107,38 @@ TEST_F(ConfigBehaviourTest, OkStoresInOrderAndStopsAtAnEmptyEdit) {
   }
 }
 
+TEST_F(ConfigBehaviourTest, OkBringsADetectionRangeOutOfRangeBackAndSaysWhich) {
+  const auto line = [](const char* name, int typed, int to) {
+    return "'" + std::string(name) + "' の値 " + std::to_string(typed) + " は範囲外のため " + std::to_string(to) +
+           " に直しました。";
+  };
+  struct Case {
+    const char* name;
+    std::u16string maxFreq, minFreq;
+    int32_t max, min;  // in memory after OK
+    std::string told;
+    bool saved;
+  } cases[] = {
+      {"stopped by an empty edit", u"30000", u"", 22050, 20, line("viMaxFreq", 30000, 22050), false},
+      {"in range", u"2500", u"30", 2500, 30, "", true},
+      {"above the highest", u"30000", u"30", 22050, 30, line("viMaxFreq", 30000, 22050), true},
+      {"at or below 0", u"2500", u"-5", 2500, 1, line("viMinFreq", -5, 1), true},
+      {"ends crossed", u"100", u"500", 3000, 20, line("viMinFreq", 500, 20) + "\n" + line("viMaxFreq", 100, 3000), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Form.FormShow();
+    Reg->TakeNotice();
+    View.Edits[TConfigEdit::MaxFreq] = c.maxFreq;
+    View.Edits[TConfigEdit::MinFreq] = c.minFreq;
+    Form.btnOKClick();
+    EXPECT_EQ(GlobalSettings->viMaxFreq->Value, c.max);
+    EXPECT_EQ(GlobalSettings->viMinFreq->Value, c.min);
+    EXPECT_EQ(Reg->TakeNotice(), c.told.empty() ? "" : "設定値を修正しました。\n" + c.told);
+    EXPECT_EQ(Stored("viMaxFreq")->Dword, c.saved ? uint32_t(c.max) : 2000u);
+  }
+}
+
 TEST_F(ConfigBehaviourTest, CancelAndTheDefaultsQuestion) {
   View.SetSpeedPosition(60);
   Form.Button1Click();

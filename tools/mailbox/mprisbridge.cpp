@@ -74,7 +74,7 @@ struct TPlayer {
   // players take a rate only while something is loaded) or restarts. Said once.
   bool Refused = false;
   bool SaidRefusal = false;
-  std::optional<double> Applied; // the last rate sent to it
+  std::optional<double> Applied; // the last rate sent to its process, under any of its names
 };
 
 class TMprisBridge : public QObject {
@@ -214,6 +214,8 @@ private:
     if (!Inserted && It->second.Owner == Owner) return;
     It->second = TPlayer{};
     It->second.Owner = Owner;
+    for (const auto& [Other, P] : FPlayers)  // a further name of a process already set
+      if (Other != Name && P.Owner == Owner) It->second.Applied = P.Applied;
     if (Matches(Name)) Say("found MPRIS player " + Name.toStdString());
     AskProperties(Name, Owner);
   }
@@ -300,7 +302,7 @@ private:
     const double Rate = Clamped(P, *FWanted);
     if (!(Rate > 0)) return;  // a player whose range lies at or below 0
     const QString Name = NameOf(P);
-    P.Applied = Rate;
+    SetApplied(P.Owner, Rate);
     QDBusMessage Call = QDBusMessage::createMethodCall(Name, kMprisPath, kPropertiesInterface, QStringLiteral("Set"));
     Call << kPlayerInterface << QStringLiteral("Rate") << QVariant::fromValue(QDBusVariant(Rate));
     auto* W = new QDBusPendingCallWatcher(Bus().asyncCall(Call), this);
@@ -317,18 +319,23 @@ private:
       }
       // A timeout says nothing about the property; the next publish tries again.
       const QDBusError E = W->error();
-      if (E.type() == QDBusError::NoReply || E.type() == QDBusError::Timeout) {
-        It->second.Applied.reset();
-        return;
-      }
+      SetApplied(Owner, std::nullopt);
+      if (E.type() == QDBusError::NoReply || E.type() == QDBusError::Timeout) return;
       It->second.Refused = true;
-      It->second.Applied.reset();
       if (!std::exchange(It->second.SaidRefusal, true))
         Say(Name.toStdString() + " refuses to set Rate (" + E.name().toStdString() + ": " +
             E.message().trimmed().toStdString() + "); skipping it");
       Refresh();  // another player may take its place
       SayIfWaiting();
     });
+  }
+
+  // What was sent is known for the process, not the name: a process whose second name
+  // answers first is set through that one, then counted once under the first (Targets),
+  // which must not be set again.
+  void SetApplied(const QString& Owner, std::optional<double> Rate) {
+    for (auto& [Name, P] : FPlayers)
+      if (P.Owner == Owner) P.Applied = Rate;
   }
 
   void SayIfWaiting() {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
@@ -19,6 +20,7 @@
 #include "test_signals.h"
 #include "child_process.h"
 #include "mpv_player.h"
+#include "qt_test_loop.h"
 
 namespace {
 
@@ -74,6 +76,46 @@ struct TMprisMpv : TMpvPlayer {
   TMprisMpv(const TTempDir& Dir, const std::string& Socket, bool Paused)
       : TMpvPlayer(Dir.File(Socket), {"--loop-file=inf", std::string("--script=") + kMprisPlugin,
                                       Paused ? "--pause" : "--pause=no", WriteTone(Dir)}) {}
+};
+
+// A player of the test's own: the Player interface with the properties the bridge reads,
+// every Rate written to it recorded. Its calls are served from the test's event loop, so
+// the test waits with ProcessUntil while the bridge talks to it.
+class TRecordingPlayer : public QDBusAbstractAdaptor {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+  Q_PROPERTY(QString PlaybackStatus READ Status)
+  Q_PROPERTY(double Rate READ Rate WRITE SetRate)
+  Q_PROPERTY(double MinimumRate READ MinRate)
+  Q_PROPERTY(double MaximumRate READ MaxRate)
+
+public:
+  explicit TRecordingPlayer(QObject* Host) : QDBusAbstractAdaptor(Host) {}
+  QString Status() const { return QStringLiteral("Playing"); }
+  double Rate() const { return Sets.empty() ? 1.0 : Sets.back(); }
+  void SetRate(double R) { Sets.push_back(R); }
+  double MinRate() const { return 0.1; }
+  double MaxRate() const { return 10.0; }
+  std::vector<double> Sets;
+};
+
+// One process on the bus, under one or more MPRIS names: a connection of its own.
+class TTestPlayerProcess {
+public:
+  TTestPlayerProcess(const TTempDir& Dir, const std::vector<std::string>& Names)
+      : FConnection(QStringLiteral("player%1").arg(++Made)), FPlayer(new TRecordingPlayer(&FHost)) {
+    QDBusConnection C = QDBusConnection::connectToBus(QString::fromStdString(TSessionBus::AddressOf(Dir)), FConnection);
+    C.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), &FHost, QDBusConnection::ExportAdaptors);
+    for (const std::string& Name : Names) C.registerService(QString::fromStdString(kPrefix + Name));
+  }
+  ~TTestPlayerProcess() { QDBusConnection::disconnectFromBus(FConnection); }
+  const std::vector<double>& Sets() const { return FPlayer->Sets; }
+
+private:
+  static inline int Made = 0;
+  QString FConnection;
+  QObject FHost;
+  TRecordingPlayer* FPlayer;
 };
 
 // The bridge, with everything it has said kept for the checks.
@@ -210,6 +252,52 @@ TEST_F(MprisBridgeTest, ChoosesTheNamedPlayerOrThePlayingOneOrAll) {
   }
 }
 
+// What the bridge writes on the bus, seen by players of the test's own: the name a
+// --player option matches, a process under two names set once, and a record with flag 0
+// (korvel started again) forgetting the factor held for players that come later.
+TEST_F(MprisBridgeTest, WhatTheBridgeSetsOnTheBus) {
+  TestCoreApp();
+  TSessionBus Bus(Dir);
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> Options, PlayerNames;
+    bool RestartAfterFlagZero;
+    std::vector<double> Before, After;  // Rates set before and after the restart
+  } Cases[] = {
+      {"--player NAME takes NAME.instanceN", {"--player", "rec"}, {"rec.instance77"}, false, {1.5, 2.0}, {}},
+      {"one process under two names", {"--all"}, {"rec.instance77", "rec"}, false, {1.5, 2.0}, {}},
+      {"flag 0 forgets the factor", {}, {"rec"}, true, {1.5}, {2.0}},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Mailbox = std::make_unique<TSpeedSharedMemory>();
+    TBridge Bridge(C.Options);
+    ASSERT_TRUE(Bridge.Says("following MPRIS players")) << Bridge.Log();
+    // The player comes after the first factor, and its names in the order given.
+    std::unique_ptr<TTestPlayerProcess> Player;
+    for (const double Speed : C.Before) {
+      Mailbox->SetSpeed(Speed);
+      if (!Player) Player = std::make_unique<TTestPlayerProcess>(Dir, C.PlayerNames);
+      ASSERT_TRUE(ProcessUntil([&] { return !Player->Sets().empty() && Player->Sets().back() == Speed; }, 10000));
+    }
+    if (C.RestartAfterFlagZero) {
+      Mailbox = std::make_unique<TSpeedSharedMemory>();  // korvel again: the record zeroed
+      TAutomaticEvent(kSpeedEventName, true).Signal();
+      ASSERT_TRUE(Bridge.Says("flag 0")) << Bridge.Log();
+      Player.reset();  // and the player comes back
+      Player = std::make_unique<TTestPlayerProcess>(Dir, C.PlayerNames);
+      ASSERT_TRUE(Bridge.Says("found MPRIS player")) << Bridge.Log();
+      ProcessUntil([] { return false; }, 1000);  // time to set a rate it should not
+      EXPECT_TRUE(Player->Sets().empty());
+      Mailbox->SetSpeed(C.After.back());
+      ProcessUntil([&] { return !Player->Sets().empty(); }, 10000);
+    }
+    ProcessUntil([] { return false; }, 300);  // a second write would arrive meanwhile
+    EXPECT_EQ(Player->Sets(), C.RestartAfterFlagZero ? C.After : C.Before);
+    EXPECT_EQ(Bridge.Stop(), 0) << Bridge.Log();
+  }
+}
+
 TEST(MprisBridgeRefusalTest, RefusesAMailboxThatIsNotOursBeforeLookingForTheBus) {
   TTempDir Dir;
   ASSERT_EQ(::mkdir(Dir.File(kSpeedEventName).c_str(), 0700), 0);  // not a FIFO
@@ -219,3 +307,5 @@ TEST(MprisBridgeRefusalTest, RefusesAMailboxThatIsNotOursBeforeLookingForTheBus)
 }
 
 }  // namespace
+
+#include "mpris_bridge_test.moc"
