@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "alsa_test_route.h"
+#include "test_signals.h"
 #include "xvfb.h"
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
 // clang-format off
