@@ -33,7 +33,7 @@ mkdir -p "$run"
 . "$here/../../../../testing/private-pipewire.sh"
 pipewire_start "$out/server" pulse fixed-clock
 prefix=$out/wineprefix
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=mscoree,mshtml=
 cleanup() {
   wineserver -k >/dev/null 2>&1
   pipewire_stop
@@ -101,6 +101,9 @@ pipewire_spawn "$out/pw-play-tone.log" sh -c 'until [ -f "$1/tone-now" ]; do sle
 
 # Wine shows the host's root as drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+# Wine's desktop process, started by the first program, must find the display (a driver
+# started first on a new server has been seen to leave the prefix without one).
+sleep 1; wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 wine "$driver" "$(winpath "$program")" "$(winpath "$run")" "$(winpath "$out/korvel-window.bmp")"
 status=$?
 [ -f "$out/korvel-window.bmp" ] && echo "screenshot: $out/korvel-window.bmp"
