@@ -13,7 +13,7 @@ void RegisterPaintBoxClass(WNDPROC procedure) {
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = procedure;
   windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   windowClass.lpszClassName = kPaintBoxClass;  // no background brush: the surface covers it all
   if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     throw std::runtime_error("RegisterClassEx(TDIBPaintBox): " + SystemErrorText(GetLastError()));

@@ -12,6 +12,8 @@
 #include "wavein_winmm.h"
 #include "winstr.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -88,6 +90,10 @@ int RunMessageLoop() {
 }  // namespace
 
 int main() {
+  // The version 6 controls the manifest asks for are registered once comctl32 is loaded.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+
   std::unique_ptr<TSingleInstance> instance;  // released last, after everything it guards
   std::unique_ptr<TSpeedSharedMemory> mailbox;
   std::unique_ptr<TGlobalSettings> settings;

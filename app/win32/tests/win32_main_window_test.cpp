@@ -119,7 +119,7 @@ TEST_F(Win32MainWindowTest, LaysOutTheControlsWithTheirTextsAndFont) {
       {idBevel1, L"Static", 23, 15, 222, 62, ""},
       {idDpb, kPaintBoxClass, 24, 16, 220, 60, ""},
       {idCheckBox1, L"Button", 24, 88, 249, 17, "ラノフォンの速度を変更する"},
-      {idWaveInComboBox1, L"ComboBox", 24, 112, 225, 0, ""},
+      {idWaveInComboBox1, L"ComboBox", 24, 112, 225, 0, "利用可能なデバイス"},
       {idLabel2, L"Static", 24, 144, 0, 0, "現在の速度"},
       {idLabel3, L"Static", 120, 144, 0, 0, "1.00倍速"},
       {idLabel1, L"Static", 24, 168, 0, 0, "基本周波数"},
@@ -145,8 +145,12 @@ TEST_F(Win32MainWindowTest, LaysOutTheControlsWithTheirTextsAndFont) {
     MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
     EXPECT_EQ(r.left, c.Left);
     EXPECT_EQ(r.top, c.Top);
-    if (c.Width) EXPECT_EQ(r.right - r.left, c.Width);
-    if (c.Height) EXPECT_EQ(r.bottom - r.top, c.Height);
+    if (c.Width) {
+      EXPECT_EQ(r.right - r.left, c.Width);
+    }
+    if (c.Height) {
+      EXPECT_EQ(r.bottom - r.top, c.Height);
+    }
     LOGFONTW font{};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
     if (c.Id != idDpb) {
