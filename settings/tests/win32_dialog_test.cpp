@@ -1,0 +1,178 @@
+// The Win32 settings dialog, its numeric edits and the window placement, on real windows
+// (under Wine's null display here). Settings live below a registry root of this test's
+// own, never in the program's key.
+#include "RegistryIniFile.h"
+#include "Win32ConfigForm.h"
+#include "Win32NumberEdit.h"
+#include "Win32Placement.h"
+#include "uglobal.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+
+namespace {
+
+const std::string kKey = "\\Software\\Trevane\\Korvel\\";
+const wchar_t* const kRoot = L"Software\\KorvelDialogTest";
+
+class Win32DialogTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
+    GlobalSettings = &Settings;
+  }
+  void TearDown() override {
+    GlobalSettings = nullptr;
+    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
+  }
+  static RECT ChildRect(HWND parent, HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  TRegistry Reg{"Software\\KorvelDialogTest"};
+  TGlobalSettings Settings{Reg};
+};
+
+std::wstring Text(HWND window) {
+  wchar_t text[256] = {};
+  GetWindowTextW(window, text, 256);
+  return text;
+}
+
+// Runs `step` from the modal loop of whatever is shown next (a thread timer is dispatched
+// by every message loop of the thread).
+std::function<void()> Pending;
+void CALLBACK RunPending(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  auto step = std::move(Pending);
+  step();
+}
+void RunSoon(std::function<void()> step) {
+  Pending = std::move(step);
+  SetTimer(nullptr, 0, 10, RunPending);
+}
+
+TEST_F(Win32DialogTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText) {
+  HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 80, 20, nullptr, nullptr,
+                              nullptr, nullptr);
+  ASSERT_NE(edit, nullptr);
+  MakeNumberEdit(edit, TNumberRules{false, true});
+  const struct {
+    const wchar_t* Before;
+    int SelStart, SelEnd;
+    wchar_t Typed;
+    const wchar_t* After;
+  } cases[] = {
+      {L"12", 2, 2, L'3', L"123"},     {L"12", 2, 2, L'a', L"12"},     {L"12", 2, 2, L'.', L"12"},
+      {L"", 0, 0, L'-', L"-"},          {L"12", 1, 1, L'-', L"12"},     {L"12", 0, 0, L'-', L"-12"},
+      {L"-12", 0, 0, L'-', L"-12"},     {L"-12", 0, 1, L'-', L"-12"},   {L"12", 2, 2, L'\b', L"1"},
+      {L"12", 2, 2, L'\x3042', L"12"},  {L"12x", 3, 3, L'a', L"0"},  // pasted text made "0" by the read
+  };
+  for (const auto& c : cases) {
+    SetWindowTextW(edit, c.Before);
+    SendMessageW(edit, EM_SETSEL, c.SelStart, c.SelEnd);
+    SendMessageW(edit, WM_CHAR, c.Typed, 1);
+    EXPECT_EQ(Text(edit), c.After) << "typed U+" << std::hex << int(c.Typed) << " into " << c.Before;
+  }
+  SetWindowTextW(edit, L"99999999999");  // pasted: beyond 32 bits
+  EXPECT_EQ(ReadNumberEdit(edit, false), u"0");
+  EXPECT_EQ(Text(edit), L"0");
+  DestroyWindow(edit);
+}
+
+// The layout at two densities, the settings shown on opening, a letter refused and a
+// number typed, then OK: stored and saved. Cancel forgets what was typed.
+TEST_F(Win32DialogTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
+  HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 100, 80, 600, 500, nullptr,
+                               nullptr, nullptr, nullptr);
+  const struct {
+    int Dpi;
+    RECT Client, Edit, OK;
+    bool Ok;
+  } cases[] = {
+      {120, {0, 0, 357, 288}, {192, 88, 257, 111}, {72, 256, 147, 281}, false},
+      {96, {0, 0, 286, 230}, {154, 70, 206, 88}, {58, 205, 118, 225}, true},
+  };
+  Settings.viSpeed->Value = 45;
+  Settings.viMaxFreq->Value = 2800;
+  for (const auto& c : cases) {
+    TWin32ConfigForm form(owner, c.Dpi);
+    RunSoon([&] {
+      HWND dialog = form.Handle();
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_FALSE(IsWindowEnabled(owner)) << "modal on its owner";
+      EXPECT_EQ(Text(dialog), L"環境設定");
+      RECT client{}, window{}, around{};
+      GetClientRect(dialog, &client);
+      EXPECT_TRUE(EqualRect(&client, &c.Client)) << c.Dpi << ": client " << client.right << "x" << client.bottom;
+      HWND edit = GetDlgItem(dialog, TWin32ConfigForm::idEditMaxFreq);
+      const RECT editRect = ChildRect(dialog, edit), okRect = ChildRect(dialog, GetDlgItem(dialog, IDOK));
+      EXPECT_TRUE(EqualRect(&editRect, &c.Edit)) << c.Dpi << ": edit at " << editRect.left << "," << editRect.top;
+      EXPECT_TRUE(EqualRect(&okRect, &c.OK)) << c.Dpi << ": OK at " << okRect.left << "," << okRect.top;
+      GetWindowRect(dialog, &window);
+      GetWindowRect(owner, &around);
+      EXPECT_NEAR((window.left + window.right) / 2, (around.left + around.right) / 2, 1) << "centred";
+      EXPECT_NEAR((window.top + window.bottom) / 2, (around.top + around.bottom) / 2, 1) << "centred";
+
+      EXPECT_EQ(SendMessageW(GetDlgItem(dialog, TWin32ConfigForm::idTrackSpeed), TBM_GETPOS, 0, 0), 45);
+      EXPECT_EQ(Text(GetDlgItem(dialog, TWin32ConfigForm::idLabel2)), L"4.50倍速");
+      EXPECT_EQ(Text(edit), L"2800");
+      SetWindowTextW(edit, L"");
+      for (wchar_t typed : std::wstring(L"2x5")) SendMessageW(edit, WM_CHAR, typed, 1);
+      SendMessageW(GetDlgItem(dialog, c.Ok ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
+    });
+    form.ShowModal();
+    EXPECT_EQ(form.Handle(), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_EQ(Settings.viMaxFreq->Value, c.Ok ? 25 : 2800) << c.Dpi;
+    EXPECT_EQ(TRegistryIniFile(Reg, kKey).ReadInteger("viMaxFreq", -1), c.Ok ? 25 : -1) << c.Dpi;
+  }
+  DestroyWindow(owner);
+}
+
+// First start centred; saved where it was moved; restored there (maximised as stored).
+TEST_F(Win32DialogTest, PlacementRoundTrip) {
+  HWND window = CreateWindowExW(0, L"STATIC", L"fMain", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
+  RestoreWindowPlacement(window, "fMain");
+  RECT r{};
+  GetWindowRect(window, &r);
+  EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - 300) / 2);
+  EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - 200) / 2);
+
+  SetWindowPos(window, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  SaveWindowPlacement(window, "fMain");
+  TRegistryIniFile ini(Reg, kKey + "fMain\\");
+  EXPECT_EQ(ini.ReadInteger("left", -1), 40);
+  EXPECT_EQ(ini.ReadInteger("top", -1), 30);
+  EXPECT_EQ(Reg.ReadValue(kKey + "fMain\\", "maximized")->Text, "0");
+  EXPECT_FALSE(Reg.ReadValue(kKey + "fMain\\", "width").has_value()) << "a fixed border stores no size";
+
+  SetWindowPos(window, nullptr, 200, 100, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  RestoreWindowPlacement(window, "fMain");
+  GetWindowRect(window, &r);
+  EXPECT_EQ(r.left, 40);
+  EXPECT_EQ(r.top, 30);
+  EXPECT_EQ(r.right - r.left, 300);
+
+  ini.WriteBool("maximized", true);
+  RestoreWindowPlacement(window, "fMain");
+  EXPECT_TRUE(IsZoomed(window));
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  GetWindowPlacement(window, &placement);
+  EXPECT_EQ(placement.rcNormalPosition.left, 40);
+  SaveWindowPlacement(window, "fMain");
+  EXPECT_TRUE(ini.ReadBool("maximized", false));
+  EXPECT_EQ(ini.ReadInteger("left", -1), 40);
+  DestroyWindow(window);
+}
+
+}  // namespace
