@@ -25,7 +25,8 @@ for tool in wine wineboot wineserver Xvfb awk flock; do
   command -v $tool >/dev/null || skip "$tool is missing (scripts/setup installs wine, xvfb)"
 done
 mkdir -p "$out"
-out=$(cd "$out" && pwd)
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+out=$(cd "$out" && pwd) driver=$(absolute "$driver") program=$(absolute "$program")
 run=$out/run
 rm -rf "$run" "$out/korvel-window.bmp"
 mkdir -p "$run"
