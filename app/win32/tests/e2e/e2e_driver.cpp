@@ -330,7 +330,9 @@ bool IdleWindow(TRun& R) {
   const int Top = (GetSystemMetrics(SM_CYSCREEN) - (W.bottom - W.top)) / 2;
   CHECK(W.left == Left && W.top == Top, "first start: window at %ld,%ld, not centred at %d,%d", W.left, W.top, Left, Top);
   HWND Record = Ctl(R, idBtnRecord), Stop = Ctl(R, idBtnStop);
-  return Record && Stop && CHECK(Text(Record) == L"開始" && IsWindowEnabled(Record), "開始 is not there and enabled") &&
+  return Record && Stop &&
+         CHECK(WaitFor(5000, [&] { return Text(Record) == L"開始" && IsWindowEnabled(Record); }),
+               "開始 is not there and enabled") &&
          CHECK(Text(Stop) == L"停止" && !IsWindowEnabled(Stop), "停止 is not there and disabled");
 }
 
@@ -344,11 +346,16 @@ bool Calibrate(TRun& R) {
         U8(Text(Box)).c_str());
   HWND Ok = GetDlgItem(Box, IDOK);
   if (!CHECK(Ok != nullptr, "the calibration box has no OK button")) return false;
-  Sleep(500);  // a few buffers of the quiet noise before the reference is taken
+  // Uncalibrated, every analysed buffer shows as silent: the noise has reached the program.
+  CHECK(WaitFor(10000, [&] { return Text(Ctl(R, idLblVolume)) == L"(無音)"; }),
+        "no buffer analysed within 10 s of 開始 (the level label reads \"%s\")", U8(Text(Ctl(R, idLblVolume))).c_str());
   Click(Ok);
   return CHECK(WaitFor(10000, [&] { return !IsWindow(Box); }), "the calibration box did not close after OK") &&
          CHECK(WaitFor(5000, [&] { return IsWindowEnabled(Ctl(R, idBtnStop)) && !IsWindowEnabled(Ctl(R, idBtnRecord)); }),
-               "the buttons do not show a running capture");
+               "the buttons do not show a running capture") &&
+         // The settings are saved once the reference is taken: only then may the tone come.
+         CHECK(WaitFor(10000, [&] { return ReadValue(kSettingsKey, L"viWaveInDevice").Type != REG_NONE; }),
+               "the settings were not saved within 10 s of answering the calibration box");
 }
 
 bool ToneStepsSpeed(TRun& R) {
@@ -517,7 +524,10 @@ bool StopAndCaptureFile(TRun& R) {
 bool MoveAndClose(TRun& R) {
   SetWindowPos(R.Main, nullptr, 37, 53, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   WaitFor(2000, [&] { return GetWindowRect(R.Main, &R.Placed) && R.Placed.left == 37 && R.Placed.top == 53; });
-  if (!CloseProgram(R)) return false;
+  return CloseProgram(R);
+}
+
+bool PlacementStored(TRun&) {
   const std::wstring Key = std::wstring(kSettingsKey) + L"\\fMain";
   return CheckDword(Key, L"left", 37) & CheckDword(Key, L"top", 53) & CheckSz(Key, L"maximized", L"0");
 }
@@ -546,7 +556,8 @@ const TStep kSteps[] = {
     {"seven settings stored with their types", SevenSettings, false},
     {"settings dialog: digits saved, letters refused, Cancel forgets", SettingsDialog, false},
     {"停止: capture file complete and gapless", StopAndCaptureFile, false},
-    {"moved window closed: exit code 0, placement stored", MoveAndClose, true},
+    {"moved window closed by WM_CLOSE: exit code 0", MoveAndClose, true},
+    {"placement stored under fMain", PlacementStored, false},
     {"second start reopens where closed", ReopensWhereClosed, false},
 };
 
