@@ -482,6 +482,10 @@ bool SettingsDialog(TRun& R) {
 // drops or zeroes a whole period of its own (2048 frames) anywhere in a buffer, which is
 // not the program's doing.
 bool StopAndCaptureFile(TRun& R) {
+  // The tone is over once the program detects nothing again.
+  CHECK(WaitFor(15000, [&] { return Text(Ctl(R, idLblFundamental)) == L"(未検出)"; }),
+        "the tone did not end within 15 s (the fundamental label reads \"%s\")",
+        U8(Text(Ctl(R, idLblFundamental))).c_str());
   Click(Ctl(R, idBtnStop));
   if (!CHECK(WaitFor(5000, [&] { return IsWindowEnabled(Ctl(R, idBtnRecord)) && !IsWindowEnabled(Ctl(R, idBtnStop)); }),
              "停止 did not bring the buttons back to idle"))
@@ -503,7 +507,9 @@ bool StopAndCaptureFile(TRun& R) {
   size_t First = Frames, Last = 0;
   for (size_t N = 0; N < Frames; ++N)
     if (std::abs(Left(N)) > 2000) First = std::min(First, N), Last = N;
-  if (!CHECK(First < Last && Last - First > 5 * 44100, "output.wav holds no 6 s of the tone")) return false;
+  if (!CHECK(First < Last && Last - First > 5 * 44100, "output.wav holds no 6 s of the tone (%zu frames from %zu)",
+             Last - First, First))
+    return false;
   auto Steady = [&](size_t From, size_t To) {
     for (size_t N = From; N < To; ++N)
       if (std::abs(Left(N) - Left(N + 147)) > 400 || std::abs(Left(N)) + std::abs(Left(N + 37)) < 4000) return false;
@@ -564,6 +570,11 @@ const TStep kSteps[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Whether this process can make a window: Wine's desktop process runs on the display.
+  if (argc == 2 && std::strcmp(argv[1], "--can-make-windows") == 0) {
+    HWND W = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    return W && DestroyWindow(W) ? 0 : 1;
+  }
   if (argc != 4) {
     std::fprintf(stderr, "usage: korvel-e2e-driver PROGRAM RUN_DIR SCREENSHOT.bmp\n");
     return 2;
