@@ -44,6 +44,7 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 # Xvfb picks a free display itself and writes its number to fd 3 once it listens.
+rm -f "$out/display"
 pipewire_spawn "$out/xvfb.log" sh -c 'exec Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$1"' sh "$out/display"
 i=0
 until [ -s "$out/display" ]; do
