@@ -1,14 +1,15 @@
 #!/bin/sh
 # e2e_run.sh OUT DRIVER.exe PROGRAM.exe: korvel.exe end to end under Wine, as a user runs
 # it: a real X display, a sound server, a Japanese font. Everything lives under OUT (the
-# build's e2e folder) and is stopped on exit; the screenshot stays there.
+# build's e2e folder) and is stopped on exit; the screenshot and the program's capture
+# file (run/output.wav) stay there.
 #
 #   - a private Xvfb on a free display; Wine draws its own window frames (X11 "Managed"=N),
 #     so no window manager is needed for the frame to be in the picture;
 #   - a private PipeWire with pipewire-pulse (testing/private-pipewire.sh), 44100 Hz with a
 #     fixed quantum, whose null sink's monitor is the default source Wine's pulse driver
 #     records from; pw-play feeds the sink quiet noise, and a 300 Hz tone on top when the
-#     driver asks for it (it creates OUT/run/tone-now once the calibration is answered);
+#     driver asks for it (it creates OUT/run/tone-now once the calibration has taken its reference);
 #   - a Wine prefix of its own, OUT/wineprefix (not the build's shared one, whose display
 #     driver is the null one), with the pulse and x11 drivers and "MS UI Gothic" and
 #     "MS Shell Dlg" substituted by IPAPGothic. It is made once and kept (making it takes
@@ -21,7 +22,7 @@ set -u
 out=$1 driver=$2 program=$3
 here=$(dirname "$0")
 skip() { echo "skipped: $*" >&2; exit 77; }
-for tool in wine wineboot wineserver Xvfb awk flock; do
+for tool in wine wineboot wineserver Xvfb awk; do
   command -v $tool >/dev/null || skip "$tool is missing (scripts/setup installs wine, xvfb)"
 done
 mkdir -p "$out"
@@ -38,7 +39,7 @@ export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=mscoree,
 cleanup() {
   wineserver -k >/dev/null 2>&1
   pipewire_stop
-  rm -rf "$run/z"
+  rm -f "$run/noise.wav" "$run/tone.wav"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
