@@ -76,11 +76,16 @@ std::wstring ClassOf(HWND W) {
   return Buf;
 }
 
+// A named callback: a lambda converts only to the default convention, and 32-bit Windows
+// calls enumeration callbacks as __stdcall.
+BOOL CALLBACK AddChild(HWND W, LPARAM List) {
+  reinterpret_cast<std::vector<HWND>*>(List)->push_back(W);
+  return TRUE;
+}
+
 std::vector<HWND> Children(HWND Parent) {
   std::vector<HWND> All;
-  EnumChildWindows(
-      Parent, [](HWND W, LPARAM L) { return reinterpret_cast<std::vector<HWND>*>(L)->push_back(W), TRUE; },
-      LPARAM(&All));
+  EnumChildWindows(Parent, AddChild, LPARAM(&All));
   return All;
 }
 
