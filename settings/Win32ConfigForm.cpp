@@ -134,6 +134,8 @@ INT_PTR CALLBACK TWin32ConfigForm::DialogProc(HWND window, UINT message, WPARAM 
     return self->Dispatch(message, wParam, lParam);
   } catch (...) {
     self->ReportError(std::current_exception());
+    // A dialog whose controls could not all be made is not shown half built.
+    if (message == WM_INITDIALOG) ::EndDialog(window, IDCANCEL);
     return TRUE;
   }
 }
@@ -173,9 +175,9 @@ INT_PTR TWin32ConfigForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         case idOK:
           btnOKClick();
           return TRUE;
-        case idCancel:
+        case idCancel:  // also Esc and the close box
           Button1Click();
-          return TRUE;  // also Esc and the close box
+          return TRUE;
         case idDefaults:
           Button2Click();
           return TRUE;
