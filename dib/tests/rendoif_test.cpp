@@ -1,5 +1,5 @@
 // The engine's binding: the library opened by file name from a folder (dlopen, or
-// LoadLibraryA and GetProcAddress on Windows), with its three outcomes: bound, no library,
+// LoadLibraryW and GetProcAddress on Windows), with its three outcomes: bound, no library,
 // and a library without the export unloaded again.
 #include <gtest/gtest.h>
 
@@ -7,6 +7,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <filesystem>
+
+#include "test_folder.h"
+#include "winstr.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -78,5 +83,19 @@ TEST(EngineBinding, ProgramFolderIsTheTestsFolder) {
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.substr(folder.find_last_of("/\\") + 1), "tests");
 }
+
+#ifdef _WIN32
+// A folder whose name the ANSI code page cannot spell (as a Japanese user's profile is on a
+// Western system) still gives the engine.
+TEST(EngineBinding, LoadsFromAFolderNamedOutsideTheAnsiCodePage) {
+  const std::filesystem::path Folder = NewTestFolder("engine") / L"\u30a8\u30f3\u30b8\u30f3";
+  std::filesystem::create_directories(Folder);
+  std::filesystem::copy_file(std::filesystem::path(RENDO_LIBRARY_FOLDER) / "rendo.dll", Folder / "rendo.dll");
+  LoadEngineFrom(WideToUtf8(Folder.wstring()));
+  EXPECT_NE(EngineLibrary, nullptr);
+  EXPECT_TRUE(Engine);
+  ReleaseEngine();
+}
+#endif
 
 }  // namespace
