@@ -42,11 +42,12 @@ public:
     FListed = true;
     const UINT Count = waveInGetNumDevs();
     for (UINT Id = 0; Id < Count; ++Id) {
-      WAVEINCAPSA Caps{};
+      WAVEINCAPSW Caps{};
       // One entry per device number even when its capabilities cannot be read, so that
-      // positions keep mapping to numbers.
-      if (waveInGetDevCapsA(Id, &Caps, sizeof Caps) == MMSYSERR_NOERROR)
-        FNames.push_back(AnsiToUtf8(std::string(Caps.szPname, strnlen(Caps.szPname, sizeof Caps.szPname))));
+      // positions keep mapping to numbers. The wide name: a device named outside the ANSI
+      // code page keeps its name.
+      if (waveInGetDevCapsW(Id, &Caps, sizeof Caps) == MMSYSERR_NOERROR)
+        FNames.push_back(WideToUtf8(std::wstring(Caps.szPname, wcsnlen(Caps.szPname, MAXPNAMELEN))));
       else
         FNames.push_back("(" + std::to_string(Id) + ")");
     }

@@ -30,7 +30,7 @@ public:
     Calls.push_back("open " + std::to_string(deviceId));
     Format = format;
     if (!handle) return MMSYSERR_INVALPARAM;
-    if (deviceId < WAVE_MAPPER || deviceId >= int32_t(Devices.size()))
+    if (deviceId < int32_t(WAVE_MAPPER) || deviceId >= int32_t(Devices.size()))
       return MMSYSERR_BADDEVICEID;
     // The one format the program captures in: 44100 Hz, 16-bit stereo PCM.
     if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels != 2 || format.nSamplesPerSec != 44100 ||
