@@ -81,21 +81,15 @@ workdir=$(sed -n 2p "$root/lnk.txt")
   fail "the shortcut starts in '$workdir'"
 
 folder=${target%\\*}
-if [ -f "$(unix "$target")" ]; then
-  (cd "$(unix "$workdir")" && KORVEL_QUIT_WHEN_SHOWN=1 KORVEL_REPORT_FILES=1 timeout 120 \
-     "$winerun" "$target" </dev/null >"$root/korvel.out" 2>"$root/korvel.err")
-  status=$?
-  tr -d '\r' <"$root/korvel.err" >&2
-  [ $status -eq 0 ] || fail "the installed korvel.exe exited with $status"
-  tr -d '\r' <"$root/korvel.err" | grep -qixF "korvel: engine $folder\\rendo.dll" ||
-    fail "the installed korvel.exe did not take the engine beside it ($folder\\rendo.dll)"
-  tr -d '\r' <"$root/korvel.err" | grep -qixF "korvel: picture $folder\\default.bmp" ||
-    fail "the installed korvel.exe did not take the picture beside it ($folder\\default.bmp)"
-else
-  echo "korvel.exe is not in the package yet: the shortcut's folder checked with korvel-replay.exe --help"
-  win "$folder\\korvel-replay.exe" --help >"$root/replay.out" 2>&1 ||
-    { cat "$root/replay.out"; fail "the installed korvel-replay.exe does not start"; }
-fi
+(cd "$(unix "$workdir")" && KORVEL_QUIT_WHEN_SHOWN=1 KORVEL_REPORT_FILES=1 timeout 120 \
+   "$winerun" "$target" </dev/null >"$root/korvel.out" 2>"$root/korvel.err")
+status=$?
+tr -d '\r' <"$root/korvel.err" >&2
+[ $status -eq 0 ] || fail "the installed korvel.exe exited with $status"
+for file in "engine $folder\\rendo.dll" "picture $folder\\default.bmp"; do
+  tr -d '\r' <"$root/korvel.err" | grep -qixF "korvel: $file" ||
+    fail "the installed korvel.exe did not take the file beside it: $file"
+done
 
 echo "uninstalling"
 # The uninstaller runs a copy of itself from Temp and returns at once: wait for the prefix
