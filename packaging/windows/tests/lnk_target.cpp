@@ -1,54 +1,32 @@
-// lnk_target FILE.lnk: what the shell starts from a shortcut, as the shell reads it
-// (IShellLinkW through IPersistFile): the target's path on the first line, the working
-// folder on the second, both UTF-8. Exit status 1 when the file is no shortcut.
+// lnk_target FILE.lnk: a shortcut's target path (raw, as stored) and working folder, one a
+// line in UTF-8, read as the shell reads them (IShellLinkW through IPersistFile).
 #include <windows.h>
 #include <objbase.h>
 #include <shobjidl.h>
 
 #include <cstdio>
-#include <string>
 
-namespace {
-std::string Utf8(const wchar_t* text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? n - 1 : 0, '\0');
-  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-  return out;
+static void Print(const wchar_t* text) {
+  char out[4 * MAX_PATH];
+  if (!WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr)) out[0] = 0;
+  std::printf("%s\n", out);
 }
-
-int Fail(const char* step, HRESULT hr) {
-  std::fprintf(stderr, "lnk_target: %s failed (0x%08lx)\n", step, static_cast<unsigned long>(hr));
-  return 1;
-}
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: lnk_target FILE.lnk\n");
-    return 2;
-  }
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(hr)) return Fail("CoInitializeEx", hr);
   IShellLinkW* link = nullptr;
-  hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                        reinterpret_cast<void**>(&link));
-  if (FAILED(hr)) return Fail("CoCreateInstance(ShellLink)", hr);
   IPersistFile* file = nullptr;
-  hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
-  if (FAILED(hr)) return Fail("QueryInterface(IPersistFile)", hr);
-  hr = file->Load(argv[1], STGM_READ);
-  if (FAILED(hr)) return Fail("Load", hr);
-  wchar_t target[MAX_PATH] = L"";
-  wchar_t folder[MAX_PATH] = L"";
-  // The raw path as stored, not expanded or resolved: the test compares it with the
-  // install folder the uninstall key names.
-  hr = link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
-  if (FAILED(hr) || target[0] == L'\0') return Fail("GetPath", hr);
-  hr = link->GetWorkingDirectory(folder, MAX_PATH);
-  if (FAILED(hr)) return Fail("GetWorkingDirectory", hr);
-  std::printf("%s\n%s\n", Utf8(target).c_str(), Utf8(folder).c_str());
-  file->Release();
-  link->Release();
-  CoUninitialize();
-  return 0;
+  wchar_t target[MAX_PATH] = L"", folder[MAX_PATH] = L"";
+  if (argc != 2 || FAILED(CoInitialize(nullptr)) ||
+      FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(&link))) ||
+      FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) ||
+      FAILED(file->Load(argv[1], STGM_READ)) ||
+      FAILED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH)) ||
+      FAILED(link->GetWorkingDirectory(folder, MAX_PATH))) {
+    std::fprintf(stderr, "lnk_target: cannot read the shortcut\n");
+    return 1;
+  }
+  Print(target);
+  Print(folder);
+  return 0;  // the process ends here: nothing to release
 }
