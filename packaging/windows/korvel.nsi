@@ -49,6 +49,9 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Trevane"
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "Japanese"
 
+LangString KorvelRunning ${LANG_ENGLISH} "Korvel is running. Close it, then uninstall again."
+LangString KorvelRunning ${LANG_JAPANESE} "Korvel が実行中です。終了してから、もう一度アンインストールしてください。"
+
 !macro InstallOne NAME
   File "${STAGE}/${NAME}"
 !macroend
@@ -92,6 +95,13 @@ FunctionEnd
 ; left in it (a capture file saved there by hand stays, and with it the folder); the
 ; program's settings under HKCU\Software\Trevane\Korvel are the user's and stay too.
 Section "Uninstall"
+  ; A running korvel.exe cannot be deleted: stop before anything is removed, so that the
+  ; entry stays in "Programs and Features" and the uninstall can be run again.
+  ClearErrors
+  Delete "$INSTDIR\korvel.exe"
+  IfErrors 0 +3
+    MessageBox MB_ICONSTOP|MB_OK "$(KorvelRunning)" /SD IDOK
+    Abort
   !insertmacro KorvelFiles DeleteOne
   Delete "$INSTDIR\uninst.exe"
   RMDir "$INSTDIR"
