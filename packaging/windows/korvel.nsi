@@ -14,6 +14,7 @@ Unicode true
 
 !include MUI2.nsh
 !include FileFunc.nsh
+!include LogicLib.nsh
 !include "${FILES}"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvel"
@@ -97,11 +98,14 @@ FunctionEnd
 Section "Uninstall"
   ; A running korvel.exe cannot be deleted: stop before anything is removed, so that the
   ; entry stays in "Programs and Features" and the uninstall can be run again.
-  ClearErrors
-  Delete "$INSTDIR\korvel.exe"
-  IfErrors 0 +3
-    MessageBox MB_ICONSTOP|MB_OK "$(KorvelRunning)" /SD IDOK
-    Abort
+  ${If} ${FileExists} "$INSTDIR\korvel.exe"
+    ClearErrors
+    Delete "$INSTDIR\korvel.exe"
+    ${If} ${Errors}
+      MessageBox MB_ICONSTOP|MB_OK "$(KorvelRunning)" /SD IDOK
+      Abort
+    ${EndIf}
+  ${EndIf}
   !insertmacro KorvelFiles DeleteOne
   Delete "$INSTDIR\uninst.exe"
   RMDir "$INSTDIR"
