@@ -1,4 +1,5 @@
-// Loading the engine on Windows: LoadLibraryA of rendo.dll by its bare name and
+// Loading the engine on Windows: LoadLibrary of rendo.dll by its bare name (or the path of
+// the copy beside the program) and
 // GetProcAddress of its one export. The program's folder comes first in the system's own
 // search order, so nothing else is needed to find the copy beside the program.
 #include "rendoif.h"
@@ -14,8 +15,10 @@ bool Exists(const std::string& Path) {
   return GetFileAttributesW(Utf8ToWide(Path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The path is UTF-8: through the wide call, so a folder named outside the ANSI code page (a
+// user's profile under a Japanese name, where a per-user install lives) still loads.
 void LoadFrom(const std::string& Path) {
-  EngineLibrary = LoadLibraryA(Path.c_str());
+  EngineLibrary = LoadLibraryW(Utf8ToWide(Path).c_str());
   if (EngineLibrary == nullptr) return;
   // FARPROC is the generic function pointer of the export table.
   EngineCreateInstance = reinterpret_cast<TRendoCreateInstance>(

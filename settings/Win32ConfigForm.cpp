@@ -50,8 +50,8 @@ std::vector<DWORD> DialogTemplate(const wchar_t* caption) {
   DLGTEMPLATE head{};
   head.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
   memcpy(words.data(), &head, sizeof head);  // x, y, cx, cy: sized in WM_INITDIALOG
-  words.push_back(0);                        // no menu
-  words.push_back(0);                        // the dialog class
+  words.push_back(0);  // no menu
+  words.push_back(0);  // the dialog class
   for (const wchar_t* c = caption; *c; ++c) words.push_back(WORD(*c));
   words.push_back(0);
   std::vector<DWORD> aligned((words.size() + 1) / 2, 0);
@@ -65,17 +65,23 @@ struct TLabel {
 };
 // Label2 is made apart: its text follows the bar.
 const TLabel kLabels[] = {
-    {L"最大の速度", 24, 16},         {L"検出する最高の周波数", 24, 88}, {L"hz", 264, 96},
-    {L"検出する最低の周波数", 24, 120}, {L"hz", 264, 128},            {L"しきい値", 24, 152},
-    {L"hz", 264, 160},               {L"開始5分後のしきい値", 24, 184}, {L"hz", 264, 192},
+    {L"最大の速度", 24, 16}, {L"検出する最高の周波数", 24, 88},
+    {L"hz", 264, 96},        {L"検出する最低の周波数", 24, 120},
+    {L"hz", 264, 128},       {L"しきい値", 24, 152},
+    {L"hz", 264, 160},       {L"開始5分後のしきい値", 24, 184},
+    {L"hz", 264, 192},
 };
 
 int EditId(TConfigEdit edit) {
   switch (edit) {
-    case TConfigEdit::MaxFreq: return TWin32ConfigForm::idEditMaxFreq;
-    case TConfigEdit::MinFreq: return TWin32ConfigForm::idEditMinFreq;
-    case TConfigEdit::Floor: return TWin32ConfigForm::idEditFloor;
-    case TConfigEdit::Floor2: return TWin32ConfigForm::idEditFloor2;
+    case TConfigEdit::MaxFreq:
+      return TWin32ConfigForm::idEditMaxFreq;
+    case TConfigEdit::MinFreq:
+      return TWin32ConfigForm::idEditMinFreq;
+    case TConfigEdit::Floor:
+      return TWin32ConfigForm::idEditFloor;
+    case TConfigEdit::Floor2:
+      return TWin32ConfigForm::idEditFloor2;
   }
   return TWin32ConfigForm::idEditFloor2;
 }
@@ -106,9 +112,9 @@ void TWin32ConfigForm::ShowModal() {
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                      DEFAULT_PITCH | FF_DONTCARE, L"MS UI Gothic");
   const std::vector<DWORD> dialog = DialogTemplate(L"環境設定");
-  const INT_PTR result =
-      DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()),
-                              Owner, DialogProc, reinterpret_cast<LPARAM>(this));
+  const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                                 reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()),
+                                                 Owner, DialogProc, reinterpret_cast<LPARAM>(this));
   const DWORD code = GetLastError();
   Window = nullptr;
   if (Font) DeleteObject(Font);
@@ -117,7 +123,8 @@ void TWin32ConfigForm::ShowModal() {
     throw std::runtime_error("環境設定の画面を開けません。\n" + SystemErrorText(code));
 }
 
-INT_PTR CALLBACK TWin32ConfigForm::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK TWin32ConfigForm::DialogProc(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
   if (message == WM_INITDIALOG) SetWindowLongPtrW(window, DWLP_USER, lParam);
   auto* self = reinterpret_cast<TWin32ConfigForm*>(GetWindowLongPtrW(window, DWLP_USER));
   if (!self) return FALSE;
@@ -127,6 +134,8 @@ INT_PTR CALLBACK TWin32ConfigForm::DialogProc(HWND window, UINT message, WPARAM 
     return self->Dispatch(message, wParam, lParam);
   } catch (...) {
     self->ReportError(std::current_exception());
+    // A dialog whose controls could not all be made is not shown half built.
+    if (message == WM_INITDIALOG) ::EndDialog(window, IDCANCEL);
     return TRUE;
   }
 }
@@ -163,9 +172,15 @@ INT_PTR TWin32ConfigForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       if (HIWORD(wParam) != BN_CLICKED) return FALSE;
       switch (LOWORD(wParam)) {
-        case idOK: btnOKClick(); return TRUE;
-        case idCancel: Button1Click(); return TRUE;  // also Esc and the close box
-        case idDefaults: Button2Click(); return TRUE;
+        case idOK:
+          btnOKClick();
+          return TRUE;
+        case idCancel:  // also Esc and the close box
+          Button1Click();
+          return TRUE;
+        case idDefaults:
+          Button2Click();
+          return TRUE;
       }
       return FALSE;
     case WM_NCDESTROY:
@@ -180,9 +195,11 @@ void TWin32ConfigForm::CreateControls() {
   auto S = [this](int v) { return Scaled(v); };
   auto make = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, int id,
                   int x, int y, int w, int h) {
-    HWND control = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, S(x), S(y), S(w),
-                                   S(h), Window, reinterpret_cast<HMENU>(INT_PTR(id)), instance, nullptr);
-    if (!control) throw std::runtime_error("環境設定の画面を作れません。\n" + SystemErrorText(GetLastError()));
+    HWND control =
+        CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, S(x), S(y), S(w), S(h),
+                        Window, reinterpret_cast<HMENU>(INT_PTR(id)), instance, nullptr);
+    if (!control)
+      throw std::runtime_error("環境設定の画面を作れません。\n" + SystemErrorText(GetLastError()));
     SendMessageW(control, WM_SETFONT, WPARAM(Font), FALSE);
     return control;
   };
@@ -216,12 +233,14 @@ void TWin32ConfigForm::CreateControls() {
                      tab | ES_LEFT | ES_AUTOHSCROLL, e.Id, 192, e.Y, 65, 23);
     MakeNumberEdit(edit, TNumberRules{false, true});
   }
-  make(0, L"BUTTON", L"録音結果をファイルに保存", tab | BS_AUTOCHECKBOX, idRecordToFile, 24, 216, 273, 17);
+  make(0, L"BUTTON", L"録音結果をファイルに保存", tab | BS_AUTOCHECKBOX, idRecordToFile, 24, 216,
+       273, 17);
   // Static texts, sized to their text.
   SizeLabel(make(0, L"STATIC", Utf8ToWide(SpeedCaption(ShownSpeed)).c_str(), SS_LEFT | SS_NOPREFIX,
                  idLabel2, 288, 48, 0, 0));
   int id = idFirstLabel;
-  for (const TLabel& l : kLabels) SizeLabel(make(0, L"STATIC", l.Text, SS_LEFT | SS_NOPREFIX, id++, l.X, l.Y, 0, 0));
+  for (const TLabel& l : kLabels)
+    SizeLabel(make(0, L"STATIC", l.Text, SS_LEFT | SS_NOPREFIX, id++, l.X, l.Y, 0, 0));
 }
 
 void TWin32ConfigForm::SizeLabel(HWND label) {
@@ -235,7 +254,8 @@ void TWin32ConfigForm::SizeLabel(HWND label) {
     SelectObject(dc, previous);
     ReleaseDC(label, dc);
   }
-  SetWindowPos(label, nullptr, 0, 0, extent.cx, extent.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(label, nullptr, 0, 0, extent.cx, extent.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(label, nullptr, TRUE);
 }
 
@@ -280,7 +300,8 @@ void TWin32ConfigForm::WriteEdit(TConfigEdit edit, const std::u16string& text) {
 }
 
 std::wstring TWin32ConfigForm::Title() const {
-  return TWin32ConfigDialog::MessageTitle.empty() ? ProgramTitle() : TWin32ConfigDialog::MessageTitle;
+  return TWin32ConfigDialog::MessageTitle.empty() ? ProgramTitle()
+                                                  : TWin32ConfigDialog::MessageTitle;
 }
 
 int TWin32ConfigForm::Box(const std::wstring& text, UINT type) {

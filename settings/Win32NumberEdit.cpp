@@ -17,8 +17,8 @@ std::u16string EditText(HWND edit) {
   return std::u16string(text.begin(), text.end());
 }
 
-LRESULT CALLBACK FilterProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
-                            UINT_PTR id, DWORD_PTR flags) {
+LRESULT CALLBACK FilterProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                            DWORD_PTR flags) {
   if (message == WM_CHAR) {
     const TNumberRules rules{(flags & kReal) != 0, (flags & kMinus) != 0};
     // WM_CHAR carries one UTF-16 unit; a surrogate (like every unit of 128 or above) is

@@ -12,7 +12,9 @@ namespace {
 constexpr int kOptions = soSavePosition;
 
 // The settings' store while the program runs (a test points GlobalSettings at its own).
-TRegistry& Store() { return GlobalSettings ? GlobalSettings->Registry() : TRegistry::CurrentUser(); }
+TRegistry& Store() {
+  return GlobalSettings ? GlobalSettings->Registry() : TRegistry::CurrentUser();
+}
 
 std::string KeyPath(const char* key) { return std::string(SettingsKeyPath) + key + "\\"; }
 

@@ -5,6 +5,7 @@
 # must be there (comma-separated); those in GUI must be window programs (no console opens
 # with them).
 #   cmake -DOBJDUMP=objdump -DFOLDER=bin -DREQUIRED=korvel.exe,rendo.dll -DGUI=korvel.exe -P check_pe32.cmake
+cmake_minimum_required(VERSION 3.25)
 file(GLOB images ${FOLDER}/*.exe ${FOLDER}/*.dll)
 if(NOT images)
   message(FATAL_ERROR "no .exe or .dll in ${FOLDER}")
@@ -33,4 +34,4 @@ foreach(image IN LISTS images)
   endif()
 endforeach()
 list(LENGTH images count)
-message(STATUS "${count} PE32 i386 images, none importing rendo.dll")
+message(STATUS "${count} PE32 i386 images, none importing rendo.dll or a compiler run-time DLL")

@@ -180,9 +180,9 @@ TEST_F(MainWindowTest, DeviceFailureMidCaptureStopsAndTellsTheUser) {
 }
 
 TEST(ApplicationTitle, FileNameWithoutFolderAndExtensionFirstLetterKept) {
-  EXPECT_EQ(ApplicationTitleFromPath("/usr/bin/korvel"), QStringLiteral("korvel"));
-  EXPECT_EQ(ApplicationTitleFromPath("build/bin/KORVEL.real.exe"), QStringLiteral("Korvel"));
-  EXPECT_EQ(ApplicationTitleFromPath("./x"), QStringLiteral("x"));
+  EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("/usr/bin/korvel")), QStringLiteral("korvel"));
+  EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("build/bin/KORVEL.real.exe")), QStringLiteral("Korvel"));
+  EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("./x")), QStringLiteral("x"));
 }
 
 TEST_F(MainWindowTest, WindowReopensWhereItWasClosed) {

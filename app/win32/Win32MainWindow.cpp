@@ -57,12 +57,14 @@ TWin32MainWindow::TWin32MainWindow(IWaveIn& waveIn, IClock& clock, const std::ws
   if (!FHandle) throw std::runtime_error("CreateWindowEx(TfMain): " + SystemErrorText(GetLastError()));
   try {
     CreateControls();
+    FormCreate();
   } catch (...) {
+    // No window may outlive a construction that failed: its procedure would reach this
+    // object. Nor does its going end the loop of whoever tried to make it.
+    QuitOnDestroy = false;
     DestroyWindow(FHandle);
     throw;
   }
-
-  FormCreate();
   try {
     LoadBackground();
   } catch (...) {
@@ -194,6 +196,7 @@ std::wstring TWin32MainWindow::PictureFile() const {
 }
 
 void TWin32MainWindow::Post(std::function<void()> job) {
+  if (!FHandle) return;
   {
     std::lock_guard<std::mutex> hold(FPostedLock);
     FPosted.push_back(std::move(job));
@@ -282,10 +285,9 @@ LRESULT TWin32MainWindow::Receive(HWND window, UINT message, WPARAM wParam, LPAR
       break;
     case WM_CTLCOLORSTATIC: {
       auto dc = reinterpret_cast<HDC>(wParam);
-      const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
       COLORREF color = GetSysColor(COLOR_WINDOWTEXT);
       for (TMainLabel label : {TMainLabel::Label3, TMainLabel::lblFundamental, TMainLabel::lblVolume, TMainLabel::Label4})
-        if (GetDlgCtrlID(LabelHandle(label)) == id) color = FLabelColor[LabelIndex(label)];
+        if (LabelHandle(label) == reinterpret_cast<HWND>(lParam)) color = FLabelColor[LabelIndex(label)];
       SetTextColor(dc, color);
       SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
@@ -296,6 +298,11 @@ LRESULT TWin32MainWindow::Receive(HWND window, UINT message, WPARAM wParam, LPAR
       if (allowed) DestroyWindow(window);
       return 0;
     }
+    case WM_ENDSESSION:
+      // The session ends and the process with it once this returns: a running capture is
+      // ended as 停止 would end it, so its file is complete.
+      if (wParam) RunGuarded([this] { EndCaptureAtExit(); });
+      return 0;
     case WM_DESTROY:
       Destroying();
       return 0;
@@ -417,11 +424,15 @@ void TWin32MainWindow::DropWaveInNotices() {
   FFailures.clear();
 }
 
+// A null window would make PostMessage post to the calling thread itself: after the window
+// has gone, a notice has nowhere to go and is dropped.
 void TWin32MainWindow::TSink::WaveInData(HWAVEIN handle, WAVEHDR* header) {
+  if (!Owner.FHandle) return;
   PostMessageW(Owner.FHandle, MM_WIM_DATA, reinterpret_cast<WPARAM>(handle), reinterpret_cast<LPARAM>(header));
 }
 
 void TWin32MainWindow::TSink::WaveInFailed(HWAVEIN handle, const std::string& detail) {
+  if (!Owner.FHandle) return;
   {
     std::lock_guard<std::mutex> hold(Owner.FPostedLock);
     Owner.FFailures.emplace_back(handle, detail);

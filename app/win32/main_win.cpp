@@ -2,7 +2,9 @@
 // before any window and are released in reverse order at exit; settings are not saved at
 // exit. The same order as the Linux program's, with the system's own services.
 #include "Win32Application.h"
+#include "Win32ConfigDialog.h"
 #include "Win32MainWindow.h"
+#include "Win32Placement.h"
 #include "clock.h"
 #include "registry.h"
 #include "rendoif.h"
@@ -127,8 +129,21 @@ int main() {
     TWin32MainWindow window(*waveIn, SystemClock());
     fMain = &window;
     TWin32Application::SetMainWindow(window.Handle());
-    // TODO: Button3 opens the settings dialog and the placement is kept under "fMain" once
-    // the Win32 dialog and placement exist; until then Button3 does nothing.
+    // The window reopens where it was closed; the placement lives under the settings key.
+    // A placement that cannot be read is reported once the loop runs, and the window opens
+    // where the system puts it.
+    try {
+      RestoreWindowPlacement(window.Handle(), "fMain");
+    } catch (...) {
+      const std::exception_ptr error = std::current_exception();
+      window.Post([error] { TWin32Application::ShowException(error); });
+    }
+    window.OnDestroying = [](HWND handle) { SaveWindowPlacement(handle, "fMain"); };
+
+    TWin32ConfigDialog::ExceptionHandler = TWin32Application::ShowException;
+    TWin32ConfigDialog::MessageTitle = TWin32Application::Title();
+    TWin32ConfigDialog config(window.Handle());  // destroyed before the window object
+    window.ShowConfigDialog = [&config] { config.ShowModal(); };
 
     ShowWindow(window.Handle(), SW_SHOWNORMAL);
     UpdateWindow(window.Handle());
@@ -148,6 +163,7 @@ int main() {
                    window.Background ? WideToUtf8(window.PictureFile()).c_str() : "");
 
     result = RunMessageLoop();
+    window.ShowConfigDialog = nullptr;
     TRegistry::CurrentUser().OnNotice = nullptr;
     mailbox->OnNotice = nullptr;
     fMain = nullptr;

@@ -1,13 +1,16 @@
-// The binding on Windows: LoadLibraryA and GetProcAddress, with the same three outcomes as
+// The binding on Windows: LoadLibrary and GetProcAddress, with the same three outcomes as
 // on Linux (bound, no library, a library without the export freed again).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 #include "rendoif.h"
+#include "test_folder.h"
 #include "ucpuid.h"
+#include "winstr.h"
 
 namespace {
 
@@ -41,6 +44,18 @@ TEST(EngineBindingWin, BindsTheEngineWithTwoReferencesAndAppliesTheSwitches) {
   ReleaseEngine();
   EXPECT_EQ(Raw->Release(), 0u);
   EXPECT_NE(GetModuleHandleA("rendo.dll"), nullptr) << "the library stays loaded";
+}
+
+// A folder whose name the ANSI code page cannot spell (as a Japanese user's profile is on a
+// Western system) still gives the engine.
+TEST(EngineBindingWin, LoadsFromAFolderNamedOutsideTheAnsiCodePage) {
+  const std::filesystem::path Folder = NewTestFolder("engine") / L"\u30a8\u30f3\u30b8\u30f3";
+  std::filesystem::create_directories(Folder);
+  std::filesystem::copy_file(std::filesystem::path(RENDO_LIBRARY_FOLDER) / "rendo.dll", Folder / "rendo.dll");
+  LoadEngineFrom(WideToUtf8(Folder.wstring()));
+  EXPECT_NE(EngineLibrary, nullptr);
+  EXPECT_TRUE(Engine);
+  ReleaseEngine();
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ TEST_F(Win32MainWindowTest, LaysOutTheControlsWithTheirTextsAndFont) {
 }
 
 // 開始 opens the calibration prompt; buffers posted as MM_WIM_DATA are analysed inside the
-// prompt's loop; OK calibrates on them; 停止 ends the capture.
+// prompt's loop; OK calibrates on them; 停止 ends the capture and drops its pending notices.
 TEST_F(Win32MainWindowTest, BuffersReachTheWindowWhileThePromptIsOpen) {
   TBoxAnswerer answer([&](HWND) {
     WaveIn.DeliverConstant(1000);
@@ -189,7 +189,11 @@ TEST_F(Win32MainWindowTest, BuffersReachTheWindowWhileThePromptIsOpen) {
   EXPECT_TRUE(Enabled(idBtnStop));
   EXPECT_TRUE(Enabled(idButton3));
 
+  WaveIn.DeliverConstant(1000);  // still queued when 停止 closes the device
   SendMessageW(Control(idBtnStop), BM_CLICK, 0, 0);
+  MSG pending;
+  EXPECT_FALSE(PeekMessageW(&pending, Window->Handle(), MM_WIM_OPEN, MM_WIM_DATA, PM_NOREMOVE))
+      << "the closed device's notices are dropped";
   EXPECT_FALSE(Window->Recording);
   EXPECT_FALSE(WaveIn.IsOpen());
   EXPECT_TRUE(Enabled(idBtnRecord));
