@@ -1,0 +1,27 @@
+# The Windows package, not run: the zip holds exactly FILES in its one folder, its programs
+# and the installer SETUP (when made) are images of the build's kind (FORMAT, optional-header
+# MAGIC: 010b PE32, 020b PE32+), and the stripped rendo.dll still exports CreateInstance.
+#   cmake -DOBJDUMP=.. -DZIP=.. -DSETUP=.. -DSTAGE=.. -DFILES=a,b -DFORMAT=.. -DMAGIC=.. -P check_package.cmake
+cmake_minimum_required(VERSION 3.25)
+string(REPLACE "," ";" FILES "${FILES}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${ZIP} OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
+string(REPLACE "\n" ";" entries "${listing}")
+list(FILTER entries EXCLUDE REGEX "(^|/)$")
+get_filename_component(folder ${STAGE} NAME)
+list(TRANSFORM FILES PREPEND ${folder}/ OUTPUT_VARIABLE expected)
+list(SORT entries)
+list(SORT expected)
+if(NOT entries STREQUAL expected)
+  message(FATAL_ERROR "${ZIP} holds\n  ${entries}\nexpected\n  ${expected}")
+endif()
+list(FILTER FILES INCLUDE REGEX "\\.(exe|dll)$")
+list(TRANSFORM FILES PREPEND ${STAGE}/)
+foreach(image IN LISTS FILES SETUP)
+  execute_process(COMMAND ${OBJDUMP} -p ${image} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "file format ${FORMAT}" OR NOT out MATCHES "Magic[\t ]+${MAGIC}")
+    message(FATAL_ERROR "${image} is not a ${FORMAT} image (magic ${MAGIC})")
+  endif()
+  if(image MATCHES "/rendo\\.dll$" AND NOT out MATCHES "\\][ \t]+CreateInstance")
+    message(FATAL_ERROR "the packaged rendo.dll lost its export CreateInstance")
+  endif()
+endforeach()
