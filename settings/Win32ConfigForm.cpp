@@ -2,6 +2,7 @@
 
 #include "Win32ConfigDialog.h"
 #include "Win32NumberEdit.h"
+#include "apptitle.h"
 #include "uglobal.h"
 #include "winstr.h"
 
@@ -18,26 +19,14 @@ const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
 
 std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
-// The title rule: the program file's name without its folder and without everything from
-// its first dot on, the first character kept and the rest in lower case.
+// The program's title by the rule every front end shares.
 std::wstring ProgramTitle() {
   std::wstring path(32768, L'\0');
   path.resize(GetModuleFileNameW(nullptr, path.data(), DWORD(path.size())));
-  std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);  // npos + 1 is 0
-  name = name.substr(0, name.find(L'.'));
-  if (name.size() > 1) CharLowerBuffW(name.data() + 1, DWORD(name.size() - 1));
-  return name;
+  return Utf8ToWide(ApplicationTitleFromPath(WideToUtf8(path)));
 }
 
-std::wstring ErrorText(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return Utf8ToWide(e.what());
-  } catch (...) {
-    return L"不明なエラーが発生しました。";
-  }
-}
+std::wstring ErrorText(std::exception_ptr error) { return Utf8ToWide(ExceptionMessage(error)); }
 
 // A dialog template with no controls: the dialog manager gives the modal loop (the owner
 // disabled, IsDialogMessage for Tab, Enter and Esc, every message of the thread
