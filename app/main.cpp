@@ -1,5 +1,5 @@
 // Start-up: the global objects come into existence in a fixed order before any window and
-// are released in reverse order at exit; settings are not saved at exit.
+// are released in reverse order at exit (uProgram.h); settings are not saved at exit.
 #include "clock.h"
 #include "registry.h"
 #include "rendoif.h"
@@ -7,8 +7,8 @@
 #include "QtConfigDialog.h"
 #include "QtMainWindow.h"
 #include "uSharedMemory.h"
+#include "uProgram.h"
 #include "uSingleInstance.h"
-#include "ucpuid.h"
 #include "uglobal.h"
 #include "wavein_alsa.h"
 
@@ -68,20 +68,6 @@ void ShowNoticesOver(QWidget& window, TSource& source) {
   QTimer::singleShot(0, &window, show);
 }
 
-// The text of a start-up error: the failed step's own text, then on a second line what the
-// system said, where the error carries it apart.
-std::string StartupErrorText(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const ESpeedLinkError& e) {
-    return e.FullText();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "start-up failed";
-  }
-}
-
 // Shown in a box and on standard error, which is where a start from a terminal looks.
 void Report(const std::string& text) {
   std::fprintf(stderr, "korvel: %s\n", text.c_str());
@@ -101,17 +87,7 @@ int main(int argc, char** argv) {
   TApplication app(argc, argv);
 
   std::unique_ptr<TSingleInstanceLock> instance;  // released last, after everything it guards
-  std::unique_ptr<TSpeedSharedMemory> mailbox;
-  std::unique_ptr<TGlobalSettings> settings;
-  std::unique_ptr<IWaveIn> waveIn;
-  // Released in reverse order of creation, also on the way out of a failed start.
-  struct TReleaseGlobals {
-    ~TReleaseGlobals() {
-      ReleaseEngine();
-      GlobalSettings = nullptr;
-      SpeedSharedMemory = nullptr;
-    }
-  } releaseGlobals;
+  std::unique_ptr<TProgramGlobals> globals;
   try {
     // Before the mailbox: a second instance must leave the first one's record, its capture
     // file and every other file alone.
@@ -120,20 +96,15 @@ int main(int argc, char** argv) {
       Report(instance->AlreadyRunningText());
       return 1;
     }
-    mailbox = std::make_unique<TSpeedSharedMemory>();
-    SpeedSharedMemory = mailbox.get();
-    settings = std::make_unique<TGlobalSettings>(TRegistry::CurrentUser());
-    GlobalSettings = settings.get();
-    DetectCpuFeatures();
-    LoadEngine();  // a missing library leaves Engine empty; the strip then draws without it
-    waveIn = CreateAlsaWaveIn();
+    globals = std::make_unique<TProgramGlobals>(CreateAlsaWaveIn);
   } catch (...) {
     return StartupFailed(std::current_exception());
   }
+  TSpeedSharedMemory& mailbox = globals->Mailbox();
 
   int result = 0;
   {
-    TQtMainWindow window(*waveIn, SystemClock());
+    TQtMainWindow window(globals->WaveIn(), SystemClock());
     fMain = &window;
     TApplication::SetMainWindow(&window);
 
@@ -156,7 +127,7 @@ int main(int argc, char** argv) {
     ShowNoticesOver(window, TRegistry::CurrentUser());
     // Mailbox objects removed while the program runs are made again at the next publish;
     // the user is told once, since a player that kept the old ones hears nothing more.
-    ShowNoticesOver(window, *mailbox);
+    ShowNoticesOver(window, mailbox);
     // Used by the start-up figure (bench/startup-idle): leave as soon as the window is up.
     if (std::getenv("KORVEL_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &app, &QApplication::quit);
     // Used by the installed-tree test: the engine and picture this start took (an empty
@@ -167,7 +138,7 @@ int main(int argc, char** argv) {
 
     result = app.exec();
     TRegistry::CurrentUser().OnNotice = nullptr;
-    mailbox->OnNotice = nullptr;
+    mailbox.OnNotice = nullptr;
     fConfig = nullptr;
     fMain = nullptr;
   }

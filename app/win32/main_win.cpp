@@ -1,6 +1,6 @@
 // Start-up of the Windows program: the global objects come into existence in a fixed order
 // before any window and are released in reverse order at exit; settings are not saved at
-// exit. The same order as the Linux program's, with the system's own services.
+// exit (uProgram.h, shared with the Linux program), with the system's own services.
 #include "Win32Application.h"
 #include "Win32ConfigDialog.h"
 #include "Win32MainWindow.h"
@@ -8,8 +8,8 @@
 #include "clock.h"
 #include "registry.h"
 #include "rendoif.h"
+#include "uProgram.h"
 #include "uSharedMemory.h"
-#include "ucpuid.h"
 #include "uglobal.h"
 #include "wavein_winmm.h"
 #include "winstr.h"
@@ -61,18 +61,6 @@ void ShowNoticesOver(TWin32MainWindow& window, TSource& source) {
 
 // The text of a start-up error: the failed step's own text, then on a second line what the
 // system said, where the error carries it apart.
-std::string StartupErrorText(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const ESpeedLinkError& e) {
-    return e.FullText();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "start-up failed";
-  }
-}
-
 // Shown in a box, and on standard error for a start from a console (Wine's included).
 int StartupFailed(const std::string& text) {
   std::fprintf(stderr, "korvel: %s\n", text.c_str());
@@ -97,36 +85,21 @@ int main() {
   InitCommonControlsEx(&controls);
 
   std::unique_ptr<TSingleInstance> instance;  // released last, after everything it guards
-  std::unique_ptr<TSpeedSharedMemory> mailbox;
-  std::unique_ptr<TGlobalSettings> settings;
-  std::unique_ptr<IWaveIn> waveIn;
-  // Released in reverse order of creation, also on the way out of a failed start.
-  struct TReleaseGlobals {
-    ~TReleaseGlobals() {
-      ReleaseEngine();
-      GlobalSettings = nullptr;
-      SpeedSharedMemory = nullptr;
-    }
-  } releaseGlobals;
+  std::unique_ptr<TProgramGlobals> globals;
   try {
     // Before the mailbox: a second instance must leave the first one's record, its capture
     // file and every other file alone.
     instance = std::make_unique<TSingleInstance>();
     if (!instance->Held()) return StartupFailed(kAlreadyRunning);
-    mailbox = std::make_unique<TSpeedSharedMemory>();
-    SpeedSharedMemory = mailbox.get();
-    settings = std::make_unique<TGlobalSettings>(TRegistry::CurrentUser());
-    GlobalSettings = settings.get();
-    DetectCpuFeatures();
-    LoadEngine();  // a missing rendo.dll leaves Engine empty; the strip then draws without it
-    waveIn = CreateWinmmWaveIn();
+    globals = std::make_unique<TProgramGlobals>(CreateWinmmWaveIn);
   } catch (...) {
     return StartupFailed(StartupErrorText(std::current_exception()));
   }
+  TSpeedSharedMemory& mailbox = globals->Mailbox();
 
   int result = 0;
   try {
-    TWin32MainWindow window(*waveIn, SystemClock());
+    TWin32MainWindow window(globals->WaveIn(), SystemClock());
     fMain = &window;
     TWin32Application::SetMainWindow(window.Handle());
     // The window reopens where it was closed; the placement lives under the settings key.
@@ -153,7 +126,7 @@ int main() {
     ShowNoticesOver(window, TRegistry::CurrentUser());
     // Mailbox objects removed while the program runs are made again at the next publish;
     // the user is told once, since a player that kept the old ones hears nothing more.
-    ShowNoticesOver(window, *mailbox);
+    ShowNoticesOver(window, mailbox);
     // Used by the start-up figure and the end-to-end test: leave as soon as the window is up.
     if (std::getenv("KORVEL_QUIT_WHEN_SHOWN")) window.Post([] { PostQuitMessage(0); });
     // Used by the installed-tree test: the engine and picture this start took (an empty
@@ -165,13 +138,13 @@ int main() {
     result = RunMessageLoop();
     window.ShowConfigDialog = nullptr;
     TRegistry::CurrentUser().OnNotice = nullptr;
-    mailbox->OnNotice = nullptr;
+    mailbox.OnNotice = nullptr;
     fMain = nullptr;
     TWin32Application::SetMainWindow(nullptr);
   } catch (...) {
     fMain = nullptr;
     TRegistry::CurrentUser().OnNotice = nullptr;
-    mailbox->OnNotice = nullptr;
+    mailbox.OnNotice = nullptr;
     return StartupFailed(StartupErrorText(std::current_exception()));
   }
   return result;
