@@ -3,6 +3,7 @@
 #include "apptitle.h"
 #include "winstr.h"
 
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -55,4 +56,18 @@ void RunGuarded(const std::function<void()>& handler) {
   } catch (...) {
     TWin32Application::ShowException(std::current_exception());
   }
+}
+
+void RegisterWindowClass(const wchar_t* className, const char* name, WNDPROC procedure,
+                         HBRUSH background, HICON icon) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.hIcon = icon;
+  windowClass.hbrBackground = background;
+  windowClass.lpszClassName = className;
+  if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    throw std::runtime_error(std::string("RegisterClassEx(") + name + "): " + SystemErrorText(GetLastError()));
 }

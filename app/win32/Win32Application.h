@@ -36,5 +36,10 @@ public:
   static void Dispatch(MSG& message);
 };
 
+// Registers a window class of this program once per process (a class another window of
+// the process registered already is fine); `name` also names it in the error.
+void RegisterWindowClass(const wchar_t* className, const char* name, WNDPROC procedure,
+                         HBRUSH background = nullptr, HICON icon = nullptr);
+
 // Runs `handler` and reports what it throws through the default error report.
 void RunGuarded(const std::function<void()>& handler);

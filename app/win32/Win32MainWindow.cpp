@@ -21,22 +21,6 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 // audio notices, our own jobs), timers, paints and sent messages; keys and the mouse wait.
 constexpr UINT kWithoutInput = PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_PAINT | PM_QS_SENDMESSAGE;
 
-void RegisterMainClass(WNDPROC procedure) {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  windowClass.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = kMainWindowClass;
-  if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    throw std::runtime_error("RegisterClassEx(TfMain): " + SystemErrorText(GetLastError()));
-  registered = true;
-}
-
 int LabelIndex(TMainLabel label) { return static_cast<int>(label); }
 }  // namespace
 
@@ -46,7 +30,9 @@ TWin32MainWindow::TWin32MainWindow(IWaveIn& waveIn, IClock& clock, const std::ws
       FPictureFolder(pictureFolder.empty()
                          ? Utf8ToWide(ProgramFileFolder(WideToUtf8(PictureName), TProgramFileKind::Data))
                          : pictureFolder) {
-  RegisterMainClass(WindowProc);
+  RegisterWindowClass(kMainWindowClass, "TfMain", WindowProc,
+                      reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                      LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION)));
   // The client area is fixed; the frame around it is whatever the system draws for a
   // single fixed border with a caption.
   RECT bounds{0, 0, kClientWidth, kClientHeight};

@@ -1,29 +1,15 @@
 #include "Win32PaintBox.h"
 
+#include "Win32Application.h"
 #include "controlids.h"
 #include "winstr.h"
 
 #include <stdexcept>
 
-namespace {
-void RegisterPaintBoxClass(WNDPROC procedure) {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  windowClass.lpszClassName = kPaintBoxClass;  // no background brush: the surface covers it all
-  if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    throw std::runtime_error("RegisterClassEx(TDIBPaintBox): " + SystemErrorText(GetLastError()));
-  registered = true;
-}
-}  // namespace
-
 TWin32PaintBox::TWin32PaintBox(HWND parent, int id, int left, int top, int width, int height)
     : FSurface(width, height, 32) {
-  RegisterPaintBoxClass(WindowProc);
+  // No background brush: the surface covers the whole box.
+  RegisterWindowClass(kPaintBoxClass, "TDIBPaintBox", WindowProc);
   FHandle = CreateWindowExW(0, kPaintBoxClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, left, top,
                             width, height, parent, reinterpret_cast<HMENU>(INT_PTR(id)),
                             GetModuleHandleW(nullptr), this);

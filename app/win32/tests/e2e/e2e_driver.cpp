@@ -21,6 +21,7 @@
 
 #include "controlids.h"
 #include "uSharedMemory.h"
+#include "winstr.h"
 
 namespace {
 
@@ -39,18 +40,6 @@ void Fail(const char* Format, ...) {
 
 // One failure message per check; the expression's value is whether it held.
 #define CHECK(Cond, ...) ((Cond) || (Fail(__VA_ARGS__), false))
-
-std::string U8(const std::wstring& W) {
-  std::string S(W.size() * 4 + 1, '\0');
-  S.resize(WideCharToMultiByte(CP_UTF8, 0, W.c_str(), int(W.size()), S.data(), int(S.size()), nullptr, nullptr));
-  return S;
-}
-
-std::wstring Wide(const std::string& S) {
-  std::wstring W(S.size() + 1, L'\0');
-  W.resize(MultiByteToWideChar(CP_UTF8, 0, S.c_str(), int(S.size()), W.data(), int(W.size())));
-  return W;
-}
 
 // Polls Cond every 20 ms until it holds or Ms have passed.
 template <class F>
@@ -140,23 +129,23 @@ TValue ReadValue(const std::wstring& Key, const wchar_t* Name) {
 bool CheckDword(const std::wstring& Key, const wchar_t* Name, DWORD Expected) {
   const TValue V = ReadValue(Key, Name);
   return CHECK(V.Type == REG_DWORD && V.Dword() == Expected, "%s\\%s: expected REG_DWORD %lu, found type %lu value %ld",
-               U8(Key).c_str(), U8(Name).c_str(), Expected, V.Type, long(V.Dword()));
+               WideToUtf8(Key).c_str(), WideToUtf8(Name).c_str(), Expected, V.Type, long(V.Dword()));
 }
 
 bool CheckSz(const std::wstring& Key, const wchar_t* Name, const wchar_t* Expected) {
   const TValue V = ReadValue(Key, Name);
   return CHECK(V.Type == REG_SZ && V.Sz() == Expected, "%s\\%s: expected REG_SZ \"%s\", found type %lu \"%s\"",
-               U8(Key).c_str(), U8(Name).c_str(), U8(Expected).c_str(), V.Type, U8(V.Sz()).c_str());
+               WideToUtf8(Key).c_str(), WideToUtf8(Name).c_str(), WideToUtf8(Expected).c_str(), V.Type, WideToUtf8(V.Sz()).c_str());
 }
 
 // The 9-byte record as a player reads it: under the named lock. Empty while the program
 // has not created the section.
 std::vector<BYTE> ReadMailbox() {
-  HANDLE Section = OpenFileMappingW(FILE_MAP_READ, FALSE, Wide(kSpeedSectionName).c_str());
+  HANDLE Section = OpenFileMappingW(FILE_MAP_READ, FALSE, Utf8ToWide(kSpeedSectionName).c_str());
   if (!Section) return {};
   std::vector<BYTE> Record;
   if (const void* View = MapViewOfFile(Section, FILE_MAP_READ, 0, 0, kSpeedRecordSize)) {
-    HANDLE Lock = OpenMutexW(SYNCHRONIZE, FALSE, Wide(kSpeedLockName).c_str());
+    HANDLE Lock = OpenMutexW(SYNCHRONIZE, FALSE, Utf8ToWide(kSpeedLockName).c_str());
     if (Lock && WaitForSingleObject(Lock, 5000) == WAIT_OBJECT_0) {
       Record.assign(static_cast<const BYTE*>(View), static_cast<const BYTE*>(View) + kSpeedRecordSize);
       ReleaseMutex(Lock);
@@ -290,8 +279,8 @@ HWND Ctl(const TRun& R, int Id) {
 bool StartProgram(TRun& R) {
   STARTUPINFOW Startup{};
   Startup.cb = sizeof Startup;
-  std::wstring Command = L"\"" + Wide(R.Program) + L"\"";
-  if (!CHECK(CreateProcessW(nullptr, Command.data(), nullptr, nullptr, FALSE, 0, nullptr, Wide(R.Dir).c_str(), &Startup,
+  std::wstring Command = L"\"" + Utf8ToWide(R.Program) + L"\"";
+  if (!CHECK(CreateProcessW(nullptr, Command.data(), nullptr, nullptr, FALSE, 0, nullptr, Utf8ToWide(R.Dir).c_str(), &Startup,
                             &R.Process),
              "cannot start %s (error %lu)", R.Program.c_str(), GetLastError()))
     return false;
@@ -324,7 +313,7 @@ bool FreshStart(TRun& R) {
   const wchar_t One[] = L"1";
   const bool Set = H && RegSetValueExW(H, L"vbRecordToFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(One), sizeof One) == 0;
   if (H) RegCloseKey(H);
-  DeleteFileW(Wide(R.Dir + "\\output.wav").c_str());
+  DeleteFileW(Utf8ToWide(R.Dir + "\\output.wav").c_str());
   return CHECK(Set, "cannot store vbRecordToFile") && StartProgram(R);
 }
 
@@ -348,12 +337,12 @@ bool Calibrate(TRun& R) {
              "開始 showed no box owned by the window within 10 s"))
     return false;
   CHECK(Text(Box) == L"korvel", "the calibration box is titled \"%s\", not with the program's title \"korvel\"",
-        U8(Text(Box)).c_str());
+        WideToUtf8(Text(Box)).c_str());
   HWND Ok = GetDlgItem(Box, IDOK);
   if (!CHECK(Ok != nullptr, "the calibration box has no OK button")) return false;
   // Uncalibrated, every analysed buffer shows as silent: the noise has reached the program.
   CHECK(WaitFor(10000, [&] { return Text(Ctl(R, idLblVolume)) == L"(無音)"; }),
-        "no buffer analysed within 10 s of 開始 (the level label reads \"%s\")", U8(Text(Ctl(R, idLblVolume))).c_str());
+        "no buffer analysed within 10 s of 開始 (the level label reads \"%s\")", WideToUtf8(Text(Ctl(R, idLblVolume))).c_str());
   Click(Ok);
   return CHECK(WaitFor(10000, [&] { return !IsWindow(Box); }), "the calibration box did not close after OK") &&
          CHECK(WaitFor(5000, [&] { return IsWindowEnabled(Ctl(R, idBtnStop)) && !IsWindowEnabled(Ctl(R, idBtnRecord)); }),
@@ -373,11 +362,11 @@ bool ToneStepsSpeed(TRun& R) {
   CHECK(Record == Expected, "mailbox holds %s, expected %s (1.10)", Hex(Record).c_str(), Hex(Expected).c_str());
   const std::wstring Speed = Text(Ctl(R, idLabel3)), Frequency = Text(Ctl(R, idLblFundamental)),
                      Volume = Text(Ctl(R, idLblVolume));
-  CHECK(Speed == L"1.10倍速", "speed label shows \"%s\"", U8(Speed).c_str());
-  CHECK(Frequency == L"301", "fundamental label shows \"%s\", not 301 (the line nearest 300 Hz)", U8(Frequency).c_str());
+  CHECK(Speed == L"1.10倍速", "speed label shows \"%s\"", WideToUtf8(Speed).c_str());
+  CHECK(Frequency == L"301", "fundamental label shows \"%s\", not 301 (the line nearest 300 Hz)", WideToUtf8(Frequency).c_str());
   const double Db = _wtof(Volume.c_str());
   return CHECK(Volume.size() > 2 && Volume.substr(Volume.size() - 2) == L"dB" && Db > 30 && Db < 60,
-               "level label shows \"%s\", not the tone's level of about 44dB", U8(Volume).c_str());
+               "level label shows \"%s\", not the tone's level of about 44dB", WideToUtf8(Volume).c_str());
 }
 
 // The screenshot, and whether its labels are Japanese glyphs: the label "基本周波数" drawn by
@@ -396,7 +385,7 @@ bool ScreenshotShowsJapanese(TRun& R) {
   HWND Label = Ctl(R, idLabel1);
   if (!Label) return false;
   const std::wstring Caption = Text(Label);
-  if (!CHECK(Caption == L"基本周波数", "Label1 reads \"%s\"", U8(Caption).c_str())) return false;
+  if (!CHECK(Caption == L"基本周波数", "Label1 reads \"%s\"", WideToUtf8(Caption).c_str())) return false;
   POINT At{0, 0};
   MapWindowPoints(Label, nullptr, &At, 1);
   const std::wstring Boxes(Caption.size(), L'\xE000');
@@ -426,7 +415,7 @@ HWND OpenSettings(TRun& R, std::vector<HWND>& Edits) {
   if (!CHECK(WaitFor(10000, [&] { return (Dialog = OwnedBox(R.Main)) != nullptr; }), "環境設定 opened no dialog"))
     return nullptr;
   std::printf("the settings dialog took %lu ms to open\n", GetTickCount() - Start);
-  CHECK(Text(Dialog) == L"環境設定", "the settings dialog is titled \"%s\"", U8(Text(Dialog)).c_str());
+  CHECK(Text(Dialog) == L"環境設定", "the settings dialog is titled \"%s\"", WideToUtf8(Text(Dialog)).c_str());
   Edits.clear();
   for (HWND W : Children(Dialog))
     if (_wcsicmp(ClassOf(W).c_str(), L"Edit") == 0) Edits.push_back(W);
@@ -436,10 +425,10 @@ HWND OpenSettings(TRun& R, std::vector<HWND>& Edits) {
 
 bool CloseSettings(HWND Dialog, const wchar_t* Button) {
   HWND B = ChildWithText(Dialog, L"Button", Button);
-  if (!CHECK(B != nullptr, "no button \"%s\" in the settings dialog", U8(Button).c_str())) return false;
+  if (!CHECK(B != nullptr, "no button \"%s\" in the settings dialog", WideToUtf8(Button).c_str())) return false;
   Click(B);
   return CHECK(WaitFor(5000, [&] { return !IsWindow(Dialog) || !IsWindowVisible(Dialog); }),
-               "\"%s\" did not close the settings dialog", U8(Button).c_str());
+               "\"%s\" did not close the settings dialog", WideToUtf8(Button).c_str());
 }
 
 void Type(HWND Edit, const wchar_t* Keys) {
@@ -454,7 +443,7 @@ bool SettingsDialogSteps(TRun& R) {
   Type(Edits[0], L"2500");
   SendMessageW(Edits[0], WM_CHAR, L'x', 1);
   CHECK(Text(Edits[0]) == L"2500", "the maximum frequency reads \"%s\" after typing 2500 and x",
-        U8(Text(Edits[0])).c_str());
+        WideToUtf8(Text(Edits[0])).c_str());
   if (!CloseSettings(Dialog, L"OK") || !CheckDword(kSettingsKey, L"viMaxFreq", 2500)) return false;
 
   if (!(Dialog = OpenSettings(R, Edits))) return false;
@@ -462,7 +451,7 @@ bool SettingsDialogSteps(TRun& R) {
   if (!CloseSettings(Dialog, L"キャンセル") || !CheckDword(kSettingsKey, L"viMinFreq", 20)) return false;
   if (!(Dialog = OpenSettings(R, Edits))) return false;
   CHECK(Text(Edits[0]) == L"2500" && Text(Edits[1]) == L"20", "reopened, the dialog shows %s and %s, not 2500 and 20",
-        U8(Text(Edits[0])).c_str(), U8(Text(Edits[1])).c_str());
+        WideToUtf8(Text(Edits[0])).c_str(), WideToUtf8(Text(Edits[1])).c_str());
   return CloseSettings(Dialog, L"キャンセル");
 }
 
@@ -488,7 +477,7 @@ bool StopAndCaptureFile(TRun& R) {
   // The tone is over once the program detects nothing again.
   CHECK(WaitFor(15000, [&] { return Text(Ctl(R, idLblFundamental)) == L"(未検出)"; }),
         "the tone did not end within 15 s (the fundamental label reads \"%s\")",
-        U8(Text(Ctl(R, idLblFundamental))).c_str());
+        WideToUtf8(Text(Ctl(R, idLblFundamental))).c_str());
   Click(Ctl(R, idBtnStop));
   if (!CHECK(WaitFor(5000, [&] { return IsWindowEnabled(Ctl(R, idBtnRecord)) && !IsWindowEnabled(Ctl(R, idBtnStop)); }),
              "停止 did not bring the buttons back to idle"))
