@@ -6,16 +6,19 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "child_process.h"
+#include "link_checks.h"
 #include "test_files.h"
 
 namespace {
 
 using TBytes = std::vector<uint8_t>;
+
+// The records of 1.0 and 3.0 as published: the flag, then the factor as a little-endian double.
+const TBytes kOne{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, kThree{0x01, 0, 0, 0, 0, 0, 0, 0x08, 0x40};
 
 TBytes RecordOf(const TSpeedSharedMemory& Mailbox) {
   return TBytes(Mailbox.Memory(), Mailbox.Memory() + kSpeedRecordSize);
@@ -27,9 +30,9 @@ TEST(SpeedMailboxTest, PublishWritesFlagAndLittleEndianDouble) {
   EXPECT_EQ(RecordOf(Mailbox), TBytes(9, 0));
 
   Mailbox.SetSpeed(1.0);
-  EXPECT_EQ(RecordOf(Mailbox), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  EXPECT_EQ(RecordOf(Mailbox), kOne);
   Mailbox.SetSpeed(3.0);
-  EXPECT_EQ(RecordOf(Mailbox), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0x08, 0x40}));
+  EXPECT_EQ(RecordOf(Mailbox), kThree);
   const float Factor = 1.1f;  // the window holds the factor as a float
   Mailbox.SetSpeed(Factor);
   EXPECT_EQ(RecordOf(Mailbox), (TBytes{0x01, 0, 0, 0, 0xA0, 0x99, 0x99, 0xF1, 0x3F}));
@@ -68,24 +71,14 @@ TEST(SpeedMailboxTest, EveryPublishSetsTheEventOnceAndLeavesTheLockFree) {
     EXPECT_TRUE(Reader.WaitFor(0)) << "publish " << I;
     EXPECT_FALSE(Reader.WaitFor(0)) << "publish " << I;
   }
-  // From another thread: on this one a lock still held by SetSpeed would be re-entered.
-  bool Got = false;
-  std::thread([&] {
-    Got = ReaderLock.TryEnter(0);
-    if (Got) ReaderLock.Leave();
-  }).join();
-  EXPECT_TRUE(Got) << "SetSpeed left the lock held";
+  EXPECT_TRUE(OtherThreadGets(ReaderLock)) << "SetSpeed left the lock held";
 }
 
 TEST(SpeedMailboxTest, CreationErrorsNameTheSection) {
   TTempDir Dir;
   ::mkdir(Dir.File(kSpeedSectionName).c_str(), 0700);
-  try {
-    TSpeedSharedMemory Mailbox(Dir.Path());
-    ADD_FAILURE() << "accepted a directory as the section";
-  } catch (const ESpeedLinkError& E) {
-    EXPECT_EQ(std::string(E.what()), std::string("共有メモリ[") + kSpeedSectionName + "]を開けません");
-  }
+  EXPECT_EQ(ErrorOf([&] { TSpeedSharedMemory Mailbox(Dir.Path()); }).What,
+            std::string("共有メモリ[") + kSpeedSectionName + "]を開けません");
   ::rmdir(Dir.File(kSpeedSectionName).c_str());
   const int Fd = ::open(Dir.File(kSpeedSectionName).c_str(), O_CREAT | O_WRONLY, 0600);
   ::fchmod(Fd, 0660);  // group-writable is refused as well as open to all
@@ -102,7 +95,7 @@ TEST(SpeedMailboxTest, ASectionShortenedByAReaderNeitherFaultsNorStaysShort) {
   EXPECT_EQ(Reader.Read(Bytes, 9), 9) << "a read through the mapping would fault here";
   EXPECT_EQ(TBytes(Bytes, Bytes + 9), TBytes(9, 0));
   Mailbox.SetSpeed(1.0);  // a store through the mapping would fault here
-  EXPECT_EQ(ReadFileBytes(Dir.File(kSpeedSectionName)), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  EXPECT_EQ(ReadFileBytes(Dir.File(kSpeedSectionName)), kOne);
   EXPECT_EQ(Mailbox.TakeNotice(), "");
 }
 
@@ -122,9 +115,9 @@ TEST(SpeedMailboxTest, NamesThatNoLongerLeadToTheHeldObjectsAreOpenedAgainAndThe
     TCommonMemoryStream Section(kSpeedSectionName, kSpeedRecordSize, Dir.Path());
     Mailbox.SetSpeed(3.0);
     EXPECT_TRUE(Event.WaitFor(0)) << "the publish went to the removed event";
-    uint8_t Bytes[9];
-    Section.ReadAt(0, Bytes, 9);
-    EXPECT_EQ(TBytes(Bytes, Bytes + 9), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0x08, 0x40}));
+    TBytes Bytes(9);
+    Section.ReadAt(0, Bytes.data(), 9);
+    EXPECT_EQ(Bytes, kThree);
   }
   EXPECT_EQ(Calls, 1);
   const std::string Notice = Mailbox.TakeNotice();
@@ -143,38 +136,25 @@ TEST(SpeedMailboxTest, NamesThatNoLongerLeadToTheHeldObjectsAreOpenedAgainAndThe
   EXPECT_NE(Mailbox.TakeNotice().find(Dir.File(kSpeedSectionName)), std::string::npos);
   ::rmdir(Dir.File(kSpeedSectionName).c_str());
   Mailbox.SetSpeed(1.0);
-  EXPECT_EQ(ReadFileBytes(Dir.File(kSpeedSectionName)), (TBytes{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  EXPECT_EQ(ReadFileBytes(Dir.File(kSpeedSectionName)), kOne);
 }
 
-// Stand-ins for the named lock and event that record the order of the steps and what the
+// Stands for the named lock and event at once: records the order of the steps and what the
 // section holds when the event is set.
-struct TStepLog {
+struct TStepLog final : ISynchronize, IAutomaticEvent {
   std::vector<std::string> Steps;
   int Depth = 0;
   std::string SectionPath;
-};
 
-struct TLoggingLock final : ISynchronize {
-  TStepLog& Log;
-  explicit TLoggingLock(TStepLog& L) : Log(L) {}
   int32_t QueryInterface(const TInterfaceID&, void**) override { return kQueryNoInterface; }
   uint32_t AddRef() override { return 1; }
   uint32_t Release() override { return 1; }
   bool TryEnter(uint32_t) override { Enter(); return true; }
-  void Enter() override { ++Log.Depth; Log.Steps.push_back("Enter"); }
-  void Leave() override { --Log.Depth; Log.Steps.push_back("Leave"); }
-};
-
-struct TLoggingEvent final : IAutomaticEvent {
-  TStepLog& Log;
-  explicit TLoggingEvent(TStepLog& L) : Log(L) {}
-  int32_t QueryInterface(const TInterfaceID&, void**) override { return kQueryNoInterface; }
-  uint32_t AddRef() override { return 1; }
-  uint32_t Release() override { return 1; }
+  void Enter() override { ++Depth; Steps.push_back("Enter"); }
+  void Leave() override { --Depth; Steps.push_back("Leave"); }
   bool Signal() override {
-    const TBytes Now = ReadFileBytes(Log.SectionPath);
-    Log.Steps.push_back(std::string("Signal") + (Log.Depth > 0 ? " locked" : " unlocked") +
-                        (Now == TBytes{0x01, 0, 0, 0, 0, 0, 0, 0x08, 0x40} ? " complete" : " incomplete"));
+    Steps.push_back(std::string("Signal") + (Depth > 0 ? " locked" : " unlocked") +
+                    (ReadFileBytes(SectionPath) == kThree ? " complete" : " incomplete"));
     return true;
   }
   void Reset() override {}
@@ -186,9 +166,7 @@ TEST(SpeedMailboxTest, TheEventIsSetUnderTheLockAfterTheRecordIsComplete) {
   TTempDir Dir;
   TStepLog Log;
   Log.SectionPath = Dir.File(kSpeedSectionName);
-  TLoggingLock Lock(Log);
-  TLoggingEvent Event(Log);
-  TSpeedSharedMemory Mailbox(&Lock, &Event, Dir.Path());
+  TSpeedSharedMemory Mailbox(&Log, &Log, Dir.Path());
   Mailbox.SetSpeed(3.0);
   EXPECT_EQ(Log.Steps, (std::vector<std::string>{"Enter", "Signal locked complete", "Leave"}));
 }
