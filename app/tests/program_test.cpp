@@ -5,12 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "test_files.h"
+#include "test_folder.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -70,9 +67,7 @@ protected:
   void SetUp() override {
     // The program creates the mailbox under its real names: only inside a private /dev/shm.
     if (!std::getenv("KORVEL_PRIVATE_SHM")) GTEST_SKIP() << "needs a private /dev/shm (run through ctest)";
-    const char* root = std::getenv("KORVEL_TEST_ROOT");
-    Home = fs::path(root ? root : "/tmp") / "program";
-    fs::remove_all(Home);
+    Home = NewTestFolder("program");
     fs::create_directories(Home / "config");
     fs::create_directories(Home / "run");
     fs::permissions(Home / "run", fs::perms::owner_all);
@@ -82,72 +77,30 @@ protected:
     fs::remove(kEvent);
   }
 
-  // Starts the program; its standard error is read through ErrorFd. `prepare` runs in the
-  // child before the program, to change its environment.
-  pid_t Start(const std::function<void()>& prepare = {}) {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-      dup2(pipeFds[1], STDERR_FILENO);
-      setenv("HOME", Home.c_str(), 1);
-      setenv("XDG_CONFIG_HOME", (Home / "config").c_str(), 1);
-      setenv("XDG_RUNTIME_DIR", (Home / "run").c_str(), 1);
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      setenv("ALSA_CONFIG_PATH", (Home / "alsa.conf").c_str(), 1);
-      if (prepare) prepare();
-      execl(KORVEL_PROGRAM, KORVEL_PROGRAM, nullptr);
-      _exit(127);
-    }
-    close(pipeFds[1]);
-    ErrorFd = pipeFds[0];
-    return child;
-  }
-  void TearDown() override {
-    if (ErrorFd >= 0) close(ErrorFd);
+  // Starts the program in its home folder, with its own configuration and runtime folders,
+  // on the offscreen platform; `env`: more NAME=VALUE settings, the later one winning.
+  TChildProcess Start(const std::vector<std::string>& env = {}) {
+    std::vector<std::string> argv{"env", "-C", Home, "HOME=" + Home.string(),
+                                  "XDG_CONFIG_HOME=" + (Home / "config").string(),
+                                  "XDG_RUNTIME_DIR=" + (Home / "run").string(),
+                                  "QT_QPA_PLATFORM=offscreen",
+                                  "ALSA_CONFIG_PATH=" + (Home / "alsa.conf").string()};
+    argv.insert(argv.end(), env.begin(), env.end());
+    argv.push_back(KORVEL_PROGRAM);
+    return TChildProcess(argv);
   }
 
   // Waits until the window is up: the settings key is created while it is built.
   bool WindowShown() {
-    for (int i = 0; i < 400; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      if (ReadFileText(Registry()).find("\\fMain]") != std::string::npos) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the event loop
-        return true;
-      }
-    }
-    return false;
-  }
-
-  // What the program wrote to standard error, once it holds `lines` line breaks (or the
-  // stream ends, or ten seconds pass).
-  std::string ErrorText(int lines) {
-    std::string text;
-    for (int waited = 0; waited < 10000 && std::count(text.begin(), text.end(), '\n') < lines;) {
-      pollfd p{ErrorFd, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) {
-        waited += 100;
-        continue;
-      }
-      char chunk[512];
-      const ssize_t got = read(ErrorFd, chunk, sizeof chunk);
-      if (got <= 0) break;
-      text.append(chunk, size_t(got));
-    }
-    return text;
-  }
-
-  static int EndAndWait(pid_t child, int signal) {
-    kill(child, signal);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return status;
+    const bool shown = PollUntil(
+        [&] { return ReadFileText(Registry()).find("\\fMain]") != std::string::npos; }, 10000, 25);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the event loop
+    return shown;
   }
 
   fs::path Registry() const { return Home / "config" / "korvel" / "registry.reg"; }
 
   fs::path Home;
-  int ErrorFd = -1;
 };
 }  // namespace
 
@@ -155,89 +108,70 @@ TEST_F(Program, TerminateAndHangUpCloseTheWindowAndWriteThePlacement) {
   for (const int signal : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
     fs::remove(Registry());
-    const pid_t child = Start();
-    ASSERT_GT(child, 0);
-    const bool shown = WindowShown();
-    const int status = EndAndWait(child, signal);
-    close(ErrorFd);
-    ErrorFd = -1;
-    ASSERT_TRUE(shown);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    TChildProcess program = Start();
+    ASSERT_TRUE(WindowShown());
+    program.Kill(signal);
+    EXPECT_EQ(program.WaitExit(20000), 0);
     EXPECT_NE(ReadFileText(Registry()).find("\"left\"=dword:"), std::string::npos);
   }
 }
 
 TEST_F(Program, SecondStartOfTheUserSaysSoAndTouchesNothing) {
-  const pid_t first = Start();
-  ASSERT_GT(first, 0);
-  const int firstErrors = ErrorFd;
+  TChildProcess first = Start();
   ASSERT_TRUE(WindowShown());
   // A record only the first instance's player would see: the second must not zero it.
-  const unsigned char marker[9] = {1, 0, 0, 0, 0, 0, 0, 0, 0x40};
-  {
-    std::ofstream(kSection, std::ios::binary | std::ios::in | std::ios::out)
-        .write(reinterpret_cast<const char*>(marker), sizeof marker);
-  }
+  const std::string marker("\x01\0\0\0\0\0\0\0\x40", 9);
+  std::ofstream(kSection, std::ios::binary | std::ios::in | std::ios::out) << marker;
   const std::string settings = ReadFileText(Registry());
 
-  const pid_t second = Start();
-  ASSERT_GT(second, 0);
-  const std::string text = ErrorText(2);
-  const int secondStatus = EndAndWait(second, SIGKILL);  // it waits in its box
-  EXPECT_TRUE(WIFSIGNALED(secondStatus)) << "ended before its box was answered";
-  EXPECT_NE(text.find("korvel: korvel はすでに起動しています。"), std::string::npos) << text;
-  EXPECT_NE(text.find("\n" + (Home / "run" / "korvel.lock").string() + ": held by process " +
-                      std::to_string(first)),
-            std::string::npos)
-      << text;
-  EXPECT_EQ(ReadFileText(kSection), std::string(reinterpret_cast<const char*>(marker), sizeof marker));
+  TChildProcess second = Start();
+  EXPECT_TRUE(second.WaitForLine("korvel: korvel はすでに起動しています。"));
+  const std::string reason = second.ReadLine(10000);
+  EXPECT_EQ(reason.rfind((Home / "run" / "korvel.lock").string() + ": held by process " +
+                             std::to_string(first.Pid()),
+                         0),
+            0u)
+      << reason;
+  EXPECT_EQ(second.WaitExit(0), -1) << "ended before its box was answered";
+  second.Kill(SIGKILL);
+  second.WaitExit(5000);
+  EXPECT_EQ(ReadFileText(kSection), marker);
   EXPECT_EQ(ReadFileText(Registry()), settings);
 
-  const int firstStatus = EndAndWait(first, SIGTERM);
-  close(firstErrors);
-  ASSERT_TRUE(WIFEXITED(firstStatus));
-  EXPECT_EQ(WEXITSTATUS(firstStatus), 0);
+  first.Kill(SIGTERM);
+  EXPECT_EQ(first.WaitExit(20000), 0);
 }
 
 TEST_F(Program, FailedStartShowsTheStepsTextThenTheSystemsReason) {
-  struct TCase {
+  const fs::path notAFolder = Home / "not-a-folder";
+  const struct {
     const char* Name;
     std::function<void()> Spoil;  // in the test, before the start
-    std::string Reason;           // how the second line starts
-  };
-  const fs::path notAFolder = Home / "not-a-folder";
-  const TCase cases[] = {
-      {"mailbox object replaced by a link", [] { fs::create_symlink("/dev/null", kEvent); },
+    std::vector<std::string> Env;
+    std::string Reason;  // how the second line starts
+  } cases[] = {
+      {"mailbox object replaced by a link", [] { fs::create_symlink("/dev/null", kEvent); }, {},
        std::string(kEvent) + ":"},
       {"runtime folder is a file", [&] { std::ofstream(notAFolder) << "x"; },
+       {"XDG_RUNTIME_DIR=" + notAFolder.string()},
        (notAFolder / "korvel.lock").string() + ": " + std::strerror(ENOTDIR)},
   };
-  for (const TCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     fs::remove(kEvent);
     c.Spoil();
-    const bool runtimeSpoiled = fs::exists(notAFolder);
-    const pid_t child = Start([&] {
-      if (runtimeSpoiled) setenv("XDG_RUNTIME_DIR", notAFolder.c_str(), 1);
-    });
-    ASSERT_GT(child, 0);
-    const std::string text = ErrorText(2);
-    EndAndWait(child, SIGKILL);  // it waits in its box
-    close(ErrorFd);
-    ErrorFd = -1;
-    const size_t firstLine = text.find("korvel: ");
-    const size_t secondLine = text.find('\n', firstLine);
-    ASSERT_NE(secondLine, std::string::npos) << text;
-    EXPECT_GT(secondLine, firstLine + 8) << "no text of the failed step: " << text;
-    EXPECT_EQ(text.compare(secondLine + 1, c.Reason.size(), c.Reason), 0) << text;
+    TChildProcess program = Start(c.Env);  // it waits in its box, killed at the end
+    const std::string step = program.ReadLineUntil(
+        [](const std::string& line) { return line.find("korvel: ") != std::string::npos; });
+    ASSERT_FALSE(step.empty());
+    EXPECT_GT(step.size(), step.find("korvel: ") + 8) << "no text of the failed step: " << step;
+    const std::string reason = program.ReadLine(10000);
+    EXPECT_EQ(reason.rfind(c.Reason, 0), 0u) << reason;
   }
   // The lock comes first: the start that could not take it made no mailbox.
   EXPECT_FALSE(fs::exists(kSection));
 }
 
-// The toolkit ends the process with exit(1) from inside its loop when the X connection
-// breaks; the capture is ended on the way out, so output.wav declares what it holds.
 TEST_F(Program, LosingTheXServerMidCaptureLeavesAWholeCaptureFile) {
   auto server = std::make_unique<TXvfb>("640x480x24");
   ASSERT_FALSE(server->Name.empty()) << "Xvfb did not start (scripts/setup installs it)";
@@ -246,32 +180,21 @@ TEST_F(Program, LosingTheXServerMidCaptureLeavesAWholeCaptureFile) {
   TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Hang);
   fs::create_directories(Registry().parent_path());
   std::ofstream(Registry()) << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\"vbRecordToFile\"=\"1\"\n\n";
-  const pid_t child = Start([&] {
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    setenv("DISPLAY", server->Name.c_str(), 1);
-    setenv("ALSA_CONFIG_PATH", route.ConfigPath().c_str(), 1);
-    if (chdir(Home.c_str()) != 0) _exit(126);
-  });
-  ASSERT_GT(child, 0);
+  TChildProcess program = Start({"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server->Name,
+                                 "ALSA_CONFIG_PATH=" + route.ConfigPath()});
   ASSERT_TRUE(WindowShown());
   ASSERT_TRUE(ClickInWindow(server->Name, 269, 280, 16 + 37, 240 + 12));  // 開始
   // Buffers reach the file while the calibration prompt is up.
   const fs::path wav = Home / "output.wav";
   std::error_code ec;
-  for (int i = 0; i < 400 && !(fs::file_size(wav, ec) >= 46 + 2 * 32768 && !ec); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  PollUntil([&] { return fs::file_size(wav, ec) >= 46 + 2 * 32768 && !ec; }, 20000, 50);
   server->Stop();
-  int status = 0;
-  for (int i = 0; i < 200 && waitpid(child, &status, WNOHANG) == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  if (kill(child, 0) == 0) {
-    ADD_FAILURE() << "still running after the X server went";
-    EndAndWait(child, SIGKILL);
-  }
-  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  const int status = program.WaitExit(10000);
+  EXPECT_NE(status, -1) << "still running after the X server went";
+  EXPECT_LT(status, 128) << "ended by signal " << status - 128;
 
   const std::vector<unsigned char> file = ReadFileBytes(wav);
-  ASSERT_GE(file.size(), 46u + 2 * 32768) << ErrorText(1);
+  ASSERT_GE(file.size(), 46u + 2 * 32768) << program.ReadLine(1000);
   EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
   EXPECT_EQ(ReadLe32(file, 4), file.size() - 8);
   EXPECT_EQ(ReadLe32(file, 42), file.size() - 46);
