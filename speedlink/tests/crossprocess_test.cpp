@@ -77,18 +77,15 @@ TEST(CrossProcessTest, OneSignalWakesExactlyOneOfTwoWaitingProcesses) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // both in their wait
 
   Mailbox.SetSpeed(1.2);
-  TChildProcess* Woken = nullptr;
-  TChildProcess* Other = nullptr;
-  for (int I = 0; I < 5000 && !Woken; ++I) {
-    if (A.WaitExit(1) >= 0) Woken = &A, Other = &B;
-    else if (B.WaitExit(1) >= 0) Woken = &B, Other = &A;
-  }
-  ASSERT_NE(Woken, nullptr) << "nobody woke";
-  EXPECT_EQ(Woken->WaitExit(0), 0);
-  EXPECT_EQ(Other->WaitExit(300), -1) << "one signal woke both";
+  ASSERT_TRUE(PollUntil([&] { return A.WaitExit(0) >= 0 || B.WaitExit(0) >= 0; }, 5000, 1))
+      << "nobody woke";
+  TChildProcess& Woken = A.WaitExit(0) >= 0 ? A : B;
+  TChildProcess& Other = &Woken == &A ? B : A;
+  EXPECT_EQ(Woken.WaitExit(0), 0);
+  EXPECT_EQ(Other.WaitExit(300), -1) << "one signal woke both";
 
   Mailbox.SetSpeed(1.3);
-  EXPECT_EQ(Other->WaitExit(5000), 0);
+  EXPECT_EQ(Other.WaitExit(5000), 0);
 }
 
 }  // namespace

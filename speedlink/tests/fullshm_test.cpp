@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "child_process.h"
+#include "link_checks.h"
+#include "test_files.h"
 
 namespace {
 
@@ -28,38 +30,19 @@ void FillFileSystem(const std::string& Path) {
   ::close(Fd);
 }
 
-// Reads lines until one contains Text; returns it with the line that follows.
-std::string LinesFrom(TChildProcess& Child, const std::string& Text) {
-  for (int I = 0; I < 50; ++I) {
-    const std::string Line = Child.ReadLine(20000);
-    if (Line.find(Text) != std::string::npos) return Line + "\n" + Child.ReadLine(2000);
-    if (Line.empty()) break;
-  }
-  return {};
-}
-
 TEST(FullSharedMemoryTest, ProgramAndToolsSayTheSectionCannotBeReservedAndEndWithoutAFault) {
   if (!std::getenv("KORVEL_PRIVATE_SHM")) GTEST_SKIP() << "needs a private /dev/shm (run through ctest)";
   FillFileSystem("/dev/shm/filler");
   const std::string NoSpace = std::strerror(ENOSPC);
   const std::string CannotOpen = std::string("共有メモリ[") + kSpeedSectionName + "]を開けません";
 
-  try {
-    TSpeedSharedMemory Mailbox;
-    ADD_FAILURE() << "made a mailbox on a full /dev/shm";
-  } catch (const ESpeedLinkError& E) {
-    EXPECT_EQ(E.what(), CannotOpen);
-    EXPECT_NE(E.Detail().find(NoSpace), std::string::npos) << E.Detail();
-  }
+  const TLinkError Error = ErrorOf([] { TSpeedSharedMemory Mailbox; });
+  EXPECT_EQ(Error.What, CannotOpen);
+  EXPECT_NE(Error.Detail.find(NoSpace), std::string::npos) << Error.Detail;
 
   TTempDir Dir;  // not on /dev/shm
   const std::string Wav = Dir.File("empty.wav");
-  const unsigned char Header[44] = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                    16, 0, 0, 0, 1, 0, 1, 0, 0x44, 0xAC, 0, 0, 0x88, 0x58, 0x01, 0,
-                                    2, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
-  const int Fd = ::open(Wav.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-  ASSERT_EQ(::write(Fd, Header, sizeof Header), static_cast<ssize_t>(sizeof Header));
-  ::close(Fd);
+  ASSERT_TRUE(WriteFileText(Wav, WavHeader(0, {.Channels = 1})));
 
   struct TCase {
     std::vector<std::string> Argv;
@@ -69,7 +52,9 @@ TEST(FullSharedMemoryTest, ProgramAndToolsSayTheSectionCannotBeReservedAndEndWit
                          TCase{{KORVEL_REPLAY, "--defaults", "--publish", Wav}, 1}, TCase{{KORVEL_PROGRAM}, -1}}) {
     SCOPED_TRACE(C.Argv[0] + " " + (C.Argv.size() > 1 ? C.Argv[1] : ""));
     TChildProcess Child(C.Argv);
-    const std::string Message = LinesFrom(Child, CannotOpen);
+    std::string Message = Child.ReadLineUntil(
+        [&](const std::string& L) { return L.find(CannotOpen) != std::string::npos; }, 20000);
+    Message += "\n" + Child.ReadLine(2000);  // the reason
     EXPECT_NE(Message.find(CannotOpen), std::string::npos) << Message;
     if (C.Exit >= 0) {
       EXPECT_NE(Message.find(NoSpace), std::string::npos) << Message;

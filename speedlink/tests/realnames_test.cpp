@@ -16,17 +16,12 @@ TEST(RealNamesTest, MailboxLivesInDevShmUnderTheGuidNamesOwnerOnly) {
   if (!std::getenv("KORVEL_PRIVATE_SHM")) GTEST_SKIP() << "needs a private /dev/shm (run through ctest)";
   TSpeedSharedMemory Mailbox;
   Mailbox.SetSpeed(1.0);
-  struct Expect {
-    const char* Name;
-    bool Fifo;
-  };
-  for (const Expect& E : {Expect{kSpeedSectionName, false}, Expect{kSpeedLockName, false}, Expect{kSpeedEventName, true}}) {
-    SCOPED_TRACE(E.Name);
+  for (const auto& [Name, Type] : {std::pair{kSpeedSectionName, S_IFREG}, {kSpeedLockName, S_IFREG},
+                                   {kSpeedEventName, S_IFIFO}}) {
+    SCOPED_TRACE(Name);
     struct stat St {};
-    ASSERT_EQ(::lstat((std::string("/dev/shm/") + E.Name).c_str(), &St), 0);
-    EXPECT_EQ(S_ISFIFO(St.st_mode), E.Fifo);
-    EXPECT_EQ(S_ISREG(St.st_mode), !E.Fifo);
-    EXPECT_EQ(St.st_mode & 07777, 0600u);
+    ASSERT_EQ(::lstat((std::string("/dev/shm/") + Name).c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode, mode_t(Type | 0600));
     EXPECT_EQ(St.st_uid, ::geteuid());
   }
   // A second view of the name sees the first one's publish.
