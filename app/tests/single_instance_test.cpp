@@ -11,10 +11,7 @@
 
 namespace {
 
-mode_t Mode(const std::filesystem::path& p) {
-  struct stat st{};
-  return stat(p.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
-}
+namespace fs = std::filesystem;
 
 TEST(SingleInstanceLock, OwnerOnlyWhateverTheUmaskRepairedAndGoneAfterANormalEnd) {
   const auto lock = NewTestFolder("instance") / "korvel.lock";
@@ -23,14 +20,15 @@ TEST(SingleInstanceLock, OwnerOnlyWhateverTheUmaskRepairedAndGoneAfterANormalEnd
     {
       TSingleInstanceLock first(lock), second(lock);  // two open file descriptions
       EXPECT_TRUE(first.Held() && !second.Held()) << mask;
-      EXPECT_EQ(Mode(lock), 0600u) << mask;
+      EXPECT_EQ(fs::status(lock).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+          << mask;
       EXPECT_NE(second.AlreadyRunningText().find("by process " + std::to_string(getpid())), std::string::npos);
     }
     umask(old);
-    EXPECT_FALSE(std::filesystem::exists(lock)) << mask;
+    EXPECT_FALSE(fs::exists(lock)) << mask;
   }
   std::ofstream(lock) << "1\n";  // left at 0400 by an earlier run under a narrow umask
-  std::filesystem::permissions(lock, std::filesystem::perms::owner_read);
+  fs::permissions(lock, fs::perms::owner_read);
   EXPECT_TRUE(TSingleInstanceLock(lock).Held());
 }
 
@@ -45,7 +43,7 @@ TEST(SingleInstanceLock, AnotherUsersFileIsRefusedWithItsOwnerNamed) {
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find(lock.string() + ": belongs to uid 65534"), std::string::npos) << e.what();
   }
-  EXPECT_EQ(std::filesystem::file_size(lock), 5u);  // nothing of ours written into it
+  EXPECT_EQ(fs::file_size(lock), 5u);  // nothing of ours written into it
 }
 
 }  // namespace
