@@ -5,28 +5,25 @@
 #include "child_process.h"
 
 #include <csignal>
-#include <memory>
 #include <string>
 
 class TXvfb {
 public:
   explicit TXvfb(const std::string& Screen = "320x240x24")
-      : FProcess(std::make_unique<TChildProcess>(
-            std::vector<std::string>{"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", Screen})) {
-    const std::string Number = FProcess->ReadLineUntil(
+      : FProcess({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", Screen}) {
+    const std::string Number = FProcess.ReadLineUntil(
         [](const std::string& Line) { return !Line.empty() && Line.find_first_not_of("0123456789") == std::string::npos; },
         20000);
     if (!Number.empty()) Name = ":" + Number;
   }
   ~TXvfb() { Stop(); }
   void Stop() {
-    if (!FProcess) return;
-    FProcess->Kill(SIGTERM);
-    FProcess->WaitExit(5000);
-    FProcess.reset();
+    if (FProcess.WaitExit(0) >= 0) return;  // ended already
+    FProcess.Kill(SIGTERM);
+    FProcess.WaitExit(5000);
   }
   std::string Name;  // empty when the server did not come up
 
 private:
-  std::unique_ptr<TChildProcess> FProcess;
+  TChildProcess FProcess;
 };

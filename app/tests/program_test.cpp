@@ -173,22 +173,22 @@ TEST_F(Program, FailedStartShowsTheStepsTextThenTheSystemsReason) {
 }
 
 TEST_F(Program, LosingTheXServerMidCaptureLeavesAWholeCaptureFile) {
-  auto server = std::make_unique<TXvfb>("640x480x24");
-  ASSERT_FALSE(server->Name.empty()) << "Xvfb did not start (scripts/setup installs it)";
+  TXvfb server("640x480x24");
+  ASSERT_FALSE(server.Name.empty()) << "Xvfb did not start (scripts/setup installs it)";
   TAlsaTestRoute route((Home / "alsa").string());
   WriteRawFrames(route.File("in.raw"), ToneFrames(440, 8000, 60 * 8192));
   TAlsaTestRoute::InstallPacedDefault(route, route.File("in.raw"), TAlsaTestEnd::Hang);
   fs::create_directories(Registry().parent_path());
   std::ofstream(Registry()) << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\"vbRecordToFile\"=\"1\"\n\n";
-  TChildProcess program = Start({"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server->Name,
+  TChildProcess program = Start({"QT_QPA_PLATFORM=xcb", "DISPLAY=" + server.Name,
                                  "ALSA_CONFIG_PATH=" + route.ConfigPath()});
   ASSERT_TRUE(WindowShown());
-  ASSERT_TRUE(ClickInWindow(server->Name, 269, 280, 16 + 37, 240 + 12));  // 開始
+  ASSERT_TRUE(ClickInWindow(server.Name, 269, 280, 16 + 37, 240 + 12));  // 開始
   // Buffers reach the file while the calibration prompt is up.
   const fs::path wav = Home / "output.wav";
   std::error_code ec;
   PollUntil([&] { return fs::file_size(wav, ec) >= 46 + 2 * 32768 && !ec; }, 20000, 50);
-  server->Stop();
+  server.Stop();
   const int status = program.WaitExit(10000);
   EXPECT_NE(status, -1) << "still running after the X server went";
   EXPECT_LT(status, 128) << "ended by signal " << status - 128;
