@@ -127,11 +127,8 @@ TEST_F(Program, SecondStartOfTheUserSaysSoAndTouchesNothing) {
   TChildProcess second = Start();
   EXPECT_TRUE(second.WaitForLine("korvel: korvel はすでに起動しています。"));
   const std::string reason = second.ReadLine(10000);
-  EXPECT_EQ(reason.rfind((Home / "run" / "korvel.lock").string() + ": held by process " +
-                             std::to_string(first.Pid()),
-                         0),
-            0u)
-      << reason;
+  const std::string holder = (Home / "run" / "korvel.lock").string() + ": held by process ";
+  EXPECT_EQ(reason.rfind(holder + std::to_string(first.Pid()), 0), 0u) << reason;
   EXPECT_EQ(second.WaitExit(0), -1) << "ended before its box was answered";
   second.Kill(SIGKILL);
   second.WaitExit(5000);
