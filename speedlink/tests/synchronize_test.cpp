@@ -30,7 +30,8 @@ TEST(SynchronizeTest, OwnerCountAllowsThirtyNestedEntriesAndRaisesOnTheThirtyFir
     auto Lock = Named ? std::make_unique<TSynchronize>(kLock, true, Dir.Path()) : std::make_unique<TSynchronize>();
     for (int I = 0; I < 30; ++I) Lock->Enter();
     EXPECT_EQ(Lock->OwnerCount(), 30);
-    EXPECT_EQ(ErrorOf([&] { Lock->Enter(); }).What, "ミューテックスが解放されずに30回以上超過して所有されました。");
+    EXPECT_EQ(ErrorOf([&] { Lock->Enter(); }).What,
+              "ミューテックスが解放されずに30回以上超過して所有されました。");
     EXPECT_EQ(Lock->OwnerCount(), 31);
     // Still owned after the error: another thread cannot get in until every entry is left.
     EXPECT_FALSE(OtherThreadGets(*Lock));
@@ -42,7 +43,8 @@ TEST(SynchronizeTest, OwnerCountAllowsThirtyNestedEntriesAndRaisesOnTheThirtyFir
 
 TEST(SynchronizeTest, LeaveWithoutEnterRaisesAfterTheReleaseAndLeavesOthersUnharmed) {
   TSynchronize Lock;
-  EXPECT_EQ(ErrorOf([&] { Lock.Leave(); }).What, "ミューテックスが所有されていない状態で開放されました。");
+  EXPECT_EQ(ErrorOf([&] { Lock.Leave(); }).What,
+            "ミューテックスが所有されていない状態で開放されました。");
   EXPECT_EQ(Lock.OwnerCount(), -1);
 
   // A Leave from a thread that does not own the lock must not release the owner's hold.
@@ -167,10 +169,10 @@ TEntries Entries(const std::string& Folder) {
 }
 
 // The errors of making a lock and an event of these names in Folder.
-std::vector<TLinkError> CreationErrors(const std::string& Folder, const std::string& LockName = kLock,
-                                       const std::string& EventName = kEvent) {
-  return {ErrorOf([&] { TSynchronize Lock(LockName, true, Folder); }),
-          ErrorOf([&] { TAutomaticEvent Event(EventName, true, Folder); })};
+std::vector<TLinkError> CreationErrors(const std::string& Folder, const std::string& Lock = kLock,
+                                       const std::string& Event = kEvent) {
+  return {ErrorOf([&] { TSynchronize Object(Lock, true, Folder); }),
+          ErrorOf([&] { TAutomaticEvent Object(Event, true, Folder); })};
 }
 
 // Our own lock file and event FIFO as an earlier run may have left them.
@@ -250,7 +252,8 @@ TEST(NamedObjectTest, RefusesWhatIsNotOurOwnAndLeavesItAlone) {
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Name);
-    if (C.Name == "another user's" && ::geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
+    if (C.Name == "another user's" && ::geteuid() != 0)
+      GTEST_SKIP() << "needs root to give a file away";
     TTempDir Dir;
     if (C.Mode) MakeObjects(Dir, C.Mode, C.Mode);
     if (C.Plant) C.Plant(Dir);
@@ -274,7 +277,8 @@ TEST(NamedObjectTest, AMissingDirectoryIsReportedAsSuch) {
 
 TEST(NamedObjectTest, RefusesNamesThatLeaveTheDirectory) {
   TTempDir Dir;
-  for (const TLinkError& E : CreationErrors(Dir.Path(), "../x", "")) EXPECT_NE(E.What, "(no error)");
+  for (const TLinkError& E : CreationErrors(Dir.Path(), "../x", ""))
+    EXPECT_NE(E.What, "(no error)");
 }
 
 }  // namespace
