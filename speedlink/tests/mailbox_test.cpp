@@ -24,9 +24,14 @@ TBytes RecordOf(const TSpeedSharedMemory& Mailbox) {
   return TBytes(Mailbox.Memory(), Mailbox.Memory() + kSpeedRecordSize);
 }
 
-TEST(SpeedMailboxTest, PublishWritesFlagAndLittleEndianDouble) {
+// A mailbox of the test's own, in a private folder.
+class OwnMailboxTest : public ::testing::Test {
+protected:
   TTempDir Dir;
-  TSpeedSharedMemory Mailbox(Dir.Path());
+  TSpeedSharedMemory Mailbox{Dir.Path()};
+};
+
+TEST_F(OwnMailboxTest, PublishWritesFlagAndLittleEndianDouble) {
   EXPECT_EQ(RecordOf(Mailbox), TBytes(9, 0));
 
   Mailbox.SetSpeed(1.0);
@@ -60,9 +65,7 @@ TEST(SpeedMailboxTest, StartZeroesARecordThatExistedAndGrowsAShortSection) {
   EXPECT_EQ(RecordOf(Grown)[8], 0x3F);
 }
 
-TEST(SpeedMailboxTest, EveryPublishSetsTheEventOnceAndLeavesTheLockFree) {
-  TTempDir Dir;
-  TSpeedSharedMemory Mailbox(Dir.Path());
+TEST_F(OwnMailboxTest, EveryPublishSetsTheEventOnceAndLeavesTheLockFree) {
   TAutomaticEvent Reader(kSpeedEventName, true, Dir.Path());
   TSynchronize ReaderLock(kSpeedLockName, true, Dir.Path());
   EXPECT_FALSE(Reader.WaitFor(0));
@@ -86,9 +89,7 @@ TEST(SpeedMailboxTest, CreationErrorsNameTheSection) {
   EXPECT_THROW(TSpeedSharedMemory Mailbox(Dir.Path()), ESpeedLinkError);
 }
 
-TEST(SpeedMailboxTest, ASectionShortenedByAReaderNeitherFaultsNorStaysShort) {
-  TTempDir Dir;
-  TSpeedSharedMemory Mailbox(Dir.Path());
+TEST_F(OwnMailboxTest, ASectionShortenedByAReaderNeitherFaultsNorStaysShort) {
   TCommonMemoryStream Reader(kSpeedSectionName, kSpeedRecordSize, Dir.Path());
   ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);
   uint8_t Bytes[9] = {7, 7, 7, 7, 7, 7, 7, 7, 7};
@@ -99,9 +100,7 @@ TEST(SpeedMailboxTest, ASectionShortenedByAReaderNeitherFaultsNorStaysShort) {
   EXPECT_EQ(Mailbox.TakeNotice(), "");
 }
 
-TEST(SpeedMailboxTest, NamesThatNoLongerLeadToTheHeldObjectsAreOpenedAgainAndTheUserToldOnce) {
-  TTempDir Dir;
-  TSpeedSharedMemory Mailbox(Dir.Path());
+TEST_F(OwnMailboxTest, NamesThatNoLongerLeadToTheHeldObjectsAreOpenedAgainAndTheUserToldOnce) {
   int Calls = 0;
   Mailbox.OnNotice = [&] { ++Calls; };
   Mailbox.SetSpeed(1.0);

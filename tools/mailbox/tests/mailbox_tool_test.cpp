@@ -36,23 +36,26 @@ std::pair<std::string, int> RunToEnd(const std::vector<std::string>& Argv) {
   return {Line, P.WaitExit(5000)};
 }
 
+// The tool on a mailbox of the test's own, in a private folder.
+class ToolOnMailboxTest : public ::testing::Test {
+protected:
+  TTempDir Dir;
+  TSpeedSharedMemory Mailbox{Dir.Path()};
+};
+
 // A NaN left in the record is one record, not a change at every look (NaN != NaN).
 TEST(MailboxRecordTest, TheSameBytesAreTheSameRecord) {
   EXPECT_EQ((TMailboxRecord{1, std::nan("")}), (TMailboxRecord{1, std::nan("")}));
   EXPECT_FALSE((TMailboxRecord{1, 0.0}) == (TMailboxRecord{0, 0.0}));
 }
 
-TEST(MailboxToolTest, ReadPrintsTheRecordAsPublished) {
-  TTempDir Dir;
-  TSpeedSharedMemory Mailbox(Dir.Path());
+TEST_F(ToolOnMailboxTest, ReadPrintsTheRecordAsPublished) {
   EXPECT_EQ(RunToEnd(Tool(Dir, {"read"})), (std::pair<std::string, int>{"flag=0 speed=0.0", 0}));
   Mailbox.SetSpeed(1.1f);
   EXPECT_EQ(RunToEnd(Tool(Dir, {"read"})), (std::pair<std::string, int>{"flag=1 speed=1.100000023841858", 0}));
 }
 
-TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
-  TTempDir Dir;
-  TSpeedSharedMemory Mailbox(Dir.Path());
+TEST_F(ToolOnMailboxTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "2", "--timeout", "20"}));
   ASSERT_TRUE(Watch.WaitForLine("watching"));  // it has opened (and reset) the event
   Mailbox.SetSpeed(1.5);
@@ -72,10 +75,8 @@ TEST(MailboxToolTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   EXPECT_EQ(Stopped.WaitExit(5000), 0);
 }
 
-TEST(MailboxToolTest, OutputThatCannotBeWrittenIsAnError) {
+TEST_F(ToolOnMailboxTest, OutputThatCannotBeWrittenIsAnError) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  TTempDir Dir;
-  TSpeedSharedMemory Mailbox(Dir.Path());
   auto Shell = [&](const std::string& Args) {
     return std::vector<std::string>{"/bin/sh", "-c",
                                     std::string("exec '") + KORVEL_MAILBOX + "' --dir '" + Dir.Path() + "' " + Args +
@@ -101,9 +102,7 @@ TEST(MailboxToolTest, MpvSocketPathTooLongForAnAddressIsRefused) {
   EXPECT_EQ(Status, 2);
 }
 
-TEST(MailboxToolTest, ASectionShortenedByAnotherReaderEndsNeitherReadNorWatch) {
-  TTempDir Dir;
-  TSpeedSharedMemory Mailbox(Dir.Path());
+TEST_F(ToolOnMailboxTest, ASectionShortenedByAnotherReaderEndsNeitherReadNorWatch) {
   Mailbox.SetSpeed(1.5);
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "1", "--timeout", "20"}));
   ASSERT_TRUE(Watch.WaitForLine("watching"));
@@ -138,11 +137,9 @@ TEST(MailboxToolTest, RefusesObjectsThatAreNotOurs) {
 
 // ------------------------------------------------------------------------------ mpv bridge
 
-TEST(MailboxToolTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
+TEST_F(ToolOnMailboxTest, MpvBridgeForwardsClampsAndSurvivesRestarts) {
   if (::access(kMpv, X_OK) != 0) GTEST_SKIP() << "mpv is not installed (scripts/setup installs it)";
-  TTempDir Dir;
   const std::string Socket = Dir.File("mpv.sock");
-  TSpeedSharedMemory Mailbox(Dir.Path());
 
   // The bridge starts first and waits for mpv.
   TChildProcess Bridge(Tool(Dir, {"mpv", "--socket", Socket}));
