@@ -18,7 +18,8 @@ namespace {
 using TBytes = std::vector<uint8_t>;
 
 // The records of 1.0 and 3.0 as published: the flag, then the factor as a little-endian double.
-const TBytes kOne{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, kThree{0x01, 0, 0, 0, 0, 0, 0, 0x08, 0x40};
+const TBytes kOne{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F};
+const TBytes kThree{0x01, 0, 0, 0, 0, 0, 0, 0x08, 0x40};
 
 TBytes RecordOf(const TSpeedSharedMemory& Mailbox) {
   return TBytes(Mailbox.Memory(), Mailbox.Memory() + kSpeedRecordSize);

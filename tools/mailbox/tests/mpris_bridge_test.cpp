@@ -229,12 +229,11 @@ TEST_F(MprisBridgeTest, ChoosesTheNamedPlayerOrThePlayingOneOrAll) {
     QDBusConnection Own = Bus.Connection();
     ASSERT_TRUE(Own.registerService(QString::fromStdString(kPrefix + "broken")));
     TBridge All({"--all"});
-    Mailbox->SetSpeed(3.0);
-    EXPECT_TRUE(First.Reaches(3.0));
-    EXPECT_TRUE(Second.Reaches(3.0));
-    Mailbox->SetSpeed(1.25);
-    EXPECT_TRUE(First.Reaches(1.25));
-    EXPECT_TRUE(Second.Reaches(1.25));
+    for (const double Speed : {3.0, 1.25}) {
+      Mailbox->SetSpeed(Speed);
+      EXPECT_TRUE(First.Reaches(Speed));
+      EXPECT_TRUE(Second.Reaches(Speed));
+    }
     EXPECT_EQ(All.Stop(), 0);
     const std::string Refuses = kPrefix + "broken refuses";
     EXPECT_NE(All.Log().find(Refuses), std::string::npos) << All.Log();
