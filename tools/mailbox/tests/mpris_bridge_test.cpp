@@ -91,13 +91,14 @@ public:
   std::vector<double> Sets;
 };
 
-// One process on the bus, under one or more MPRIS names: a connection of its own.
-class TTestPlayerProcess {
+// One process on the bus, under one or more MPRIS names: a connection of its own, serving
+// the player's object.
+class TTestPlayerProcess : public QObject {
 public:
   TTestPlayerProcess(const TTempDir& Dir, const std::vector<std::string>& Names)
-      : FConnection(QStringLiteral("player%1").arg(++Made)), FPlayer(new TRecordingPlayer(&FHost)) {
+      : FConnection(QStringLiteral("player%1").arg(++Made)), FPlayer(new TRecordingPlayer(this)) {
     QDBusConnection C = QDBusConnection::connectToBus(QString::fromStdString(TSessionBus::AddressOf(Dir)), FConnection);
-    C.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), &FHost, QDBusConnection::ExportAdaptors);
+    C.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), this, QDBusConnection::ExportAdaptors);
     for (const std::string& Name : Names) C.registerService(QString::fromStdString(kPrefix + Name));
   }
   ~TTestPlayerProcess() { QDBusConnection::disconnectFromBus(FConnection); }
@@ -106,7 +107,6 @@ public:
 private:
   static inline int Made = 0;
   QString FConnection;
-  QObject FHost;
   TRecordingPlayer* FPlayer;
 };
 
@@ -120,12 +120,11 @@ public:
 
   // Reads on until a line contains Text; false after a few seconds.
   bool Says(const std::string& Text) {
-    return !FProcess
-                .ReadLineUntil([&](const std::string& Line) {
-                  FLog += Line + "\n";
-                  return Line.find(Text) != std::string::npos;
-                }, 10000)
-                .empty();
+    const std::string Said = FProcess.ReadLineUntil([&](const std::string& Line) {
+      FLog += Line + "\n";
+      return Line.find(Text) != std::string::npos;
+    });
+    return !Said.empty();
   }
   // Stops it as systemd does; its status, and everything it said, are then known.
   int Stop() {
