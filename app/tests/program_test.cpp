@@ -38,19 +38,17 @@ bool ClickInWindow(const std::string& display, int width, int height, int x, int
   Display* d = XOpenDisplay(display.c_str());
   if (!d) return false;
   const Window root = DefaultRootWindow(d);
-  Window rootReturn, parent, *children = nullptr, target = 0;
-  unsigned count = 0;
-  if (XQueryTree(d, root, &rootReturn, &parent, &children, &count)) {
-    for (unsigned i = 0; i < count; ++i) {
-      XWindowAttributes a;
-      if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable && a.width == width &&
-          a.height == height)
-        target = children[i];
-    }
-    XFree(children);
+  Window rootReturn, parent, *children = nullptr, target = 0, child;
+  unsigned count = 0;  // stays 0 when the tree cannot be queried
+  XQueryTree(d, root, &rootReturn, &parent, &children, &count);
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable && a.width == width &&
+        a.height == height)
+      target = children[i];
   }
+  if (children) XFree(children);
   int rootX = 0, rootY = 0;
-  Window child;
   const bool found = target && XTranslateCoordinates(d, target, root, x, y, &rootX, &rootY, &child);
   if (found) {
     XTestFakeMotionEvent(d, -1, rootX, rootY, CurrentTime);

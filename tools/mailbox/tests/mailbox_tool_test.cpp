@@ -58,12 +58,11 @@ TEST_F(ToolOnMailboxTest, ReadPrintsTheRecordAsPublished) {
 TEST_F(ToolOnMailboxTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "2", "--timeout", "20"}));
   ASSERT_TRUE(Watch.WaitForLine("watching"));  // it has opened (and reset) the event
-  Mailbox.SetSpeed(1.5);
-  const std::string First = Watch.ReadLine(5000);
-  EXPECT_NE(First.find(" speed=1.5"), std::string::npos) << First;
-  Mailbox.SetSpeed(2.0);
-  const std::string Second = Watch.ReadLine(5000);
-  EXPECT_NE(Second.find(" speed=2.0"), std::string::npos) << Second;
+  for (const auto& [Speed, Printed] : {std::pair{1.5, " speed=1.5"}, {2.0, " speed=2.0"}}) {
+    Mailbox.SetSpeed(Speed);
+    const std::string Line = Watch.ReadLine(5000);
+    EXPECT_NE(Line.find(Printed), std::string::npos) << Line;
+  }
   EXPECT_EQ(Watch.WaitExit(5000), 0);
 
   TChildProcess Quiet(Tool(Dir, {"watch", "--timeout", "0.2"}));
