@@ -98,7 +98,8 @@ public:
   TTestPlayerProcess(const TTempDir& Dir, const std::vector<std::string>& Names)
       : FConnection(QStringLiteral("player%1").arg(++Made)), FPlayer(new TRecordingPlayer(this)) {
     QDBusConnection C = QDBusConnection::connectToBus(QString::fromStdString(TSessionBus::AddressOf(Dir)), FConnection);
-    C.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), this, QDBusConnection::ExportAdaptors);
+    C.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), this,
+                     QDBusConnection::ExportAdaptors);
     for (const std::string& Name : Names) C.registerService(QString::fromStdString(kPrefix + Name));
   }
   ~TTestPlayerProcess() { QDBusConnection::disconnectFromBus(FConnection); }
