@@ -1,25 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QImage>
 #include <QWindow>
 #include <stdexcept>
 #include <vector>
 
 #include "DIBpbox.h"
+#include "qt_test_app.h"
 
 namespace {
 
 class TPaintBoxTest : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    if (QApplication::instance() == nullptr) {
-      static int argc = 1;
-      static char name[] = "dib_test";
-      static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);
-    }
-  }
+  static void SetUpTestSuite() { TestApp(); }
 };
 
 TEST_F(TPaintBoxTest, BoundsDriveTheSurfaceExceptZeroSizes) {
@@ -72,8 +65,7 @@ TEST_F(TPaintBoxTest, PaintCallsOnPaintFirstAndShowsWhatItDrew) {
   TWatchedPaintBox box;
   box.SetBounds(0, 0, 8, 4);
   box.show();
-  for (int i = 0; i < 100 && !(box.windowHandle() && box.windowHandle()->isExposed()); ++i)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ProcessUntil([&] { return box.windowHandle() && box.windowHandle()->isExposed(); }, 1000);
   QCoreApplication::processEvents();  // the window system's first paint
   box.Copied.clear();
   int calls = 0;
@@ -124,7 +116,8 @@ TEST_F(TPaintBoxTest, OnPaintErrorLeavesTheLock) {
 
 // A background provider that shows a fixed colour, for the mask step.
 struct TPlainBackGround : IDIBBackGround {
-  void CopyBackGround(TDIBSurface& Target, int32_t X, int32_t Y, int32_t Width, int32_t Height) override {
+  void CopyBackGround(TDIBSurface& Target, int32_t X, int32_t Y, int32_t Width,
+                      int32_t Height) override {
     Asked = {X, Y, Width, Height};
     for (int32_t y = 0; y < Height; ++y)
       for (int32_t x = 0; x < Width; ++x) Target.Canvas().SetPixel(x, y, 0x00336699);
@@ -138,9 +131,9 @@ TEST_F(TPaintBoxTest, MaskStepReplacesTheMaskColourByTheBackground) {
   box.SetBounds(5, 6, 4, 2);
   TPlainBackGround behind;
   box.BackGround = &behind;
-  box.Surface().Canvas().SetPixel(0, 0, clRed);      // masked
-  box.Surface().Canvas().SetPixel(1, 0, 0x000080);   // not the mask colour
-  *box.Surface().PixelAddress(2, 0) = 0xAAFF0000;    // red with a fourth byte: masked too
+  box.Surface().Canvas().SetPixel(0, 0, clRed);  // masked
+  box.Surface().Canvas().SetPixel(1, 0, 0x000080);  // not the mask colour
+  *box.Surface().PixelAddress(2, 0) = 0xAAFF0000;  // red with a fourth byte: masked too
   parent.show();
   box.SetEnableMask(true);
   EXPECT_EQ(behind.Asked, QRect(5, 6, 4, 2));
