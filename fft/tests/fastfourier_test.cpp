@@ -283,11 +283,10 @@ TEST(FastFourierLevels, UnavailableLevelIsRefused) {
   const auto levels = UsableKernelLevels();
   ASSERT_FALSE(levels.empty());
   EXPECT_EQ(levels.front(), TKernelLevel::Ref);
-  EXPECT_EQ(fft.KernelLevel(),
-            ActiveKernelLevel());  // the highest unless KORVEL_KERNEL_LEVEL caps it
+  // The highest level unless KORVEL_KERNEL_LEVEL caps it.
+  EXPECT_EQ(fft.KernelLevel(), ActiveKernelLevel());
   for (TKernelLevel l : {TKernelLevel::Ref, TKernelLevel::SSE2, TKernelLevel::AVX2}) {
-    const bool present = std::find(levels.begin(), levels.end(), l) != levels.end();
-    if (present)
+    if (std::ranges::find(levels, l) != levels.end())
       EXPECT_NO_THROW(fft.SetKernelLevel(l));
     else
       EXPECT_THROW(fft.SetKernelLevel(l), EKetraError);
