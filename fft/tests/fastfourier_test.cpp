@@ -254,10 +254,8 @@ TEST(FastFourierSpectrum, StatisticsFollowEveryChangeOfTheData) {
 }
 
 TEST(FastFourierWindows, TriangleHammingAndGaussWeights) {
-  EXPECT_EQ(WeightOf(fwTriangle, 4, 0), 0.5);
-  EXPECT_EQ(WeightOf(fwTriangle, 4, 1), 1.0);
-  EXPECT_EQ(WeightOf(fwTriangle, 4, 2), 1.0);
-  EXPECT_EQ(WeightOf(fwTriangle, 4, 3), 0.5);
+  const double kTriangle4[] = {0.5, 1.0, 1.0, 0.5};
+  for (int32_t p = 0; p < 4; ++p) EXPECT_EQ(WeightOf(fwTriangle, 4, p), kTriangle4[p]) << p;
   EXPECT_EQ(WeightOf(fwTriangle, 1, 0), 1.0);  // N div 2 = 0: nothing is weighted
   EXPECT_NEAR(WeightOf(fwHamming, 64, 31), 1.0, 1e-9);  // i = N/2
   EXPECT_NEAR(WeightOf(fwHamming, 64, 63), 0.086956522, 1e-9);  // i = N: x = 1/2
