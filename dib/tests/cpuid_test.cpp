@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "rendo/rendo.h"
 #include "ucpuid.h"
@@ -17,6 +16,8 @@ struct TFakeMachine {
   int OsSseAsked = 0;
 };
 TFakeMachine Machine;
+constexpr uint32_t kMmx = 1u << 23, kSse = 1u << 25;  // leaf 1
+constexpr uint32_t k3DNow = 1u << 31;  // leaf 0x80000001
 
 TCpuProbe FakeProbe() {
   return {[] { return Machine.HasCpuid; },
@@ -31,7 +32,7 @@ TCpuProbe FakeProbe() {
           }};
 }
 
-// Records the switch calls an ICpuFeatures receives.
+// Records the switch calls an ICpuFeatures receives, and the reference count at the last.
 class TRecordingFeatures : public ICpuFeatures {
 public:
   int32_t RENDO_CALL QueryInterface(const TGUID*, void** out) override {
@@ -40,63 +41,51 @@ public:
   }
   uint32_t RENDO_CALL AddRef() override { return ++Count; }
   uint32_t RENDO_CALL Release() override { return --Count; }
-  void RENDO_CALL SetMmxEnabled(int32_t flag) override { Calls.push_back("mmx " + std::to_string(flag) + " @" + std::to_string(Count)); }
-  void RENDO_CALL SetSecondaryFeature(int32_t flag) override { Calls.push_back("secondary " + std::to_string(flag)); }
-  void RENDO_CALL SetSseEnabled(int32_t flag) override { Calls.push_back("sse " + std::to_string(flag)); }
+  void RENDO_CALL SetMmxEnabled(int32_t flag) override {
+    Calls += "mmx " + std::to_string(flag) + " @" + std::to_string(Count);
+  }
+  void RENDO_CALL SetSecondaryFeature(int32_t flag) override {
+    Calls += "sec " + std::to_string(flag) + " ";
+  }
+  void RENDO_CALL SetSseEnabled(int32_t flag) override {
+    Calls += "sse " + std::to_string(flag) + " ";
+  }
   uint32_t Count = 1;
-  std::vector<std::string> Calls;
+  std::string Calls;
 };
 
-TEST(CpuFeatures, NoCpuidMeansNoFeaturesAndEverythingSwitchedOff) {
-  Machine = {};
-  Machine.HasCpuid = false;
-  Machine.Leaf1Edx = ~0u;
-  Machine.Ext1Edx = ~0u;
-  DetectCpuFeatures(FakeProbe());
-  EXPECT_FALSE(CpuHasMMX);
-  EXPECT_FALSE(CpuHas3DNow);
-  EXPECT_FALSE(CpuHasSSE);
-  EXPECT_FALSE(CpuUseSSE);
-  EXPECT_EQ(Machine.OsSseAsked, 0);
-
-  TRecordingFeatures features;
-  ApplyCpuFeatures(&features);
-  EXPECT_EQ(features.Calls, (std::vector<std::string>{"secondary 0", "sse 0", "mmx 0 @2"}));
-  EXPECT_EQ(features.Count, 1u);  // the extra reference is held only during the call
+// The flags DetectCpuFeatures set, by name.
+std::string Flags() {
+  return std::string(CpuHasMMX ? "mmx " : "") + (CpuHas3DNow ? "3dnow " : "") +
+         (CpuHasSSE ? "sse " : "") + (CpuUseSSE ? "use-sse " : "");
 }
 
-TEST(CpuFeatures, SseWithoutSystemSupportKeepsTheSsePathOff) {
-  Machine = {};
-  Machine.Leaf1Edx = (1u << 23) | (1u << 25);
-  Machine.OsSse = false;
-  DetectCpuFeatures(FakeProbe());
-  EXPECT_TRUE(CpuHasMMX);
-  EXPECT_TRUE(CpuHasSSE);
-  EXPECT_FALSE(CpuUseSSE);
-  EXPECT_FALSE(CpuHas3DNow);
-  EXPECT_EQ(Machine.OsSseAsked, 1);
-
-  TRecordingFeatures features;
-  ApplyCpuFeatures(&features);
-  EXPECT_EQ(features.Calls, (std::vector<std::string>{"secondary 0", "sse 0", "mmx -1 @2"}));
-}
-
-TEST(CpuFeatures, EachFlagFromItsOwnBitAndSseAskedOnlyWhenPresent) {
-  Machine = {};
-  Machine.Ext1Edx = 1u << 31;
-  DetectCpuFeatures(FakeProbe());
-  EXPECT_TRUE(CpuHas3DNow);
-  EXPECT_FALSE(CpuHasMMX);
-  EXPECT_FALSE(CpuHasSSE);
-  EXPECT_EQ(Machine.OsSseAsked, 0);
-
-  Machine.Ext1Edx = 0;
-  Machine.Leaf1Edx = 1u << 25;
-  DetectCpuFeatures(FakeProbe());
-  EXPECT_TRUE(CpuUseSSE);
-  TRecordingFeatures features;
-  ApplyCpuFeatures(&features);
-  EXPECT_EQ(features.Calls, (std::vector<std::string>{"secondary 0", "sse -1", "mmx 0 @2"}));
+// Each flag comes from its own bit; the system is asked about SSE only when the processor
+// has it. The switches go over with an extra reference held only during the calls.
+TEST(CpuFeatures, FlagsAndSwitchesOfFakeMachines) {
+  const struct {
+    const char* Name;
+    TFakeMachine Machine;
+    const char* Flags;
+    int OsSseAsked;
+    const char* Calls;
+  } kRows[] = {
+      {"no CPUID", {false, ~0u, ~0u}, "", 0, "sec 0 sse 0 mmx 0 @2"},
+      {"no OS SSE", {true, kMmx | kSse, 0, false}, "mmx sse ", 1, "sec 0 sse 0 mmx -1 @2"},
+      {"3DNow only", {true, 0, k3DNow}, "3dnow ", 0, "sec -1 sse 0 mmx 0 @2"},
+      {"SSE only", {true, kSse, 0}, "sse use-sse ", 1, "sec 0 sse -1 mmx 0 @2"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.Name);
+    Machine = row.Machine;
+    DetectCpuFeatures(FakeProbe());
+    EXPECT_EQ(Flags(), row.Flags);
+    EXPECT_EQ(Machine.OsSseAsked, row.OsSseAsked);
+    TRecordingFeatures features;
+    ApplyCpuFeatures(&features);
+    EXPECT_EQ(features.Calls, row.Calls);
+    EXPECT_EQ(features.Count, 1u);
+  }
 }
 
 TEST(CpuFeatures, ThisMachine) {

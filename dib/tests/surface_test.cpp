@@ -4,6 +4,8 @@
 #include <QImage>
 #endif
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 #include "DIBSurf.h"
 #include "rendo/reference.h"
@@ -21,18 +23,22 @@ protected:
     ASSERT_TRUE(Engine);
   }
   void TearDown() override { ReleaseEngine(); }
+
+  // The engine's runs over its target at a row stride: pixels per run, runs.
+  static std::pair<uint32_t, uint32_t> Span(int32_t stride) {
+    uint32_t count = 0, rows = 0;
+    Engine->GetSpan(&count, &rows, stride);
+    return {count, rows};
+  }
 };
 
 TEST(DIBSurface, HeaderAndMemoryOfTheHistorySurface) {
   TDIBSurface surface(220, 60, 32);
   const TBitmapInfoHeader& h = surface.Header();
-  EXPECT_EQ(h.biSize, 40u);
-  EXPECT_EQ(h.biWidth, 220);
-  EXPECT_EQ(h.biHeight, 60);  // positive: bottom-up
-  EXPECT_EQ(h.biPlanes, 1);
-  EXPECT_EQ(h.biBitCount, 32);
-  EXPECT_EQ(h.biCompression, 0u);
-  EXPECT_EQ(h.biSizeImage, 0u);
+  // Size, width, height (positive: bottom-up), planes, bits, compression, image size.
+  EXPECT_EQ(std::tuple(h.biSize, h.biWidth, h.biHeight, h.biPlanes, h.biBitCount, h.biCompression,
+                       h.biSizeImage),
+            std::tuple(40u, 220, 60, 1, 32, 0u, 0u));
   EXPECT_TRUE(surface.Created());
   EXPECT_EQ(surface.ImageBytes(), 52800u);
   ASSERT_NE(surface.Bits(), nullptr);
@@ -60,10 +66,8 @@ TEST(DIBSurface, SetSizeKeepsOrReplacesTheMemory) {
 TEST(DIBSurface, BadSizesRaiseAndKeepTheSection) {
   TDIBSurface surface(8, 8, 32);
   void* bits = surface.Bits();
-  EXPECT_THROW(surface.SetSize(0, 8, 32), EDIBSurfaceError);
-  EXPECT_THROW(surface.SetSize(8, -1, 32), EDIBSurfaceError);
-  EXPECT_THROW(surface.SetSize(8, 8, 7), EDIBSurfaceError);
-  EXPECT_THROW(surface.SetSize(1 << 20, 1 << 20, 32), EDIBSurfaceError);
+  for (auto [w, h, depth] : {std::tuple{0, 8, 32}, {8, -1, 32}, {8, 8, 7}, {1 << 20, 1 << 20, 32}})
+    EXPECT_THROW(surface.SetSize(w, h, depth), EDIBSurfaceError) << w << "x" << h << "x" << depth;
   EXPECT_EQ(surface.Bits(), bits);
   EXPECT_EQ(surface.Width(), 8);
   EXPECT_THROW(TDIBSurface(0, 0, 32), EDIBSurfaceError);
@@ -91,9 +95,7 @@ TEST(DIBSurface, LineToLeavesOutItsEndPoint) {
   canvas.LineTo(5, 30);
   for (int y = 0; y < 60; ++y) EXPECT_EQ(canvas.Pixel(5, y), y >= 31 ? 24 * 65793u : 0u) << y;
   // In memory: rows 0..28 from the bottom.
-  EXPECT_EQ(*surface.PixelAddress(5, 0), 0x00181818u);
-  EXPECT_EQ(*surface.PixelAddress(5, 28), 0x00181818u);
-  EXPECT_EQ(*surface.PixelAddress(5, 29), 0u);
+  for (int row : {0, 28, 29}) EXPECT_EQ(*surface.PixelAddress(5, row), row < 29 ? 0x00181818u : 0u);
   EXPECT_EQ(canvas.PenPosY, 30);
 
   // A line to where the pen already is paints nothing; a clear pen paints nothing.
@@ -112,9 +114,7 @@ TEST(DIBSurface, LineToLeavesOutItsEndPoint) {
   for (int x = 0; x < 4; ++x) EXPECT_EQ(canvas.Pixel(x, 0), x < 3 ? 0x0000FFu : 0u) << x;
   canvas.MoveTo(10, 10);
   canvas.LineTo(13, 13);
-  EXPECT_EQ(canvas.Pixel(10, 10), 0x0000FFu);
-  EXPECT_EQ(canvas.Pixel(12, 12), 0x0000FFu);
-  EXPECT_EQ(canvas.Pixel(13, 13), 0u);
+  for (int d : {10, 12, 13}) EXPECT_EQ(canvas.Pixel(d, d), d < 13 ? 0x0000FFu : 0u) << d;
 }
 
 #if __has_include(<QImage>)
@@ -139,13 +139,8 @@ TEST_F(DIBSurfaceOnEngine, BindTargetPassesRowLength880) {
   TDIBSurface surface(220, 60, 32);
   surface.BindTarget(Engine.get());
   // The engine merges rows only when the target's stride is exactly width * 4 = 880.
-  uint32_t count = 0, rows = 0;
-  Engine->GetSpan(&count, &rows, 880);
-  EXPECT_EQ(count, 13200u);
-  EXPECT_EQ(rows, 1u);
-  Engine->GetSpan(&count, &rows, 884);
-  EXPECT_EQ(count, 220u);
-  EXPECT_EQ(rows, 60u);
+  EXPECT_EQ(Span(880), std::pair(13200u, 1u));
+  EXPECT_EQ(Span(884), std::pair(220u, 60u));
   // The engine works on the surface's own memory, and holds no reference of its own.
   std::memset(surface.Bits(), 50, surface.ImageBytes());
   std::vector<uint32_t> history(13200, 0x01010101);
@@ -168,7 +163,8 @@ TEST(DIBSurface, CopyWithinOneSurfaceScrollsBothWays) {
   fill();
   surface.Canvas().Draw(0, 1, surface);  // down one picture row
   for (int y = 1; y < 4; ++y)
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(surface.Canvas().Pixel(x, y), TColor(0x10 * y + x)) << x << "," << y;
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(surface.Canvas().Pixel(x, y), TColor(0x10 * y + x)) << x << "," << y;
   EXPECT_EQ(surface.Canvas().Pixel(2, 0), TColor(0x12));  // not covered by the block
   fill();
   surface.Canvas().Draw(1, -1, surface);  // up one row and right one column
@@ -186,12 +182,9 @@ TEST_F(DIBSurfaceOnEngine, BindTargetRefusesDepthsOtherThan32) {
     TDIBSurface other(64, 10, depth);
     EXPECT_THROW(other.BindTarget(Engine.get()), EDIBSurfaceError) << depth;
   }
-  // The engine keeps the last good binding.
-  uint32_t count = 0, rows = 0;
-  Engine->GetSpan(&count, &rows, 880);
-  EXPECT_EQ(count, 13200u);
-  EXPECT_EQ(rows, 1u);
-  EXPECT_EQ(Engine->AddRef(), 3u);  // and no reference is left behind by the refusal
+  // The engine keeps the last good binding, and the refusal leaves no reference behind.
+  EXPECT_EQ(Span(880), std::pair(13200u, 1u));
+  EXPECT_EQ(Engine->AddRef(), 3u);
   Engine->Release();
 }
 

@@ -11,11 +11,12 @@
 
 struct TLiteralFourier {
   int32_t N;
-  int Kind = 0;                    // TFastFourierWgtWin value
-  std::vector<double> Data;        // 2N, interleaved
+  int Kind = 0;  // TFastFourierWgtWin value
+  std::vector<double> Data;  // 2N, interleaved
   std::vector<double> UserWindow;  // N
 
-  explicit TLiteralFourier(int32_t n) : N(n), Data(2 * size_t(n), 0.0), UserWindow(size_t(n), 0.0) {}
+  explicit TLiteralFourier(int32_t n)
+      : N(n), Data(2 * size_t(n), 0.0), UserWindow(size_t(n), 0.0) {}
 
   // The product is formed in extended precision and stored as a double.
   void Weigh(int32_t i, long double w) {
@@ -105,10 +106,7 @@ struct TLiteralFourier {
 
   double PowerAt(int32_t k) const {
     if (k < 0 || k > N / 2) return 0.0;
-    if (k == 0) {
-      const long double s = (long double)Data[0] * Data[0] + (long double)Data[1] * Data[1];
-      return static_cast<double>(s) / N;
-    }
+    if (k == 0) return static_cast<double>(Square(0) + Square(1)) / N;
     return Sum(k) / N;
   }
 
@@ -121,11 +119,11 @@ struct TLiteralFourier {
     return best / N;
   }
 
+  // |X_k|^2 + |X_N-k|^2, summed left to right in extended precision.
   double Sum(int32_t k) const {
-    long double s = (long double)Data[2 * size_t(k)] * Data[2 * size_t(k)];
-    s = s + (long double)Data[2 * size_t(k) + 1] * Data[2 * size_t(k) + 1];
-    s = s + (long double)Data[2 * size_t(N - k)] * Data[2 * size_t(N - k)];
-    s = s + (long double)Data[2 * size_t(N - k) + 1] * Data[2 * size_t(N - k) + 1];
-    return static_cast<double>(s);
+    const size_t a = 2 * size_t(k), b = 2 * size_t(N - k);
+    return static_cast<double>(Square(a) + Square(a + 1) + Square(b) + Square(b + 1));
   }
+
+  long double Square(size_t at) const { return (long double)Data[at] * Data[at]; }
 };

@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "toneanalysis.h"
@@ -15,9 +14,11 @@
 
 namespace {
 
-// The capture's format record: PCM, 2 channels, 44100 Hz, 176400 B/s, align 4, 16 bits.
-const unsigned char kFormat[18] = {0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10,
-                                   0xB1, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x00};
+// The capture's header: PCM, 2 channels, 44100 Hz, 176400 B/s, align 4, 16 bits, and the
+// format record's extension size 0; the format record is the 18 bytes after "fmt " and
+// its size.
+std::string CaptureHeader(uint32_t dataBytes) { return WavHeader(dataBytes, {.FmtBytes = 18}); }
+const std::string kFormat = CaptureHeader(0).substr(20, 18);
 
 std::filesystem::path WorkDir() {
   static const std::filesystem::path dir = NewTestFolder("capture");
@@ -39,13 +40,10 @@ std::vector<unsigned char> CounterBuffer(int b) {
 TEST(CaptureFile, TenBuffersGiveTheExactRiffLayout) {
   const auto dir = WorkDir();
   ASSERT_EQ(::chdir(dir.string().c_str()), 0);
-  {
-    // A longer file of the same name from an earlier run is replaced.
-    std::ofstream old(dir / "output.wav", std::ios::binary);
-    old << std::string(400000, 'x');
-  }
+  // A longer file of the same name from an earlier run is replaced.
+  ASSERT_TRUE(WriteFileText(dir / "output.wav", std::string(400000, 'x')));
   TCaptureFile file;
-  file.Open(kCaptureFileName, kFormat);
+  file.Open(kCaptureFileName, kFormat.data());
   ASSERT_NE(file.DataChunk, nullptr);
   EXPECT_TRUE(file.RiffChunk->OwnsFile());
   EXPECT_FALSE(file.DataChunk->OwnsFile());
@@ -53,22 +51,15 @@ TEST(CaptureFile, TenBuffersGiveTheExactRiffLayout) {
     const auto buf = CounterBuffer(b);
     EXPECT_EQ(file.Append(buf.data(), kBufferBytes), kBufferBytes);
     // After each buffer the file is whole as it stands: a kill now loses nothing written.
-    const auto running = ReadFileBytes(dir / "output.wav");
+    const std::string running = ReadFileText(dir / "output.wav");
     ASSERT_EQ(running.size(), 46u + 32768u * (b + 1));
-    EXPECT_EQ(ReadLe32(running, 4), running.size() - 8);
-    EXPECT_EQ(ReadLe32(running, 42), running.size() - 46);
+    EXPECT_EQ(running.substr(0, 46), CaptureHeader(32768u * (b + 1)));
   }
   file.Reset();
 
   const auto b = ReadFileBytes(dir / "output.wav");
   ASSERT_EQ(b.size(), 327726u);
-  EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
-  EXPECT_EQ(ReadLe32(b, 4), 327718u);
-  EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 16), "WAVEfmt ");
-  EXPECT_EQ(ReadLe32(b, 16), 18u);
-  EXPECT_TRUE(std::equal(b.begin() + 20, b.begin() + 38, kFormat));
-  EXPECT_EQ(std::string(b.begin() + 38, b.begin() + 42), "data");
-  EXPECT_EQ(ReadLe32(b, 42), 327680u);
+  EXPECT_EQ(std::string(b.begin(), b.begin() + 46), CaptureHeader(327680));
   // The data are the buffers back to back: no gap, no repeat.
   for (uint32_t frame = 0; frame < 10u * kFramesPerBuffer; ++frame)
     ASSERT_EQ(ReadLe32(b, 46 + 4 * size_t(frame)), frame);
@@ -78,12 +69,9 @@ TEST(CaptureFile, StoppedBeforeTheFirstBufferIsAHeaderOnly) {
   const auto path = WorkDir() / "empty.wav";
   {
     TCaptureFile file;
-    file.Open(path.string().c_str(), kFormat);
+    file.Open(path.string().c_str(), kFormat.data());
   }  // destruction finishes the file as a stop does
-  const auto b = ReadFileBytes(path);
-  ASSERT_EQ(b.size(), 46u);
-  EXPECT_EQ(ReadLe32(b, 4), 38u);
-  EXPECT_EQ(ReadLe32(b, 42), 0u);
+  EXPECT_EQ(ReadFileText(path), CaptureHeader(0));
 }
 
 TEST(CaptureFile, OddDataGetsAPadByteAndSharingObjectsNeverCloseTheFile) {
@@ -101,22 +89,18 @@ TEST(CaptureFile, OddDataGetsAPadByteAndSharingObjectsNeverCloseTheFile) {
   riff.Close();
   riff.Close();  // a second close releases nothing
   EXPECT_EQ(riff.Handle(), nullptr);
-  const auto b = ReadFileBytes(path);
-  ASSERT_EQ(b.size(), 24u);
-  EXPECT_EQ(ReadLe32(b, 16), 3u);
-  EXPECT_EQ(b[23], 0);
-  EXPECT_EQ(ReadLe32(b, 4), 16u);
+  EXPECT_EQ(ReadFileText(path), std::string("RIFF\x10\0\0\0WAVEdata\x03\0\0\0abc\0", 24));
 }
 
 TEST(CaptureFile, UncreatableFileRaisesTheJapaneseMessage) {
+  const auto path = WorkDir() / "no-such-folder" / "output.wav";
   TCaptureFile file;
   try {
-    file.Open((WorkDir() / "no-such-folder" / "output.wav").string().c_str(), kFormat);
+    file.Open(path.string().c_str(), kFormat.data());
     FAIL() << "no error";
   } catch (const EMMIOChunkError& e) {
     // The system's words for a missing folder differ per system; never a "success".
-    const std::string head = "ファイルの作成に失敗しました。\n" +
-                             (WorkDir() / "no-such-folder" / "output.wav").generic_string() + ": ";
+    const std::string head = "ファイルの作成に失敗しました。\n" + path.generic_string() + ": ";
     const std::string what = e.what();
     EXPECT_EQ(what.substr(0, head.size()), head);
     EXPECT_GT(what.size(), head.size());

@@ -1,10 +1,10 @@
 // The demo renders frames without being shown: tunnel everywhere, the cube on top.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <set>
 
 #include "DemoWindow.h"
+#include "qt_test_app.h"
 
 namespace {
 
@@ -16,10 +16,7 @@ int CountPixels(const QImage& image, uint32_t rgb) {
 }
 
 TEST(RendoDemo, FramesShowTheTunnelAndTheCubeAndMove) {
-  int argc = 1;
-  char name[] = "rendo_demo_test";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
+  TestApp();
   TDemoWindow window(320, 200);
   for (int map = 1; map <= 9; ++map) {
     window.SelectMap(map);
@@ -31,7 +28,8 @@ TEST(RendoDemo, FramesShowTheTunnelAndTheCubeAndMove) {
     for (int y = 0; y < frame.height(); y += 7)
       for (int x = 0; x < frame.width(); x += 5) colours.insert(frame.pixel(x, y));
     EXPECT_GT(colours.size(), 20u) << "map " << map;  // a textured picture, not a flat fill
-    EXPECT_GT(CountPixels(frame, TDemoWindow::kCubeColor), 100) << "map " << map;  // the cube's edges
+    EXPECT_GT(CountPixels(frame, TDemoWindow::kCubeColor), 100)
+        << "map " << map;  // the cube's edges
   }
   window.SelectMap(1);
   window.RenderFrame(10);
