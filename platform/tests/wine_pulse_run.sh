@@ -10,20 +10,13 @@ set -u
 test_exe=$1
 root=${KORVEL_TEST_ROOT:?run through ctest}
 here=$(dirname "$0")
-command -v awk >/dev/null || { echo "skipped: awk is missing" >&2; exit 77; }
 . "$here/../../testing/private-pipewire.sh"
+command -v awk >/dev/null || pipewire_skip "awk is missing"
 server=$root/server
 pipewire_start "$server" pulse fixed-clock
 
-# 40 s of the counter signal as a 16-bit stereo WAV file.
-LC_ALL=C awk -v frames=1764000 'BEGIN {
-  bytes = frames * 4
-  printf "RIFF"; le32(36 + bytes); printf "WAVEfmt "; le32(16); le16(1); le16(2); le32(44100); le32(176400)
-  le16(4); le16(16); printf "data"; le32(bytes)
-  for (n = 0; n < frames; n++) { l = n % 32767 + 1; le16(l); le16(65536 - l) }
-}
-function le16(v) { printf "%c%c", v % 256, int(v / 256) % 256 }
-function le32(v) { le16(v % 65536); le16(int(v / 65536)) }' >"$server/signal.wav"
+# 40 s of the counter signal.
+pipewire_wav "$server/signal.wav" 1764000 'l = n % 32767 + 1; r = -l'
 pipewire_spawn "$server/pw-play.log" pw-play --target "$pipewire_sink" "$server/signal.wav"
 
 # Wine's audio through its pulse driver, to this server.

@@ -6,6 +6,7 @@
 #include "Win32NumberEdit.h"
 #include "Win32Placement.h"
 #include "uglobal.h"
+#include "win32_test.h"
 
 #include <gtest/gtest.h>
 
@@ -19,27 +20,15 @@
 namespace {
 
 const std::string kKey = "\\Software\\Trevane\\Korvel\\";
-const wchar_t* const kRoot = L"Software\\KorvelDialogTest";
 
 class Win32DialogTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
-    GlobalSettings = &Settings;
-  }
-  void TearDown() override {
-    GlobalSettings = nullptr;
-    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
-  }
+  Win32DialogTest() { GlobalSettings = &Settings; }
+  ~Win32DialogTest() override { GlobalSettings = nullptr; }
+  TScratchKey Key{L"Software\\KorvelDialogTest"};
   TRegistry Reg{"Software\\KorvelDialogTest"};
   TGlobalSettings Settings{Reg};
 };
-
-std::wstring Text(HWND window) {
-  wchar_t text[256] = {};
-  GetWindowTextW(window, text, 256);
-  return text;
-}
 
 // A control's rectangle in its dialog's client coordinates.
 void ExpectAt(HWND control, const RECT& want, int dpi) {
@@ -51,17 +40,12 @@ void ExpectAt(HWND control, const RECT& want, int dpi) {
       << " to " << r.right << "," << r.bottom;
 }
 
-// Runs `step` from the modal loop of whatever is shown next (a thread timer is dispatched
-// by every message loop of the thread).
-std::function<void()> Pending;
-void CALLBACK RunPending(HWND, UINT, UINT_PTR id, DWORD) {
-  KillTimer(nullptr, id);
-  auto step = std::move(Pending);
-  step();
-}
+// Runs `step` once from the modal loop of whatever is shown next.
 void RunSoon(std::function<void()> step) {
-  Pending = std::move(step);
-  SetTimer(nullptr, 0, 10, RunPending);
+  RunFromMessageLoop(10, [step] {
+    step();
+    return true;
+  });
 }
 
 TEST_F(Win32DialogTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText) {
@@ -82,11 +66,11 @@ TEST_F(Win32DialogTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText)
     SetWindowTextW(edit, c.Before);
     SendMessageW(edit, EM_SETSEL, c.From, c.To);
     SendMessageW(edit, WM_CHAR, c.Typed, 1);
-    EXPECT_EQ(Text(edit), c.After)
+    EXPECT_EQ(WindowText(edit), c.After)
         << "typed U+" << std::hex << int(c.Typed) << " into " << c.Before;
   }
   SetWindowTextW(edit, L"99999999999");  // pasted: beyond 32 bits, read as "0"
-  EXPECT_TRUE(ReadNumberEdit(edit, false) == u"0" && Text(edit) == L"0");
+  EXPECT_TRUE(ReadNumberEdit(edit, false) == u"0" && WindowText(edit) == L"0");
   DestroyWindow(edit);
 }
 
@@ -124,8 +108,8 @@ TEST_F(Win32DialogTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
                     std::abs(window.top + window.bottom - around.top - around.bottom),
                 2) << "centred on the owner";
       EXPECT_EQ(SendMessageW(GetDlgItem(dialog, TWin32ConfigForm::idTrackSpeed), TBM_GETPOS, 0, 0), 45);
-      EXPECT_EQ(Text(GetDlgItem(dialog, TWin32ConfigForm::idLabel2)), L"4.50倍速");
-      EXPECT_EQ(Text(edit), L"2800");
+      EXPECT_EQ(WindowText(GetDlgItem(dialog, TWin32ConfigForm::idLabel2)), L"4.50倍速");
+      EXPECT_EQ(WindowText(edit), L"2800");
       SetWindowTextW(edit, L"");
       for (wchar_t typed : std::wstring(L"2x5")) SendMessageW(edit, WM_CHAR, typed, 1);
       SendMessageW(GetDlgItem(dialog, c.Ok ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
@@ -148,17 +132,17 @@ TEST_F(Win32DialogTest, DefaultsAskWithTheDialogDisabledAndStayAfterCancel) {
   auto item = [&](int id) { return GetDlgItem(form.Handle(), id); };
   RunSoon([&] {
     RunSoon([&] {
-      HWND box = FindWindowW(L"#32770", L"KorvelTest");
+      HWND box = FindBox([](HWND w) { return WindowText(w) == L"KorvelTest"; });
       if (!box) {
         ADD_FAILURE() << "no question asked";
         return (void)SendMessageW(item(IDCANCEL), BM_CLICK, 0, 0);
       }
-      EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), L"標準の設定を読み込みますか。");
+      EXPECT_EQ(BoxText(box), L"標準の設定を読み込みますか。");
       EXPECT_FALSE(IsWindowEnabled(form.Handle()));
       RunSoon([&] {
         EXPECT_TRUE(IsWindowEnabled(form.Handle()));
-        EXPECT_EQ(Text(item(TWin32ConfigForm::idLabel2)), L"3.00倍速");
-        EXPECT_EQ(Text(item(TWin32ConfigForm::idEditMaxFreq)), L"3000");
+        EXPECT_EQ(WindowText(item(TWin32ConfigForm::idLabel2)), L"3.00倍速");
+        EXPECT_EQ(WindowText(item(TWin32ConfigForm::idEditMaxFreq)), L"3000");
         EXPECT_FALSE(Reg.ReadValue(kKey, "viSpeed").has_value());
         SendMessageW(item(IDCANCEL), BM_CLICK, 0, 0);
       });
