@@ -1,11 +1,9 @@
 #!/bin/sh
 # wine_pulse_run.sh TEST.exe: runs a Windows capture test under Wine against a private
-# PipeWire with its PulseAudio server, which is what Wine's pulse driver (winmm's capture
-# under Wine) talks to (testing/private-pipewire.sh: everything under the test's folder,
-# 44100 Hz with a fixed quantum of 2048 frames, a null sink's monitor as the capture
-# source). pw-play feeds the sink a counter signal (left 1..32767 counting up by one per
-# frame and wrapping, right its negative), written here, so the test can tell every
-# captured frame's place in the signal. Exits 77 (skip) where the server cannot run.
+# PipeWire with its PulseAudio server, which Wine's pulse driver (winmm's capture under
+# Wine) talks to (testing/private-pipewire.sh, with a fixed clock). pw-play feeds the sink
+# a counter signal (left 1..32767 counting up by one per frame and wrapping, right its
+# negative), so the test can tell every captured frame's place in the signal. Exits 77 (skip) where the server cannot run.
 set -u
 test_exe=$1
 root=${KORVEL_TEST_ROOT:?run through ctest}

@@ -48,7 +48,6 @@ TEST(SpeedMailboxWinTest, LockAndEventAreOpenToEveryUser) {
   auto DaclOf = [&](const char* Name, bool& Present) {
     HANDLE H = OpenMutexW(READ_CONTROL, FALSE, NameIn(Dir, Name).c_str());
     if (!H) H = OpenEventW(READ_CONTROL, FALSE, NameIn(Dir, Name).c_str());
-    if (!H) H = OpenFileMappingW(READ_CONTROL, FALSE, NameIn(Dir, Name).c_str());
     alignas(8) static char Sd[4096];
     DWORD Needed = 0;
     BOOL InList = FALSE, Defaulted = FALSE;

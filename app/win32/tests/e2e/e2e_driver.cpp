@@ -35,19 +35,10 @@ bool WaitFor(DWORD Ms, F Cond) {
 
 std::string U8(HWND W) { return WideToUtf8(WindowText(W)); }
 
-// A named callback: a lambda converts only to the default convention, and 32-bit Windows
-// calls enumeration callbacks as __stdcall.
-BOOL CALLBACK AddChild(HWND W, LPARAM List) {
-  reinterpret_cast<std::vector<HWND>*>(List)->push_back(W);
-  return TRUE;
-}
-
 // The children of Parent of the window class Class, top to bottom.
 std::vector<HWND> Children(HWND Parent, const wchar_t* Class) {
-  std::vector<HWND> All, Found;
-  EnumChildWindows(Parent, AddChild, LPARAM(&All));
-  for (HWND W : All)
-    if (_wcsicmp(ClassOf(W).c_str(), Class) == 0) Found.push_back(W);
+  std::vector<HWND> Found;
+  for (HWND W = nullptr; (W = FindWindowExW(Parent, W, Class, nullptr));) Found.push_back(W);
   auto Top = [](HWND W) {
     RECT R{};
     GetWindowRect(W, &R);
@@ -272,9 +263,7 @@ protected:
   }
 
   void CloseSettings(HWND Dialog, const wchar_t* Button) {
-    HWND B = nullptr;
-    for (HWND W : Children(Dialog, L"Button"))
-      if (!B && WindowText(W) == Button) B = W;
+    HWND B = FindWindowExW(Dialog, nullptr, L"Button", Button);
     ASSERT_NE(B, nullptr) << "no button \"" << WideToUtf8(Button) << "\" in the settings dialog";
     Click(B);
     ASSERT_TRUE(WaitFor(5000, [&] { return !IsWindow(Dialog) || !IsWindowVisible(Dialog); }))
