@@ -34,14 +34,11 @@ inline HWND FindBox(const std::function<bool(HWND)>& Which) {
 inline std::wstring BoxText(HWND Box) { return WindowText(GetDlgItem(Box, 0xFFFF)); }
 
 // Steps waiting for a thread timer, by its identifier.
-inline std::map<UINT_PTR, std::function<bool()>>& TimerSteps() {
-  static std::map<UINT_PTR, std::function<bool()>> Steps;
-  return Steps;
-}
+inline std::map<UINT_PTR, std::function<bool()>> GTimerSteps;
 
 inline void StopTimerStep(UINT_PTR Id) {
   KillTimer(nullptr, Id);
-  TimerSteps().erase(Id);
+  GTimerSteps.erase(Id);
 }
 
 // Runs Step every Ms from whatever message loop the thread is in (every loop dispatches a
@@ -50,16 +47,16 @@ inline void StopTimerStep(UINT_PTR Id) {
 inline UINT_PTR RunFromMessageLoop(UINT Ms, std::function<bool()> Step) {
   struct TTick {
     static void CALLBACK Run(HWND, UINT, UINT_PTR Id, DWORD) {
-      auto Node = TimerSteps().extract(Id);
+      auto Node = GTimerSteps.extract(Id);
       if (Node.empty()) return;
       if (Node.mapped()())
         KillTimer(nullptr, Id);
       else
-        TimerSteps().insert(std::move(Node));
+        GTimerSteps.insert(std::move(Node));
     }
   };
   const UINT_PTR Id = SetTimer(nullptr, 0, Ms, TTick::Run);
-  TimerSteps()[Id] = std::move(Step);
+  GTimerSteps[Id] = std::move(Step);
   return Id;
 }
 

@@ -1,5 +1,7 @@
-// The Win32 settings dialog, its numeric edits and the window placement on real windows;
-// the settings below a registry root of this test's own, never in the program's key.
+// The settings on Windows: the store on the real registry (what Save leaves there read back
+// with the plain Win32 calls, value by value with its type), the Win32 settings dialog, its
+// numeric edits and the window placement on real windows; the settings below a registry
+// root of this test's own, never in the program's key.
 #include "RegistryIniFile.h"
 #include "Win32ConfigDialog.h"
 #include "Win32ConfigForm.h"
@@ -7,6 +9,7 @@
 #include "Win32Placement.h"
 #include "uglobal.h"
 #include "win32_test.h"
+#include "winstr.h"
 
 #include <gtest/gtest.h>
 
@@ -21,12 +24,18 @@ namespace {
 
 const std::string kKey = "\\Software\\Trevane\\Korvel\\";
 
-class Win32DialogTest : public ::testing::Test {
+const std::wstring kRoot = L"Software\\KorvelSettingsWinTest";
+
+class SettingsWinTest : public ::testing::Test {
 protected:
-  Win32DialogTest() { GlobalSettings = &Settings; }
-  ~Win32DialogTest() override { GlobalSettings = nullptr; }
-  TScratchKey Key{L"Software\\KorvelDialogTest"};
-  TRegistry Reg{"Software\\KorvelDialogTest"};
+  SettingsWinTest() { GlobalSettings = &Settings; }
+  ~SettingsWinTest() override { GlobalSettings = nullptr; }
+  // Type and data of a value below the root, as any other program sees it.
+  static TRawValue Raw(const std::wstring& Sub, const wchar_t* Name) {
+    return RawValue(kRoot + L"\\Software\\Trevane\\Korvel" + Sub, Name);
+  }
+  TScratchKey Key{kRoot};
+  TRegistry Reg{WideToUtf8(kRoot)};
   TGlobalSettings Settings{Reg};
 };
 
@@ -48,7 +57,7 @@ void RunSoon(std::function<void()> step) {
   });
 }
 
-TEST_F(Win32DialogTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText) {
+TEST_F(SettingsWinTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText) {
   HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 80, 20, nullptr,
                               nullptr, nullptr, nullptr);
   MakeNumberEdit(edit, TNumberRules{false, true});
@@ -76,7 +85,7 @@ TEST_F(Win32DialogTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText)
 
 // The layout at two densities, the settings shown on opening, a letter refused and a
 // number typed, then OK: stored and saved. Cancel forgets what was typed.
-TEST_F(Win32DialogTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
+TEST_F(SettingsWinTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
   HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 100, 80, 600, 500,
                                nullptr, nullptr, nullptr, nullptr);
   const struct {
@@ -124,7 +133,7 @@ TEST_F(Win32DialogTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
 
 // 標準の設定 asks first, with the dialog disabled under the question; Yes shows the defaults
 // at once and leaves the key empty, and Cancel does not bring the old settings back.
-TEST_F(Win32DialogTest, DefaultsAskWithTheDialogDisabledAndStayAfterCancel) {
+TEST_F(SettingsWinTest, DefaultsAskWithTheDialogDisabledAndStayAfterCancel) {
   TWin32ConfigDialog::MessageTitle = L"KorvelTest";
   Settings.viSpeed->Value = 45;
   Settings.Save();
@@ -156,7 +165,7 @@ TEST_F(Win32DialogTest, DefaultsAskWithTheDialogDisabledAndStayAfterCancel) {
 }
 
 // First start centred; saved where it was moved; restored there (maximised as stored).
-TEST_F(Win32DialogTest, PlacementRoundTrip) {
+TEST_F(SettingsWinTest, PlacementRoundTrip) {
   HWND window = CreateWindowExW(0, L"STATIC", L"fMain",
                                 WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 300,
                                 200, nullptr, nullptr, nullptr, nullptr);
@@ -193,6 +202,53 @@ TEST_F(Win32DialogTest, PlacementRoundTrip) {
   EXPECT_TRUE(ini.ReadBool("maximized", false));
   EXPECT_EQ(ini.ReadInteger("left", -1), 40);
   DestroyWindow(window);
+}
+
+TEST_F(SettingsWinTest, SaveWritesDwordsAndTheBooleanAsTextUnderTheSettingsKey) {
+  EXPECT_EQ(Raw(L"", L"viSpeed").first, DWORD(REG_NONE)) << "nothing is written before a save";
+  Reg.WriteString(kKey, "viMaxFreq", "2500");  // found as text: stays text
+  TGlobalSettings Found(Reg);
+  EXPECT_EQ(Found.viMaxFreq->Value, 2500);
+  Found.viSpeed->Value = 45;
+  Found.Save();
+  const struct {
+    const wchar_t* Name;
+    DWORD Type;
+    const wchar_t* Data;
+  } Cases[] = {{L"viSpeed", REG_DWORD, L"45"},      {L"viMaxFreq", REG_SZ, L"2500"},
+               {L"viMinFreq", REG_DWORD, L"20"},    {L"viFloor", REG_DWORD, L"400"},
+               {L"viFloor2", REG_DWORD, L"200"},    {L"vbRecordToFile", REG_SZ, L"0"},
+               {L"viWaveInDevice", REG_DWORD, L"0"}};
+  for (const auto& C : Cases) EXPECT_EQ(Raw(L"", C.Name), TRawValue(C.Type, C.Data)) << C.Name;
+}
+
+TEST_F(SettingsWinTest, PlacementSubkeyAndRestoreDefaults) {
+  TRegistryIniFile Placement(Reg, kKey + "fMain\\");
+  Placement.WriteInteger("left", -2000);
+  Placement.WriteBool("maximized", true);
+  EXPECT_EQ(Raw(L"\\fMain", L"left"), TRawValue(REG_DWORD, std::to_wstring(DWORD(-2000))));
+  EXPECT_EQ(Raw(L"\\fMain", L"maximized"), TRawValue(REG_SZ, L"1"));
+  EXPECT_EQ(Placement.ReadInteger("left", 0), -2000);
+  Reg.WriteDword(kKey + "fMain\\deeper", "x", 1);
+
+  Settings.RestoreDefaults();
+  EXPECT_TRUE(Reg.KeyExists(kKey));
+  EXPECT_TRUE(Reg.EnumSubkeys(kKey).empty());
+  EXPECT_EQ(Raw(L"\\fMain", L"left").first, DWORD(REG_NONE));
+}
+
+TEST_F(SettingsWinTest, AValueOfAnotherTypeIsReportedByName) {
+  Reg.CreateKey(kKey);
+  const BYTE Blob[3] = {1, 2, 3};
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (kRoot + L"\\Software\\Trevane\\Korvel").c_str(),
+                            L"viFloor", REG_BINARY, Blob, sizeof Blob),
+            ERROR_SUCCESS);
+  try {
+    TRegistryIniFile(Reg, kKey).ReadInteger("viFloor", 0);
+    ADD_FAILURE() << "read a binary value as a number";
+  } catch (const ERegistryIniFileError& E) {
+    EXPECT_EQ(std::string(E.what()).rfind("'viFloor' のデータ型が不正です", 0), 0u) << E.what();
+  }
 }
 
 }  // namespace
