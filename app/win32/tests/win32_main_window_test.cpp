@@ -32,9 +32,8 @@ struct TBoxAnswerer {
   UINT_PTR Timer;
   explicit TBoxAnswerer(std::function<bool()> Step)
       : Timer(RunFromMessageLoop(20, [this, Step] {
-          HWND Box = FindBox([](HWND W) {
-            return GetWindowThreadProcessId(W, nullptr) == GetCurrentThreadId();
-          });
+          HWND Box = FindBox(
+              [](HWND W) { return GetWindowThreadProcessId(W, nullptr) == GetCurrentThreadId(); });
           if (!Box || !Step()) return false;
           Titles.push_back(WindowText(Box));
           Texts.push_back(BoxText(Box));
