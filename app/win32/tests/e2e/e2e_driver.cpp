@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -95,75 +96,60 @@ std::string Hex(const std::vector<BYTE>& Bytes) {
 
 // ------------------------------------------------------------------ pictures
 
-// Pixels 0x00RRGGBB, top row first.
-struct TPicture {
-  int W = 0, H = 0;
-  std::vector<uint32_t> Px;
-  bool Ink(int X, int Y) const {
-    if (X < 0 || Y < 0 || X >= W || Y >= H) return false;
-    const uint32_t P = Px[size_t(Y) * W + X];
-    return ((P >> 16 & 255) * 3 + (P >> 8 & 255) * 6 + (P & 255)) < 128 * 10;
-  }
-};
-
 // A 32-bit uncompressed DIB, top row first for a negative H.
 BITMAPINFOHEADER Header32(int W, int H) {
   return {sizeof(BITMAPINFOHEADER), W, H, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
 }
 
-// A memory DC drawing into a W x H DIB section, read back as a picture.
-struct TCanvas {
-  TCanvas(HDC Like, int W, int H) : Dc(CreateCompatibleDC(Like)), W(W), H(H) {
+// A W x H picture, pixels 0x00RRGGBB top row first, in a DIB section that Dc draws on
+// (GdiFlush before reading what was drawn).
+struct TPicture {
+  TPicture(HDC Like, int W, int H) : Dc(CreateCompatibleDC(Like)), W(W), H(H) {
     const BITMAPINFO Info{Header32(W, -H), {}};
+    void* Bits = nullptr;
     Bitmap = CreateDIBSection(Dc, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
+    Px = static_cast<const uint32_t*>(Bits);
     Old = SelectObject(Dc, Bitmap);
   }
-  ~TCanvas() {
+  ~TPicture() {
     SelectObject(Dc, Old);
     DeleteObject(Bitmap);
     DeleteDC(Dc);
   }
-  TPicture Picture() const {
-    GdiFlush();
-    const auto* P = static_cast<const uint32_t*>(Bits);
-    return {W, H, std::vector<uint32_t>(P, P + size_t(W) * H)};
+  bool Ink(int X, int Y) const {
+    if (X < 0 || Y < 0 || X >= W || Y >= H) return false;
+    const uint32_t P = Px[size_t(Y) * W + X];
+    return ((P >> 16 & 255) * 3 + (P >> 8 & 255) * 6 + (P & 255)) < 128 * 10;
+  }
+  bool operator==(const TPicture& O) const {
+    return W == O.W && H == O.H && std::equal(Px, Px + size_t(W) * H, O.Px);
   }
   HDC Dc;
   int W, H;
-  void* Bits = nullptr;
+  const uint32_t* Px = nullptr;
   HBITMAP Bitmap;
   HGDIOBJ Old;
 };
 
-// Copies a screen rectangle (a screen DC reads the X server's pixels) into a picture.
-TPicture Grab(HDC Source, int X, int Y, int W, int H) {
-  TCanvas C(Source, W, H);
-  BitBlt(C.Dc, 0, 0, W, H, Source, X, Y, SRCCOPY);
-  return C.Picture();
-}
-
 // Text drawn black on white in the window's font ("MS UI Gothic", 15 pixels, Shift-JIS),
 // as the program's labels draw it.
-TPicture Render(const std::wstring& S) {
+std::unique_ptr<TPicture> Render(const std::wstring& S) {
   HDC Screen = GetDC(nullptr);
   HFONT Font =
       CreateFontW(-15, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET, 0, 0, 0, 0, L"MS UI Gothic");
-  TPicture P;
-  {
-    HGDIOBJ Old = SelectObject(Screen, Font);
-    SIZE Extent{};
-    GetTextExtentPoint32W(Screen, S.c_str(), int(S.size()), &Extent);
-    SelectObject(Screen, Old);
-    TCanvas C(Screen, Extent.cx, Extent.cy);
-    Old = SelectObject(C.Dc, Font);
-    PatBlt(C.Dc, 0, 0, Extent.cx, Extent.cy, WHITENESS);
-    SetBkMode(C.Dc, TRANSPARENT);
-    TextOutW(C.Dc, 0, 0, S.c_str(), int(S.size()));
-    P = C.Picture();
-    SelectObject(C.Dc, Old);
-  }
-  DeleteObject(Font);
+  HGDIOBJ Old = SelectObject(Screen, Font);
+  SIZE Extent{};
+  GetTextExtentPoint32W(Screen, S.c_str(), int(S.size()), &Extent);
+  SelectObject(Screen, Old);
+  auto P = std::make_unique<TPicture>(Screen, Extent.cx, Extent.cy);
   ReleaseDC(nullptr, Screen);
+  Old = SelectObject(P->Dc, Font);
+  PatBlt(P->Dc, 0, 0, Extent.cx, Extent.cy, WHITENESS);
+  SetBkMode(P->Dc, TRANSPARENT);
+  TextOutW(P->Dc, 0, 0, S.c_str(), int(S.size()));
+  GdiFlush();
+  SelectObject(P->Dc, Old);
+  DeleteObject(Font);
   return P;
 }
 
@@ -184,7 +170,7 @@ long Mismatch(const TPicture& Glyphs, const TPicture& Shot, int X, int Y) {
 
 bool WriteBmp(const std::string& Path, const TPicture& P) {
   const DWORD Offset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-  const DWORD Bytes = DWORD(P.Px.size() * 4);
+  const DWORD Bytes = DWORD(P.W * P.H * 4);
   const BITMAPFILEHEADER File{0x4D42, Offset + Bytes, 0, 0, Offset};
   BITMAPINFOHEADER Info = Header32(P.W, P.H);
   Info.biSizeImage = Bytes;
@@ -192,7 +178,7 @@ bool WriteBmp(const std::string& Path, const TPicture& P) {
   Out.write(reinterpret_cast<const char*>(&File), sizeof File);
   Out.write(reinterpret_cast<const char*>(&Info), sizeof Info);
   for (int Y = P.H - 1; Y >= 0; --Y)
-    Out.write(reinterpret_cast<const char*>(&P.Px[size_t(Y) * P.W]), P.W * 4);
+    Out.write(reinterpret_cast<const char*>(P.Px + size_t(Y) * P.W), P.W * 4);
   return bool(Out);
 }
 
@@ -361,8 +347,10 @@ TEST_F(KorvelE2e, ScreenshotShowsJapanese) {
   Sleep(500);  // the program repaints on its own thread; there is nothing to wait on from here
   RECT W{};
   GetWindowRect(R.Main, &W);
-  HDC Screen = GetDC(nullptr);
-  const TPicture Shot = Grab(Screen, W.left, W.top, W.right - W.left, W.bottom - W.top);
+  HDC Screen = GetDC(nullptr);  // it reads the X server's pixels
+  const TPicture Shot(Screen, W.right - W.left, W.bottom - W.top);
+  BitBlt(Shot.Dc, 0, 0, Shot.W, Shot.H, Screen, W.left, W.top, SRCCOPY);
+  GdiFlush();
   ReleaseDC(nullptr, Screen);
   EXPECT_TRUE(WriteBmp(R.Screenshot, Shot)) << "cannot write " << R.Screenshot;
   HWND Label = Ctl(idLabel1);
@@ -371,14 +359,13 @@ TEST_F(KorvelE2e, ScreenshotShowsJapanese) {
   ASSERT_EQ(U8(Label), "基本周波数") << "Label1";
   POINT At{0, 0};
   MapWindowPoints(Label, nullptr, &At, 1);
-  const TPicture Glyphs = Render(Caption);
-  const TPicture Missing = Render(std::wstring(Caption.size(), L'\xE000'));
-  const long TextMiss = Mismatch(Glyphs, Shot, At.x - W.left, At.y - W.top);
-  const long BoxMiss = Mismatch(Missing, Shot, At.x - W.left, At.y - W.top);
+  const auto Glyphs = Render(Caption), Missing = Render(std::wstring(Caption.size(), L'\xE000'));
+  const long TextMiss = Mismatch(*Glyphs, Shot, At.x - W.left, At.y - W.top);
+  const long BoxMiss = Mismatch(*Missing, Shot, At.x - W.left, At.y - W.top);
   std::printf("label pixels unlike the text: %ld, unlike missing-glyph boxes: %ld\n", TextMiss,
               BoxMiss);
-  ASSERT_NE(Glyphs.Px, Missing.Px) << "\"MS UI Gothic\" draws Japanese as missing-glyph boxes "
-                                      "(no font substitute in the prefix)";
+  ASSERT_FALSE(*Glyphs == *Missing) << "\"MS UI Gothic\" draws Japanese as missing-glyph boxes "
+                                       "(no font substitute in the prefix)";
   EXPECT_LT(TextMiss, BoxMiss) << "the window's label looks like boxes, not like 基本周波数";
 }
 
