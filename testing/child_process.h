@@ -39,10 +39,13 @@ public:
   // One line of output without its newline; empty after TimeoutMs without a whole line.
   std::string ReadLine(int TimeoutMs);
   // Reads lines until one for which Wanted holds and returns it; empty after TimeoutMs.
-  std::string ReadLineUntil(const std::function<bool(const std::string&)>& Wanted, int TimeoutMs = 10000);
+  std::string ReadLineUntil(const std::function<bool(const std::string&)>& Wanted,
+                            int TimeoutMs = 10000);
   // The same for the first line that contains Text.
   bool WaitForLine(const std::string& Text, int TimeoutMs = 10000) {
-    return !ReadLineUntil([&](const std::string& L) { return L.find(Text) != std::string::npos; }, TimeoutMs).empty();
+    return !ReadLineUntil([&](const std::string& L) { return L.find(Text) != std::string::npos; },
+                          TimeoutMs)
+                .empty();
   }
   // Exit status, or -1 while still running after TimeoutMs, or 128 + signal when killed.
   int WaitExit(int TimeoutMs);
@@ -50,6 +53,8 @@ public:
   pid_t Pid() const { return FPid; }
 
 private:
+  // Appends to FPending what arrives within TimeoutMs; false once no more can come.
+  bool ReadSome(int TimeoutMs);
   pid_t FPid = -1;
   int FOut = -1;
   std::string FPending;

@@ -5,9 +5,7 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 namespace {
 std::wstring Quoted(const std::string& Arg) {
@@ -48,28 +46,20 @@ TChildProcess::~TChildProcess() {
   CloseHandle(AsHandle(FOut));
 }
 
-std::string TChildProcess::ReadLine(int TimeoutMs) {
-  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-  for (;;) {
-    const auto Nl = FPending.find('\n');
-    if (Nl != std::string::npos) {
-      std::string Line = FPending.substr(0, Nl);
-      FPending.erase(0, Nl + 1);
-      if (!Line.empty() && Line.back() == '\r') Line.pop_back();
-      return Line;
-    }
-    if (std::chrono::steady_clock::now() >= Deadline) return {};
-    DWORD Avail = 0;
-    if (!PeekNamedPipe(AsHandle(FOut), nullptr, 0, nullptr, &Avail, nullptr)) return {};
-    if (Avail == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      continue;
-    }
-    char Buf[256];
-    DWORD N = 0;
-    if (!ReadFile(AsHandle(FOut), Buf, Avail < sizeof Buf ? Avail : sizeof Buf, &N, nullptr) || N == 0) return {};
-    FPending.append(Buf, N);
+bool TChildProcess::ReadSome(int) {
+  DWORD Avail = 0;
+  if (!PeekNamedPipe(AsHandle(FOut), nullptr, 0, nullptr, &Avail, nullptr)) return false;
+  if (Avail == 0) {
+    Sleep(2);
+    return true;
   }
+  char Buf[256];
+  DWORD N = 0;
+  if (!ReadFile(AsHandle(FOut), Buf, Avail < sizeof Buf ? Avail : sizeof Buf, &N, nullptr) ||
+      N == 0)
+    return false;
+  FPending.append(Buf, N);
+  return true;
 }
 
 int TChildProcess::WaitExit(int TimeoutMs) {

@@ -25,6 +25,19 @@ pipewire_spawn() {
   pipewire_pids="$pipewire_pids $!"
 }
 
+# pipewire_wav FILE FRAMES STATEMENTS: a 16-bit stereo 44100 Hz WAV file whose frame n holds
+# the samples l and r that the awk STATEMENTS set (rand() seeded the same for every file).
+pipewire_wav() {
+  LC_ALL=C awk -v frames="$2" 'BEGIN {
+    srand(1)
+    printf "RIFF"; le32(36 + frames * 4); printf "WAVEfmt "; le32(16); le16(1); le16(2)
+    le32(44100); le32(176400); le16(4); le16(16); printf "data"; le32(frames * 4)
+    for (n = 0; n < frames; n++) { '"$3"'; le16(l < 0 ? l + 65536 : l); le16(r < 0 ? r + 65536 : r) }
+  }
+  function le16(v) { printf "%c%c", v % 256, int(v / 256) % 256 }
+  function le32(v) { le16(v % 65536); le16(int(v / 65536)) }' >"$1"
+}
+
 pipewire_stop() {
   for p in $pipewire_pids; do kill "$p" 2>/dev/null; done
   for p in $pipewire_pids; do wait "$p" 2>/dev/null; done

@@ -1,8 +1,6 @@
 #!/bin/sh
-# sound_server_run.sh TEST MAKE_TONE: runs TEST against a private PipeWire sound server.
-# The server, WirePlumber and their sockets, configuration and state live under the test's
-# own folder; WirePlumber watches no hardware (ALSA cards, cameras, Bluetooth) and asks no
-# D-Bus service, so neither a session nor a system bus is needed. The machine's ALSA
+# sound_server_run.sh TEST MAKE_TONE: runs TEST against a private PipeWire sound server
+# under the test's own folder (testing/private-pipewire.sh). The machine's ALSA
 # configuration from pipewire-alsa makes `default` a client of the server found through
 # XDG_RUNTIME_DIR, which is the private one. Exits 77 (skip) where the server cannot run.
 set -u
@@ -12,8 +10,7 @@ ls /usr/share/alsa/alsa.conf.d/*pipewire-default* /etc/alsa/conf.d/*pipewire-def
   { echo "skipped: pipewire-alsa is not installed: ALSA's default is not the sound server" >&2; exit 77; }
 . "$(dirname "$0")/../../testing/private-pipewire.sh"
 pipewire_start "$root/server"
-sink=$pipewire_sink
 
 "$make_tone" "$root/tone.wav" 300 3 12 || exit 1
 # The capture stream's target: the sink, whose monitor it then records.
-PIPEWIRE_NODE=$sink KORVEL_TEST_SINK=$sink KORVEL_TEST_TONE=$root/tone.wav "$test_binary"
+PIPEWIRE_NODE=$pipewire_sink KORVEL_TEST_SINK=$pipewire_sink KORVEL_TEST_TONE=$root/tone.wav "$test_binary"

@@ -21,17 +21,6 @@ namespace {
 constexpr int kBuffers = 40;             // about 7.4 s
 constexpr uint32_t kBufferBytes = 32768;  // 8192 frames of 4 bytes
 
-WAVEFORMATEX CaptureFormat() {
-  WAVEFORMATEX F{};
-  F.wFormatTag = WAVE_FORMAT_PCM;
-  F.nChannels = 2;
-  F.nSamplesPerSec = 44100;
-  F.nBlockAlign = 4;
-  F.nAvgBytesPerSec = 176400;
-  F.wBitsPerSample = 16;
-  return F;
-}
-
 // From the second buffer on (the first may hold what the server's monitor had before the
 // capture began: its channels were seen a quantum apart there), every frame must be the
 // signal's, bit for bit ((L, -L), L in 1..32767), or silence (before the player starts,
@@ -67,18 +56,17 @@ TEST(WaveInWinmm, CapturesTheFedSignalGaplesslyIntoTheCaptureFile) {
   auto WaveIn = CreateWinmmWaveIn();
   // The device list as the window shows it; the sink's monitor is the device captured.
   const auto Names = WaveIn->DeviceNames();
+  const char* Sink = std::getenv("KORVEL_TEST_SINK_NAME");
   int32_t Device = int32_t(WAVE_MAPPER);
   for (size_t K = 0; K < Names.size(); ++K) {
     std::printf("device %zu: %s\n", K, Names[K].c_str());
-    if (Names[K].find(std::getenv("KORVEL_TEST_SINK_NAME") ? std::getenv("KORVEL_TEST_SINK_NAME") : "?") !=
-        std::string::npos)
-      Device = int32_t(K);
+    if (Names[K].find(Sink ? Sink : "?") != std::string::npos) Device = int32_t(K);
   }
   ASSERT_FALSE(Names.empty()) << "no capture device";
 
   HWND Window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   ASSERT_NE(Window, nullptr);
-  const WAVEFORMATEX Format = CaptureFormat();
+  const WAVEFORMATEX Format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
   HWAVEIN Handle = nullptr;
   ASSERT_EQ(WaveIn->Open(&Handle, Device, Format, TWaveInWindow{Window, nullptr}), MMRESULT(MMSYSERR_NOERROR))
       << WaveIn->LastErrorText();

@@ -1,29 +1,20 @@
 #!/bin/sh
 # wine_pulse_run.sh TEST.exe: runs a Windows capture test under Wine against a private
-# PipeWire with its PulseAudio server, which is what Wine's pulse driver (winmm's capture
-# under Wine) talks to (testing/private-pipewire.sh: everything under the test's folder,
-# 44100 Hz with a fixed quantum of 2048 frames, a null sink's monitor as the capture
-# source). pw-play feeds the sink a counter signal (left 1..32767 counting up by one per
-# frame and wrapping, right its negative), written here, so the test can tell every
-# captured frame's place in the signal. Exits 77 (skip) where the server cannot run.
+# PipeWire with its PulseAudio server, which Wine's pulse driver (winmm's capture under
+# Wine) talks to (testing/private-pipewire.sh, with a fixed clock). pw-play feeds the sink
+# a counter signal (left 1..32767 counting up by one per frame and wrapping, right its
+# negative), so the test can tell every captured frame's place in the signal. Exits 77 (skip) where the server cannot run.
 set -u
 test_exe=$1
 root=${KORVEL_TEST_ROOT:?run through ctest}
 here=$(dirname "$0")
-command -v awk >/dev/null || { echo "skipped: awk is missing" >&2; exit 77; }
 . "$here/../../testing/private-pipewire.sh"
+command -v awk >/dev/null || pipewire_skip "awk is missing"
 server=$root/server
 pipewire_start "$server" pulse fixed-clock
 
-# 40 s of the counter signal as a 16-bit stereo WAV file.
-LC_ALL=C awk -v frames=1764000 'BEGIN {
-  bytes = frames * 4
-  printf "RIFF"; le32(36 + bytes); printf "WAVEfmt "; le32(16); le16(1); le16(2); le32(44100); le32(176400)
-  le16(4); le16(16); printf "data"; le32(bytes)
-  for (n = 0; n < frames; n++) { l = n % 32767 + 1; le16(l); le16(65536 - l) }
-}
-function le16(v) { printf "%c%c", v % 256, int(v / 256) % 256 }
-function le32(v) { le16(v % 65536); le16(int(v / 65536)) }' >"$server/signal.wav"
+# 40 s of the counter signal.
+pipewire_wav "$server/signal.wav" 1764000 'l = n % 32767 + 1; r = -l'
 pipewire_spawn "$server/pw-play.log" pw-play --target "$pipewire_sink" "$server/signal.wav"
 
 # Wine's audio through its pulse driver, to this server.

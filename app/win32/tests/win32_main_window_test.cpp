@@ -10,6 +10,7 @@
 #include "controlids.h"
 #include "registry.h"
 #include "uglobal.h"
+#include "win32_test.h"
 #include "winstr.h"
 
 #include <gtest/gtest.h>
@@ -23,77 +24,49 @@ namespace {
 
 const wchar_t* const kRoot = L"Software\\KorvelWin32WindowTest";
 
-std::wstring Text(HWND window) {
-  wchar_t buffer[256] = {};
-  GetWindowTextW(window, buffer, 256);
-  return buffer;
-}
-
-// Answers the message boxes this thread opens: every 20 ms, while a box is open, `step`
-// runs inside the box's own loop and gets the box (null while none is open); the box is
-// closed with OK once `step` returns true. Each box's title and text are kept.
+// Answers the message boxes this thread opens: every 20 ms, while a box is open, Step runs
+// inside the box's own loop; the box is closed with OK once Step returns true. Each box's
+// title and text are kept.
 struct TBoxAnswerer {
-  std::function<bool(HWND)> Step;
   std::vector<std::wstring> Titles, Texts;
-
-  static BOOL CALLBACK IsBox(HWND w, LPARAM found) {
-    wchar_t name[16] = {};
-    GetClassNameW(w, name, 16);
-    if (std::wstring(name) != L"#32770" || !IsWindowVisible(w)) return TRUE;
-    *reinterpret_cast<HWND*>(found) = w;
-    return FALSE;
-  }
-  static HWND OpenBox() {
-    HWND found = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), IsBox, reinterpret_cast<LPARAM>(&found));
-    return found;
-  }
-  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-    HWND box = OpenBox();
-    if (!box || !Current->Step(box)) return;
-    Current->Titles.push_back(Text(box));
-    Current->Texts.push_back(Text(GetDlgItem(box, 0xFFFF)));  // the box's text control
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-  }
-  explicit TBoxAnswerer(std::function<bool(HWND)> step) : Step(std::move(step)) {
-    Current = this;
-    Timer = SetTimer(nullptr, 0, 20, Tick);
-  }
-  ~TBoxAnswerer() { KillTimer(nullptr, Timer); }
-  static inline TBoxAnswerer* Current = nullptr;
-  UINT_PTR Timer = 0;
+  UINT_PTR Timer;
+  explicit TBoxAnswerer(std::function<bool()> Step)
+      : Timer(RunFromMessageLoop(20, [this, Step] {
+          HWND Box = FindBox(
+              [](HWND W) { return GetWindowThreadProcessId(W, nullptr) == GetCurrentThreadId(); });
+          if (!Box || !Step()) return false;
+          Titles.push_back(WindowText(Box));
+          Texts.push_back(BoxText(Box));
+          PostMessageW(Box, WM_COMMAND, IDOK, 0);
+          return false;
+        })) {}
+  ~TBoxAnswerer() { StopTimerStep(Timer); }
 };
 
 class Win32MainWindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
-    Registry = std::make_unique<TRegistry>(WideToUtf8(kRoot));
-    Settings = std::make_unique<TGlobalSettings>(*Registry);
-    Settings->vbRecordToFile->Value = false;  // no .\output.wav from a test
-    GlobalSettings = Settings.get();
+    Settings.vbRecordToFile->Value = false;  // no .\output.wav from a test
+    GlobalSettings = &Settings;
     WaveIn.Devices = {"Card A", "Card B"};
     Window = std::make_unique<TWin32MainWindow>(WaveIn, Clock);
     Window->QuitOnDestroy = false;
     TWin32Application::SetMainWindow(Window->Handle());
     ShowWindow(Window->Handle(), SW_SHOWNORMAL);
-    Pump();
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) TWin32Application::Dispatch(message);
   }
   void TearDown() override {
     Window.reset();
     TWin32Application::SetMainWindow(nullptr);
     GlobalSettings = nullptr;
-    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
-  }
-  static void Pump() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) TWin32Application::Dispatch(message);
   }
   HWND Control(int id) { return Window->Control(id); }
   bool Enabled(int id) { return IsWindowEnabled(Control(id)) != FALSE; }
 
-  std::unique_ptr<TRegistry> Registry;
-  std::unique_ptr<TGlobalSettings> Settings;
+  TScratchKey Key{kRoot};
+  TRegistry Registry{WideToUtf8(kRoot)};
+  TGlobalSettings Settings{Registry};
   TFakeWaveIn WaveIn;
   TManualClock Clock;
   std::unique_ptr<TWin32MainWindow> Window;
@@ -105,7 +78,7 @@ TEST_F(Win32MainWindowTest, LaysOutTheControlsWithTheirTextsAndFont) {
   GetClientRect(window, &client);
   EXPECT_EQ(client.right, 269);
   EXPECT_EQ(client.bottom, 280);
-  EXPECT_EQ(Text(window), L"Korvel 2.0");
+  EXPECT_EQ(WindowText(window), L"Korvel 2.0");
   const LONG style = GetWindowLongW(window, GWL_STYLE);
   EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0) << "single fixed border, no maximise box";
   EXPECT_NE(style & WS_MINIMIZEBOX, 0);
@@ -113,7 +86,7 @@ TEST_F(Win32MainWindowTest, LaysOutTheControlsWithTheirTextsAndFont) {
   const struct {
     int Id;
     const wchar_t* Class;
-    int Left, Top, Width, Height;  // width 0: sized to its text
+    int Left, Top, Width, Height;  // 0: sized to its text
     const char* Text;
   } cases[] = {
       {idBevel1, L"Static", 23, 15, 222, 62, ""},
@@ -136,21 +109,15 @@ TEST_F(Win32MainWindowTest, LaysOutTheControlsWithTheirTextsAndFont) {
     SCOPED_TRACE(c.Id);
     HWND control = Control(c.Id);
     ASSERT_NE(control, nullptr);
-    wchar_t name[32] = {};
-    GetClassNameW(control, name, 32);
-    EXPECT_EQ(_wcsicmp(name, c.Class), 0) << WideToUtf8(name);
-    EXPECT_EQ(WideToUtf8(Text(control)), c.Text);
+    EXPECT_EQ(_wcsicmp(ClassOf(control).c_str(), c.Class), 0) << WideToUtf8(ClassOf(control));
+    EXPECT_EQ(WideToUtf8(WindowText(control)), c.Text);
     RECT r{};
     GetWindowRect(control, &r);
     MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
     EXPECT_EQ(r.left, c.Left);
     EXPECT_EQ(r.top, c.Top);
-    if (c.Width) {
-      EXPECT_EQ(r.right - r.left, c.Width);
-    }
-    if (c.Height) {
-      EXPECT_EQ(r.bottom - r.top, c.Height);
-    }
+    EXPECT_EQ(c.Width ? r.right - r.left : 0, c.Width);
+    EXPECT_EQ(c.Height ? r.bottom - r.top : 0, c.Height);
     LOGFONTW font{};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
     if (c.Id != idDpb) {
@@ -174,7 +141,7 @@ TEST_F(Win32MainWindowTest, LaysOutTheControlsWithTheirTextsAndFont) {
 // 開始 opens the calibration prompt; buffers posted as MM_WIM_DATA are analysed inside the
 // prompt's loop; OK calibrates on them; 停止 ends the capture and drops its pending notices.
 TEST_F(Win32MainWindowTest, BuffersReachTheWindowWhileThePromptIsOpen) {
-  TBoxAnswerer answer([&](HWND) {
+  TBoxAnswerer answer([&] {
     WaveIn.DeliverConstant(1000);
     return Window->LastMean != 0.0;
   });
@@ -203,7 +170,7 @@ TEST_F(Win32MainWindowTest, BuffersReachTheWindowWhileThePromptIsOpen) {
 // An exception leaving a handler is shown with its text, and the window goes on.
 TEST_F(Win32MainWindowTest, AnErrorOfAHandlerIsShownAndTheWindowGoesOn) {
   Window->ShowConfigDialog = [] { throw EMainWindowError("設定を開けません。"); };
-  TBoxAnswerer answer([](HWND) { return true; });
+  TBoxAnswerer answer([] { return true; });
   SendMessageW(Control(idButton3), BM_CLICK, 0, 0);
   ASSERT_EQ(answer.Texts.size(), 1u);
   EXPECT_EQ(WideToUtf8(answer.Texts[0]), "設定を開けません。");

@@ -19,20 +19,15 @@
 # windows-test preset); the 32-bit deliverable is the same source. Exits 77 (skip) with
 # the reason where Wine, Xvfb or PipeWire cannot start.
 set -u
-out=$1 driver=$2 program=$3
-here=$(dirname "$0")
-skip() { echo "skipped: $*" >&2; exit 77; }
+. "$(dirname "$0")/../../../../testing/private-pipewire.sh"
 for tool in wine wineboot wineserver Xvfb awk; do
-  command -v $tool >/dev/null || skip "$tool is missing (scripts/setup installs wine, xvfb)"
+  command -v $tool >/dev/null || pipewire_skip "$tool is missing (scripts/setup installs wine, xvfb)"
 done
-mkdir -p "$out"
 absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
-out=$(cd "$out" && pwd) driver=$(absolute "$driver") program=$(absolute "$program")
+out=$(mkdir -p "$1" && cd "$1" && pwd) driver=$(absolute "$2") program=$(absolute "$3")
 run=$out/run
 rm -rf "$run" "$out/korvel-window.bmp"
 mkdir -p "$run"
-
-. "$here/../../../../testing/private-pipewire.sh"
 pipewire_start "$out/server" pulse fixed-clock
 prefix=$out/wineprefix
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=mscoree,mshtml=
@@ -50,14 +45,14 @@ pipewire_spawn "$out/xvfb.log" sh -c 'exec Xvfb -displayfd 3 -nolisten tcp -scre
 i=0
 until [ -s "$out/display" ]; do
   i=$((i + 1))
-  [ $i -le 100 ] || { cat "$out/xvfb.log" >&2; skip "Xvfb did not start"; }
+  [ $i -le 100 ] || { cat "$out/xvfb.log" >&2; pipewire_skip "Xvfb did not start"; }
   sleep 0.1
 done
 export DISPLAY=:$(cat "$out/display")
 
 if [ ! -f "$prefix/.korvel-e2e-ready" ]; then
   rm -rf "$prefix"
-  wineboot -i </dev/null >"$out/wineboot.log" 2>&1 || { cat "$out/wineboot.log" >&2; skip "wineboot failed"; }
+  wineboot -i </dev/null >"$out/wineboot.log" 2>&1 || { cat "$out/wineboot.log" >&2; pipewire_skip "wineboot failed"; }
   cat >"$out/prefix.reg" <<'REG'
 REGEDIT4
 
@@ -91,23 +86,8 @@ done
 # 30 s of quiet noise (calibration's reference, about 50 in mean absolute value) and 6 s
 # of a 300 Hz tone at 8000 (about 44 dB above it): the tone's 32 buffers take one speed
 # step (20 below the threshold) and no second one.
-LC_ALL=C awk -v dir="$run" 'BEGIN {
-  srand(1)
-  wav(dir "/noise.wav", 30 * 44100, 0)
-  wav(dir "/tone.wav", 6 * 44100, 1)
-}
-function wav(file, frames, tone,   n, v) {
-  printf "RIFF" > file; le32(file, 36 + frames * 4); printf "WAVEfmt " > file; le32(file, 16)
-  le16(file, 1); le16(file, 2); le32(file, 44100); le32(file, 176400); le16(file, 4); le16(file, 16)
-  printf "data" > file; le32(file, frames * 4)
-  for (n = 0; n < frames; n++) {
-    v = tone ? int(8000 * sin(6.283185307179586 * 300 * n / 44100)) : int(rand() * 201) - 100
-    le16(file, v < 0 ? v + 65536 : v); le16(file, v < 0 ? v + 65536 : v)
-  }
-  close(file)
-}
-function le16(file, v) { printf "%c%c", v % 256, int(v / 256) % 256 > file }
-function le32(file, v) { le16(file, v % 65536); le16(file, int(v / 65536)) }'
+pipewire_wav "$run/noise.wav" $((30 * 44100)) 'l = r = int(rand() * 201) - 100'
+pipewire_wav "$run/tone.wav" $((6 * 44100)) 'l = r = int(8000 * sin(6.283185307179586 * 300 * n / 44100))'
 pipewire_spawn "$out/pw-play-noise.log" pw-play --target "$pipewire_sink" "$run/noise.wav"
 pipewire_spawn "$out/pw-play-tone.log" sh -c 'until [ -f "$1/tone-now" ]; do sleep 0.05; done; exec pw-play --target "$2" "$1/tone.wav"' \
   sh "$run" "$pipewire_sink"

@@ -1,11 +1,15 @@
-// The Win32 settings dialog, its numeric edits and the window placement on real windows;
-// the settings below a registry root of this test's own, never in the program's key.
+// The settings on Windows: the store on the real registry (what Save leaves there read back
+// with the plain Win32 calls, value by value with its type), the Win32 settings dialog, its
+// numeric edits and the window placement on real windows; the settings below a registry
+// root of this test's own, never in the program's key.
 #include "RegistryIniFile.h"
 #include "Win32ConfigDialog.h"
 #include "Win32ConfigForm.h"
 #include "Win32NumberEdit.h"
 #include "Win32Placement.h"
 #include "uglobal.h"
+#include "win32_test.h"
+#include "winstr.h"
 
 #include <gtest/gtest.h>
 
@@ -19,27 +23,21 @@
 namespace {
 
 const std::string kKey = "\\Software\\Trevane\\Korvel\\";
-const wchar_t* const kRoot = L"Software\\KorvelDialogTest";
 
-class Win32DialogTest : public ::testing::Test {
+const std::wstring kRoot = L"Software\\KorvelSettingsWinTest";
+
+class SettingsWinTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
-    GlobalSettings = &Settings;
+  SettingsWinTest() { GlobalSettings = &Settings; }
+  ~SettingsWinTest() override { GlobalSettings = nullptr; }
+  // Type and data of a value below the root, as any other program sees it.
+  static TRawValue Raw(const std::wstring& Sub, const wchar_t* Name) {
+    return RawValue(kRoot + L"\\Software\\Trevane\\Korvel" + Sub, Name);
   }
-  void TearDown() override {
-    GlobalSettings = nullptr;
-    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
-  }
-  TRegistry Reg{"Software\\KorvelDialogTest"};
+  TScratchKey Key{kRoot};
+  TRegistry Reg{WideToUtf8(kRoot)};
   TGlobalSettings Settings{Reg};
 };
-
-std::wstring Text(HWND window) {
-  wchar_t text[256] = {};
-  GetWindowTextW(window, text, 256);
-  return text;
-}
 
 // A control's rectangle in its dialog's client coordinates.
 void ExpectAt(HWND control, const RECT& want, int dpi) {
@@ -51,20 +49,15 @@ void ExpectAt(HWND control, const RECT& want, int dpi) {
       << " to " << r.right << "," << r.bottom;
 }
 
-// Runs `step` from the modal loop of whatever is shown next (a thread timer is dispatched
-// by every message loop of the thread).
-std::function<void()> Pending;
-void CALLBACK RunPending(HWND, UINT, UINT_PTR id, DWORD) {
-  KillTimer(nullptr, id);
-  auto step = std::move(Pending);
-  step();
-}
+// Runs `step` once from the modal loop of whatever is shown next.
 void RunSoon(std::function<void()> step) {
-  Pending = std::move(step);
-  SetTimer(nullptr, 0, 10, RunPending);
+  RunFromMessageLoop(10, [step] {
+    step();
+    return true;
+  });
 }
 
-TEST_F(Win32DialogTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText) {
+TEST_F(SettingsWinTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText) {
   HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 80, 20, nullptr,
                               nullptr, nullptr, nullptr);
   MakeNumberEdit(edit, TNumberRules{false, true});
@@ -82,17 +75,17 @@ TEST_F(Win32DialogTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText)
     SetWindowTextW(edit, c.Before);
     SendMessageW(edit, EM_SETSEL, c.From, c.To);
     SendMessageW(edit, WM_CHAR, c.Typed, 1);
-    EXPECT_EQ(Text(edit), c.After)
+    EXPECT_EQ(WindowText(edit), c.After)
         << "typed U+" << std::hex << int(c.Typed) << " into " << c.Before;
   }
   SetWindowTextW(edit, L"99999999999");  // pasted: beyond 32 bits, read as "0"
-  EXPECT_TRUE(ReadNumberEdit(edit, false) == u"0" && Text(edit) == L"0");
+  EXPECT_TRUE(ReadNumberEdit(edit, false) == u"0" && WindowText(edit) == L"0");
   DestroyWindow(edit);
 }
 
 // The layout at two densities, the settings shown on opening, a letter refused and a
 // number typed, then OK: stored and saved. Cancel forgets what was typed.
-TEST_F(Win32DialogTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
+TEST_F(SettingsWinTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
   HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 100, 80, 600, 500,
                                nullptr, nullptr, nullptr, nullptr);
   const struct {
@@ -124,8 +117,8 @@ TEST_F(Win32DialogTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
                     std::abs(window.top + window.bottom - around.top - around.bottom),
                 2) << "centred on the owner";
       EXPECT_EQ(SendMessageW(GetDlgItem(dialog, TWin32ConfigForm::idTrackSpeed), TBM_GETPOS, 0, 0), 45);
-      EXPECT_EQ(Text(GetDlgItem(dialog, TWin32ConfigForm::idLabel2)), L"4.50倍速");
-      EXPECT_EQ(Text(edit), L"2800");
+      EXPECT_EQ(WindowText(GetDlgItem(dialog, TWin32ConfigForm::idLabel2)), L"4.50倍速");
+      EXPECT_EQ(WindowText(edit), L"2800");
       SetWindowTextW(edit, L"");
       for (wchar_t typed : std::wstring(L"2x5")) SendMessageW(edit, WM_CHAR, typed, 1);
       SendMessageW(GetDlgItem(dialog, c.Ok ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
@@ -140,7 +133,7 @@ TEST_F(Win32DialogTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
 
 // 標準の設定 asks first, with the dialog disabled under the question; Yes shows the defaults
 // at once and leaves the key empty, and Cancel does not bring the old settings back.
-TEST_F(Win32DialogTest, DefaultsAskWithTheDialogDisabledAndStayAfterCancel) {
+TEST_F(SettingsWinTest, DefaultsAskWithTheDialogDisabledAndStayAfterCancel) {
   TWin32ConfigDialog::MessageTitle = L"KorvelTest";
   Settings.viSpeed->Value = 45;
   Settings.Save();
@@ -148,17 +141,17 @@ TEST_F(Win32DialogTest, DefaultsAskWithTheDialogDisabledAndStayAfterCancel) {
   auto item = [&](int id) { return GetDlgItem(form.Handle(), id); };
   RunSoon([&] {
     RunSoon([&] {
-      HWND box = FindWindowW(L"#32770", L"KorvelTest");
+      HWND box = FindBox([](HWND w) { return WindowText(w) == L"KorvelTest"; });
       if (!box) {
         ADD_FAILURE() << "no question asked";
         return (void)SendMessageW(item(IDCANCEL), BM_CLICK, 0, 0);
       }
-      EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), L"標準の設定を読み込みますか。");
+      EXPECT_EQ(BoxText(box), L"標準の設定を読み込みますか。");
       EXPECT_FALSE(IsWindowEnabled(form.Handle()));
       RunSoon([&] {
         EXPECT_TRUE(IsWindowEnabled(form.Handle()));
-        EXPECT_EQ(Text(item(TWin32ConfigForm::idLabel2)), L"3.00倍速");
-        EXPECT_EQ(Text(item(TWin32ConfigForm::idEditMaxFreq)), L"3000");
+        EXPECT_EQ(WindowText(item(TWin32ConfigForm::idLabel2)), L"3.00倍速");
+        EXPECT_EQ(WindowText(item(TWin32ConfigForm::idEditMaxFreq)), L"3000");
         EXPECT_FALSE(Reg.ReadValue(kKey, "viSpeed").has_value());
         SendMessageW(item(IDCANCEL), BM_CLICK, 0, 0);
       });
@@ -172,7 +165,7 @@ TEST_F(Win32DialogTest, DefaultsAskWithTheDialogDisabledAndStayAfterCancel) {
 }
 
 // First start centred; saved where it was moved; restored there (maximised as stored).
-TEST_F(Win32DialogTest, PlacementRoundTrip) {
+TEST_F(SettingsWinTest, PlacementRoundTrip) {
   HWND window = CreateWindowExW(0, L"STATIC", L"fMain",
                                 WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 300,
                                 200, nullptr, nullptr, nullptr, nullptr);
@@ -209,6 +202,53 @@ TEST_F(Win32DialogTest, PlacementRoundTrip) {
   EXPECT_TRUE(ini.ReadBool("maximized", false));
   EXPECT_EQ(ini.ReadInteger("left", -1), 40);
   DestroyWindow(window);
+}
+
+TEST_F(SettingsWinTest, SaveWritesDwordsAndTheBooleanAsTextUnderTheSettingsKey) {
+  EXPECT_EQ(Raw(L"", L"viSpeed").first, DWORD(REG_NONE)) << "nothing is written before a save";
+  Reg.WriteString(kKey, "viMaxFreq", "2500");  // found as text: stays text
+  TGlobalSettings Found(Reg);
+  EXPECT_EQ(Found.viMaxFreq->Value, 2500);
+  Found.viSpeed->Value = 45;
+  Found.Save();
+  const struct {
+    const wchar_t* Name;
+    DWORD Type;
+    const wchar_t* Data;
+  } Cases[] = {{L"viSpeed", REG_DWORD, L"45"},      {L"viMaxFreq", REG_SZ, L"2500"},
+               {L"viMinFreq", REG_DWORD, L"20"},    {L"viFloor", REG_DWORD, L"400"},
+               {L"viFloor2", REG_DWORD, L"200"},    {L"vbRecordToFile", REG_SZ, L"0"},
+               {L"viWaveInDevice", REG_DWORD, L"0"}};
+  for (const auto& C : Cases) EXPECT_EQ(Raw(L"", C.Name), TRawValue(C.Type, C.Data)) << C.Name;
+}
+
+TEST_F(SettingsWinTest, PlacementSubkeyAndRestoreDefaults) {
+  TRegistryIniFile Placement(Reg, kKey + "fMain\\");
+  Placement.WriteInteger("left", -2000);
+  Placement.WriteBool("maximized", true);
+  EXPECT_EQ(Raw(L"\\fMain", L"left"), TRawValue(REG_DWORD, std::to_wstring(DWORD(-2000))));
+  EXPECT_EQ(Raw(L"\\fMain", L"maximized"), TRawValue(REG_SZ, L"1"));
+  EXPECT_EQ(Placement.ReadInteger("left", 0), -2000);
+  Reg.WriteDword(kKey + "fMain\\deeper", "x", 1);
+
+  Settings.RestoreDefaults();
+  EXPECT_TRUE(Reg.KeyExists(kKey));
+  EXPECT_TRUE(Reg.EnumSubkeys(kKey).empty());
+  EXPECT_EQ(Raw(L"\\fMain", L"left").first, DWORD(REG_NONE));
+}
+
+TEST_F(SettingsWinTest, AValueOfAnotherTypeIsReportedByName) {
+  Reg.CreateKey(kKey);
+  const BYTE Blob[3] = {1, 2, 3};
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (kRoot + L"\\Software\\Trevane\\Korvel").c_str(),
+                            L"viFloor", REG_BINARY, Blob, sizeof Blob),
+            ERROR_SUCCESS);
+  try {
+    TRegistryIniFile(Reg, kKey).ReadInteger("viFloor", 0);
+    ADD_FAILURE() << "read a binary value as a number";
+  } catch (const ERegistryIniFileError& E) {
+    EXPECT_EQ(std::string(E.what()).rfind("'viFloor' のデータ型が不正です", 0), 0u) << E.what();
+  }
 }
 
 }  // namespace
