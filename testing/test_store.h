@@ -35,6 +35,7 @@ struct TTestStore {
         Reg(std::make_unique<TRegistry>(File.string())) {}
   // A case may leave the folders read-only.
   ~TTestStore() {
+    if (KeepFolder) return;
     std::error_code ec;
     for (const auto& d : {Dir, File.parent_path()})
       std::filesystem::permissions(d, std::filesystem::perms::owner_all,
@@ -62,4 +63,5 @@ struct TTestStore {
 
   std::filesystem::path Dir, File;
   std::unique_ptr<TRegistry> Reg;
+  bool KeepFolder = false;  // what a case leaves there is kept as an artifact of the run
 };

@@ -124,7 +124,7 @@ TEST_F(MainWindowTest, StartCalibratesSavesTheDeviceAndStopReleasesEverything) {
   EXPECT_NE(WaveIn.Queued, nullptr);
 
   // The device position was saved: a fresh settings object reads it back.
-  TGlobalSettings reread(*Registry);
+  TGlobalSettings reread(*Reg);
   EXPECT_EQ(reread.viWaveInDevice->Value, 1);
 
   w.btnStop->click();
@@ -189,7 +189,7 @@ TEST_F(MainWindowTest, WindowReopensWhereItWasClosed) {
   MakeWindow().move(123, 77);
   const QPoint closedAt = Window->pos();
   Window.reset();
-  EXPECT_TRUE(Registry->KeyExists("Software\\Trevane\\Korvel\\fMain"));
+  EXPECT_TRUE(Reg->KeyExists("Software\\Trevane\\Korvel\\fMain"));
   EXPECT_EQ(MakeWindow().pos(), closedAt);
   EXPECT_EQ(Window->size(), QSize(269, 280));  // fixed size: only the position is kept
 }

@@ -185,7 +185,7 @@ TEST_F(MainBehaviourTest, CalibrationWaitsAndTheirExits) {
     Form.btnStopClick();
     EXPECT_EQ(WaveIn.OpenCount, 0);
     EXPECT_TRUE(View.Posted.empty());  // the device's last notice is dropped with it
-    Registry->DeleteKey("Software\\Trevane\\Korvel");
+    Reg->DeleteKey("Software\\Trevane\\Korvel");
     WaveIn.Calls.clear();
   }
 }
@@ -281,7 +281,7 @@ TEST_F(MainBehaviourTest, EachBufferIsClassifiedWithTheSettingsAndThresholdOfIts
 }
 
 TEST_F(MainBehaviourTest, SettingsLockedByAnotherProcessKeepTheCaptureAnalysedAndAreReported) {
-  const int held = ::open((Registry->FilePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int held = ::open((Reg->FilePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
   View.EachLoopTurn = [&] { WaveIn.DeliverConstant(900); };  // only the save's wait turns
   Calibrate(400);
