@@ -101,11 +101,10 @@ TEST_F(MainWindowTest, StartCalibratesSavesTheDeviceAndStopReleasesEverything) {
   EXPECT_EQ(prompt.Text, QStringLiteral("Tallo2から指を離して無音状態にしてから、OKを押してください。"));
   EXPECT_EQ(prompt.Title, TApplication::Title());
   EXPECT_EQ(WaveIn.Calls.front(), "open 0");
-  EXPECT_EQ(WaveIn.Format.nSamplesPerSec, 44100u);
-  EXPECT_EQ(WaveIn.Format.nChannels, 2);
-  EXPECT_EQ(WaveIn.Format.wBitsPerSample, 16);
-  EXPECT_EQ(WaveIn.Format.nBlockAlign, 4);
-  EXPECT_EQ(WaveIn.Format.nAvgBytesPerSec, 176400u);
+  const WAVEFORMATEX& f = WaveIn.Format;
+  EXPECT_EQ(std::tuple(f.nSamplesPerSec, f.nChannels, f.wBitsPerSample, f.nBlockAlign,
+                       f.nAvgBytesPerSec),
+            std::tuple(44100u, 2, 16, 4, 176400u));
 
   EXPECT_TRUE(w.Recording);
   EXPECT_EQ(w.StartTime, 5000u);

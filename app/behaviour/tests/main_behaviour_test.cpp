@@ -175,10 +175,8 @@ TEST_F(MainBehaviourTest, CalibrationWaitsAndTheirExits) {
     View.EachLoopTurn = [&] { if (!c.atPrompt) c.during(*this); };
     Click();
     EXPECT_EQ(View.Boxes.back(), TfMain::CalibrationPrompt);
-    EXPECT_EQ(Form.Recording, c.recording);
-    EXPECT_EQ(Form.ReferenceMean, c.reference);
-    EXPECT_EQ(Form.LastMean, c.reference);
-    EXPECT_EQ(DeviceSaved(), c.recording);
+    EXPECT_EQ(std::tuple(Form.Recording, Form.ReferenceMean, Form.LastMean, DeviceSaved()),
+              std::tuple(c.recording, c.reference, c.reference, c.recording));
     EXPECT_EQ(View.Errors.size(), c.error.empty() ? 0u : 1u);
     EXPECT_EQ(View.Errors.empty() ? "" : View.Errors[0].substr(0, c.error.size()), c.error);
     EXPECT_EQ(WaveIn.Calls.front(), "open 1");
