@@ -7,8 +7,8 @@
 
 #include <filesystem>
 #include <memory>
-#include <ostream>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,8 +20,10 @@ inline bool operator==(const TRegValue& a, const TRegValue& b) {
   return a.Type == b.Type && a.Dword == b.Dword && a.Text == b.Text;
 }
 inline void PrintTo(const TRegValue& v, std::ostream* os) {
-  if (v.Type == TRegType::Dword) *os << "dword " << v.Dword;
-  else *os << (v.Type == TRegType::Sz ? "sz \"" : "other \"") << v.Text << '"';
+  if (v.Type == TRegType::Dword)
+    *os << "dword " << v.Dword;
+  else
+    *os << (v.Type == TRegType::Sz ? "sz \"" : "other \"") << v.Text << '"';
 }
 inline std::optional<TRegValue> Dword(uint32_t v) { return TRegValue{TRegType::Dword, v, {}}; }
 inline std::optional<TRegValue> Sz(const std::string& text) {

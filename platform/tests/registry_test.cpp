@@ -199,63 +199,6 @@ TEST_F(RegistryTest, CorruptFileIsKeptAsideAndReportedOnce) {
   EXPECT_NE(reg.TakeNotice(), "");
 }
 
-TEST_F(RegistryTest, OnlyARegularFileOfBoundedSizeIsRead) {
-  // Each kind must answer at once, read as empty, say why, and lose nothing: what is not a
-  // regular file is left in place; an oversize file is kept aside byte for byte.
-  const std::string big = "REGEDIT4\n;" + std::string(TRegistry::kMaxFileSize, 'x') + "\n";
-  struct TCase {
-    const char* name;
-    std::function<void()> make;
-    const char* reason;
-    bool keptAside;
-  } cases[] = {
-      {"fifo", [&] { ASSERT_EQ(mkfifo(File.c_str(), 0600), 0); }, "not a regular file", false},
-      {"device", [&] { fs::create_symlink("/dev/zero", File); }, "not a regular file", false},
-      {"link out to a fifo",
-       [&] {
-         fs::create_directories(Dir / "elsewhere");
-         ASSERT_EQ(mkfifo((Dir / "elsewhere" / "fifo").c_str(), 0600), 0);
-         fs::create_symlink(Dir / "elsewhere" / "fifo", File);
-       },
-       "not a regular file", false},
-      {"folder", [&] { fs::create_directory(File); }, "not a regular file", false},
-      {"oversize", [&] { WriteFileText(File, big); }, "larger than", true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(File.parent_path());
-    fs::create_directories(File.parent_path());
-    c.make();
-    const auto type = fs::symlink_status(File).type();
-    TRegistry reg(File);
-    EXPECT_FALSE(reg.ReadValue(kKey, "viSpeed"));
-    const std::string notice = reg.TakeNotice();
-    EXPECT_NE(notice.find(c.reason), std::string::npos) << notice;
-    if (c.keptAside) {
-      ASSERT_EQ(Aside().size(), 1u);
-      EXPECT_EQ(ReadFileText(Aside()[0]), big);
-      EXPECT_NE(notice.find(Aside()[0].string()), std::string::npos);
-      reg.WriteDword(kKey, "viSpeed", 1);  // a fresh file in its place
-      EXPECT_EQ(reg.ReadValue(kKey, "viSpeed"), Dword(1));
-    } else {
-      EXPECT_NE(notice.find(File.string()), std::string::npos) << notice;
-      EXPECT_THROW(reg.WriteDword(kKey, "viSpeed", 1), ERegistryWriteError);
-      EXPECT_EQ(fs::symlink_status(File).type(), type);
-      EXPECT_TRUE(Aside().empty());
-      EXPECT_FALSE(fs::exists(Dir / "elsewhere" / "fifo.lock")) << "made beside a link's target";
-    }
-  }
-  // A valid file of many keys below the bound is read, not kept aside.
-  std::string many =
-      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\"viSpeed\"=dword:00000011\n";
-  for (int i = 0; many.size() < 1200000; ++i)
-    many += "[HKEY_CURRENT_USER\\Other\\k" + std::to_string(i) + "]\n\"v\"=\"x\"\n";
-  fs::remove_all(File.parent_path());
-  PutFile(many);
-  EXPECT_EQ(Stored("viSpeed"), Dword(17));
-  EXPECT_EQ(Reg->TakeNotice(), "");
-}
-
 TEST_F(RegistryTest, SymlinkedFileStaysALinkAndItsTargetChanges) {
   const fs::path repo = Dir / "dotfiles";
   fs::create_directories(repo);
@@ -281,30 +224,54 @@ TEST_F(RegistryTest, EmptyFileIsNoSettingsAndNoNotice) {
   EXPECT_TRUE(Aside().empty());
 }
 
-// Whatever stands in the way of a change, the store still reads what it can, refuses every
-// change with the fixed text, and keeps nothing aside nor replaces what is in the file's place.
-TEST_F(RegistryTest, StoreThatCannotBeWrittenReadsWhatItCanAndRefusesChanges) {
-  const fs::path folder = File.parent_path(), lock = File.string() + ".lock";
+// Whatever stands in the file's or the folder's way, the store answers at once, reads what
+// it can, says why, and loses nothing: what is not a regular file is left in place and every
+// change is refused with the fixed text; an oversize file is kept aside byte for byte.
+TEST_F(RegistryTest, WhatStandsInTheWayIsReadAsFarAsItCanBeAndLosesNothing) {
+  // A valid file of many keys below the bound is read, not kept aside.
+  std::string many =
+      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\"viSpeed\"=dword:00000011\n";
+  for (int i = 0; many.size() < 1200000; ++i)
+    many += "[HKEY_CURRENT_USER\\Other\\k" + std::to_string(i) + "]\n\"v\"=\"x\"\n";
+  PutFile(many);
+  EXPECT_EQ(Stored("viSpeed"), Dword(17));
+  EXPECT_EQ(Reg->TakeNotice(), "");
+
+  const std::string big = "REGEDIT4\n;" + std::string(TRegistry::kMaxFileSize, 'x') + "\n";
+  const fs::path folder = File.parent_path(), lock = File.string() + ".lock",
+                 fifo = Dir / "elsewhere" / "fifo";
   const auto holding3 = [&] { Reg->WriteDword(kKey, "viSpeed", 3); };
   const struct {
     const char* name;
     bool needsNonRoot;  // permission bits do not stop root
     std::function<void()> make;
     std::optional<uint32_t> read;
-    std::optional<bool> toldOfFile;  // false: told nothing; unset: not looked at
+    const char* told;  // found in the notice beside the file's name; "": no notice; null: unread
+    bool keptAside = false;
   } cases[] = {
-      {"a folder in the file's place", false, [&] { fs::create_directories(File); }, {}, true},
-      {"a file in the folder's place", false, [&] { WriteFileText(folder, "x"); }, {}, {}},
+      {"fifo", false, [&] { ASSERT_EQ(mkfifo(File.c_str(), 0600), 0); }, {}, "not a regular file"},
+      {"device", false, [&] { fs::create_symlink("/dev/zero", File); }, {}, "not a regular file"},
+      {"link out to a fifo", false,
+       [&] {
+         fs::create_directories(fifo.parent_path());
+         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+         fs::create_symlink(fifo, File);
+       },
+       {}, "not a regular file"},
+      {"folder", false, [&] { fs::create_directory(File); }, {}, "not a regular file"},
+      {"oversize", false, [&] { WriteFileText(File, big); }, {}, "larger than", true},
+      {"a file in the folder's place", false, [&] { fs::remove(folder), WriteFileText(folder, "x"); },
+       {}, nullptr},
       {"the lock is a folder", false,
-       [&] { holding3(), fs::remove(lock), fs::create_directory(lock); }, 3, false},
+       [&] { holding3(), fs::remove(lock), fs::create_directory(lock); }, 3, ""},
       {"an unreadable file", true, [&] { holding3(), fs::permissions(File, fs::perms::none); },
-       {}, {}},
+       {}, nullptr},
       {"a read-only folder", true,
        [&] {
          holding3();
          fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
        },
-       3, {}},
+       3, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -312,11 +279,22 @@ TEST_F(RegistryTest, StoreThatCannotBeWrittenReadsWhatItCanAndRefusesChanges) {
     std::error_code ec;
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(folder);
+    fs::create_directories(folder);
     c.make();
     const auto type = fs::symlink_status(File).type();
     const auto want = c.read ? Dword(*c.read) : std::nullopt;
     TRegistry reg(File);
     EXPECT_EQ(reg.ReadValue(kKey, "viSpeed"), want);
+    if (c.keptAside) {
+      const std::string notice = reg.TakeNotice();
+      EXPECT_NE(notice.find(c.told), std::string::npos) << notice;
+      ASSERT_EQ(Aside().size(), 1u);
+      EXPECT_EQ(ReadFileText(Aside()[0]), big);
+      EXPECT_NE(notice.find(Aside()[0].string()), std::string::npos);
+      reg.WriteDword(kKey, "viSpeed", 1);  // a fresh file in its place
+      EXPECT_EQ(reg.ReadValue(kKey, "viSpeed"), Dword(1));
+      continue;
+    }
     EXPECT_EQ(reg.CreateKey(kKey), c.read.has_value());  // exists: nothing to write
     EXPECT_FALSE(reg.CreateKey(kKey + "x"));               // would need a write
     EXPECT_THAT([&] { reg.WriteDword(kKey, "viSpeed", 4); },
@@ -327,16 +305,20 @@ TEST_F(RegistryTest, StoreThatCannotBeWrittenReadsWhatItCanAndRefusesChanges) {
     EXPECT_EQ(reg.ReadValue(kKey, "viSpeed"), want);
     EXPECT_EQ(fs::symlink_status(File).type(), type);
     EXPECT_TRUE(!fs::is_directory(folder) || Aside().empty());
-    if (!c.toldOfFile) continue;
+    EXPECT_FALSE(fs::exists(fifo.string() + ".lock")) << "made beside a link's target";
+    if (!c.told) continue;
     const std::string notice = reg.TakeNotice();
-    if (*c.toldOfFile)
+    if (*c.told) {
+      EXPECT_NE(notice.find(c.told), std::string::npos) << notice;
       EXPECT_NE(notice.find(File.string()), std::string::npos) << notice;
-    else
+    } else {
       EXPECT_EQ(notice, "");
+    }
     EXPECT_EQ(reg.ReadValue(kKey, "viSpeed"), want);
     EXPECT_EQ(reg.TakeNotice(), "");  // told once
   }
 }
+
 
 TEST_F(RegistryTest, LockHeldByAnotherDelaysWritesBrieflyAndNeverReads) {
   Reg->WriteDword(kKey, "viSpeed", 3);
