@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <deque>
-#include <filesystem>
 #include <map>
 
 #include <fcntl.h>
