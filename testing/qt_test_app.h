@@ -50,7 +50,7 @@ inline void AnswerNextBox(TModalAnswer& answer, QMessageBox::StandardButton whic
 }
 
 // The same, for a test that needs nothing of the box but the answer.
-inline void AnswerNextBox(QMessageBox::StandardButton which) {
+inline void AnswerNextBox(QMessageBox::StandardButton which, std::function<void()> before = {}) {
   static TModalAnswer ignored;
-  AnswerNextBox(ignored, which);
+  AnswerNextBox(ignored, which, std::move(before));
 }

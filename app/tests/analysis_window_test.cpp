@@ -127,8 +127,7 @@ TEST_F(CaptureFileWindowTest, TenBuffersGiveTheWholeCaptureWithTrueSizesThrougho
 
 TEST_F(CaptureFileWindowTest, StopBeforeAnyBufferLeavesAHeaderOnlyFile) {
   TQtMainWindow& w = MakeWindow();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt);
+  AnswerNextBox(QMessageBox::Ok);
   QTimer::singleShot(30, &w, [&] { w.btnStop->click(); });
   w.btnRecord->click();
   const auto file = OutputWav();
@@ -153,8 +152,7 @@ TEST_F(CaptureFileWindowTest, UncreatableFileRefusesTheStart) {
 TEST_F(CaptureFileWindowTest, FullDiskEndsTheFileOnceAndTheCaptureGoesOn) {
   fs::create_symlink("/dev/full", Dir / "output.wav");
   TQtMainWindow& w = MakeWindow();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt, QMessageBox::Ok, [&] { WaveIn.DeliverConstant(10); });
+  AnswerNextBox(QMessageBox::Ok, [&] { WaveIn.DeliverConstant(10); });
   w.btnRecord->click();  // the calibration buffer's write fails and queues the notice
   TModalAnswer error;
   AnswerNextBox(error);

@@ -157,8 +157,7 @@ TEST_F(MainWindowTest, SecondCaptureKeepsTheOldReferenceUntilCalibrated) {
   TQtMainWindow& w = MakeWindow();
   StartAndCalibrate(400);
   w.btnStop->click();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt);  // OK before any buffer of the new capture
+  AnswerNextBox(QMessageBox::Ok);  // OK before any buffer of the new capture
   w.btnRecord->click();
   EXPECT_DOUBLE_EQ(w.ReferenceMean, 400.0);  // the last mean of the previous capture
   w.btnStop->click();
