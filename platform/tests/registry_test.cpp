@@ -167,7 +167,8 @@ TEST_F(RegistryTest, ConcurrentProcessesLoseNoUpdate) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   for (int p = 0; p < kProcs; ++p)
-    for (int i = 0; i < kWrites; ++i) EXPECT_EQ(Stored(name(p, i), key(i)), Dword(i)) << p << "_" << i;
+    for (int i = 0; i < kWrites; ++i)
+      EXPECT_EQ(Stored(name(p, i), key(i)), Dword(i)) << p << "_" << i;
 }
 
 TEST_F(RegistryTest, CorruptFileIsKeptAsideAndReportedOnce) {
@@ -260,8 +261,8 @@ TEST_F(RegistryTest, WhatStandsInTheWayIsReadAsFarAsItCanBeAndLosesNothing) {
        {}, "not a regular file"},
       {"folder", false, [&] { fs::create_directory(File); }, {}, "not a regular file"},
       {"oversize", false, [&] { WriteFileText(File, big); }, {}, "larger than", true},
-      {"a file in the folder's place", false, [&] { fs::remove(folder), WriteFileText(folder, "x"); },
-       {}, nullptr},
+      {"a file in the folder's place", false,
+       [&] { fs::remove(folder), WriteFileText(folder, "x"); }, {}, nullptr},
       {"the lock is a folder", false,
        [&] { holding3(), fs::remove(lock), fs::create_directory(lock); }, 3, ""},
       {"an unreadable file", true, [&] { holding3(), fs::permissions(File, fs::perms::none); },

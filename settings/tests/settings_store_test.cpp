@@ -193,8 +193,9 @@ TEST_F(SettingsStoreTest, FailedWritesNameTheValueThenTheFileAndTheReason) {
     TRegistry reg(fs::path(c.where).parent_path() / "registry.reg");
     TGlobalSettings s(reg);
     s.viSpeed->Value = 12;
-    EXPECT_THAT([&] { s.Save(); }, ThrowsMessage<ERegistryIniFileError>(
-                                       "'viSpeed' の設定に失敗しました\n" + c.where + ": " + c.reason));
+    EXPECT_THAT([&] { s.Save(); },
+                ThrowsMessage<ERegistryIniFileError>("'viSpeed' の設定に失敗しました\n" + c.where +
+                                                     ": " + c.reason));
     fs::permissions(Dir, fs::perms::owner_all);
   }
 }
