@@ -14,21 +14,13 @@
 
 // The application object of a Qt test: the one main() made (the program's own, in the
 // tests of app/), or else a plain QApplication made on first use and kept to the end.
-inline QApplication& TestApp() {
-  if (auto* made = qobject_cast<QApplication*>(QCoreApplication::instance())) return *made;
-  static int argc = 1;
-  static char name[] = "korvel";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+inline QApplication& TestApp() { return TestAppOf<QApplication>(); }
 
 // When a message box becomes the active modal widget, record its title and text and press
 // its default button (or the button `which`). Gives up after `timeoutMs`.
 struct TModalAnswer {
   bool Seen = false;
-  QString Title;
-  QString Text;
+  QString Title, Text;
 };
 
 inline void AnswerNextBox(TModalAnswer& answer, QMessageBox::StandardButton which = QMessageBox::Ok,
@@ -36,31 +28,29 @@ inline void AnswerNextBox(TModalAnswer& answer, QMessageBox::StandardButton whic
   // Owned by the application: a test that ends before the deferred delete ran (its
   // TearDown drops posted events) still leaves nothing behind.
   auto* poll = new QTimer(QCoreApplication::instance());
-  auto* waited = new int(0);
   poll->setInterval(5);
-  QObject::connect(poll, &QTimer::timeout, [poll, waited, &answer, which, before, timeoutMs] {
-    *waited += 5;
+  QObject::connect(poll, &QTimer::timeout,
+                   [poll, waited = 0, &answer, which, before, timeoutMs]() mutable {
+    waited += 5;
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box && *waited < timeoutMs) return;
+    if (!box && waited < timeoutMs) return;
     poll->stop();
     poll->deleteLater();
-    delete waited;
     if (!box) return;
     answer.Seen = true;
     answer.Title = box->windowTitle();
     answer.Text = box->text();
     if (before) before();
-    if (QAbstractButton* button = box->button(which)) {
+    if (QAbstractButton* button = box->button(which))
       button->click();
-    } else {
+    else
       box->reject();
-    }
   });
   poll->start();
 }
 
 // The same, for a test that needs nothing of the box but the answer.
-inline void AnswerNextBox(QMessageBox::StandardButton which) {
+inline void AnswerNextBox(QMessageBox::StandardButton which, std::function<void()> before = {}) {
   static TModalAnswer ignored;
-  AnswerNextBox(ignored, which);
+  AnswerNextBox(ignored, which, std::move(before));
 }

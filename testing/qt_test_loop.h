@@ -7,16 +7,17 @@
 #include <functional>
 #include <thread>
 
-// The application object that exists, or else a QCoreApplication made on first use and
-// kept to the end (a test with widgets calls TestApp, qt_test_app.h, first).
-inline QCoreApplication& TestCoreApp() {
-  if (QCoreApplication* made = QCoreApplication::instance()) return *made;
+// The application object when it is an `App`, or else an `App` made on first use and kept
+// to the end (a test with widgets calls TestApp, qt_test_app.h, first).
+template <class App = QCoreApplication>
+App& TestAppOf() {
+  if (auto* made = qobject_cast<App*>(QCoreApplication::instance())) return *made;
   static int argc = 1;
   static char name[] = "korvel";
   static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = new QCoreApplication(argc, argv);
-  return *app;
+  return *new App(argc, argv);
 }
+inline QCoreApplication& TestCoreApp() { return TestAppOf(); }
 
 // Runs the event loop until `done` holds or `timeoutMs` passes. Sleeps a millisecond a
 // round, so a wait for another thread does not spin a core the other thread may need.

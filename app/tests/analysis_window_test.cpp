@@ -10,9 +10,7 @@
 #include <QCheckBox>
 #include <QLabel>
 
-
 #include <cstring>
-#include <vector>
 
 class AnalysisWindowTest : public MainWindowTest {
 protected:
@@ -108,9 +106,8 @@ protected:
 TEST_F(CaptureFileWindowTest, TenBuffersGiveTheWholeCaptureWithTrueSizesThroughout) {
   TQtMainWindow& w = MakeWindow();
   StartAndCalibrate(10);  // the calibration buffer is the first of the file
-  uint32_t frame = 0;
-  Feed([&](uint32_t p) { return int16_t((frame * 8192 + p) & 0x7FFF); });
-  for (frame = 1; frame < 9; ++frame) Feed([&](uint32_t p) { return int16_t((frame * 8192 + p) & 0x7FFF); });
+  for (uint32_t frame = 0; frame < 9; ++frame)
+    Feed([&](uint32_t p) { return int16_t((frame * 8192 + p) & 0x7FFF); });
   EXPECT_EQ(ReadLe32(OutputWav(), 42), 327680u);  // sizes true after every buffer
   w.btnStop->click();
 
@@ -130,8 +127,7 @@ TEST_F(CaptureFileWindowTest, TenBuffersGiveTheWholeCaptureWithTrueSizesThrougho
 
 TEST_F(CaptureFileWindowTest, StopBeforeAnyBufferLeavesAHeaderOnlyFile) {
   TQtMainWindow& w = MakeWindow();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt);
+  AnswerNextBox(QMessageBox::Ok);
   QTimer::singleShot(30, &w, [&] { w.btnStop->click(); });
   w.btnRecord->click();
   const auto file = OutputWav();
@@ -156,8 +152,7 @@ TEST_F(CaptureFileWindowTest, UncreatableFileRefusesTheStart) {
 TEST_F(CaptureFileWindowTest, FullDiskEndsTheFileOnceAndTheCaptureGoesOn) {
   fs::create_symlink("/dev/full", Dir / "output.wav");
   TQtMainWindow& w = MakeWindow();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt, QMessageBox::Ok, [&] { WaveIn.DeliverConstant(10); });
+  AnswerNextBox(QMessageBox::Ok, [&] { WaveIn.DeliverConstant(10); });
   w.btnRecord->click();  // the calibration buffer's write fails and queues the notice
   TModalAnswer error;
   AnswerNextBox(error);

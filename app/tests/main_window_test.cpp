@@ -101,11 +101,10 @@ TEST_F(MainWindowTest, StartCalibratesSavesTheDeviceAndStopReleasesEverything) {
   EXPECT_EQ(prompt.Text, QStringLiteral("Tallo2から指を離して無音状態にしてから、OKを押してください。"));
   EXPECT_EQ(prompt.Title, TApplication::Title());
   EXPECT_EQ(WaveIn.Calls.front(), "open 0");
-  EXPECT_EQ(WaveIn.Format.nSamplesPerSec, 44100u);
-  EXPECT_EQ(WaveIn.Format.nChannels, 2);
-  EXPECT_EQ(WaveIn.Format.wBitsPerSample, 16);
-  EXPECT_EQ(WaveIn.Format.nBlockAlign, 4);
-  EXPECT_EQ(WaveIn.Format.nAvgBytesPerSec, 176400u);
+  const WAVEFORMATEX& f = WaveIn.Format;
+  EXPECT_EQ(std::tuple(f.nSamplesPerSec, f.nChannels, f.wBitsPerSample, f.nBlockAlign,
+                       f.nAvgBytesPerSec),
+            std::tuple(44100u, 2, 16, 4, 176400u));
 
   EXPECT_TRUE(w.Recording);
   EXPECT_EQ(w.StartTime, 5000u);
@@ -124,7 +123,7 @@ TEST_F(MainWindowTest, StartCalibratesSavesTheDeviceAndStopReleasesEverything) {
   EXPECT_NE(WaveIn.Queued, nullptr);
 
   // The device position was saved: a fresh settings object reads it back.
-  TGlobalSettings reread(*Registry);
+  TGlobalSettings reread(*Reg);
   EXPECT_EQ(reread.viWaveInDevice->Value, 1);
 
   w.btnStop->click();
@@ -158,8 +157,7 @@ TEST_F(MainWindowTest, SecondCaptureKeepsTheOldReferenceUntilCalibrated) {
   TQtMainWindow& w = MakeWindow();
   StartAndCalibrate(400);
   w.btnStop->click();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt);  // OK before any buffer of the new capture
+  AnswerNextBox(QMessageBox::Ok);  // OK before any buffer of the new capture
   w.btnRecord->click();
   EXPECT_DOUBLE_EQ(w.ReferenceMean, 400.0);  // the last mean of the previous capture
   w.btnStop->click();
@@ -189,7 +187,7 @@ TEST_F(MainWindowTest, WindowReopensWhereItWasClosed) {
   MakeWindow().move(123, 77);
   const QPoint closedAt = Window->pos();
   Window.reset();
-  EXPECT_TRUE(Registry->KeyExists("Software\\Trevane\\Korvel\\fMain"));
+  EXPECT_TRUE(Reg->KeyExists("Software\\Trevane\\Korvel\\fMain"));
   EXPECT_EQ(MakeWindow().pos(), closedAt);
   EXPECT_EQ(Window->size(), QSize(269, 280));  // fixed size: only the position is kept
 }

@@ -23,12 +23,15 @@ std::filesystem::path TestDir() {
   static const std::filesystem::path dir = NewTestFolder("mmio");
   return dir;
 }
+HMMIO Create(const std::filesystem::path& p) {
+  return mmioOpenA(p.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+}
 
 }  // namespace
 
 TEST(Mmio, RiffWithSizedAndOpenChunksIsFinishedByAscending) {
   const auto path = TestDir() / "chunks.riff";
-  HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+  HMMIO h = Create(path);
   ASSERT_NE(h, nullptr);
   MMCKINFO riff{};
   riff.fccType = mmioStringToFOURCCA("TEST", 0);
@@ -52,31 +55,24 @@ TEST(Mmio, RiffWithSizedAndOpenChunksIsFinishedByAscending) {
   EXPECT_EQ(mmioAscend(h, &riff, 0), 0u);
   EXPECT_EQ(mmioClose(h, 0), 0u);
 
-  const auto b = ReadFileBytes(path);
-  ASSERT_EQ(b.size(), 38u);
-  EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
-  EXPECT_EQ(ReadLe32(b, 4), 30u);  // the pad byte belongs to the RIFF data
-  EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 20), std::string("TESTabc \x04\0\0\0", 12));
-  EXPECT_EQ(std::string(b.begin() + 24, b.begin() + 28), "data");
-  EXPECT_EQ(ReadLe32(b, 28), 5u);
-  EXPECT_EQ(std::string(b.begin() + 32, b.begin() + 37), "12345");
-  EXPECT_EQ(b[37], 0);
+  // The RIFF size (30) counts the pad byte.
+  EXPECT_EQ(ReadFileText(path),
+            std::string("RIFF\x1e\0\0\0TESTabc \x04\0\0\0wxyzdata\x05\0\0\0" "12345\0", 38));
 }
 
 TEST(Mmio, BackslashPathsOpenFailuresAndFourCC) {
   const auto dir = TestDir();
   ASSERT_EQ(::chdir(dir.c_str()), 0);
-  HMMIO h = mmioOpenA(".\\back.bin", nullptr, MMIO_CREATE | MMIO_WRITE);
+  HMMIO h = Create(".\\back.bin");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(mmioClose(h, 0), 0u);
   EXPECT_TRUE(std::filesystem::exists(dir / "back.bin"));
 
-  EXPECT_EQ(mmioOpenA((dir / "missing" / "x.wav").c_str(), nullptr, MMIO_CREATE | MMIO_WRITE),
-            nullptr);
+  EXPECT_EQ(Create(dir / "missing" / "x.wav"), nullptr);
   // A FIFO in the file's place with nobody reading it fails at once instead of hanging.
   std::filesystem::remove(dir / "fifo.wav");
   ASSERT_EQ(::mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
-  EXPECT_EQ(mmioOpenA((dir / "fifo.wav").c_str(), nullptr, MMIO_CREATE | MMIO_WRITE), nullptr);
+  EXPECT_EQ(Create(dir / "fifo.wav"), nullptr);
   EXPECT_EQ(mmioWrite(nullptr, "x", 1), -1);
   EXPECT_EQ(mmioStringToFOURCCA("WAVE", 0), MakeFourCC('W', 'A', 'V', 'E'));
   EXPECT_EQ(mmioStringToFOURCCA("fmt ", 0), MakeFourCC('f', 'm', 't', ' '));
@@ -94,11 +90,11 @@ TEST(Mmio, ALinkOfAnotherUserInASharedStickyFolderIsNotFollowed) {
   std::filesystem::remove(link);
   std::filesystem::create_symlink(victim, link);
   ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
-  EXPECT_EQ(mmioOpenA(link.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE), nullptr);
+  EXPECT_EQ(Create(link), nullptr);
   EXPECT_EQ(errno, EACCES);
   EXPECT_EQ(std::filesystem::file_size(victim), 4u);
   ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);  // our own link is followed
-  HMMIO h = mmioOpenA(link.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+  HMMIO h = Create(link);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(mmioClose(h, 0), 0u);
 
@@ -119,7 +115,7 @@ TEST(Mmio, ALinkOfAnotherUserInASharedStickyFolderIsNotFollowed) {
   });
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (std::chrono::steady_clock::now() < until && std::filesystem::file_size(victim) == 4)
-    if (HMMIO raced = mmioOpenA(link.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE)) mmioClose(raced, 0);
+    if (HMMIO raced = Create(link)) mmioClose(raced, 0);
   stop = true;
   planter.join();
   EXPECT_EQ(std::filesystem::file_size(victim), 4u);
@@ -127,7 +123,7 @@ TEST(Mmio, ALinkOfAnotherUserInASharedStickyFolderIsNotFollowed) {
 
 TEST(Mmio, WritesThatWouldOutgrowThirtyTwoBitSizesAreRefused) {
   const auto path = TestDir() / "large.bin";
-  HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+  HMMIO h = Create(path);
   ASSERT_NE(h, nullptr);
   // A sparse file: only the last bytes before the limit are real.
   ASSERT_EQ(mmioSeek64(h, 0xFFFFFFFFll - 6, 0), 0xFFFFFFFFll - 6);
@@ -142,7 +138,7 @@ TEST(Mmio, WritesThatWouldOutgrowThirtyTwoBitSizesAreRefused) {
 TEST(Mmio, AnAppendCutShortIsTakenBackWhole) {
   // A file-size limit stands in for a full disk: write(2) stores what fits, then fails.
   const auto path = TestDir() / "full.bin";
-  HMMIO h = mmioOpenA(path.c_str(), nullptr, MMIO_CREATE | MMIO_WRITE);
+  HMMIO h = Create(path);
   ASSERT_NE(h, nullptr);
   ASSERT_EQ(mmioWrite(h, "0123456789", 10), 10);
   rlimit old{};
@@ -158,6 +154,5 @@ TEST(Mmio, AnAppendCutShortIsTakenBackWhole) {
   EXPECT_EQ(mmioSeek64(h, 0, 1), 10) << "the position stands where the failed write began";
   EXPECT_EQ(mmioWrite(h, "xy", 2), 2);
   EXPECT_EQ(mmioClose(h, 0), 0u);
-  const auto b = ReadFileBytes(path);
-  EXPECT_EQ(std::string(b.begin(), b.end()), "0123456789xy");
+  EXPECT_EQ(ReadFileText(path), "0123456789xy");
 }

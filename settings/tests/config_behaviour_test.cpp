@@ -1,20 +1,15 @@
 // The settings dialog's behaviour through a fake front end: what showing, OK, Cancel and
 // the defaults button do to the controls and the settings, with no toolkit.
 #include "NumberFilter.h"
-#include "registry.h"
-#include "test_folder.h"
+#include "test_store.h"
 #include "uConfig.h"
 #include "uglobal.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
-#include <vector>
 
 namespace {
-
-const std::string kKey = "\\Software\\Trevane\\Korvel\\";
 
 // Controls as plain values; the bar clamps as a track bar does, edits read as NumberFilter.
 class TFakeConfigView : public IConfigView {
@@ -47,10 +42,10 @@ public:
   void EndDialog(bool ok) override { Log.push_back(ok ? "ok" : "cancel"); }
 };
 
-class ConfigBehaviourTest : public ::testing::Test {
+class ConfigBehaviourTest : public ::testing::Test, public TTestStore {
 protected:
+  ConfigBehaviourTest() : TTestStore("cfg") {}
   void SetUp() override {
-    Reg = std::make_unique<TRegistry>((NewTestFolder("cfg") / "registry.reg").string());
     Reg->WriteDword(kKey, "viSpeed", 45);
     Reg->WriteDword(kKey, "viMaxFreq", 2000);
     Settings = std::make_unique<TGlobalSettings>(*Reg);
@@ -59,9 +54,7 @@ protected:
     Form.FormShow();
   }
   void TearDown() override { GlobalSettings = nullptr; }
-  std::optional<TRegValue> Stored(const std::string& name) { return Reg->ReadValue(kKey, name); }
 
-  std::unique_ptr<TRegistry> Reg;
   std::unique_ptr<TGlobalSettings> Settings;
   TFakeConfigView View;
   TfConfig Form{View};
@@ -97,11 +90,12 @@ TEST_F(ConfigBehaviourTest, OkStoresInOrderAndStopsAtAnEmptyEdit) {
     Form.btnOKClick();
     EXPECT_EQ(View.Log, std::vector<std::string>{"ok"});  // closes with OK either way
     EXPECT_EQ(View.Errors, c.errors);
-    EXPECT_TRUE(GlobalSettings->vbRecordToFile->Value);  // before the edits: taken over
-    EXPECT_EQ(GlobalSettings->viSpeed->Value, 50);
-    EXPECT_EQ(GlobalSettings->viMaxFreq->Value, 2500);
-    EXPECT_EQ(GlobalSettings->viFloor->Value, c.floor);
-    EXPECT_EQ(Stored("viMaxFreq")->Dword, c.saved ? 2500u : 2000u);
+    // The box and the bar come before the edits: taken over either way.
+    const TGlobalSettings& s = *GlobalSettings;
+    EXPECT_EQ(std::tuple(s.vbRecordToFile->Value, s.viSpeed->Value, s.viMaxFreq->Value),
+              std::tuple(true, 50, 2500));
+    EXPECT_EQ(s.viFloor->Value, c.floor);
+    EXPECT_EQ(Stored("viMaxFreq"), Dword(c.saved ? 2500 : 2000));
     EXPECT_EQ(View.Edits[TConfigEdit::MinFreq], c.minFreq == u"12x" ? u"0" : c.minFreq);
     GlobalSettings->Load();
   }
@@ -109,8 +103,8 @@ TEST_F(ConfigBehaviourTest, OkStoresInOrderAndStopsAtAnEmptyEdit) {
 
 TEST_F(ConfigBehaviourTest, OkBringsADetectionRangeOutOfRangeBackAndSaysWhich) {
   const auto line = [](const char* name, int typed, int to) {
-    return "'" + std::string(name) + "' の値 " + std::to_string(typed) + " は範囲外のため " + std::to_string(to) +
-           " に直しました。";
+    return "'" + std::string(name) + "' の値 " + std::to_string(typed) + " は範囲外のため " +
+           std::to_string(to) + " に直しました。";
   };
   struct Case {
     const char* name;
@@ -135,7 +129,7 @@ TEST_F(ConfigBehaviourTest, OkBringsADetectionRangeOutOfRangeBackAndSaysWhich) {
     EXPECT_EQ(GlobalSettings->viMaxFreq->Value, c.max);
     EXPECT_EQ(GlobalSettings->viMinFreq->Value, c.min);
     EXPECT_EQ(Reg->TakeNotice(), c.told.empty() ? "" : "設定値を修正しました。\n" + c.told);
-    EXPECT_EQ(Stored("viMaxFreq")->Dword, c.saved ? uint32_t(c.max) : 2000u);
+    EXPECT_EQ(Stored("viMaxFreq"), Dword(c.saved ? c.max : 2000));
   }
 }
 
@@ -148,7 +142,7 @@ TEST_F(ConfigBehaviourTest, CancelAndTheDefaultsQuestion) {
   View.Answer = false;  // No: nothing happens
   Form.Button2Click();
   EXPECT_EQ(View.Asked, std::vector<std::string>{TfConfig::DefaultsQuestion});
-  EXPECT_EQ(Stored("viSpeed")->Dword, 45u);
+  EXPECT_EQ(Stored("viSpeed"), Dword(45));
   EXPECT_EQ(View.Position, 60);
 
   View.Answer = true;  // Yes: the key emptied, the defaults shown, the dialog stays open
@@ -165,7 +159,7 @@ TEST_F(ConfigBehaviourTest, CancelAndTheDefaultsQuestion) {
   EXPECT_FALSE(View.Record);
   EXPECT_EQ(View.Log, std::vector<std::string>{"cancel"});
   Form.btnOKClick();  // the next OK writes every default
-  EXPECT_EQ(Stored("viFloor")->Dword, 400u);
-  EXPECT_EQ(Stored("vbRecordToFile")->Text, "0");
+  EXPECT_EQ(Stored("viFloor"), Dword(400));
+  EXPECT_EQ(Stored("vbRecordToFile"), Sz("0"));
   EXPECT_TRUE(View.Errors.empty());
 }

@@ -2,7 +2,7 @@
 #include "qt_test_app.h"
 #include "QtConfigDialog.h"
 #include "uglobal.h"
-#include "test_folder.h"
+#include "test_store.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -12,20 +12,13 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-namespace fs = std::filesystem;
-
 namespace {
 
-const std::string kKey = "\\Software\\Trevane\\Korvel\\";
-
-class ConfigDialogTest : public ::testing::Test {
+class ConfigDialogTest : public ::testing::Test, public TTestStore {
 protected:
+  ConfigDialogTest() : TTestStore("cfg") {}
   void SetUp() override {
     TestApp();
-    Dir = NewTestFolder("cfg");
-    Reg = std::make_unique<TRegistry>((Dir / "registry.reg").string());
     Main = std::make_unique<QWidget>();
     Main->setObjectName("fMain");
     Main->resize(269, 280);
@@ -45,7 +38,6 @@ protected:
     GlobalSettings = nullptr;
     Main.reset();
     TQtConfigDialog::ExceptionHandler = nullptr;
-    fs::remove_all(Dir);
   }
   // Start-up order: the settings, then (after the main window) the dialog.
   void Start() {
@@ -59,10 +51,7 @@ protected:
     QTimer::singleShot(0, Dialog.get(), [this, user] { user(*Dialog); });
     return Dialog->exec();
   }
-  std::optional<TRegValue> Stored(const std::string& name) { return Reg->ReadValue(kKey, name); }
 
-  fs::path Dir;
-  std::unique_ptr<TRegistry> Reg;
   std::unique_ptr<QWidget> Main;
   std::unique_ptr<TGlobalSettings> Settings;
   std::unique_ptr<TQtConfigDialog> Dialog;
@@ -76,15 +65,16 @@ TEST_F(ConfigDialogTest, LayoutAtTheScreensDensity) {
   TQtConfigDialog& d = *Dialog;
   EXPECT_EQ(d.windowTitle(), "環境設定");
   EXPECT_EQ(d.size(), QSize(d.Scaled(357), d.Scaled(288)));
-  EXPECT_EQ(d.editFloor->geometry(), QRect(d.Scaled(192), d.Scaled(152), d.Scaled(65), d.Scaled(23)));
-  EXPECT_EQ(d.Button2->mapTo(&d, QPoint(0, 0)), QPoint(d.Scaled(248), d.height() - d.Scaled(40) + d.Scaled(8)));
+  EXPECT_EQ(d.editFloor->geometry(),
+            QRect(d.Scaled(192), d.Scaled(152), d.Scaled(65), d.Scaled(23)));
+  EXPECT_EQ(d.Button2->mapTo(&d, QPoint(0, 0)),
+            QPoint(d.Scaled(248), d.height() - d.Scaled(40) + d.Scaled(8)));
   EXPECT_EQ(d.font().pixelSize(), d.Scaled(15));
   EXPECT_EQ(d.Label2->text(), "3.00倍速");
   EXPECT_EQ(d.Label6->text(), "開始5分後のしきい値");
   EXPECT_EQ(d.chkRecordToFile->text(), "録音結果をファイルに保存");
-  EXPECT_EQ(d.trackSpeed->minimum(), 10);
-  EXPECT_EQ(d.trackSpeed->maximum(), 60);
-  EXPECT_EQ(d.trackSpeed->tickInterval(), 10);
+  const QSlider& bar = *d.trackSpeed;
+  EXPECT_EQ(std::tuple(bar.minimum(), bar.maximum(), bar.tickInterval()), std::tuple(10, 60, 10));
   EXPECT_TRUE(d.btnOK->isDefault());
 
   // Tab order: the buttons of the panel first, then the controls from the top.
@@ -121,14 +111,14 @@ TEST_F(ConfigDialogTest, ShowsTheSettingsAndOkStoresAndSaves) {
     QTest::mouseClick(d.btnOK, Qt::LeftButton);
   });
   EXPECT_EQ(result, QDialog::Accepted);
-  EXPECT_EQ(GlobalSettings->viSpeed->Value, 48);
-  EXPECT_EQ(GlobalSettings->viFloor->Value, 350);
-  EXPECT_FALSE(GlobalSettings->vbRecordToFile->Value);
-  EXPECT_EQ(Stored("viSpeed")->Dword, 48u);
-  EXPECT_EQ(Stored("viFloor")->Dword, 350u);
-  EXPECT_EQ(Stored("viMinFreq")->Dword, 5u);
-  EXPECT_EQ(Stored("vbRecordToFile")->Text, "0");
-  EXPECT_EQ(Stored("viWaveInDevice")->Dword, 0u);  // every setting is written
+  const TGlobalSettings& s = *GlobalSettings;
+  EXPECT_EQ(std::tuple(s.viSpeed->Value, s.viFloor->Value, s.vbRecordToFile->Value),
+            std::tuple(48, 350, false));
+  EXPECT_EQ(Stored("viSpeed"), Dword(48));
+  EXPECT_EQ(Stored("viFloor"), Dword(350));
+  EXPECT_EQ(Stored("viMinFreq"), Dword(5));
+  EXPECT_EQ(Stored("vbRecordToFile"), Sz("0"));
+  EXPECT_EQ(Stored("viWaveInDevice"), Dword(0));  // every setting is written
   EXPECT_TRUE(Errors.empty());
 }
 
@@ -140,7 +130,7 @@ TEST_F(ConfigDialogTest, TrackbarClampsStoredSpeeds) {
     EXPECT_EQ(d.Label2->text(), "6.00倍速");
     QTest::keyClick(&d, Qt::Key_Return);  // the default button
   });
-  EXPECT_EQ(Stored("viSpeed")->Dword, 60u);
+  EXPECT_EQ(Stored("viSpeed"), Dword(60));
 
   GlobalSettings->viSpeed->Value = 5;
   Run([](TQtConfigDialog& d) {
@@ -149,7 +139,7 @@ TEST_F(ConfigDialogTest, TrackbarClampsStoredSpeeds) {
     QTest::mouseClick(d.btnOK, Qt::LeftButton);
   });
   EXPECT_EQ(GlobalSettings->viSpeed->Value, 10);
-  EXPECT_EQ(Stored("viSpeed")->Dword, 10u);
+  EXPECT_EQ(Stored("viSpeed"), Dword(10));
 }
 
 TEST_F(ConfigDialogTest, CancelForgetsAndTheNextShowingStartsOver) {

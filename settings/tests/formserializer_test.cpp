@@ -1,35 +1,29 @@
 #include "FormSerializer.h"
 #include "qt_test_app.h"
 #include "uglobal.h"
-#include "test_folder.h"
+#include "test_store.h"
 
 #include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 namespace fs = std::filesystem;
 
 namespace {
 
 const QString kRoot = "\\Software\\Trevane\\Korvel";  // no trailing '\': ReadPlacement adds it
-const std::string kFormKey = "\\Software\\Trevane\\Korvel\\fMain\\";
+const std::string kFormKey = kKey + "fMain\\";
 
-class FormSerializerTest : public ::testing::Test {
-protected:
-  void SetUp() override {
+struct FormSerializerTest : ::testing::Test, TTestStore {
+  FormSerializerTest() : TTestStore("fs") {
     TestApp();
-    Dir = NewTestFolder("fs");
-    Reg = std::make_unique<TRegistry>((Dir / "registry.reg").string());
     Screen = QGuiApplication::primaryScreen()->geometry().size();
   }
-  void TearDown() override { fs::remove_all(Dir); }
 
-  // A form as the main window builds itself: named, fixed or sizeable, then the serializer.
-  QWidget* NewForm(bool sizeable, TSerializerOptions options = soSavePosition) {
+  // A form as the main window builds itself: named, fixed or sizeable, then the serializer,
+  // which places it at once unless the case sets its handlers first.
+  QWidget* NewForm(bool sizeable, TSerializerOptions options = soSavePosition, bool read = true) {
     auto* form = new QWidget;
     form->setObjectName("fMain");
     if (sizeable)
@@ -38,12 +32,16 @@ protected:
       form->setFixedSize(269, 280);
     Serializer = new TFormSerializer(form, kRoot, *Reg);
     Serializer->Options = options;
+    if (read) Serializer->ReadPlacement();
     return form;
   }
-  std::optional<TRegValue> Stored(const std::string& name) { return Reg->ReadValue(kFormKey, name); }
+  std::optional<TRegValue> Stored(const std::string& name) {
+    return TTestStore::Stored(name, kFormKey);
+  }
+  void Store(std::initializer_list<std::pair<const char*, int32_t>> values) {
+    for (auto [name, value] : values) Reg->WriteDword(kFormKey, name, uint32_t(value));
+  }
 
-  fs::path Dir;
-  std::unique_ptr<TRegistry> Reg;
   QSize Screen;
   TFormSerializer* Serializer = nullptr;
 };
@@ -52,7 +50,6 @@ protected:
 
 TEST_F(FormSerializerTest, FirstStartCentresAndExitStoresPositionOnly) {
   QWidget* form = NewForm(false);
-  Serializer->ReadPlacement();
   EXPECT_EQ(Serializer->Root, kRoot + "\\");
   EXPECT_EQ(form->geometry(),
             QRect((Screen.width() - 269) / 2, (Screen.height() - 280) / 2, 269, 280));
@@ -62,88 +59,71 @@ TEST_F(FormSerializerTest, FirstStartCentresAndExitStoresPositionOnly) {
   form->move(40, 30);  // the frame; the client area, which is stored, lies within
   const QPoint client = form->geometry().topLeft();
   delete form;
-  ASSERT_TRUE(Stored("left"));
-  EXPECT_EQ(Stored("left")->Type, TRegType::Dword);
-  EXPECT_EQ(Stored("left")->Dword, uint32_t(client.x()));
-  EXPECT_EQ(Stored("top")->Dword, uint32_t(client.y()));
+  EXPECT_EQ(Stored("left"), Dword(client.x()));
+  EXPECT_EQ(Stored("top"), Dword(client.y()));
 
   // Restoring puts the frame back where it was.
   form = NewForm(false);
-  Serializer->ReadPlacement();
   form->show();
   EXPECT_EQ(form->pos(), QPoint(40, 30));
   delete form;
-  EXPECT_EQ(Stored("maximized")->Type, TRegType::Sz);
-  EXPECT_EQ(Stored("maximized")->Text, "0");
+  EXPECT_EQ(Stored("maximized"), Sz("0"));
   EXPECT_FALSE(Stored("width"));  // a fixed border keeps its size
   EXPECT_FALSE(Stored("height"));
 }
 
 TEST_F(FormSerializerTest, StoredPlacementIsAppliedAndSizeCutToTheScreen) {
-  Reg->WriteDword(kFormKey, "left", uint32_t(-200));  // partly off screen: as stored
-  Reg->WriteDword(kFormKey, "top", 50);
-  Reg->WriteDword(kFormKey, "width", uint32_t(Screen.width() + 500));
-  Reg->WriteDword(kFormKey, "height", 150);
+  // Partly off screen: as stored.
+  Store({{"left", -200}, {"top", 50}, {"width", Screen.width() + 500}, {"height", 150}});
   QWidget* form = NewForm(true);
-  Serializer->ReadPlacement();
   EXPECT_EQ(form->geometry(), QRect(-200, 50, Screen.width(), 150));
   delete form;
-  ASSERT_TRUE(Stored("left"));
-  EXPECT_EQ(Stored("left")->Dword, uint32_t(-200));
-  EXPECT_EQ(Stored("width")->Dword, uint32_t(Screen.width()));
+  EXPECT_EQ(Stored("left"), Dword(uint32_t(-200)));
+  EXPECT_EQ(Stored("width"), Dword(Screen.width()));
 
   // Wholly off every screen (a monitor gone): centred as on a first start.
-  Reg->WriteDword(kFormKey, "left", uint32_t(-2000 - Screen.width()));
-  Reg->WriteDword(kFormKey, "width", 300);
+  Store({{"left", -2000 - Screen.width()}, {"width", 300}});
   form = NewForm(true);
-  Serializer->ReadPlacement();
-  EXPECT_EQ(form->geometry(), QRect((Screen.width() - 300) / 2, (Screen.height() - 150) / 2, 300, 150));
+  EXPECT_EQ(form->geometry(),
+            QRect((Screen.width() - 300) / 2, (Screen.height() - 150) / 2, 300, 150));
   delete form;
 
   // A fixed form ignores stored sizes unless told to keep them.
   form = NewForm(false);
-  Serializer->ReadPlacement();
   EXPECT_EQ(form->size(), QSize(269, 280));
   delete form;
 }
 
 TEST_F(FormSerializerTest, DimensionAlwaysKeepsTheSizeOfAFixedForm) {
   QWidget* form = NewForm(false, soSavePosition | soSaveDimensionAlways);
-  Serializer->ReadPlacement();
   form->show();
   delete form;
-  EXPECT_EQ(Stored("width")->Dword, 269u);
-  EXPECT_EQ(Stored("height")->Dword, 280u);
+  EXPECT_EQ(Stored("width"), Dword(269));
+  EXPECT_EQ(Stored("height"), Dword(280));
 
-  Reg->WriteDword(kFormKey, "width", 300);
-  Reg->WriteDword(kFormKey, "height", 250);
+  Store({{"width", 300}, {"height", 250}});
   form = NewForm(false, soSavePosition | soSaveDimensionAlways);
-  Serializer->ReadPlacement();
   EXPECT_EQ(form->size(), QSize(300, 250));
   EXPECT_EQ(form->minimumSize(), form->maximumSize());  // still not sizeable
   delete form;
 }
 
 TEST_F(FormSerializerTest, MaximizedOpensMaximizedOverTheStoredNormalRectangle) {
-  Reg->WriteDword(kFormKey, "left", 20);
-  Reg->WriteDword(kFormKey, "top", 25);
-  Reg->WriteDword(kFormKey, "width", 320);
-  Reg->WriteDword(kFormKey, "height", 240);
+  Store({{"left", 20}, {"top", 25}, {"width", 320}, {"height", 240}});
   Reg->WriteString(kFormKey, "maximized", "1");
   QWidget* form = NewForm(true);
-  Serializer->ReadPlacement();
   form->show();
   EXPECT_TRUE(form->isMaximized());
   EXPECT_EQ(form->normalGeometry(), QRect(20, 25, 320, 240));
   delete form;
-  EXPECT_EQ(Stored("maximized")->Text, "1");
-  EXPECT_EQ(Stored("left")->Dword, 20u);
-  EXPECT_EQ(Stored("width")->Dword, 320u);
+  EXPECT_EQ(Stored("maximized"), Sz("1"));
+  EXPECT_EQ(Stored("left"), Dword(20));
+  EXPECT_EQ(Stored("width"), Dword(320));
 }
 
 TEST_F(FormSerializerTest, EventsShareTheKeyAndAFailingHandlerStopsNothing) {
   std::vector<std::string> calls;
-  QWidget* form = NewForm(false);
+  QWidget* form = NewForm(false, soSavePosition, false);
   auto log = [&](const char* what) {
     return [&calls, what](TFormSerializer* sender, TRegistryIniFile& reg) {
       EXPECT_EQ(reg.KeyPath(), kFormKey);
@@ -166,9 +146,9 @@ TEST_F(FormSerializerTest, EventsShareTheKeyAndAFailingHandlerStopsNothing) {
   form->show();
   delete form;  // does not throw
   EXPECT_EQ(calls, (std::vector<std::string>{"before read", "read", "before write", "write"}));
-  EXPECT_EQ(Stored("extra")->Dword, 7u);
-  EXPECT_EQ(Stored("mine")->Text, "1");  // written before the failure: kept
-  EXPECT_EQ(Stored("maximized")->Text, "0");
+  EXPECT_EQ(Stored("extra"), Dword(7));
+  EXPECT_EQ(Stored("mine"), Sz("1"));  // written before the failure: kept
+  EXPECT_EQ(Stored("maximized"), Sz("0"));
 }
 
 namespace {
@@ -190,33 +170,28 @@ TEST_F(FormSerializerTest, WritesAgainAfterTheKeyWasDeletedAndOnRecreation) {
   Serializer->ReadPlacement();
   form->show();
   form->setGeometry(11, 12, 269, 280);
-  {
-    TGlobalSettings settings(*Reg);
-    settings.RestoreDefaults();  // deletes fMain with the rest
-  }
+  TGlobalSettings(*Reg).RestoreDefaults();  // deletes fMain with the rest
   EXPECT_FALSE(Reg->KeyExists(kFormKey));
 
   form->Recreate();
-  ASSERT_TRUE(Stored("left"));
-  EXPECT_EQ(Stored("left")->Dword, 11u);
+  EXPECT_EQ(Stored("left"), Dword(11));
   form->setGeometry(13, 14, 269, 280);
   form->Recreate();  // the new native window is watched as the first was
-  EXPECT_EQ(Stored("left")->Dword, 13u);
+  EXPECT_EQ(Stored("left"), Dword(13));
   form->setGeometry(15, 16, 269, 280);
   delete form;
-  EXPECT_EQ(Stored("left")->Dword, 15u);
-  EXPECT_EQ(Stored("top")->Dword, 16u);
+  EXPECT_EQ(Stored("left"), Dword(15));
+  EXPECT_EQ(Stored("top"), Dword(16));
 }
 
 TEST_F(FormSerializerTest, NothingIsWrittenWithoutReadPlacementAndErrorsAreSwallowed) {
-  QWidget* form = NewForm(false);
+  QWidget* form = NewForm(false, soSavePosition, false);
   form->show();
   delete form;
   EXPECT_FALSE(Reg->KeyExists(kFormKey));
 
-  fs::path blocked = Dir / "file";
-  std::ofstream(blocked) << "x";
-  TRegistry bad((blocked / "registry.reg").string());
+  WriteFileText(Dir / "file", "x");
+  TRegistry bad((Dir / "file" / "registry.reg").string());
   form = new QWidget;
   form->setObjectName("fMain");
   auto* s = new TFormSerializer(form, kRoot, bad);
@@ -228,10 +203,8 @@ TEST_F(FormSerializerTest, NothingIsWrittenWithoutReadPlacementAndErrorsAreSwall
 TEST_F(FormSerializerTest, ExtremeStoredValuesGiveAWellFormedPlacement) {
   for (const int32_t left : {INT32_MAX, INT32_MAX - 100, INT32_MIN}) {
     SCOPED_TRACE(left);
-    Reg->WriteDword(kFormKey, "left", uint32_t(left));
-    Reg->WriteDword(kFormKey, "top", uint32_t(left));
+    Store({{"left", left}, {"top", left}});
     QWidget* form = NewForm(false);
-    Serializer->ReadPlacement();
     const QRect placed = form->geometry();
     EXPECT_EQ(placed.size(), QSize(269, 280));
     EXPECT_LE(placed.left(), placed.right());

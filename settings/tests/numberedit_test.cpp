@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QTest>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -26,6 +27,11 @@ protected:
     if (from == to) Edit->setCursorPosition(to);
   }
   QString Shown() const { return Edit->QLineEdit::text(); }
+  // A key that brings `text` with it and no key code, as an input method sends it.
+  void Send(const char* text) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(text));
+    QApplication::sendEvent(Edit.get(), &press);
+  }
   std::unique_ptr<TNumberEdit> Edit;
 };
 
@@ -36,10 +42,7 @@ TEST_F(NumberEditTest, TypingKeepsDigitsAndRefusesTheRest) {
   EXPECT_TRUE(Edit->Minus);
   QTest::keyClicks(Edit.get(), "12a.3 x+5");
   EXPECT_EQ(Shown(), "1235");
-  for (const char* wide : {"５", "é", "\x7f"}) {  // at or above 127: refused
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(wide));
-    QApplication::sendEvent(Edit.get(), &press);
-  }
+  for (const char* wide : {"５", "é", "\x7f"}) Send(wide);  // at or above 127: refused
   EXPECT_EQ(Shown(), "1235");
   QTest::keyClick(Edit.get(), Qt::Key_Backspace);
   QTest::keyClick(Edit.get(), Qt::Key_Home);
@@ -88,8 +91,7 @@ TEST_F(NumberEditTest, ReadingReplacesWhatIsNoNumberByZero) {
   // So does every character that is not a digit or a control key, refused or not.
   for (const char* typed : {"x", " ", "é"}) {
     Edit->SetText("12x");
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(typed));
-    QApplication::sendEvent(Edit.get(), &press);
+    Send(typed);
     EXPECT_EQ(Shown(), "0") << typed;
   }
   Edit->SetText("12x");
@@ -104,12 +106,8 @@ TEST_F(NumberEditTest, AsIntegerRoundTripAndConversionErrors) {
 
   Edit->clear();
   EXPECT_EQ(Edit->Text(), "");
-  try {
-    Edit->AsInteger();
-    ADD_FAILURE() << "no error";
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "'' は整数ではありません");
-  }
+  EXPECT_THAT([&] { Edit->AsInteger(); },
+              ::testing::ThrowsMessage<EConvertError>("'' は整数ではありません"));
   Edit->SetText("12");
   EXPECT_EQ(Edit->AsInteger(), 12);
 }

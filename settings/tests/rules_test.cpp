@@ -5,6 +5,7 @@
 #include "NumberFilter.h"
 #include "Placement.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -84,14 +85,9 @@ TEST(NumberRules, TypedCharactersPassByTheTextLeftOnceTheSelectionIsReplaced) {
 TEST(NumberRules, IntegerConversionAndItsErrors) {
   for (int32_t v : {0, -5, 12, INT32_MAX, INT32_MIN}) EXPECT_EQ(TextAsInteger(IntegerText(v)), v);
   EXPECT_EQ(TextAsInteger(u"+7"), 7);
-  for (auto [text, message] : {std::pair{u"", "'' は整数ではありません"}, {u"2.5", "'2.5' は整数ではありません"}}) {
-    try {
-      TextAsInteger(text);
-      ADD_FAILURE() << message;
-    } catch (const EConvertError& e) {
-      EXPECT_STREQ(e.what(), message);
-    }
-  }
+  for (auto [text, message] :
+       {std::pair{u"", "'' は整数ではありません"}, {u"2.5", "'2.5' は整数ではありません"}})
+    EXPECT_THAT([&] { TextAsInteger(text); }, ::testing::ThrowsMessage<EConvertError>(message));
 }
 
 // A store of the test's own, with the form's key.

@@ -1,57 +1,44 @@
 #include "RegistryIniFile.h"
 #include "uglobal.h"
 #include "uvariable.h"
-#include "test_files.h"
-#include "test_folder.h"
+#include "test_store.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 #include <unistd.h>
 #include <fstream>
 
 namespace fs = std::filesystem;
+using ::testing::StartsWith;
+using ::testing::ThrowsMessage;
 
 namespace {
 
-const std::string kKey = "\\Software\\Trevane\\Korvel\\";
-
-class SettingsStoreTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    Dir = NewTestFolder("set");
-    Reg = std::make_unique<TRegistry>((Dir / "registry.reg").string());
+struct SettingsStoreTest : ::testing::Test, TTestStore {
+  SettingsStoreTest() : TTestStore("set") {}
+  // Appends a second header of the key with `value`, a type the settings cannot use.
+  void AppendForeignValue(const std::string& value) {
+    std::ofstream(File, std::ios::app) << "[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n"
+                                       << value << "\n";
   }
-  void TearDown() override { fs::remove_all(Dir); }
-  std::string FileText() const { return ReadFileText(Dir / "registry.reg"); }
-  TRegValue Value(const std::string& name, const std::string& key = kKey) {
-    auto v = Reg->ReadValue(key, name);
-    EXPECT_TRUE(v) << name;
-    return v.value_or(TRegValue{});
-  }
-  fs::path Dir;
-  std::unique_ptr<TRegistry> Reg;
 };
 
 }  // namespace
 
 TEST_F(SettingsStoreTest, FirstStartCreatesEmptyKeyAndDefaults) {
   TGlobalSettings s(*Reg);
-  EXPECT_EQ(s.viSpeed->Value, 30);
-  EXPECT_EQ(s.viMaxFreq->Value, 3000);
-  EXPECT_EQ(s.viMinFreq->Value, 20);
-  EXPECT_EQ(s.viFloor->Value, 400);
-  EXPECT_EQ(s.viFloor2->Value, 200);
-  EXPECT_FALSE(s.vbRecordToFile->Value);
-  EXPECT_EQ(s.viWaveInDevice->Value, 0);
+  EXPECT_EQ(std::tuple(s.viSpeed->Value, s.viMaxFreq->Value, s.viMinFreq->Value, s.viFloor->Value,
+                       s.viFloor2->Value, s.vbRecordToFile->Value, s.viWaveInDevice->Value),
+            std::tuple(30, 3000, 20, 400, 200, false, 0));
   EXPECT_EQ(FileText(), "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\n");
 
   // Order of creation is the order of loading and saving.
-  const char* names[] = {"viSpeed",  "viMaxFreq",      "viMinFreq",     "viFloor",
-                         "viFloor2", "vbRecordToFile", "viWaveInDevice"};
-  ASSERT_EQ(s.List()->Count(), 7);
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(s.List()->Items(i)->Name, names[i]);
+  std::vector<std::string> names;
+  for (int i = 0; i < s.List()->Count(); ++i) names.push_back(s.List()->Items(i)->Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"viSpeed", "viMaxFreq", "viMinFreq", "viFloor",
+                                             "viFloor2", "vbRecordToFile", "viWaveInDevice"}));
 
   // Saving unchanged settings writes every value, integers as REG_DWORD, the boolean as text.
   s.Save();
@@ -64,22 +51,25 @@ TEST_F(SettingsStoreTest, FirstStartCreatesEmptyKeyAndDefaults) {
 }
 
 TEST_F(SettingsStoreTest, BooleanReadsTextDwordAndJunk) {
-  Reg->WriteString(kKey, "vbRecordToFile", "1");
-  EXPECT_TRUE(TGlobalSettings(*Reg).vbRecordToFile->Value);
-  Reg->WriteDword(kKey, "vbRecordToFile", 1);
-  EXPECT_TRUE(TGlobalSettings(*Reg).vbRecordToFile->Value);
-  Reg->WriteString(kKey, "vbRecordToFile", "abc");
-  EXPECT_FALSE(TGlobalSettings(*Reg).vbRecordToFile->Value);
-  Reg->WriteString(kKey, "vbRecordToFile", "-7");
-  TGlobalSettings s(*Reg);
-  EXPECT_TRUE(s.vbRecordToFile->Value);
-  s.Save();  // always back as text "1"/"0", whatever it was found as
-  EXPECT_EQ(Value("vbRecordToFile").Type, TRegType::Sz);
-  EXPECT_EQ(Value("vbRecordToFile").Text, "1");
+  const struct {
+    std::optional<std::string> text;  // unset: the dword 1
+    bool value;
+  } cases[] = {{"1", true}, {{}, true}, {"abc", false}, {"-7", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.value_or("dword 1"));
+    if (c.text)
+      Reg->WriteString(kKey, "vbRecordToFile", *c.text);
+    else
+      Reg->WriteDword(kKey, "vbRecordToFile", 1);
+    TGlobalSettings s(*Reg);
+    EXPECT_EQ(s.vbRecordToFile->Value, c.value);
+    s.Save();  // always back as text "1"/"0", whatever it was found as
+    EXPECT_EQ(Stored("vbRecordToFile"), Sz(c.value ? "1" : "0"));
+  }
 }
 
 TEST_F(SettingsStoreTest, DetectionRangeOutsideTheDialogsIsCorrectedAtLoadAndSaidOnce) {
-  struct { int32_t min, max, wantMin, wantMax; } cases[] = {
+  const struct { int32_t min, max, wantMin, wantMax; } cases[] = {
       {0, 3000, 1, 3000}, {20, 30000, 20, 22050}, {3000, 20, 20, 3000}, {-5, -1, 20, 3000}};
   for (const auto& c : cases) {
     Reg->WriteDword(kKey, "viMinFreq", uint32_t(c.min));
@@ -98,19 +88,16 @@ TEST_F(SettingsStoreTest, IntegerKeepsTheTypeItWasFoundWith) {
   Reg->WriteDword(kKey, "viFloor", 0xFFFFFFFFu);
   Reg->WriteString(kKey, "viFloor2", "-2147483648");
   TGlobalSettings s(*Reg);
-  EXPECT_EQ(s.viSpeed->Value, 45);
-  EXPECT_EQ(s.viMaxFreq->Value, 3000);
-  EXPECT_EQ(s.viMinFreq->Value, 20);
-  EXPECT_EQ(s.viFloor->Value, -1);  // no range is enforced
-  EXPECT_EQ(s.viFloor2->Value, INT32_MIN);
+  // No range is enforced on the floors.
+  EXPECT_EQ(std::tuple(s.viSpeed->Value, s.viMaxFreq->Value, s.viMinFreq->Value, s.viFloor->Value,
+                       s.viFloor2->Value),
+            std::tuple(45, 3000, 20, -1, INT32_MIN));
   s.viFloor->Value = -5;
   s.Save();
-  EXPECT_EQ(Value("viSpeed").Type, TRegType::Sz);
-  EXPECT_EQ(Value("viSpeed").Text, "45");
-  EXPECT_EQ(Value("viMaxFreq").Text, "3000");
-  EXPECT_EQ(Value("viFloor").Type, TRegType::Dword);
-  EXPECT_EQ(Value("viFloor").Dword, 0xFFFFFFFBu);
-  EXPECT_EQ(Value("viWaveInDevice").Type, TRegType::Dword);
+  EXPECT_EQ(Stored("viSpeed"), Sz("45"));
+  EXPECT_EQ(Stored("viMaxFreq"), Sz("3000"));
+  EXPECT_EQ(Stored("viFloor"), Dword(0xFFFFFFFBu));
+  EXPECT_EQ(Stored("viWaveInDevice"), Dword(0));
 }
 
 TEST_F(SettingsStoreTest, RestoreDefaultsLeavesAnEmptyKey) {
@@ -129,20 +116,20 @@ TEST_F(SettingsStoreTest, RestoreDefaultsLeavesAnEmptyKey) {
   EXPECT_EQ(s.List()->Count(), 7);
   EXPECT_TRUE(Reg->KeyExists(kKey));
   EXPECT_TRUE(Reg->EnumSubkeys(kKey).empty());
-  EXPECT_FALSE(Reg->ReadValue(kKey, "viSpeed"));
-  EXPECT_EQ(Reg->ReadValue("Software\\Other", "keep")->Dword, 1u);  // outside the key
+  EXPECT_FALSE(Stored("viSpeed"));
+  EXPECT_EQ(Stored("keep", "Software\\Other"), Dword(1));  // outside the key
 
   s.Save();
-  EXPECT_EQ(Value("viSpeed").Dword, 30u);
-  EXPECT_EQ(Value("viWaveInDevice").Dword, 0u);
+  EXPECT_EQ(Stored("viSpeed"), Dword(30));
+  EXPECT_EQ(Stored("viWaveInDevice"), Dword(0));
 }
 
 TEST_F(SettingsStoreTest, RestoreDefaultsOnAStoreThatCannotBeWrittenSaysSo) {
   TGlobalSettings s(*Reg);
   s.viSpeed->Value = 55;
   s.Save();
-  fs::remove(Dir / "registry.reg.lock");
-  fs::create_directory(Dir / "registry.reg.lock");  // readable, but no change can be made
+  fs::remove(File.string() + ".lock");
+  fs::create_directory(File.string() + ".lock");  // readable, but no change can be made
   EXPECT_THROW(s.RestoreDefaults(), ERegistryWriteError);
   EXPECT_EQ(s.viSpeed->Value, 55);  // reloaded: what the store still holds
   EXPECT_EQ(s.List()->Count(), 7);
@@ -152,28 +139,18 @@ TEST_F(SettingsStoreTest, FailuresNameTheValue) {
   // A value of a foreign type stops the load there: earlier ones are loaded, later ones not.
   Reg->WriteDword(kKey, "viSpeed", 50);
   Reg->WriteDword(kKey, "viFloor", 999);
-  {
-    std::ofstream out(Dir / "registry.reg", std::ios::app);
-    out << "[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\"viMinFreq\"=hex:01,02\n";
-  }
+  AppendForeignValue("\"viMinFreq\"=hex:01,02");
   const std::string before = FileText();
-  try {
-    TGlobalSettings s(*Reg);
-    ADD_FAILURE() << "no error";
-  } catch (const ERegistryIniFileError& e) {
-    // The start ends, but says where, and the next one runs on defaults and says why.
-    const std::string text = e.what();
-    EXPECT_EQ(text.rfind("'viMinFreq' のデータ型が不正です\n" + (Dir / "registry.reg").string() + "\n", 0), 0u)
-        << text;
-  }
-  EXPECT_FALSE(fs::exists(Dir / "registry.reg"));
-  std::vector<fs::path> aside;
-  for (auto& f : fs::directory_iterator(Dir))
-    if (f.path().filename().string().rfind("registry.reg.corrupt-", 0) == 0) aside.push_back(f.path());
+  // The start ends, but says where, and the next one runs on defaults and says why.
+  EXPECT_THAT([&] { TGlobalSettings s(*Reg); },
+              ThrowsMessage<ERegistryIniFileError>(
+                  StartsWith("'viMinFreq' のデータ型が不正です\n" + File.string() + "\n")));
+  EXPECT_FALSE(fs::exists(File));
+  const auto aside = Aside();
   ASSERT_EQ(aside.size(), 1u);
   EXPECT_EQ(ReadFileText(aside[0]), before);
   {
-    TRegistry next((Dir / "registry.reg").string());
+    TRegistry next(File.string());
     EXPECT_EQ(TGlobalSettings(next).viSpeed->Value, 30);
     EXPECT_NE(next.TakeNotice().find(aside[0].string()), std::string::npos);
   }
@@ -182,20 +159,16 @@ TEST_F(SettingsStoreTest, FailuresNameTheValue) {
   loaded.RestoreDefaults();
   Reg->WriteDword(kKey, "viSpeed", 50);
   Reg->WriteDword(kKey, "viFloor", 999);
-  {
-    std::ofstream out(Dir / "registry.reg", std::ios::app);
-    out << "[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n\"viMinFreq\"=hex(7):00\n";
-  }
+  AppendForeignValue("\"viMinFreq\"=hex(7):00");
   EXPECT_THROW(loaded.Load(), ERegistryIniFileError);
   EXPECT_EQ(loaded.viSpeed->Value, 50);
   EXPECT_EQ(loaded.viFloor->Value, 400);
-
 }
 
 TEST_F(SettingsStoreTest, FailedWritesNameTheValueThenTheFileAndTheReason) {
   // Each way a store cannot be written: the fixed text first, the file and why after it.
-  const fs::path file = Dir / "registry.reg";
-  struct TCase {
+  const fs::path& file = File;
+  const struct {
     const char* name;
     std::function<void()> make;
     std::string where, reason;
@@ -219,13 +192,10 @@ TEST_F(SettingsStoreTest, FailedWritesNameTheValueThenTheFileAndTheReason) {
     c.make();
     TRegistry reg(fs::path(c.where).parent_path() / "registry.reg");
     TGlobalSettings s(reg);
-    try {
-      s.viSpeed->Value = 12;
-      s.Save();
-      ADD_FAILURE() << "no error";
-    } catch (const ERegistryIniFileError& e) {
-      EXPECT_EQ(std::string(e.what()), "'viSpeed' の設定に失敗しました\n" + c.where + ": " + c.reason);
-    }
+    s.viSpeed->Value = 12;
+    EXPECT_THAT([&] { s.Save(); },
+                ThrowsMessage<ERegistryIniFileError>("'viSpeed' の設定に失敗しました\n" + c.where +
+                                                     ": " + c.reason));
     fs::permissions(Dir, fs::perms::owner_all);
   }
 }
@@ -262,6 +232,6 @@ TEST_F(SettingsStoreTest, ListOwnsItemsInOrderAndSkipsReadOnlyOnSave) {
     list.Save(ini);
   }
   EXPECT_EQ(log, (std::vector<std::string>{"save a", "save c", "~a", "~b", "~c"}));
-  EXPECT_FALSE(Reg->ReadValue(kKey, "x"));
+  EXPECT_FALSE(Stored("x"));
   gLog = nullptr;
 }

@@ -4,22 +4,19 @@
 // devices and a manual clock. The program's globals point at them while the test runs.
 #include "FakeWaveIn.h"
 #include "ManualClock.h"
-#include "registry.h"
-#include "test_folder.h"
+#include "test_store.h"
 #include "uSharedMemory.h"
 #include "uglobal.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <memory>
 
-struct TWindowTestEnvironment {
+struct TWindowTestEnvironment : TTestStore {
   TWindowTestEnvironment()
-      : Dir(NewTestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name())),
-        Registry(std::make_unique<TRegistry>((Dir / "registry.reg").string())),
-        Settings(std::make_unique<TGlobalSettings>(*Registry)) {
+      : TTestStore(::testing::UnitTest::GetInstance()->current_test_info()->name()),
+        Settings(std::make_unique<TGlobalSettings>(*Reg)) {
+    KeepFolder = true;
     GlobalSettings = Settings.get();
     std::filesystem::create_directories(Dir / "shm");
     Mailbox = std::make_unique<TSpeedSharedMemory>((Dir / "shm").string());
@@ -28,7 +25,7 @@ struct TWindowTestEnvironment {
   }
   ~TWindowTestEnvironment() { GlobalSettings = nullptr, SpeedSharedMemory = nullptr; }
 
-  bool DeviceSaved() { return Registry->ReadValue(SettingsKeyPath, "viWaveInDevice").has_value(); }
+  bool DeviceSaved() { return Stored("viWaveInDevice").has_value(); }
   // The factor in the mailbox's record.
   double Published() {
     double speed = 0.0;
@@ -36,8 +33,6 @@ struct TWindowTestEnvironment {
     return speed;
   }
 
-  std::filesystem::path Dir;
-  std::unique_ptr<TRegistry> Registry;
   std::unique_ptr<TGlobalSettings> Settings;
   std::unique_ptr<TSpeedSharedMemory> Mailbox;
   TFakeWaveIn WaveIn;

@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <deque>
-#include <filesystem>
 #include <map>
 
 #include <fcntl.h>
@@ -175,17 +173,15 @@ TEST_F(MainBehaviourTest, CalibrationWaitsAndTheirExits) {
     View.EachLoopTurn = [&] { if (!c.atPrompt) c.during(*this); };
     Click();
     EXPECT_EQ(View.Boxes.back(), TfMain::CalibrationPrompt);
-    EXPECT_EQ(Form.Recording, c.recording);
-    EXPECT_EQ(Form.ReferenceMean, c.reference);
-    EXPECT_EQ(Form.LastMean, c.reference);
-    EXPECT_EQ(DeviceSaved(), c.recording);
+    EXPECT_EQ(std::tuple(Form.Recording, Form.ReferenceMean, Form.LastMean, DeviceSaved()),
+              std::tuple(c.recording, c.reference, c.reference, c.recording));
     EXPECT_EQ(View.Errors.size(), c.error.empty() ? 0u : 1u);
     EXPECT_EQ(View.Errors.empty() ? "" : View.Errors[0].substr(0, c.error.size()), c.error);
     EXPECT_EQ(WaveIn.Calls.front(), "open 1");
     Form.btnStopClick();
     EXPECT_EQ(WaveIn.OpenCount, 0);
     EXPECT_TRUE(View.Posted.empty());  // the device's last notice is dropped with it
-    Registry->DeleteKey("Software\\Trevane\\Korvel");
+    Reg->DeleteKey("Software\\Trevane\\Korvel");
     WaveIn.Calls.clear();
   }
 }
@@ -281,7 +277,7 @@ TEST_F(MainBehaviourTest, EachBufferIsClassifiedWithTheSettingsAndThresholdOfIts
 }
 
 TEST_F(MainBehaviourTest, SettingsLockedByAnotherProcessKeepTheCaptureAnalysedAndAreReported) {
-  const int held = ::open((Registry->FilePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int held = ::open((Reg->FilePath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
   View.EachLoopTurn = [&] { WaveIn.DeliverConstant(900); };  // only the save's wait turns
   Calibrate(400);
