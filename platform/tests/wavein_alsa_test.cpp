@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -30,22 +30,15 @@ WAVEFORMATEX CaptureFormat() { return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16,
 // Capture threads alive in this process (the backend names them).
 int CaptureThreads() {
   int count = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(dir)) {
-      if (e->d_name[0] == '.') continue;
-      std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
-      std::string name;
-      std::getline(comm, name);
-      count += name == "korvel-wavein";
-    }
-    closedir(dir);
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    count += std::getline(comm, name) && name == "korvel-wavein";
   }
   return count;
 }
 
-void Pump(std::chrono::milliseconds span) {
-  ProcessUntil([] { return false; }, int(span.count()));
-}
+void Pump(std::chrono::milliseconds span) { ProcessUntil([] { return false; }, int(span.count())); }
 
 // Stands in for the window: records what the driver posts, copying each buffer as it
 // arrives, and lets the test decide what the handler does next (typically re-queue).

@@ -288,18 +288,6 @@ std::vector<TPathPoint> PathPoints(const char* d, std::string_view keep = "MLHVh
   return out;
 }
 
-// An axis read back from its first and last tick labels, as a reader of the picture would.
-struct TReadAxis {
-  double V0 = 0, P0 = 0, V1 = 1, P1 = 1;
-  bool Log = false;
-  double F(double v) const { return Log ? std::log10(v) : v; }
-  double Pos(double v) const { return P0 + (F(v) - F(V0)) / (F(V1) - F(V0)) * (P1 - P0); }
-  double Value(double p) const {
-    const double f = F(V0) + (p - P0) / (P1 - P0) * (F(V1) - F(V0));
-    return Log ? std::pow(10, f) : f;
-  }
-};
-
 tinyxml2::XMLElement* ById(tinyxml2::XMLElement* e, const std::string& id) {
   if (const char* v = e->Attribute("id"); v && id == v) return e;
   for (auto* c = e->FirstChildElement(); c; c = c->NextSiblingElement())
@@ -307,18 +295,25 @@ tinyxml2::XMLElement* ById(tinyxml2::XMLElement* e, const std::string& id) {
   return nullptr;
 }
 
-TReadAxis ReadAxis(tinyxml2::XMLElement* svg, const std::string& id, bool log) {
-  TReadAxis a;
-  a.Log = log;
-  bool first = true;
-  for (auto* t = ById(svg, id)->FirstChildElement("text"); t; t = t->NextSiblingElement("text")) {
-    const double p = t->DoubleAttribute(id == "time-axis" ? "x" : "y"), v = std::stod(t->GetText());
-    (first ? a.V0 : a.V1) = v;
-    (first ? a.P0 : a.P1) = p;
-    first = false;
+// An axis read back from its first and last tick labels, as a reader of the picture would.
+struct TReadAxis {
+  double V0 = 0, P0 = 0, V1 = 1, P1 = 1;
+  bool Log = false;
+  TReadAxis(tinyxml2::XMLElement* svg, const std::string& id, bool log) : Log(log) {
+    bool first = true;
+    for (auto* t = ById(svg, id)->FirstChildElement("text"); t; t = t->NextSiblingElement("text")) {
+      (first ? V0 : V1) = std::stod(t->GetText());
+      (first ? P0 : P1) = t->DoubleAttribute(id == "time-axis" ? "x" : "y");
+      first = false;
+    }
   }
-  return a;
-}
+  double F(double v) const { return Log ? std::log10(v) : v; }
+  double Pos(double v) const { return P0 + (F(v) - F(V0)) / (F(V1) - F(V0)) * (P1 - P0); }
+  double Value(double p) const {
+    const double f = F(V0) + (p - P0) / (P1 - P0) * (F(V1) - F(V0));
+    return Log ? std::pow(10, f) : f;
+  }
+};
 
 // The dots of one class of buffers in the pitch panel.
 std::vector<TPathPoint> Dots(tinyxml2::XMLElement* svg, const std::string& cls) {
@@ -413,9 +408,8 @@ TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
     EXPECT_NE(std::string(ById(svg, "settings")->GetText()).find(c.SettingShown),
               std::string::npos);
 
-    const TReadAxis time = ReadAxis(svg, "time-axis", false);
-    const TReadAxis pitch = ReadAxis(svg, "pitch-axis", true);
-    const TReadAxis speed = ReadAxis(svg, "speed-axis", false);
+    const TReadAxis time(svg, "time-axis", false), pitch(svg, "pitch-axis", true),
+        speed(svg, "speed-axis", false);
     // Every buffer's dot in its class, within a pixel (where thinning drew one dot for
     // several), and no two dots of a class on one pixel.
     const double near = c.Thinned ? 1.0 : 0.1;
