@@ -28,8 +28,10 @@ inline uint32_t ReadLe32(const std::vector<unsigned char>& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
 }
 
-inline void PutLe16(std::string& s, uint16_t v) { s.push_back(char(v)), s.push_back(char(v >> 8)); }
-inline void PutLe32(std::string& s, uint32_t v) { PutLe16(s, uint16_t(v)), PutLe16(s, uint16_t(v >> 16)); }
+inline void PutLe16(std::string& s, uint16_t v) { s += {char(v), char(v >> 8)}; }
+inline void PutLe32(std::string& s, uint32_t v) {
+  s += {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
 
 // What a WAV file declares, the malformed values included that a reader must refuse.
 struct TWavShape {
@@ -43,6 +45,7 @@ struct TWavShape {
 // The header of a WAV file (RIFF, fmt and data chunk headers) whose `dataBytes` of data follow.
 inline std::string WavHeader(uint32_t dataBytes, const TWavShape& shape = {}) {
   const uint16_t frameBytes = uint16_t(shape.Channels * shape.Bits / 8);
+  const int64_t declared = shape.DeclaredDataBytes >= 0 ? shape.DeclaredDataBytes : dataBytes;
   std::string w = "RIFF";
   PutLe32(w, shape.ZeroSizes ? 0 : 4 + 8 + shape.FmtBytes + 8 + dataBytes);
   w += "WAVEfmt ";
@@ -55,7 +58,7 @@ inline std::string WavHeader(uint32_t dataBytes, const TWavShape& shape = {}) {
   PutLe16(w, shape.Bits);
   if (shape.FmtBytes == 18) PutLe16(w, 0);
   w += "data";
-  PutLe32(w, shape.ZeroSizes ? 0 : shape.DeclaredDataBytes >= 0 ? uint32_t(shape.DeclaredDataBytes) : dataBytes);
+  PutLe32(w, shape.ZeroSizes ? 0 : uint32_t(declared));
   return w;
 }
 

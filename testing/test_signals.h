@@ -21,6 +21,7 @@ inline std::function<int16_t(uint32_t)> Tone(double hz, double amplitude = 10000
 // `count` frames of the tone on both channels, interleaved.
 inline std::vector<int16_t> ToneFrames(double hz, double amplitude, uint32_t count) {
   std::vector<int16_t> frames(size_t(count) * 2);
-  for (uint32_t i = 0; i < count; ++i) frames[2 * size_t(i)] = frames[2 * size_t(i) + 1] = ToneSample(hz, amplitude, i);
+  for (uint32_t i = 0; i < count; ++i)
+    frames[2 * size_t(i)] = frames[2 * size_t(i) + 1] = ToneSample(hz, amplitude, i);
   return frames;
 }

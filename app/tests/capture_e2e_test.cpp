@@ -24,16 +24,30 @@ protected:
     MainWindowTest::TearDown();
     fs::current_path(Previous);
   }
-  // `default` plays `frames` in real time, then ends as `end` says.
-  void PlayPaced(const std::vector<int16_t>& frames, TAlsaTestEnd end) {
+  // `default` plays `frames` in real time, then ends as `end` says (held exclusively while
+  // open when a lock file is named); the window, shown, captures from it.
+  TQtMainWindow& PlayPaced(const std::vector<int16_t>& frames, TAlsaTestEnd end,
+                           const std::string& lock = {}) {
     WriteRawFrames(Route.File("in.raw"), frames);
-    TAlsaTestRoute::InstallPacedDefault(Route, Route.File("in.raw"), end);
-  }
-  TQtMainWindow& MakeAlsaWindow() {
+    Route.Add({.InputFile = Route.File("in.raw"), .Paced = true, .End = end, .LockFile = lock})
+        .Install();
     AlsaWaveIn = CreateAlsaWaveIn();
     Window = std::make_unique<TQtMainWindow>(*AlsaWaveIn, SystemClock());
     Window->show();
     return *Window;
+  }
+  // Clicks 開始 and answers the next box (the calibration prompt, or an error) with OK at
+  // once, as a user who is not touching the sensor.
+  void Record() {
+    Answer = {};
+    AnswerNextBox(Answer);
+    Window->btnRecord->click();
+  }
+  // Ended as the stop button ends a capture: device released, 開始 enabled again.
+  void ExpectStopped() {
+    EXPECT_FALSE(Window->Recording);
+    EXPECT_EQ(Window->WaveInHandle, nullptr);
+    EXPECT_TRUE(Window->btnRecord->isEnabled());
   }
   // The capture file was finished: its data size matches what was written.
   void ExpectFinishedFile() {
@@ -43,24 +57,21 @@ protected:
   }
   TAlsaTestRoute Route;  // under the test's private root
   std::unique_ptr<IWaveIn> AlsaWaveIn;
+  TModalAnswer Answer;
   fs::path Previous;
 };
 
 TEST_F(CaptureEndToEndTest, CounterSignalIsCapturedGaplessIntoTheFileAndStopReleasesTheDevice) {
-  PlayPaced(CounterFrames(0, 40 * 8192), TAlsaTestEnd::Hang);
   Settings->vbRecordToFile->Value = true;
-
-  TQtMainWindow& w = MakeAlsaWindow();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt);  // OK at once, as a user who is not touching the sensor
-  w.btnRecord->click();   // returns once the first buffer calibrated the level
-  ASSERT_TRUE(prompt.Seen);
+  TQtMainWindow& w = PlayPaced(CounterFrames(0, 40 * 8192), TAlsaTestEnd::Hang);
+  Record();  // returns once the first buffer calibrated the level
+  ASSERT_TRUE(Answer.Seen);
   ASSERT_TRUE(w.Recording);
   EXPECT_GT(w.ReferenceMean, 0.0);
   ASSERT_TRUE(ProcessUntil([&] { return w.BuffersAnalysed >= 6; }, 20000));
   w.btnStop->click();
   const uint32_t buffers = w.BuffersAnalysed;
-  EXPECT_EQ(w.WaveInHandle, nullptr);
+  ExpectStopped();
 
   const auto file = ReadFileBytes(Dir / "output.wav");
   ASSERT_EQ(file.size(), 46u + size_t(buffers) * 32768u);
@@ -69,10 +80,8 @@ TEST_F(CaptureEndToEndTest, CounterSignalIsCapturedGaplessIntoTheFileAndStopRele
     ASSERT_EQ(CounterValue(frames + 2 * i), i) << "first break at frame " << i;
 
   // The device is free again: a second capture opens it and measures.
-  TModalAnswer again;
-  AnswerNextBox(again);
-  w.btnRecord->click();
-  EXPECT_TRUE(again.Seen);
+  Record();
+  EXPECT_TRUE(Answer.Seen);
   ASSERT_TRUE(w.Recording);
   ASSERT_TRUE(ProcessUntil([&] { return w.BuffersAnalysed > buffers; }, 20000));
   w.btnStop->click();
@@ -82,76 +91,58 @@ TEST_F(CaptureEndToEndTest, QuietStartThenToneIsMeasuredAgainstTheQuietReference
   std::vector<int16_t> input = ToneFrames(1000.0, 30.0, 2 * 8192);  // barely audible
   const std::vector<int16_t> tone = ToneFrames(1000.0, 12000.0, 8 * 8192);
   input.insert(input.end(), tone.begin(), tone.end());
-  PlayPaced(input, TAlsaTestEnd::Hang);
-
-  TQtMainWindow& w = MakeAlsaWindow();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt);
-  w.btnRecord->click();
+  TQtMainWindow& w = PlayPaced(input, TAlsaTestEnd::Hang);
+  Record();
   ASSERT_TRUE(w.Recording);
-  ASSERT_TRUE(ProcessUntil([&] { return w.lblFundamental->text() == QStringLiteral("1001"); }, 20000));
+  ASSERT_TRUE(ProcessUntil([&] { return w.lblFundamental->text() == "1001"; }, 20000));
   EXPECT_GT(w.LevelDb, 40.0);
   EXPECT_GE(w.AboveCount, 1);
   w.btnStop->click();
 }
 
 TEST_F(CaptureEndToEndTest, DeviceFailingMidCaptureEndsTheCaptureWithAMessage) {
-  PlayPaced(CounterFrames(1, 3 * 8192), TAlsaTestEnd::Fail);
   Settings->vbRecordToFile->Value = true;
-
-  TQtMainWindow& w = MakeAlsaWindow();
-  TModalAnswer prompt;
-  AnswerNextBox(prompt);
-  w.btnRecord->click();
+  PlayPaced(CounterFrames(1, 3 * 8192), TAlsaTestEnd::Fail);
+  Record();
   TModalAnswer failure;
   AnswerNextBox(failure, QMessageBox::Ok, {}, 20000);
   ASSERT_TRUE(ProcessUntil([&] { return failure.Seen; }, 20000));
   EXPECT_TRUE(failure.Text.startsWith(QStringLiteral("録音デバイスでエラーが発生したため")));
-  EXPECT_FALSE(w.Recording);
-  EXPECT_EQ(w.WaveInHandle, nullptr);
-  EXPECT_TRUE(w.btnRecord->isEnabled());
+  ExpectStopped();
   ExpectFinishedFile();  // at the stop
 }
 
 TEST_F(CaptureEndToEndTest, ExactZeroInputEndsTheCalibrationWaitWithAMessage) {
-  PlayPaced(SilenceFrames(8192), TAlsaTestEnd::Silence);  // then silent: zeros for good
   Settings->vbRecordToFile->Value = true;
-
-  TQtMainWindow& w = MakeAlsaWindow();
+  // Then silent: zeros for good.
+  TQtMainWindow& w = PlayPaced(SilenceFrames(8192), TAlsaTestEnd::Silence);
   TModalAnswer prompt, notice;
   // OK at once; the next box is the notice, answered from the wait it ends.
-  AnswerNextBox(prompt, QMessageBox::Ok, [&] { AnswerNextBox(notice, QMessageBox::Ok, {}, 20000); });
+  AnswerNextBox(prompt, QMessageBox::Ok,
+                [&] { AnswerNextBox(notice, QMessageBox::Ok, {}, 20000); });
   w.btnRecord->click();  // returns once the notice is answered
   ASSERT_TRUE(notice.Seen);
-  EXPECT_TRUE(notice.Text.startsWith(QStringLiteral("入力から無音（すべて 0）の信号しか届かないため")));
+  EXPECT_TRUE(notice.Text.startsWith(
+      QStringLiteral("入力から無音（すべて 0）の信号しか届かないため")));
   EXPECT_TRUE(notice.Text.contains(QStringLiteral("ミュート")));
   EXPECT_GE(w.BuffersAnalysed, TQtMainWindow::ZeroBuffersBeforeGivingUp());
-  // Ended as the stop button ends a capture: nothing calibrated or saved, device released,
-  // the file finished.
+  // Ended as the stop button ends a capture: nothing calibrated or saved, the file finished.
   ExpectFinishedFile();
-  EXPECT_FALSE(w.Recording);
-  EXPECT_EQ(w.WaveInHandle, nullptr);
+  ExpectStopped();
   EXPECT_EQ(w.ReferenceMean, 0.0);
-  EXPECT_TRUE(w.btnRecord->isEnabled());
   EXPECT_FALSE(DeviceSaved());
 }
 
 TEST_F(CaptureEndToEndTest, BusyDeviceRefusesTheStart) {
-  WriteRawFrames(Route.File("in.raw"), CounterFrames(0, 8192));
-  Route.Add(TAlsaTestPcm::PacedDevice("default", Route.File("in.raw"), TAlsaTestEnd::Hang, Route.File("busy.lock")))
-      .Install();
-  TQtMainWindow& w = MakeAlsaWindow();
+  PlayPaced(CounterFrames(0, 8192), TAlsaTestEnd::Hang, Route.File("busy.lock"));
   std::unique_ptr<IWaveIn> other = CreateAlsaWaveIn();  // another program holds the device
   HWAVEIN held = nullptr;
-  const WAVEFORMATEX format = TfMain::CaptureFormat();
-  ASSERT_EQ(other->Open(&held, WAVE_MAPPER, format, TWaveInWindow{}), MMSYSERR_NOERROR);
-
-  TModalAnswer error;
-  AnswerNextBox(error);
-  w.btnRecord->click();
+  ASSERT_EQ(other->Open(&held, WAVE_MAPPER, TfMain::CaptureFormat(), TWaveInWindow{}),
+            MMSYSERR_NOERROR);
+  Record();
   // The fixed text, then the device and ALSA's reason.
-  EXPECT_EQ(error.Text, QStringLiteral("録音の開始に失敗しました。\ndefault: ") +
-                            QString::fromLocal8Bit(std::strerror(EBUSY)));
-  EXPECT_FALSE(w.Recording);
+  EXPECT_EQ(Answer.Text, QStringLiteral("録音の開始に失敗しました。\ndefault: ") +
+                             QString::fromLocal8Bit(std::strerror(EBUSY)));
+  ExpectStopped();
   other->Close(held);
 }

@@ -32,8 +32,9 @@ public:
     if (deviceId < int32_t(WAVE_MAPPER) || deviceId >= int32_t(Devices.size()))
       return MMSYSERR_BADDEVICEID;
     // The one format the program captures in: 44100 Hz, 16-bit stereo PCM.
-    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels != 2 || format.nSamplesPerSec != 44100 ||
-        format.wBitsPerSample != 16 || format.nBlockAlign != 4 || format.nAvgBytesPerSec != 176400)
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels != 2 ||
+        format.nSamplesPerSec != 44100 || format.wBitsPerSample != 16 || format.nBlockAlign != 4 ||
+        format.nAvgBytesPerSec != 176400)
       return WAVERR_BADFORMAT;
     if (OpenResult != MMSYSERR_NOERROR) return OpenResult;
     ++OpenCount;
@@ -75,40 +76,23 @@ public:
     Started = IsCurrent(h);
     return Started ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
   }
-  MMRESULT Reset(HWAVEIN h) override {
-    Calls.push_back("reset");
-    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
-    Started = false;
-    if (Queued) Post(0);
-    return MMSYSERR_NOERROR;
-  }
+  MMRESULT Reset(HWAVEIN h) override { return Stop("reset", h, false); }
   // As the interface promises, a buffer still queued comes back as Reset returns it.
-  MMRESULT Close(HWAVEIN h) override {
-    Calls.push_back("close");
-    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
-    Started = false;
-    if (Queued) Post(0);
-    --OpenCount;
-    Current = nullptr;
-    return MMSYSERR_NOERROR;
-  }
+  MMRESULT Close(HWAVEIN h) override { return Stop("close", h, true); }
 
   // Fills the queued buffer with `frames` stereo frames (first channel from `left`,
   // second channel zero) and posts the notice. False when no buffer is queued.
   bool Deliver(const std::function<int16_t(uint32_t frame)>& left) {
     if (!Queued || !Started) return false;
     auto* samples = reinterpret_cast<int16_t*>(Queued->lpData);
-    const uint32_t frameCount = Queued->dwBufferLength / 4;
-    for (uint32_t p = 0; p < frameCount; ++p) {
+    for (uint32_t p = 0; p < Queued->dwBufferLength / 4; ++p) {
       samples[2 * p] = left(p);
       samples[2 * p + 1] = 0;
     }
     Post(Queued->dwBufferLength);
     return true;
   }
-  bool DeliverConstant(int16_t value) {
-    return Deliver([value](uint32_t) { return value; });
-  }
+  bool DeliverConstant(int16_t value) { return Deliver([value](uint32_t) { return value; }); }
 
   void Fail(const std::string& detail) {
     Started = false;
@@ -124,6 +108,18 @@ private:
     return header && header->lpData && header->dwBufferLength >= 4;
   }
 
+  // Reset, and for a close also closes: the queued buffer comes back empty.
+  MMRESULT Stop(const char* call, HWAVEIN h, bool close) {
+    Calls.push_back(call);
+    if (!IsCurrent(h)) return MMSYSERR_INVALHANDLE;
+    Started = false;
+    if (Queued) Post(0);
+    if (close) {
+      --OpenCount;
+      Current = nullptr;
+    }
+    return MMSYSERR_NOERROR;
+  }
   void Post(uint32_t bytes) {
     WAVEHDR* header = Queued;
     Queued = nullptr;

@@ -27,11 +27,12 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,8 +62,19 @@ struct TTestDevice {
   uint64_t ReadPos = 0;   // source frame the next transfer delivers
   snd_pcm_uframes_t AvailMin = 1;
 
+  ~TTestDevice() {
+    if (TimerFd >= 0) close(TimerFd);
+    if (LockFd >= 0) close(LockFd);  // releases the exclusive lock
+  }
   uint64_t SourceFrames() const { return Samples.size() / Channels; }
 };
+
+// Starts the poll descriptor's tick, or stops it (0).
+void SetTick(const TTestDevice& d, long ns) {
+  itimerspec tick{};
+  tick.it_interval.tv_nsec = tick.it_value.tv_nsec = ns;
+  timerfd_settime(d.TimerFd, 0, &tick, nullptr);
+}
 
 uint64_t FramesSince(const timespec& origin) {
   timespec now{};
@@ -77,12 +89,9 @@ TTestDevice* Device(snd_pcm_ioplug_t* io) { return static_cast<TTestDevice*>(io-
 // Frames the device has produced in this run, before the end rules and the ring limit.
 // For "hang" and "fail" the device produces nothing past the end of the file.
 uint64_t ProducedFrames(const TTestDevice& d) {
-  uint64_t produced = FramesSince(d.RunStart);
-  if (d.End != TEnd::Silence) {
-    const uint64_t left = d.SourceFrames() > d.RunBase ? d.SourceFrames() - d.RunBase : 0;
-    if (produced > left) produced = left;
-  }
-  return produced;
+  const uint64_t produced = FramesSince(d.RunStart);
+  if (d.End == TEnd::Silence) return produced;
+  return std::min(produced, d.SourceFrames() > d.RunBase ? d.SourceFrames() - d.RunBase : 0);
 }
 
 bool SourceExhausted(const TTestDevice& d) {
@@ -102,18 +111,14 @@ int DeviceStart(snd_pcm_ioplug_t* io) {
   d.RunBase = now > d.ReadPos ? now : d.ReadPos;
   d.ReadPos = d.RunBase;
   d.Running = true;
-  itimerspec tick{};
-  tick.it_interval.tv_nsec = TickNs;
-  tick.it_value.tv_nsec = TickNs;
-  timerfd_settime(d.TimerFd, 0, &tick, nullptr);
+  SetTick(d, TickNs);
   return 0;
 }
 
 int DeviceStop(snd_pcm_ioplug_t* io) {
   TTestDevice& d = *Device(io);
   d.Running = false;
-  itimerspec off{};
-  timerfd_settime(d.TimerFd, 0, &off, nullptr);
+  SetTick(d, 0);
   return 0;
 }
 
@@ -148,10 +153,7 @@ snd_pcm_sframes_t DeviceTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_are
   return snd_pcm_sframes_t(size);
 }
 
-int DevicePrepare(snd_pcm_ioplug_t* io) {
-  TTestDevice& d = *Device(io);
-  return d.Failed ? -ENODEV : 0;
-}
+int DevicePrepare(snd_pcm_ioplug_t* io) { return Device(io)->Failed ? -ENODEV : 0; }
 
 int DeviceSwParams(snd_pcm_ioplug_t* io, snd_pcm_sw_params_t* params) {
   snd_pcm_uframes_t availMin = 1;
@@ -165,15 +167,10 @@ int DevicePollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int nfd
   TTestDevice& d = *Device(io);
   uint64_t ticks = 0;
   if (nfds >= 1 && (pfd[0].revents & POLLIN)) {
-    ssize_t got = read(d.TimerFd, &ticks, sizeof ticks);
-    (void)got;
+    [[maybe_unused]] const ssize_t got = read(d.TimerFd, &ticks, sizeof ticks);  // drains it
   }
-  *revents = 0;
-  if (d.Failed) {
-    *revents = POLLIN | POLLERR;
-    return 0;
-  }
-  if (!d.Running) return 0;
+  *revents = d.Failed ? POLLIN | POLLERR : 0;
+  if (d.Failed || !d.Running) return 0;
   const uint64_t produced = ProducedFrames(d);
   const uint64_t avail = produced - io->appl_ptr;
   const bool endReached = d.End == TEnd::Fail && SourceExhausted(d);
@@ -186,10 +183,7 @@ int DevicePollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int nfd
 }
 
 int DeviceClose(snd_pcm_ioplug_t* io) {
-  TTestDevice* d = Device(io);
-  if (d->TimerFd >= 0) close(d->TimerFd);
-  if (d->LockFd >= 0) close(d->LockFd);  // releases the exclusive lock
-  delete d;
+  delete Device(io);
   return 0;
 }
 
@@ -207,34 +201,31 @@ const snd_pcm_ioplug_callback_t Callbacks = [] {
 }();
 
 bool LoadSamples(const std::string& path, std::vector<int16_t>& samples) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  std::fseek(f, 0, SEEK_END);
-  const long bytes = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  samples.resize(size_t(bytes > 0 ? bytes : 0) / FrameBytes * Channels);
-  const size_t got = std::fread(samples.data(), sizeof(int16_t), samples.size(), f);
-  std::fclose(f);
-  return got == samples.size();
+  std::ifstream f(path, std::ios::binary | std::ios::ate);
+  const std::streamoff bytes = f.tellg();
+  if (!f || bytes < 0) return false;
+  samples.resize(size_t(bytes) / FrameBytes * Channels);
+  f.seekg(0);
+  return bool(f.read(reinterpret_cast<char*>(samples.data()),
+                     std::streamsize(samples.size() * sizeof(int16_t))));
 }
 
-int Configure(TTestDevice& d) {
-  snd_pcm_ioplug_t* io = &d.Io;
-  static const unsigned accessList[] = {SND_PCM_ACCESS_RW_INTERLEAVED};
-  static const unsigned formatList[] = {SND_PCM_FORMAT_S16_LE};
-  int err;
-  if ((err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 1, accessList)) < 0 ||
-      (err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, 1, formatList)) < 0 ||
-      (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_CHANNELS, Channels,
-                                             Channels)) < 0 ||
-      (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_RATE, Rate, Rate)) < 0 ||
-      (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIOD_BYTES,
-                                             64 * FrameBytes, 65536 * FrameBytes)) < 0 ||
-      (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_BUFFER_BYTES,
-                                             256 * FrameBytes, 4 * Rate * FrameBytes)) < 0 ||
-      (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIODS, 2, 1024)) < 0)
-    return err;
-  return 0;
+// Interleaved 16-bit stereo at the one rate; periods and ring within what a card allows.
+int Configure(snd_pcm_ioplug_t* io) {
+  static const unsigned access = SND_PCM_ACCESS_RW_INTERLEAVED, format = SND_PCM_FORMAT_S16_LE;
+  const struct {
+    int Param;
+    unsigned Min, Max;
+  } ranges[] = {{SND_PCM_IOPLUG_HW_CHANNELS, Channels, Channels},
+                {SND_PCM_IOPLUG_HW_RATE, Rate, Rate},
+                {SND_PCM_IOPLUG_HW_PERIOD_BYTES, 64 * FrameBytes, 65536 * FrameBytes},
+                {SND_PCM_IOPLUG_HW_BUFFER_BYTES, 256 * FrameBytes, 4 * Rate * FrameBytes},
+                {SND_PCM_IOPLUG_HW_PERIODS, 2, 1024}};
+  int err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 1, &access);
+  if (err >= 0) err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, 1, &format);
+  for (const auto& r : ranges)
+    if (err >= 0) err = snd_pcm_ioplug_set_param_minmax(io, r.Param, r.Min, r.Max);
+  return err < 0 ? err : 0;
 }
 
 }  // namespace
@@ -250,73 +241,54 @@ SND_PCM_PLUGIN_DEFINE_FUNC(korveltest) {
     snd_config_t* n = snd_config_iterator_entry(i);
     const char* id = nullptr;
     if (snd_config_get_id(n, &id) < 0) continue;
-    if (strcmp(id, "comment") == 0 || strcmp(id, "type") == 0 || strcmp(id, "hint") == 0)
-      continue;
+    const std::string key = id;
+    if (key == "comment" || key == "type" || key == "hint") continue;
     const char* value = nullptr;
     if (snd_config_get_string(n, &value) < 0) {
       SNDERR("korveltest: %s must be a string", id);
       return -EINVAL;
     }
-    if (strcmp(id, "file") == 0) {
+    const char* const ends[] = {"silence", "hang", "fail"};  // in TEnd's order
+    const auto named = std::find(std::begin(ends), std::end(ends), std::string(value));
+    if (key == "file") {
       file = value;
-    } else if (strcmp(id, "lock") == 0) {
+    } else if (key == "lock") {
       lock = value;
-    } else if (strcmp(id, "end") == 0) {
-      if (strcmp(value, "silence") == 0) end = TEnd::Silence;
-      else if (strcmp(value, "hang") == 0) end = TEnd::Hang;
-      else if (strcmp(value, "fail") == 0) end = TEnd::Fail;
-      else {
-        SNDERR("korveltest: unknown end %s", value);
-        return -EINVAL;
-      }
+    } else if (key == "end" && named != std::end(ends)) {
+      end = TEnd(named - std::begin(ends));
     } else {
-      SNDERR("korveltest: unknown field %s", id);
+      SNDERR(key == "end" ? "korveltest: unknown end %s" : "korveltest: unknown field %s",
+             key == "end" ? value : id);
       return -EINVAL;
     }
   }
   if (stream != SND_PCM_STREAM_CAPTURE) return -EINVAL;
 
-  auto* d = new TTestDevice;
+  // Owned here until the PCM exists; from then on closing the PCM frees it.
+  auto d = std::make_unique<TTestDevice>();
   d->End = end;
-  if (!file.empty() && !LoadSamples(file, d->Samples)) {
-    delete d;
-    return -ENOENT;
-  }
+  if (!file.empty() && !LoadSamples(file, d->Samples)) return -ENOENT;
   if (!lock.empty()) {
     d->LockFd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (d->LockFd < 0 || flock(d->LockFd, LOCK_EX | LOCK_NB) < 0) {
-      const int err = errno == EWOULDBLOCK ? -EBUSY : -errno;
-      if (d->LockFd >= 0) close(d->LockFd);
-      delete d;
-      return err;
-    }
+    if (d->LockFd < 0) return -errno;
+    if (flock(d->LockFd, LOCK_EX | LOCK_NB) < 0) return errno == EWOULDBLOCK ? -EBUSY : -errno;
   }
   d->TimerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-  if (d->TimerFd < 0) {
-    const int err = -errno;
-    if (d->LockFd >= 0) close(d->LockFd);
-    delete d;
-    return err;
-  }
+  if (d->TimerFd < 0) return -errno;
   d->Io.version = SND_PCM_IOPLUG_VERSION;
   d->Io.name = "Korvel paced test input";
   d->Io.poll_fd = d->TimerFd;
   d->Io.poll_events = POLLIN;
   d->Io.mmap_rw = 0;
   d->Io.callback = &Callbacks;
-  d->Io.private_data = d;
-  int err = snd_pcm_ioplug_create(&d->Io, name, stream, mode);
-  if (err < 0) {
-    close(d->TimerFd);
-    if (d->LockFd >= 0) close(d->LockFd);
-    delete d;
+  d->Io.private_data = d.get();
+  if (const int err = snd_pcm_ioplug_create(&d->Io, name, stream, mode); err < 0) return err;
+  snd_pcm_ioplug_t* io = &d.release()->Io;
+  if (const int err = Configure(io); err < 0) {
+    snd_pcm_ioplug_delete(io);  // runs DeviceClose
     return err;
   }
-  if ((err = Configure(*d)) < 0) {
-    snd_pcm_ioplug_delete(&d->Io);  // runs DeviceClose, which frees d
-    return err;
-  }
-  *pcmp = d->Io.pcm;
+  *pcmp = io->pcm;
   return 0;
 }
 

@@ -23,7 +23,9 @@ uint32_t CounterValue(const int16_t* frame) {
   return uint32_t(uint16_t(frame[0])) | (uint32_t(uint16_t(frame[1])) << 16);
 }
 
-std::vector<int16_t> SilenceFrames(uint32_t count) { return std::vector<int16_t>(size_t(count) * 2); }
+std::vector<int16_t> SilenceFrames(uint32_t count) {
+  return std::vector<int16_t>(size_t(count) * 2);
+}
 
 void WriteRawFrames(const std::string& path, const std::vector<int16_t>& interleaved) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -47,11 +49,8 @@ std::string Quoted(const std::string& text) {
 }
 
 const char* EndName(TAlsaTestEnd end) {
-  switch (end) {
-    case TAlsaTestEnd::Hang: return "hang";
-    case TAlsaTestEnd::Fail: return "fail";
-    default: return "silence";
-  }
+  const char* const names[] = {"silence", "hang", "fail"};  // in TAlsaTestEnd's order
+  return names[int(end)];
 }
 
 void MakeFolders(const std::string& path) {
@@ -61,26 +60,6 @@ void MakeFolders(const std::string& path) {
 }
 
 }  // namespace
-
-TAlsaTestPcm TAlsaTestPcm::FileDevice(std::string name, std::string inputFile,
-                                      std::string description) {
-  TAlsaTestPcm pcm;
-  pcm.Name = std::move(name);
-  pcm.InputFile = std::move(inputFile);
-  pcm.Description = std::move(description);
-  return pcm;
-}
-
-TAlsaTestPcm TAlsaTestPcm::PacedDevice(std::string name, std::string inputFile, TAlsaTestEnd end,
-                                       std::string lockFile) {
-  TAlsaTestPcm pcm;
-  pcm.Name = std::move(name);
-  pcm.InputFile = std::move(inputFile);
-  pcm.Paced = true;
-  pcm.End = end;
-  pcm.LockFile = std::move(lockFile);
-  return pcm;
-}
 
 TAlsaTestRoute::TAlsaTestRoute(std::string folder) : Folder(std::move(folder)) {
   if (Folder.empty()) {
@@ -108,7 +87,8 @@ TAlsaTestRoute::~TAlsaTestRoute() {
 TAlsaTestRoute& TAlsaTestRoute::Add(const TAlsaTestPcm& pcm) {
   std::string body;
   if (pcm.Paced) {
-    body = "  type korveltest\n  file " + Quoted(pcm.InputFile) + "\n  end " + EndName(pcm.End) + "\n";
+    body = "  type korveltest\n  file " + Quoted(pcm.InputFile) + "\n  end " + EndName(pcm.End) +
+           "\n";
     if (!pcm.LockFile.empty()) body += "  lock " + Quoted(pcm.LockFile) + "\n";
   } else {
     // The file PCM writes what passes through to `file`; capture only needs `infile`.
@@ -150,13 +130,9 @@ void TAlsaTestRoute::Install() {
   setenv("ALSA_CONFIG_PATH", Path.c_str(), 1);
 }
 
-void TAlsaTestRoute::InstallFileDefault(TAlsaTestRoute& route, const std::string& inputFile) {
-  route.Add(TAlsaTestPcm::FileDevice("default", inputFile)).Install();
-}
-
 void TAlsaTestRoute::InstallPacedDefault(TAlsaTestRoute& route, const std::string& inputFile,
                                          TAlsaTestEnd end) {
-  route.Add(TAlsaTestPcm::PacedDevice("default", inputFile, end)).Install();
+  route.Add({.InputFile = inputFile, .Paced = true, .End = end}).Install();
 }
 
 std::string TAlsaTestRoute::PluginPath() { return KORVEL_ALSA_TEST_PLUGIN; }

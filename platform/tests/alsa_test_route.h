@@ -13,7 +13,7 @@
 // Usage:
 //   TAlsaTestRoute route;
 //   WriteRawFrames(route.File("in.raw"), CounterFrames(0, 4 * 8192));
-//   route.Add(TAlsaTestPcm::FileDevice("default", route.File("in.raw"))).Install();
+//   route.Add({.InputFile = route.File("in.raw")}).Install();
 //   ... open WAVE_MAPPER, capture ...
 //
 // Install before the code under test first calls ALSA, or at least with a new route: ALSA
@@ -37,19 +37,15 @@ void WriteRawFrames(const std::string& path, const std::vector<int16_t>& interle
 
 enum class TAlsaTestEnd { Silence, Hang, Fail };
 
+// A capture device of the route; fill it by name ({.InputFile = ..., .Paced = true}), the
+// rest keeping these values.
 struct TAlsaTestPcm {
   std::string Name = "default";  // the PCM's name in the configuration
-  std::string InputFile;         // raw 16-bit stereo frames
+  std::string InputFile{};       // raw 16-bit stereo frames
   bool Paced = false;            // false: file device (no clock); true: paced test device
   TAlsaTestEnd End = TAlsaTestEnd::Silence;  // paced only: what follows the file
-  std::string LockFile;          // paced only: held exclusively while open (busy device)
-  std::string Description;       // non-empty: listed in ALSA's device hints with this text
-
-  static TAlsaTestPcm FileDevice(std::string name, std::string inputFile,
-                                 std::string description = {});
-  static TAlsaTestPcm PacedDevice(std::string name, std::string inputFile,
-                                  TAlsaTestEnd end = TAlsaTestEnd::Silence,
-                                  std::string lockFile = {});
+  std::string LockFile{};        // paced only: held exclusively while open (busy device)
+  std::string Description{};     // non-empty: listed in ALSA's device hints with this text
 };
 
 class TAlsaTestRoute {
@@ -71,10 +67,8 @@ public:
 
   std::string File(const std::string& name) const { return Folder + "/" + name; }
   const std::string& ConfigPath() const { return Path; }
-  const std::string& Text() const { return Config; }
 
-  // One-line set-ups: `default` as a file device or as the paced test device.
-  static void InstallFileDefault(TAlsaTestRoute& route, const std::string& inputFile);
+  // A one-line set-up: `default` as the paced test device.
   static void InstallPacedDefault(TAlsaTestRoute& route, const std::string& inputFile,
                                   TAlsaTestEnd end = TAlsaTestEnd::Silence);
 

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -30,22 +30,15 @@ WAVEFORMATEX CaptureFormat() { return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16,
 // Capture threads alive in this process (the backend names them).
 int CaptureThreads() {
   int count = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(dir)) {
-      if (e->d_name[0] == '.') continue;
-      std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
-      std::string name;
-      std::getline(comm, name);
-      count += name == "korvel-wavein";
-    }
-    closedir(dir);
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    count += std::getline(comm, name) && name == "korvel-wavein";
   }
   return count;
 }
 
-void Pump(std::chrono::milliseconds span) {
-  ProcessUntil([] { return false; }, int(span.count()));
-}
+void Pump(std::chrono::milliseconds span) { ProcessUntil([] { return false; }, int(span.count())); }
 
 // Stands in for the window: records what the driver posts, copying each buffer as it
 // arrives, and lets the test decide what the handler does next (typically re-queue).
@@ -60,8 +53,7 @@ public:
     TClock::time_point At;
   };
   std::vector<TData> Data;
-  std::vector<QString> FailureDetails;
-  std::vector<HWAVEIN> FailureHandles;
+  std::vector<std::pair<HWAVEIN, QString>> Failures;  // handle, detail
   std::function<void(WAVEHDR*)> OnData;
 
   bool event(QEvent* e) override {
@@ -76,11 +68,17 @@ public:
     }
     if (e->type() == TWaveInFailureEvent::EventType) {
       auto* failure = static_cast<TWaveInFailureEvent*>(e);
-      FailureDetails.push_back(failure->Detail);
-      FailureHandles.push_back(failure->Handle);
+      Failures.push_back({failure->Handle, failure->Detail});
       return true;
     }
     return QObject::event(e);
+  }
+  // The samples of the buffers from `from` on, one after the other.
+  std::vector<int16_t> Joined(size_t from = 0) const {
+    std::vector<int16_t> all;
+    for (size_t i = from; i < Data.size(); ++i)
+      all.insert(all.end(), Data[i].Samples.begin(), Data[i].Samples.end());
+    return all;
   }
 };
 
@@ -98,20 +96,20 @@ struct TSession {
   TWindow Window;
   TQtWaveInSink Sink{&Window};
   std::vector<char> Memory = std::vector<char>(BufferBytes);
-  WAVEHDR Header{};
+  WAVEHDR Header{.lpData = Memory.data(), .dwBufferLength = BufferBytes};
   HWAVEIN Handle = nullptr;
   std::unique_ptr<IWaveIn> WaveIn;
 
-  explicit TSession(std::unique_ptr<IWaveIn> backend = CreateAlsaWaveIn()) : WaveIn(std::move(backend)) {
-    Header.lpData = Memory.data();
-    Header.dwBufferLength = BufferBytes;
-  }
+  explicit TSession(std::unique_ptr<IWaveIn> backend = CreateAlsaWaveIn())
+      : WaveIn(std::move(backend)) {}
   MMRESULT Open(int32_t device = WAVE_MAPPER) {
     return WaveIn->Open(&Handle, device, CaptureFormat(), Sink.Window());
   }
-  void PrepareAndQueue() {
-    ASSERT_EQ(WaveIn->PrepareHeader(Handle, &Header), MMSYSERR_NOERROR);
-    ASSERT_EQ(WaveIn->AddBuffer(Handle, &Header), MMSYSERR_NOERROR);
+  // Opens, prepares and queues the buffer: the first failure, or MMSYSERR_NOERROR.
+  MMRESULT OpenAndQueue(int32_t device = WAVE_MAPPER) {
+    MMRESULT r = Open(device);
+    if (r == MMSYSERR_NOERROR) r = WaveIn->PrepareHeader(Handle, &Header);
+    return r != MMSYSERR_NOERROR ? r : WaveIn->AddBuffer(Handle, &Header);
   }
   // Re-queues every returned buffer until `count` have come back.
   void RequeueUntil(size_t count) {
@@ -120,6 +118,15 @@ struct TSession {
         EXPECT_EQ(WaveIn->AddBuffer(Handle, h), MMSYSERR_NOERROR);
       }
     };
+  }
+  // Return `i` handed this device's prepared buffer back done, out of the queue, with
+  // `bytes` recorded.
+  void ExpectReturned(size_t i, uint32_t bytes) {
+    const TWindow::TData& d = Window.Data.at(i);
+    EXPECT_EQ(d.Handle, Handle);
+    EXPECT_EQ(d.Header, &Header);
+    EXPECT_EQ(d.Bytes, bytes);
+    EXPECT_EQ(d.Flags & (WHDR_DONE | WHDR_INQUEUE | WHDR_PREPARED), WHDR_DONE | WHDR_PREPARED);
   }
   void Stop() {
     EXPECT_EQ(WaveIn->Reset(Handle), MMSYSERR_NOERROR);
@@ -131,17 +138,20 @@ struct TSession {
 class AlsaWaveIn : public ::testing::Test {
 protected:
   void SetUp() override { TestCoreApp(); }
+  // `default` plays the count from 0 for `frames` frames: as the file device (no clock),
+  // or as the paced test device ending as `end` says.
+  void PlayCounter(uint32_t frames, bool paced, TAlsaTestEnd end = TAlsaTestEnd::Silence) {
+    WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, frames));
+    Route.Add({.InputFile = Route.File("counter.raw"), .Paced = paced, .End = end}).Install();
+  }
   TAlsaTestRoute Route;
 };
 
 TEST_F(AlsaWaveIn, FileDeviceDeliversTheCounterGaplessInOrderAndOnlyAfterStart) {
   constexpr uint32_t Buffers = 6;
-  WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, Buffers * BufferFrames));
-  TAlsaTestRoute::InstallFileDefault(Route, Route.File("counter.raw"));
-
+  PlayCounter(Buffers * BufferFrames, false);
   TSession s;
-  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
-  s.PrepareAndQueue();
+  ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   Pump(200ms);  // the file device has no clock: a started capture would have filled it by now
   EXPECT_TRUE(s.Window.Data.empty());
 
@@ -151,17 +161,9 @@ TEST_F(AlsaWaveIn, FileDeviceDeliversTheCounterGaplessInOrderAndOnlyAfterStart) 
   Pump(200ms);  // the last buffer was not handed back: nothing more may come
   ASSERT_EQ(s.Window.Data.size(), Buffers);
   EXPECT_EQ(CaptureThreads(), 1);  // waiting for a buffer, not gone
-
-  std::vector<int16_t> all;
-  for (const TWindow::TData& d : s.Window.Data) {
-    EXPECT_EQ(d.Handle, s.Handle);
-    EXPECT_EQ(d.Header, &s.Header);
-    EXPECT_EQ(d.Bytes, BufferBytes);
-    EXPECT_EQ(d.Flags & (WHDR_DONE | WHDR_INQUEUE | WHDR_PREPARED), WHDR_DONE | WHDR_PREPARED);
-    all.insert(all.end(), d.Samples.begin(), d.Samples.end());
-  }
-  EXPECT_EQ(all.size(), size_t(Buffers) * BufferFrames * 2);
-  EXPECT_EQ(FirstBreak(all, 0), -1);
+  for (size_t i = 0; i < Buffers; ++i) s.ExpectReturned(i, BufferBytes);
+  EXPECT_EQ(s.Window.Joined().size(), size_t(Buffers) * BufferFrames * 2);
+  EXPECT_EQ(FirstBreak(s.Window.Joined(), 0), -1);
 
   // Nothing queued: a reset returns nothing. Then capture can start again.
   EXPECT_EQ(s.WaveIn->Reset(s.Handle), MMSYSERR_NOERROR);
@@ -178,12 +180,9 @@ TEST_F(AlsaWaveIn, FileDeviceDeliversTheCounterGaplessInOrderAndOnlyAfterStart) 
 
 TEST_F(AlsaWaveIn, PacedDeviceRunsInRealTimeAndASlowHandlerLosesNothing) {
   constexpr uint32_t Buffers = 5;
-  WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, Buffers * BufferFrames));
-  TAlsaTestRoute::InstallPacedDefault(Route, Route.File("counter.raw"));
-
+  PlayCounter(Buffers * BufferFrames, true);
   TSession s;
-  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
-  s.PrepareAndQueue();
+  ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   s.Window.OnData = [&](WAVEHDR* h) {
     // The first handler takes well over a buffer's time (186 ms) before handing back.
     if (s.Window.Data.size() == 1) std::this_thread::sleep_for(450ms);
@@ -200,21 +199,15 @@ TEST_F(AlsaWaveIn, PacedDeviceRunsInRealTimeAndASlowHandlerLosesNothing) {
   EXPECT_GE(first, 0.9 * BufferFrames / 44100.0);
   EXPECT_GE(last, 0.95 * Buffers * BufferFrames / 44100.0);
   EXPECT_LT(last, 3.0);
-
-  std::vector<int16_t> all;
-  for (const TWindow::TData& d : s.Window.Data) all.insert(all.end(), d.Samples.begin(), d.Samples.end());
-  EXPECT_EQ(FirstBreak(all, 0), -1);
-  EXPECT_TRUE(s.Window.FailureDetails.empty());
+  EXPECT_EQ(FirstBreak(s.Window.Joined(), 0), -1);
+  EXPECT_TRUE(s.Window.Failures.empty());
   s.Stop();
 }
 
 TEST_F(AlsaWaveIn, AnOverrunLosesTheGapButCaptureGoesOn) {
-  WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, 44100 * 8));
-  TAlsaTestRoute::InstallPacedDefault(Route, Route.File("counter.raw"));
-
+  PlayCounter(44100 * 8, true);
   TSession s;
-  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
-  s.PrepareAndQueue();
+  ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
   ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 1; }));
   Pump(1600ms);  // the buffer stays out longer than the ring lasts
@@ -222,33 +215,27 @@ TEST_F(AlsaWaveIn, AnOverrunLosesTheGapButCaptureGoesOn) {
   ASSERT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), MMSYSERR_NOERROR);
   ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 4; }));
 
-  EXPECT_TRUE(s.Window.FailureDetails.empty());
+  EXPECT_TRUE(s.Window.Failures.empty());
   EXPECT_EQ(FirstBreak(s.Window.Data[0].Samples, 0), -1);
   // The audio of the stall is gone: the next buffer starts well past where the first ended.
   const uint32_t resumed = CounterValue(s.Window.Data[1].Samples.data());
   EXPECT_GT(resumed, BufferFrames + 44100 / 2);
-  std::vector<int16_t> after;
-  for (size_t i = 1; i < 4; ++i)
-    after.insert(after.end(), s.Window.Data[i].Samples.begin(), s.Window.Data[i].Samples.end());
-  EXPECT_EQ(FirstBreak(after, resumed), -1);
+  EXPECT_EQ(FirstBreak(s.Window.Joined(1), resumed), -1);
   s.Stop();
 }
 
 TEST_F(AlsaWaveIn, ADeviceFailingMidCaptureIsReportedOnceAndEndsTheThread) {
-  WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, 2 * BufferFrames));
-  TAlsaTestRoute::InstallPacedDefault(Route, Route.File("counter.raw"), TAlsaTestEnd::Fail);
-
+  PlayCounter(2 * BufferFrames, true, TAlsaTestEnd::Fail);
   TSession s;
-  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
-  s.PrepareAndQueue();
   s.RequeueUntil(100);
+  ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(ProcessUntil([&] { return !s.Window.FailureDetails.empty(); }));
+  ASSERT_TRUE(ProcessUntil([&] { return !s.Window.Failures.empty(); }));
   Pump(300ms);
 
-  ASSERT_EQ(s.Window.FailureDetails.size(), 1u);
-  EXPECT_EQ(s.Window.FailureHandles[0], s.Handle);
-  EXPECT_FALSE(s.Window.FailureDetails[0].isEmpty());
+  ASSERT_EQ(s.Window.Failures.size(), 1u);
+  EXPECT_EQ(s.Window.Failures[0].first, s.Handle);
+  EXPECT_FALSE(s.Window.Failures[0].second.isEmpty());
   ASSERT_EQ(s.Window.Data.size(), 2u);  // everything the device delivered, nothing after
   EXPECT_EQ(FirstBreak(s.Window.Data[1].Samples, BufferFrames), -1);
   EXPECT_EQ(CaptureThreads(), 0);
@@ -263,13 +250,10 @@ TEST_F(AlsaWaveIn, ADeviceFailingMidCaptureIsReportedOnceAndEndsTheThread) {
 
 TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   constexpr uint32_t Tail = 1000;
-  WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, BufferFrames + Tail));
-  TAlsaTestRoute::InstallPacedDefault(Route, Route.File("counter.raw"), TAlsaTestEnd::Hang);
-
+  PlayCounter(BufferFrames + Tail, true, TAlsaTestEnd::Hang);
   TSession s;
-  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
-  s.PrepareAndQueue();
   s.RequeueUntil(2);
+  ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
   ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 1; }));
   Pump(300ms);  // the tail has arrived; the device delivers nothing more
@@ -280,13 +264,10 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   EXPECT_EQ(CaptureThreads(), 0);  // joined: nothing touches the buffer any more
 
   ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 2; }));
-  EXPECT_TRUE(s.Window.FailureDetails.empty());
+  EXPECT_TRUE(s.Window.Failures.empty());
   EXPECT_EQ(FirstBreak(s.Window.Data[0].Samples, 0), -1);  // no restart skipped any audio
-  const TWindow::TData& last = s.Window.Data[1];
-  EXPECT_EQ(last.Header, &s.Header);
-  EXPECT_EQ(last.Bytes, Tail * 4);
-  EXPECT_EQ(last.Flags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
-  EXPECT_EQ(FirstBreak(last.Samples, BufferFrames), -1);
+  s.ExpectReturned(1, Tail * 4);
+  EXPECT_EQ(FirstBreak(s.Window.Data[1].Samples, BufferFrames), -1);
   Pump(100ms);
   EXPECT_EQ(s.Window.Data.size(), 2u);
   EXPECT_EQ(s.WaveIn->UnprepareHeader(s.Handle, &s.Header), MMSYSERR_NOERROR);
@@ -302,24 +283,20 @@ struct TBackend {
   std::function<std::unique_ptr<IWaveIn>()> Make;
 };
 
-class WaveInContract : public ::testing::TestWithParam<TBackend> {
+class WaveInContract : public AlsaWaveIn, public ::testing::WithParamInterface<TBackend> {
 protected:
   void SetUp() override {
-    TestCoreApp();
-    WriteRawFrames(Route.File("counter.raw"), CounterFrames(0, BufferFrames));
-    TAlsaTestRoute::InstallFileDefault(Route, Route.File("counter.raw"));
+    AlsaWaveIn::SetUp();
+    PlayCounter(BufferFrames, false);
   }
-  TAlsaTestRoute Route;
 };
 
 TEST_P(WaveInContract, CloseWithABufferQueuedHandsItBackAndReleasesTheDevice) {
   TSession s(GetParam().Make());
-  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
-  s.PrepareAndQueue();
+  ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
   ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 1; }));
-  EXPECT_EQ(s.Window.Data[0].Header, &s.Header);
-  EXPECT_EQ(s.Window.Data[0].Bytes, 0u);
+  s.ExpectReturned(0, 0);
   EXPECT_EQ(s.Header.dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
   EXPECT_EQ(s.WaveIn->Reset(s.Handle), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_INVALHANDLE);
@@ -338,19 +315,15 @@ TEST_P(WaveInContract, HandlesHeadersDevicesAndFormatsAreChecked) {
     EXPECT_EQ(s.WaveIn->Reset(bad), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(s.WaveIn->Close(bad), MMSYSERR_INVALHANDLE);
   }
-  EXPECT_EQ(s.WaveIn->Open(nullptr, WAVE_MAPPER, CaptureFormat(), s.Sink.Window()), MMSYSERR_INVALPARAM);
+  EXPECT_EQ(s.WaveIn->Open(nullptr, WAVE_MAPPER, CaptureFormat(), s.Sink.Window()),
+            MMSYSERR_INVALPARAM);
   EXPECT_EQ(s.Open(-2), MMSYSERR_BADDEVICEID);  // the list has no selection
   EXPECT_EQ(s.Open(int32_t(s.WaveIn->DeviceNames().size())), MMSYSERR_BADDEVICEID);
-
-  WAVEFORMATEX mono = CaptureFormat();
-  mono.nChannels = 1, mono.nBlockAlign = 2, mono.nAvgBytesPerSec = 88200;
-  WAVEFORMATEX fast = CaptureFormat();
-  fast.nSamplesPerSec = 48000, fast.nAvgBytesPerSec = 192000;
-  WAVEFORMATEX narrow = CaptureFormat();
-  narrow.wBitsPerSample = 8;
-  WAVEFORMATEX floating = CaptureFormat();
-  floating.wFormatTag = 3;
-  for (const WAVEFORMATEX& f : {mono, fast, narrow, floating})
+  // Mono, 48000 Hz, 8-bit samples, floating point.
+  for (const WAVEFORMATEX& f : {WAVEFORMATEX{WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0},
+                                {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0},
+                                {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 8, 0},
+                                {3, 2, 44100, 176400, 4, 16, 0}})
     EXPECT_EQ(s.WaveIn->Open(&s.Handle, WAVE_MAPPER, f, s.Sink.Window()), WAVERR_BADFORMAT);
 
   ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
@@ -358,17 +331,18 @@ TEST_P(WaveInContract, HandlesHeadersDevicesAndFormatsAreChecked) {
   WAVEHDR empty{};
   EXPECT_EQ(s.WaveIn->PrepareHeader(s.Handle, &empty), MMSYSERR_INVALPARAM);
   EXPECT_EQ(s.WaveIn->PrepareHeader(s.Handle, nullptr), MMSYSERR_INVALPARAM);
-  s.PrepareAndQueue();
+  ASSERT_EQ(s.WaveIn->PrepareHeader(s.Handle, &s.Header), MMSYSERR_NOERROR);
+  ASSERT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), MMSYSERR_NOERROR);
   EXPECT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), WAVERR_STILLPLAYING);
   EXPECT_EQ(s.WaveIn->UnprepareHeader(s.Handle, &s.Header), WAVERR_STILLPLAYING);
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, WaveInContract,
-                         ::testing::Values(TBackend{"Alsa", [] { return CreateAlsaWaveIn(); }},
-                                           TBackend{"Fake", [] { return std::unique_ptr<IWaveIn>(
-                                                                     std::make_unique<TFakeWaveIn>()); }}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Backends, WaveInContract,
+    ::testing::Values(TBackend{"Alsa", [] { return CreateAlsaWaveIn(); }},
+                      TBackend{"Fake", [] { return std::make_unique<TFakeWaveIn>(); }}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(AlsaWaveIn, AMissingDefaultDeviceIsABadDeviceId) {
   Route.AddText("# no default PCM at all").Install();
@@ -379,10 +353,8 @@ TEST_F(AlsaWaveIn, AMissingDefaultDeviceIsABadDeviceId) {
 
 TEST_F(AlsaWaveIn, ABusyDeviceIsAllocatedUntilItsHolderClosesIt) {
   WriteRawFrames(Route.File("silence.raw"), SilenceFrames(BufferFrames));
-  Route
-      .Add(TAlsaTestPcm::PacedDevice("default", Route.File("silence.raw"), TAlsaTestEnd::Silence,
-                                     Route.File("device.lock")))
-      .Install();
+  Route.Add({.InputFile = Route.File("silence.raw"), .Paced = true,
+             .LockFile = Route.File("device.lock")}).Install();
   TSession holder, second;
   ASSERT_EQ(holder.Open(), MMSYSERR_NOERROR);
   EXPECT_EQ(second.Open(), MMSYSERR_ALLOCATED);
@@ -392,25 +364,22 @@ TEST_F(AlsaWaveIn, ABusyDeviceIsAllocatedUntilItsHolderClosesIt) {
 }
 
 TEST_F(AlsaWaveIn, DeviceNumbersOpenTheListedCaptureDevicesInOrder) {
-  struct TInput {
-    const char* Name;
-    uint32_t First;
-  };
-  const TInput inputs[] = {{"default", 0}, {"mic1", 100000}, {"mic2", 200000},
-                           {"plain", 300000}, {"mic3", 400000}, {"hidden", 500000}};
-  for (const TInput& in : inputs)
-    WriteRawFrames(Route.File(std::string(in.Name) + ".raw"), CounterFrames(in.First, BufferFrames));
   auto file = [&](const char* name) { return Route.File(std::string(name) + ".raw"); };
-  Route.Add(TAlsaTestPcm::FileDevice("default", file("default"), "Korvel default\nDefault device"))
-      .Add(TAlsaTestPcm::FileDevice("mic1", file("mic1"), "Test microphone\nFront"))
-      .Add(TAlsaTestPcm::FileDevice("mic2", file("mic2"), "Test microphone\nRear"))
+  for (auto [name, first] : {std::pair{"default", 0u}, {"mic1", 100000u}, {"mic2", 200000u},
+                             {"plain", 300000u}, {"mic3", 400000u}, {"hidden", 500000u}})
+    WriteRawFrames(file(name), CounterFrames(first, BufferFrames));
+  Route.Add({.Name = "default", .InputFile = file("default"),
+             .Description = "Korvel default\nDefault device"})
+      .Add({.Name = "mic1", .InputFile = file("mic1"), .Description = "Test microphone\nFront"})
+      .Add({.Name = "mic2", .InputFile = file("mic2"), .Description = "Test microphone\nRear"})
       .AddText("pcm.plain { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
                file("plain") + "\" hint.show on }")
-      .Add(TAlsaTestPcm::FileDevice("hidden", file("hidden")))
-      .Add(TAlsaTestPcm::FileDevice("mic3", file("mic3")))
+      .Add({.Name = "hidden", .InputFile = file("hidden")})
+      .Add({.Name = "mic3", .InputFile = file("mic3")})
       .AddText("pcm.null { type null hint { show on description \"Discard all samples\" } }")
       .AddText("pcm.speaker { type null }")
-      .AddText("namehint.pcm { a \"speaker|Test speaker|IOIDOutput\" b \"mic3|Line input|IOIDInput\" }")
+      .AddText("namehint.pcm { a \"speaker|Test speaker|IOIDOutput\" "
+               "b \"mic3|Line input|IOIDInput\" }")
       .Install();
 
   TSession s;
@@ -422,25 +391,21 @@ TEST_F(AlsaWaveIn, DeviceNumbersOpenTheListedCaptureDevicesInOrder) {
   };
   // Software devices in the configuration's order; a machine's cards would come between
   // them and the configured name hints.
-  const int def = position("Korvel default"), mic1 = position("Test microphone (mic1)"),
-            mic2 = position("Test microphone (mic2)"), plain = position("plain"),
+  const int mic2 = position("Test microphone (mic2)"), plain = position("plain"),
             mic3 = position("Line input");
-  EXPECT_EQ(def, 0);
-  EXPECT_EQ(mic1, 1);
-  EXPECT_EQ(mic2, 2);
-  EXPECT_EQ(plain, 3);
+  EXPECT_EQ(
+      (std::vector{position("Korvel default"), position("Test microphone (mic1)"), mic2, plain}),
+      (std::vector{0, 1, 2, 3}));
   EXPECT_GT(mic3, plain);
-  EXPECT_EQ(position("Discard all samples"), -1);
-  EXPECT_EQ(position("Test speaker"), -1);
-  EXPECT_EQ(position("hidden"), -1);
+  for (const char* absent : {"Discard all samples", "Test speaker", "hidden"})
+    EXPECT_EQ(position(absent), -1) << absent;
   EXPECT_EQ(s.WaveIn->DeviceNames(), names);  // enumerated once: the same list again
 
   for (auto [index, first] : {std::pair{mic2, 200000u}, {plain, 300000u}, {mic3, 400000u}}) {
     SCOPED_TRACE(index);
     ASSERT_GE(index, 0);
     TSession c;
-    ASSERT_EQ(c.Open(index), MMSYSERR_NOERROR);
-    c.PrepareAndQueue();
+    ASSERT_EQ(c.OpenAndQueue(index), MMSYSERR_NOERROR);
     ASSERT_EQ(c.WaveIn->Start(c.Handle), MMSYSERR_NOERROR);
     ASSERT_TRUE(ProcessUntil([&] { return c.Window.Data.size() == 1; }));
     EXPECT_EQ(FirstBreak(c.Window.Data[0].Samples, first), -1);
@@ -460,18 +425,17 @@ TEST(AlsaCaptureDevices, KeepsCaptureDevicesWithReadableDistinctLabels) {
       {"plughw:1", "", ""},
       {"", "nameless", ""},
   });
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"default", "Default ALSA device"},
-      {"front:CARD=PCH,DEV=0", "HDA Intel PCH, ALC892 Analog (front:CARD=PCH,DEV=0)"},
-      {"sysdefault:CARD=PCH", "HDA Intel PCH, ALC892 Analog (sysdefault:CARD=PCH)"},
-      {"dsnoop:CARD=PCH,DEV=0", "HDA Intel PCH, ALC892 Analog (dsnoop:CARD=PCH,DEV=0)"},
-      {"plughw:1", "plughw:1"},
-  };
-  ASSERT_EQ(devices.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(devices[i].Name, expected[i].first);
-    EXPECT_EQ(devices[i].Label, expected[i].second);
-  }
+  using TKept = std::vector<std::pair<std::string, std::string>>;
+  TKept kept;
+  for (const TAlsaCaptureDevice& d : devices) kept.push_back({d.Name, d.Label});
+  EXPECT_EQ(kept,
+            (TKept{
+                {"default", "Default ALSA device"},
+                {"front:CARD=PCH,DEV=0", "HDA Intel PCH, ALC892 Analog (front:CARD=PCH,DEV=0)"},
+                {"sysdefault:CARD=PCH", "HDA Intel PCH, ALC892 Analog (sysdefault:CARD=PCH)"},
+                {"dsnoop:CARD=PCH,DEV=0", "HDA Intel PCH, ALC892 Analog (dsnoop:CARD=PCH,DEV=0)"},
+                {"plughw:1", "plughw:1"},
+            }));
 }
 
 }  // namespace

@@ -5,16 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "registry.h"
 #include "replay.h"
@@ -26,16 +20,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const char* const Header =
+    "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n";
+const char* const SettingsKey = "\\Software\\Trevane\\Korvel\\";
+
 fs::path Dir() {
   static const fs::path d = NewTestFolder("replay");
   return d;
 }
 
+std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
 
 // A capture file as the program writes it (an 18-byte fmt chunk) of `frames` frames:
 // first(frame) on the first channel, a constant that must not count on the second.
-fs::path WriteWav(const std::string& name, int64_t frames, const std::function<int16_t(int64_t)>& first,
-                  TWavShape shape = {}) {
+fs::path WriteWav(const std::string& name, int64_t frames,
+                  const std::function<int16_t(int64_t)>& first, TWavShape shape = {}) {
   std::vector<int16_t> samples;
   for (int64_t p = 0; p < frames; ++p) {
     samples.push_back(first(p));
@@ -62,7 +61,8 @@ struct TRun {
 
 TRun Replay(const std::string& args) {
   const fs::path out = Dir() / "out.csv", err = Dir() / "err.txt";
-  const std::string cmd = std::string("'") + KORVEL_REPLAY + "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+  const std::string cmd =
+      std::string("'") + KORVEL_REPLAY + "' " + args + " >" + Quote(out) + " 2>" + Quote(err);
   const int rc = std::system(cmd.c_str());
   TRun r;
   r.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -72,96 +72,95 @@ TRun Replay(const std::string& args) {
   std::string line;
   std::getline(lines, line);  // header
   while (std::getline(lines, line)) {
-    std::vector<std::string> cells;
-    std::string cell;
-    std::istringstream cs(line);
-    while (std::getline(cs, cell, ',')) cells.push_back(cell);
-    if (!line.empty() && line.back() == ',') cells.push_back("");
+    std::vector<std::string> cells(1);
+    for (char ch : line) ch == ',' ? void(cells.emplace_back()) : void(cells.back() += ch);
     r.Rows.push_back(cells);
   }
   return r;
 }
+TRun Replay(const std::string& options, const fs::path& file) {
+  return Replay(options + " " + Quote(file));
+}
 
-enum Col { kBuffer, kTime, kMean, kLevel, kFreq, kCase, kThreshold, kBelow, kAbove, kSpeed, kPublished };
+enum Col { kBuffer, kTime, kMean, kLevel, kFreq, kCase, kThreshold, kBelow, kAbove, kSpeed,
+           kPublished };
+
+// The CSV cells a run must show: buffer (row), column, text.
+void ExpectCells(const TRun& r, std::initializer_list<std::tuple<size_t, Col, const char*>> cells) {
+  for (const auto& [row, column, text] : cells)
+    EXPECT_EQ(r.Rows.at(row).at(column), text) << "buffer " << row << ", column " << column;
+}
+
+// A refused run: exit status 2, no rows, and `message` (when given) on stderr.
+void ExpectRefused(const TRun& r, const std::string& what, const std::string& message = {}) {
+  EXPECT_EQ(r.Status, 2) << what;
+  EXPECT_TRUE(r.Rows.empty()) << what;
+  EXPECT_NE(r.Err.find(message), std::string::npos) << what << ": " << r.Err;
+}
 
 }  // namespace
 
 TEST(KorvelReplay, StereoRecordingRunsTheProgramsPath) {
-  const auto wav = WriteWav("tone300.wav", 34 * 8192 + 4096, Scenario(300));
-  const TRun r = Replay("--defaults '" + wav.string() + "'");
+  const TRun r = Replay("--defaults", WriteWav("tone300.wav", 34 * 8192 + 4096, Scenario(300)));
   ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(r.Out.substr(0, r.Out.find('\n')),
-            "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published");
+  EXPECT_EQ(r.Out.substr(0, r.Out.find('\n') + 1), Header);
   ASSERT_EQ(r.Rows.size(), 34u);  // the final half buffer is ignored
   for (const auto& row : r.Rows) ASSERT_EQ(row.size(), 11u);
-  // Buffer 0 is analysed uncalibrated; its mean becomes the reference.
-  EXPECT_EQ(r.Rows[0][kCase], "A");
-  EXPECT_EQ(r.Rows[0][kLevel], "0.000000");
-  EXPECT_EQ(r.Rows[0][kFreq], "");
-  EXPECT_EQ(r.Rows[1][kCase], "A");  // as quiet as the reference
-  EXPECT_EQ(r.Rows[5][kTime], "0.929");
-  EXPECT_EQ(r.Rows[5][kCase], "C");
-  EXPECT_EQ(r.Rows[5][kFreq], "301.46");
-  EXPECT_EQ(r.Rows[5][kBelow], "2");
+  // Buffer 0 is analysed uncalibrated; its mean becomes the reference; buffer 1 is as
+  // quiet. The threshold is that of the last whole-second tick: 400 until 2 s, then the
+  // ramp (399), 396 at tick 6: 400 + (-200 * 6000) div 300000.
+  ExpectCells(r, {{0, kCase, "A"}, {0, kLevel, "0.000000"}, {0, kFreq, ""}, {1, kCase, "A"},
+                  {5, kTime, "0.929"}, {5, kCase, "C"}, {5, kFreq, "301.46"}, {5, kBelow, "2"},
+                  {23, kBelow, "0"}, {9, kThreshold, "400"}, {10, kThreshold, "399"},
+                  {33, kThreshold, "396"}});
   // Loud buffers 4..23 below the threshold: the 20th steps the speed up and publishes.
   for (int b = 4; b < 34; ++b) {
     EXPECT_EQ(r.Rows[size_t(b)][kPublished], b == 23 ? "1" : "0") << b;
     EXPECT_EQ(r.Rows[size_t(b)][kSpeed], b < 23 ? "1.00" : "1.10") << b;
   }
-  EXPECT_EQ(r.Rows[23][kBelow], "0");
-  // The threshold of the last whole-second tick: 400 until 2 s, then the ramp (399).
-  EXPECT_EQ(r.Rows[9][kThreshold], "400");
-  EXPECT_EQ(r.Rows[10][kThreshold], "399");
-  EXPECT_EQ(r.Rows[33][kThreshold], "396");  // tick 6: 400 + (-200 * 6000) div 300000
 }
 
 TEST(KorvelReplay, MonoGivesTheSameRowsAsStereoAndOverridesApply) {
   const auto a = WriteWav("s.wav", 30 * 8192, Scenario(1000));
   const auto b = WriteWav("m.wav", 30 * 8192, Scenario(1000), {.Channels = 1});
-  const TRun rs = Replay("--defaults --calibrate 2 '" + a.string() + "'");
-  const TRun rm = Replay("--defaults --calibrate 2 '" + b.string() + "'");
+  const TRun rs = Replay("--defaults --calibrate 2", a);
   ASSERT_EQ(rs.Status, 0) << rs.Err;
-  EXPECT_EQ(rs.Out, rm.Out);
-  EXPECT_EQ(rs.Rows[4][kCase], "C");
-  EXPECT_EQ(rs.Rows[4][kFreq], "1001.29");
-  EXPECT_EQ(rs.Rows[23][kAbove], "0");
-  EXPECT_EQ(rs.Rows[23][kPublished], "1");  // 20th at/above the threshold: down-step, still 1.00
-  EXPECT_EQ(rs.Rows[23][kSpeed], "1.00");
+  EXPECT_EQ(rs.Out, Replay("--defaults --calibrate 2", b).Out);
+  // The 20th at/above the threshold: a down-step, published, still 1.00.
+  ExpectCells(rs, {{4, kCase, "C"}, {4, kFreq, "1001.29"}, {23, kAbove, "0"},
+                   {23, kPublished, "1"}, {23, kSpeed, "1.00"}});
 
-  const TRun low = Replay("--defaults --calibrate 2 --max-freq 1000 '" + a.string() + "'");
+  const TRun low = Replay("--defaults --calibrate 2 --max-freq 1000", a);
   ASSERT_EQ(low.Status, 0);
-  EXPECT_EQ(low.Rows[4][kCase], "B");
-  EXPECT_EQ(low.Rows[4][kFreq], "1001.29");
-  const TRun floors = Replay("--defaults --calibrate 2 --floor 1500 --floor2 1500 '" + a.string() + "'");
-  EXPECT_EQ(floors.Rows[23][kSpeed], "1.10");  // now below the threshold: up-step
+  ExpectCells(low, {{4, kCase, "B"}, {4, kFreq, "1001.29"}});
+  // Now below the threshold: an up-step.
+  ExpectCells(Replay("--defaults --calibrate 2 --floor 1500 --floor2 1500", a),
+              {{23, kSpeed, "1.10"}});
 }
 
 TEST(KorvelReplay, StoredSettingsAreReadUnlessDefaultsAreAsked) {
   TRegistry reg(TRegistry::DefaultFilePath());
-  reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viMinFreq", 400);
+  reg.WriteDword(SettingsKey, "viMinFreq", 400);
   const auto wav = WriteWav("stored.wav", 8 * 8192, Scenario(300));
-  const TRun stored = Replay("'" + wav.string() + "'");
+  const TRun stored = Replay("", wav);
   ASSERT_EQ(stored.Status, 0) << stored.Err;
-  EXPECT_EQ(stored.Rows[6][kCase], "B");
-  const TRun defaults = Replay("--defaults '" + wav.string() + "'");
-  EXPECT_EQ(defaults.Rows[6][kCase], "C");
-  reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viMinFreq", 20);
+  ExpectCells(stored, {{6, kCase, "B"}});
+  ExpectCells(Replay("--defaults", wav), {{6, kCase, "C"}});
+  reg.WriteDword(SettingsKey, "viMinFreq", 20);
 
   // A hand-edited value the dialog could not have saved: corrected at load, and said.
   for (const uint32_t bad : {0u, uint32_t(-1), 0x80000000u, 5u}) {
-    reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viSpeed", bad);
-    const TRun r = Replay("'" + wav.string() + "'");
+    reg.WriteDword(SettingsKey, "viSpeed", bad);
+    const TRun r = Replay("", wav);
     EXPECT_EQ(r.Status, 0) << r.Err;
-    EXPECT_NE(r.Err.find("'viSpeed' の値 " + std::to_string(int32_t(bad)) + " は範囲外のため 10 に直しました"),
-              std::string::npos) << r.Err;
+    const std::string said =
+        "'viSpeed' の値 " + std::to_string(int32_t(bad)) + " は範囲外のため 10 に直しました";
+    EXPECT_NE(r.Err.find(said), std::string::npos) << r.Err;
   }
-  reg.WriteDword("\\Software\\Trevane\\Korvel\\", "viSpeed", 30);
-  for (const char* option : {"--speed 0", "--speed 61", "--speed -1", "--min-freq 0", "--max-freq 22051",
-                             "--min-freq 3000 --max-freq 20"}) {
-    const TRun r = Replay("--defaults " + std::string(option) + " '" + wav.string() + "'");
-    EXPECT_EQ(r.Status, 2) << option;
-    EXPECT_TRUE(r.Rows.empty()) << option;
-  }
+  reg.WriteDword(SettingsKey, "viSpeed", 30);
+  for (const char* option : {"--speed 0", "--speed 61", "--speed -1", "--min-freq 0",
+                             "--max-freq 22051", "--min-freq 3000 --max-freq 20"})
+    ExpectRefused(Replay("--defaults " + std::string(option), wav), option);
 }
 
 TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
@@ -169,7 +168,7 @@ TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
   fs::create_directories(box);
   fs::permissions(box, fs::perms::owner_all, fs::perm_options::replace);
   const auto wav = WriteWav("pub.wav", 26 * 8192, Scenario(300));
-  const TRun r = Replay("--defaults --publish --mailbox-dir '" + box.string() + "' '" + wav.string() + "'");
+  const TRun r = Replay("--defaults --publish --mailbox-dir " + Quote(box), wav);
   ASSERT_EQ(r.Status, 0) << r.Err;
   const std::string record = ReadFileText(box / "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}");
   ASSERT_GE(record.size(), 9u);
@@ -183,61 +182,43 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
   const auto tone = Scenario(300);
   fs::remove(Dir() / "fifo.wav");
   ASSERT_EQ(mkfifo((Dir() / "fifo.wav").c_str(), 0600), 0);  // no writer: must not wait for one
-  const std::vector<std::pair<fs::path, std::string>> cases = {
-      {Dir() / "missing.wav", "No such file"},
-      {Dir() / "fifo.wav", "not a regular file"},
-      {WriteWav("8bit.wav", 8192, tone, {.Bits = 8}), "8 bits"},
-      {WriteWav("48k.wav", 8192, tone, {.Rate = 48000}), "48000 Hz"},
-      {WriteWav("3ch.wav", 8192, tone, {.Channels = 3}), "3 channels"},
-      {WriteWav("float.wav", 8192, tone, {.Tag = 3}), "not PCM"},
-      {WriteWav("cut.wav", 2 * 8192, tone, {.DeclaredDataBytes = 5 * 32768}), "truncated"},
-  };
-  for (const auto& [path, message] : cases) {
-    const TRun r = Replay("--defaults '" + path.string() + "'");
-    EXPECT_EQ(r.Status, 2) << path;
-    EXPECT_NE(r.Err.find(message), std::string::npos) << path << ": " << r.Err;
-    EXPECT_TRUE(r.Rows.empty()) << path;
-  }
   std::ofstream(Dir() / "text.wav") << "hello, this is not a wave file at all";
-  EXPECT_EQ(Replay("--defaults '" + (Dir() / "text.wav").string() + "'").Status, 2);
-  {
-    std::string headerOnly = "RIFF";
-    PutLe32(headerOnly, 4);
-    headerOnly += "WAVE";
-    std::ofstream(Dir() / "nofmt.wav", std::ios::binary) << headerOnly;
-  }
-  const TRun nofmt = Replay("--defaults '" + (Dir() / "nofmt.wav").string() + "'");
-  EXPECT_EQ(nofmt.Status, 2);
-  EXPECT_NE(nofmt.Err.find("no fmt chunk"), std::string::npos);
-
-  const auto good = WriteWav("good.wav", 3 * 8192, tone);
-  EXPECT_EQ(Replay("--defaults --speed abc '" + good.string() + "'").Status, 2);
-  EXPECT_EQ(Replay("--defaults --bogus '" + good.string() + "'").Status, 2);
-  EXPECT_EQ(Replay("--defaults --plot '" + good.string() + "' '" + good.string() + "'").Status, 2);
-  EXPECT_EQ(fs::file_size(good), 46u + 3 * 8192 * 4);  // the picture did not replace it
-  EXPECT_EQ(Replay("--defaults").Status, 2);
-  // A second file after "--" is refused, not taken instead of the first.
-  const TRun two = Replay("--defaults '" + good.string() + "' -- '" + good.string() + "'");
-  EXPECT_EQ(two.Status, 2);
-  EXPECT_NE(two.Err.find("more than one file"), std::string::npos) << two.Err;
-  const TRun late = Replay("--defaults --calibrate 3 '" + good.string() + "'");
-  EXPECT_EQ(late.Status, 2);
-  EXPECT_NE(late.Err.find("3 whole buffers"), std::string::npos) << late.Err;
+  std::string headerOnly = "RIFF";
+  PutLe32(headerOnly, 4);
+  WriteFileText(Dir() / "nofmt.wav", headerOnly + "WAVE");
+  const std::string good = Quote(WriteWav("good.wav", 3 * 8192, tone));
+  // Arguments after --defaults, and the message they must give.
+  const std::pair<std::string, std::string> cases[] = {
+      {Quote(Dir() / "missing.wav"), "No such file"},
+      {Quote(Dir() / "fifo.wav"), "not a regular file"},
+      {Quote(WriteWav("8bit.wav", 8192, tone, {.Bits = 8})), "8 bits"},
+      {Quote(WriteWav("48k.wav", 8192, tone, {.Rate = 48000})), "48000 Hz"},
+      {Quote(WriteWav("3ch.wav", 8192, tone, {.Channels = 3})), "3 channels"},
+      {Quote(WriteWav("float.wav", 8192, tone, {.Tag = 3})), "not PCM"},
+      {Quote(WriteWav("cut.wav", 2 * 8192, tone, {.DeclaredDataBytes = 5 * 32768})), "truncated"},
+      {Quote(Dir() / "text.wav"), ""},
+      {Quote(Dir() / "nofmt.wav"), "no fmt chunk"},
+      {"--speed abc " + good, ""},
+      {"--bogus " + good, ""},
+      {"--plot " + good + " " + good, ""},
+      {"", ""},
+      // A second file after "--" is refused, not taken instead of the first.
+      {good + " -- " + good, "more than one file"},
+      {"--calibrate 3 " + good, "3 whole buffers"},
+  };
+  for (const auto& [args, message] : cases)
+    ExpectRefused(Replay("--defaults " + args), args, message);
+  EXPECT_EQ(fs::file_size(Dir() / "good.wav"), 46u + 3 * 8192 * 4);  // --plot did not replace it
 }
 
 TEST(KorvelReplay, UnfinishedCaptureFileIsReadToItsEnd) {
-  const auto wav = WriteWav("killed.wav", 3 * 8192, Scenario(300), {.ZeroSizes = true});
-  const TRun r = Replay("--defaults '" + wav.string() + "'");
-  EXPECT_EQ(r.Status, 0);
-  EXPECT_EQ(r.Rows.size(), 3u);
-  EXPECT_NE(r.Err.find("never stopped"), std::string::npos);
-
-  // Only the data size left at 0, the RIFF size written: the same.
-  const TRun d =
-      Replay("--defaults '" + WriteWav("killed2.wav", 3 * 8192, Scenario(300), {.DeclaredDataBytes = 0}).string() + "'");
-  EXPECT_EQ(d.Status, 0);
-  EXPECT_EQ(d.Rows.size(), 3u);
-  EXPECT_NE(d.Err.find("never stopped"), std::string::npos);
+  // Both sizes 0, as a capture whose writer was killed; or only the data size left at 0.
+  for (const TWavShape& shape : {TWavShape{.ZeroSizes = true}, {.DeclaredDataBytes = 0}}) {
+    const TRun r = Replay("--defaults", WriteWav("killed.wav", 3 * 8192, Scenario(300), shape));
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Rows.size(), 3u);
+    EXPECT_NE(r.Err.find("never stopped"), std::string::npos);
+  }
 }
 
 TEST(KorvelReplay, ACalibrationBufferOfDigitalSilenceWaitsForTheFirstLevel) {
@@ -248,33 +229,29 @@ TEST(KorvelReplay, ACalibrationBufferOfDigitalSilenceWaitsForTheFirstLevel) {
   const auto wav = WriteWav("zeros.wav", 30 * 8192, [](int64_t p) {
     return p < 2 * 8192 ? int16_t(0) : Scenario(300)(p);
   });
-  const TRun r = Replay("--defaults '" + wav.string() + "'");
+  const TRun r = Replay("--defaults", wav);
   ASSERT_EQ(r.Status, 0) << r.Err;
   ASSERT_EQ(r.Rows.size(), 30u);
-  EXPECT_EQ(r.Rows[0][kMean], "0.000000");
-  for (int b = 0; b < 4; ++b) EXPECT_EQ(r.Rows[size_t(b)][kCase], "A") << b;
-  EXPECT_EQ(r.Rows[4][kCase], "C");
-  EXPECT_EQ(r.Rows[4][kFreq], "301.46");
-  EXPECT_EQ(r.Rows[23][kPublished], "1");  // the 20th loud buffer below the threshold
-  EXPECT_EQ(r.Rows[23][kSpeed], "1.10");
-  // The ticks count the calibration complete from buffer 2 (0.56 s) on: 399 at tick 2.
-  EXPECT_EQ(r.Rows[10][kThreshold], "399");
+  // The 20th loud buffer below the threshold publishes; the ticks count the calibration
+  // complete from buffer 2 (0.56 s) on: 399 at tick 2.
+  ExpectCells(r, {{0, kMean, "0.000000"}, {0, kCase, "A"}, {1, kCase, "A"}, {2, kCase, "A"},
+                  {3, kCase, "A"}, {4, kCase, "C"}, {4, kFreq, "301.46"}, {23, kPublished, "1"},
+                  {23, kSpeed, "1.10"}, {10, kThreshold, "399"}});
 }
 
 TEST(KorvelReplay, CaptureStoppedBeforeItsFirstBufferGivesTheHeaderAlone) {
   // The 46-byte file korvel leaves when a capture stops before the first buffer, and a
   // recording shorter than one buffer: nothing to analyse, which is not an error.
   for (int64_t frames : {int64_t{0}, int64_t{4096}}) {
-    const auto wav = WriteWav("short" + std::to_string(frames) + ".wav", frames, [](int64_t) { return int16_t(0); });
-    if (frames == 0) {
-      ASSERT_EQ(fs::file_size(wav), 46u);
-    }
-    const TRun r = Replay("--defaults '" + wav.string() + "'");
+    const auto wav = WriteWav("short" + std::to_string(frames) + ".wav", frames,
+                              [](int64_t) { return int16_t(0); });
+    ASSERT_TRUE(frames != 0 || fs::file_size(wav) == 46u) << fs::file_size(wav);
+    const TRun r = Replay("--defaults", wav);
     EXPECT_EQ(r.Status, 0) << frames << ": " << r.Err;
-    EXPECT_EQ(r.Out, "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n");
+    EXPECT_EQ(r.Out, Header);
     EXPECT_TRUE(r.Rows.empty());
     // A calibration buffer asked for by name must still exist.
-    EXPECT_EQ(Replay("--defaults --calibrate 0 '" + wav.string() + "'").Status, 2) << frames;
+    EXPECT_EQ(Replay("--defaults --calibrate 0", wav).Status, 2) << frames;
   }
 }
 
@@ -290,37 +267,26 @@ TEST(ReplayThreshold, FollowsTheWholeSecondTicksAndTheCalibration) {
 
 namespace {
 
-// A path's points after each command, absolute (M, L, H, V, h are all the plot writes).
+// A path's points after each command, absolute (M, L, H, V, h are all the plot writes),
+// of the commands in `keep`.
 struct TPathPoint {
   char Command;
   double X, Y;
 };
-std::vector<TPathPoint> PathPoints(const char* d) {
+std::vector<TPathPoint> PathPoints(const char* d, std::string_view keep = "MLHVh") {
   std::vector<TPathPoint> out;
   std::istringstream in(d ? d : "");
-  double x = 0, y = 0;
+  double x = 0, y = 0, dx = 0;
   char c;
   while (in >> c) {
     if (c == 'M' || c == 'L') in >> x >> y;
-    else if (c == 'H') in >> x;
-    else if (c == 'V') in >> y;
-    else if (c == 'h') { double dx; in >> dx; x += dx; }
-    out.push_back({c, x, y});
+    if (c == 'H') in >> x;
+    if (c == 'V') in >> y;
+    if (c == 'h' && in >> dx) x += dx;
+    if (keep.find(c) != keep.npos) out.push_back({c, x, y});
   }
   return out;
 }
-
-// An axis read back from its first and last tick labels, as a reader of the picture would.
-struct TReadAxis {
-  double V0 = 0, P0 = 0, V1 = 1, P1 = 1;
-  bool Log = false;
-  double F(double v) const { return Log ? std::log10(v) : v; }
-  double Pos(double v) const { return P0 + (F(v) - F(V0)) / (F(V1) - F(V0)) * (P1 - P0); }
-  double Value(double p) const {
-    const double f = F(V0) + (p - P0) / (P1 - P0) * (F(V1) - F(V0));
-    return Log ? std::pow(10, f) : f;
-  }
-};
 
 tinyxml2::XMLElement* ById(tinyxml2::XMLElement* e, const std::string& id) {
   if (const char* v = e->Attribute("id"); v && id == v) return e;
@@ -329,16 +295,65 @@ tinyxml2::XMLElement* ById(tinyxml2::XMLElement* e, const std::string& id) {
   return nullptr;
 }
 
-TReadAxis ReadAxis(tinyxml2::XMLElement* svg, const std::string& id, bool log) {
-  TReadAxis a;
-  a.Log = log;
-  bool first = true;
-  for (auto* t = ById(svg, id)->FirstChildElement("text"); t; t = t->NextSiblingElement("text")) {
-    const double p = t->DoubleAttribute(id == "time-axis" ? "x" : "y"), v = std::stod(t->GetText());
-    if (first) a.V0 = v, a.P0 = p, first = false;
-    else a.V1 = v, a.P1 = p;
+// An axis read back from its first and last tick labels, as a reader of the picture would.
+struct TReadAxis {
+  double V0 = 0, P0 = 0, V1 = 1, P1 = 1;
+  bool Log = false;
+  TReadAxis(tinyxml2::XMLElement* svg, const std::string& id, bool log) : Log(log) {
+    bool first = true;
+    for (auto* t = ById(svg, id)->FirstChildElement("text"); t; t = t->NextSiblingElement("text")) {
+      (first ? V0 : V1) = std::stod(t->GetText());
+      (first ? P0 : P1) = t->DoubleAttribute(id == "time-axis" ? "x" : "y");
+      first = false;
+    }
   }
-  return a;
+  double F(double v) const { return Log ? std::log10(v) : v; }
+  double Pos(double v) const { return P0 + (F(v) - F(V0)) / (F(V1) - F(V0)) * (P1 - P0); }
+  double Value(double p) const {
+    const double f = F(V0) + (p - P0) / (P1 - P0) * (F(V1) - F(V0));
+    return Log ? std::pow(10, f) : f;
+  }
+};
+
+// The dots of one class of buffers in the pitch panel.
+std::vector<TPathPoint> Dots(tinyxml2::XMLElement* svg, const std::string& cls) {
+  auto* path = ById(svg, "pitch-data")->FirstChildElement("path");
+  while (path && path->Attribute("class") != "dots " + cls) path = path->NextSiblingElement("path");
+  if (path) return PathPoints(path->Attribute("d"), "M");
+  ADD_FAILURE() << "no dots of class " << cls;
+  return {};
+}
+
+// The class a buffer's dot is drawn in: 0 silent, 1 outside the range, 2 below the
+// threshold, 3 at or above it.
+int DotClass(const std::vector<std::string>& row) {
+  if (row[kCase] == "A" || row[kCase] == "B") return row[kCase] == "A" ? 0 : 1;
+  return std::stod(row[kFreq]) < std::stod(row[kThreshold]) ? 2 : 3;
+}
+
+// Every point drawn under `e` (dots and marks with their radius) inside the panel `box`.
+void ExpectInside(tinyxml2::XMLElement* e, tinyxml2::XMLElement* box) {
+  const double left = box->DoubleAttribute("x"), top = box->DoubleAttribute("y");
+  const double right = left + box->DoubleAttribute("width");
+  const double bottom = top + box->DoubleAttribute("height");
+  auto inside = [&](double x, double y, double r) {
+    EXPECT_TRUE(x - r >= left && x + r <= right && y - r >= top && y + r <= bottom)
+        << box->Attribute("id") << " " << x << "," << y;
+  };
+  auto at = [e](const char* name) { return e->DoubleAttribute(name); };
+  const std::string n = e->Name();
+  if (n == "path")
+    for (const TPathPoint& q : PathPoints(e->Attribute("d"))) inside(q.X, q.Y, 2);
+  if (n == "circle") inside(at("cx"), at("cy"), at("r"));
+  if (n == "line") {
+    inside(at("x1"), at("y1"), 0);
+    inside(at("x2"), at("y2"), 0);
+  }
+  if (n == "rect") {
+    inside(at("x"), at("y"), 0);
+    inside(at("x") + at("width"), at("y") + at("height"), 0);
+  }
+  for (auto* k = e->FirstChildElement(); k; k = k->NextSiblingElement()) ExpectInside(k, box);
 }
 
 // Hiss (the reference), loud noise, a tone under the threshold, a tone above it, then
@@ -360,7 +375,7 @@ int16_t Story(int64_t p, const std::vector<int64_t>& len) {
 TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
   struct TCase {
     std::string Name, Args;
-    std::vector<int64_t> Lengths;       // noise, under, above, silence
+    std::vector<int64_t> Lengths;  // noise, under, above, silence
     int32_t FirstThreshold, LastThreshold;
     size_t Changes, Marks;  // speed changes, published steps
     std::string SettingShown;
@@ -370,65 +385,66 @@ TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
       // Two up-steps, one down-step: the README's picture.
       {"short", "--defaults", {8, 45, 25, 10}, 400, 390, 3, 3, "viSpeed 30 (defaults)", false},
       // Past the five-minute ramp, more buffers than pixels, a capped step that changes nothing.
-      {"long", "--defaults --speed 12 --floor 1500 --floor2 1000 --min-freq 250", {10, 1300, 300, 100},
-       1500, 1000, 3, 80, "viSpeed 12 (option), viMinFreq 250 (option), viMaxFreq 3000 (defaults)", true},
+      {"long", "--defaults --speed 12 --floor 1500 --floor2 1000 --min-freq 250",
+       {10, 1300, 300, 100}, 1500, 1000, 3, 80,
+       "viSpeed 12 (option), viMinFreq 250 (option), viMaxFreq 3000 (defaults)", true},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     const int64_t buffers = 1 + c.Lengths[0] + c.Lengths[1] + c.Lengths[2] + c.Lengths[3];
-    const auto wav = WriteWav(c.Name + " & <plot>.wav", buffers * 8192, [&](int64_t p) { return Story(p, c.Lengths); },
-                              {.Channels = 1});
-    const fs::path svgPath = Dir() / (c.Name + ".svg");
-    const TRun r = Replay(c.Args + " --plot '" + svgPath.string() + "' '" + wav.string() + "'");
+    const auto wav = WriteWav(c.Name + " & <plot>.wav", buffers * 8192,
+                              [&](int64_t p) { return Story(p, c.Lengths); }, {.Channels = 1});
+    const std::string plot = " --plot " + Quote(Dir() / (c.Name + ".svg"));
+    const TRun r = Replay(c.Args + plot, wav);
     ASSERT_EQ(r.Status, 0) << r.Err;
     ASSERT_EQ(r.Rows.size(), size_t(buffers));
-    const std::string svgText = ReadFileText(svgPath);
+    const std::string svgText = ReadFileText(Dir() / (c.Name + ".svg"));
     tinyxml2::XMLDocument doc;
     ASSERT_EQ(doc.Parse(svgText.c_str()), tinyxml2::XML_SUCCESS) << doc.ErrorStr();
     auto* svg = doc.RootElement();
     ASSERT_STREQ(svg->Name(), "svg");
     EXPECT_EQ(svgText.find("<script"), std::string::npos);
     EXPECT_EQ(svgText.find("href"), std::string::npos);
-    EXPECT_NE(std::string(ById(svg, "settings")->GetText()).find(c.SettingShown), std::string::npos);
+    EXPECT_NE(std::string(ById(svg, "settings")->GetText()).find(c.SettingShown),
+              std::string::npos);
 
-    const TReadAxis time = ReadAxis(svg, "time-axis", false), pitch = ReadAxis(svg, "pitch-axis", true),
-                    speed = ReadAxis(svg, "speed-axis", false);
+    const TReadAxis time(svg, "time-axis", false), pitch(svg, "pitch-axis", true),
+        speed(svg, "speed-axis", false);
     // Every buffer's dot in its class, within a pixel (where thinning drew one dot for
     // several), and no two dots of a class on one pixel.
-    const char* classes[] = {"silent", "outside", "below", "above"};
+    const double near = c.Thinned ? 1.0 : 0.1;
     size_t totalDots = 0;
+    const char* classes[] = {"silent", "outside", "below", "above"};
     for (int k = 0; k < 4; ++k) {
-      tinyxml2::XMLElement* path = ById(svg, "pitch-data")->FirstChildElement("path");
-      while (path && std::string(path->Attribute("class")) != std::string("dots ") + classes[k]) path = path->NextSiblingElement("path");
-      ASSERT_NE(path, nullptr) << classes[k];
-      std::vector<TPathPoint> dots;
-      for (const TPathPoint& q : PathPoints(path->Attribute("d")))
-        if (q.Command == 'M') dots.push_back(q);
+      const char* cls = classes[k];
+      const std::vector<TPathPoint> dots = Dots(svg, cls);
       size_t members = 0;
       for (const auto& row : r.Rows) {
-        const int cls = row[kCase] == "A" ? 0 : row[kCase] == "B" ? 1 : std::stod(row[kFreq]) < std::stod(row[kThreshold]) ? 2 : 3;
-        if (cls != k) continue;
+        if (DotClass(row) != k) continue;
         ++members;
-        const double x = time.Pos(std::stod(row[kTime])), y = k ? pitch.Pos(std::stod(row[kFreq])) : 0;
+        const double x = time.Pos(std::stod(row[kTime]));
+        const double y = k ? pitch.Pos(std::stod(row[kFreq])) : 0;
         EXPECT_TRUE(std::any_of(dots.begin(), dots.end(), [&](const TPathPoint& q) {
-          return std::abs(q.X - x) <= (c.Thinned ? 1.0 : 0.1) && (!k || std::abs(q.Y - y) <= (c.Thinned ? 1.0 : 0.1));
-        })) << classes[k] << " buffer " << row[kBuffer];
+          return std::abs(q.X - x) <= near && (!k || std::abs(q.Y - y) <= near);
+        })) << cls << " buffer " << row[kBuffer];
       }
       std::set<std::pair<long, long>> cells;
-      for (const TPathPoint& q : dots) EXPECT_TRUE(cells.insert({std::lround(q.X), std::lround(q.Y)}).second);
-      EXPECT_TRUE(c.Thinned ? dots.size() <= members : dots.size() == members) << dots.size() << " " << members;
+      for (const TPathPoint& q : dots)
+        EXPECT_TRUE(cells.insert({std::lround(q.X), std::lround(q.Y)}).second);
+      EXPECT_TRUE(c.Thinned ? dots.size() <= members : dots.size() == members)
+          << dots.size() << " " << members;
       totalDots += dots.size();
     }
     EXPECT_EQ(totalDots < r.Rows.size(), c.Thinned);
     // The threshold: each value the CSV gives, from the buffer it starts at, to the end.
-    std::vector<std::pair<double, int32_t>> thresholds;  // (x, Hz) from the CSV
+    std::vector<std::pair<double, int32_t>> thresholds, drawn;  // (x, Hz)
     for (size_t b = 0; b < r.Rows.size(); ++b)
       if (b == 0 || r.Rows[b][kThreshold] != r.Rows[b - 1][kThreshold])
-        thresholds.push_back({b ? time.Pos(std::stod(r.Rows[b][kTime])) : time.Pos(0), std::stoi(r.Rows[b][kThreshold])});
+        thresholds.push_back({time.Pos(b ? std::stod(r.Rows[b][kTime]) : 0),
+                              std::stoi(r.Rows[b][kThreshold])});
     const auto line = PathPoints(ById(svg, "threshold")->Attribute("d"));
-    std::vector<std::pair<double, int32_t>> drawn;
-    for (const TPathPoint& q : line)
-      if (q.Command == 'M' || q.Command == 'V') drawn.push_back({q.X, int32_t(std::lround(pitch.Value(q.Y)))});
+    for (const TPathPoint& q : PathPoints(ById(svg, "threshold")->Attribute("d"), "MV"))
+      drawn.push_back({q.X, int32_t(std::lround(pitch.Value(q.Y)))});
     ASSERT_EQ(drawn.size(), thresholds.size());
     for (size_t i = 0; i < drawn.size(); ++i) {
       EXPECT_NEAR(drawn[i].first, thresholds[i].first, 0.1) << i;
@@ -438,53 +454,37 @@ TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
     EXPECT_EQ(drawn.back().second, c.LastThreshold);
     EXPECT_NEAR(line.back().X, time.Pos(buffers * 8192.0 / 44100), 0.1);
     // Speed: a vertical where the CSV's factor changed, a mark at every published step.
-    std::vector<TPathPoint> changes, marks;
-    for (const TPathPoint& q : PathPoints(ById(svg, "speed")->Attribute("d")))
-      if (q.Command == 'V') changes.push_back(q);
-    for (auto* m = ById(svg, "steps")->FirstChildElement("circle"); m; m = m->NextSiblingElement("circle"))
+    const auto changes = PathPoints(ById(svg, "speed")->Attribute("d"), "V");
+    std::vector<TPathPoint> marks;
+    for (auto* m = ById(svg, "steps")->FirstChildElement("circle"); m;
+         m = m->NextSiblingElement("circle"))
       marks.push_back({'c', m->DoubleAttribute("cx"), m->DoubleAttribute("cy")});
     std::string last = "1.00";
     size_t ci = 0, mi = 0;
     for (const auto& row : r.Rows) {
-      const double x = time.Pos(std::stod(row[kTime]));
-      if (row[kSpeed] != last && ci < changes.size()) {
-        EXPECT_NEAR(changes[ci].X, x, 0.1) << row[kBuffer];
-        EXPECT_NEAR(speed.Value(changes[ci++].Y), std::stod(row[kSpeed]), 0.002) << row[kBuffer];
-      }
-      if (row[kPublished] == "1" && mi < marks.size()) {
-        EXPECT_NEAR(marks[mi].X, x, 0.1) << row[kBuffer];
-        EXPECT_NEAR(speed.Value(marks[mi++].Y), std::stod(row[kSpeed]), 0.002) << row[kBuffer];
-      }
+      const double x = time.Pos(std::stod(row[kTime])), factor = std::stod(row[kSpeed]);
+      auto expectAt = [&](const std::vector<TPathPoint>& points, size_t& i) {
+        if (i >= points.size()) return;
+        EXPECT_NEAR(points[i].X, x, 0.1) << row[kBuffer];
+        EXPECT_NEAR(speed.Value(points[i++].Y), factor, 0.002) << row[kBuffer];
+      };
+      if (row[kSpeed] != last) expectAt(changes, ci);
+      if (row[kPublished] == "1") expectAt(marks, mi);
       last = row[kSpeed];
     }
     EXPECT_EQ(ci, c.Changes);
     EXPECT_EQ(changes.size(), c.Changes);
     EXPECT_EQ(mi, c.Marks);
     EXPECT_EQ(marks.size(), c.Marks);
-    // Nothing drawn outside its panel (dots and marks with their radius).
-    for (const char* panel : {"pitch", "level", "speed"}) {
-      auto* box = ById(svg, std::string(panel) + "-panel");
-      const double left = box->DoubleAttribute("x"), top = box->DoubleAttribute("y");
-      const double right = left + box->DoubleAttribute("width"), bottom = top + box->DoubleAttribute("height");
-      auto inside = [&](double x, double y, double r) {
-        EXPECT_TRUE(x - r >= left && x + r <= right && y - r >= top && y + r <= bottom) << panel << " " << x << "," << y;
-      };
-      std::function<void(tinyxml2::XMLElement*)> walk = [&](tinyxml2::XMLElement* e) {
-        const std::string n = e->Name();
-        if (n == "path") for (const TPathPoint& q : PathPoints(e->Attribute("d"))) inside(q.X, q.Y, 2);
-        if (n == "circle") inside(e->DoubleAttribute("cx"), e->DoubleAttribute("cy"), e->DoubleAttribute("r"));
-        if (n == "line") inside(e->DoubleAttribute("x1"), e->DoubleAttribute("y1"), 0), inside(e->DoubleAttribute("x2"), e->DoubleAttribute("y2"), 0);
-        if (n == "rect") inside(e->DoubleAttribute("x"), e->DoubleAttribute("y"), 0), inside(e->DoubleAttribute("x") + e->DoubleAttribute("width"), e->DoubleAttribute("y") + e->DoubleAttribute("height"), 0);
-        for (auto* k = e->FirstChildElement(); k; k = k->NextSiblingElement()) walk(k);
-      };
-      walk(ById(svg, std::string(panel) + "-data"));
-    }
+    // Nothing drawn outside its panel.
+    for (const std::string panel : {"pitch", "level", "speed"})
+      ExpectInside(ById(svg, panel + "-data"), ById(svg, panel + "-panel"));
     // --quiet: the same picture, no CSV.
     if (!c.Thinned) {
-      const TRun q = Replay(c.Args + " --quiet --plot '" + svgPath.string() + "' '" + wav.string() + "'");
+      const TRun q = Replay(c.Args + " --quiet" + plot, wav);
       EXPECT_EQ(q.Status, 0);
       EXPECT_EQ(q.Out, "");
-      EXPECT_EQ(ReadFileText(svgPath), svgText);
+      EXPECT_EQ(ReadFileText(Dir() / (c.Name + ".svg")), svgText);
     }
   }
 }
