@@ -282,16 +282,14 @@ TEST_F(TEngine, DesaturateLeavesTheOddLastPixelOfEachRunAndThePadding) {
   // 5 x 3 target with a padded stride of 7 pixels: per row, pixels 0..3 change, pixel 4
   // (odd last) and the two padding pixels stay.
   const uint32_t colour = Pixel(0, 0, 255);
-  std::vector<uint32_t> target(7 * 3, colour);
-  Bind(target, 5, 3, 7);
+  auto target = Target(5, 3, colour, 7);
   Engine->Desaturate(target.data(), 28, 0);
   for (int row = 0; row < 3; ++row)
     for (int x = 0; x < 7; ++x)
       EXPECT_EQ(target[row * 7 + x], x < 4 ? Pixel(84, 84, 84) : colour) << row << "," << x;
 
   // Packed 5 x 3: one run of 15, only its last pixel stays.
-  std::vector<uint32_t> packed(15, colour);
-  Bind(packed, 5, 3);
+  auto packed = Target(5, 3, colour);
   Engine->Desaturate(packed.data(), 20, 0);
   for (int i = 0; i < 15; ++i) EXPECT_EQ(packed[i], i < 14 ? Pixel(84, 84, 84) : colour) << i;
 
@@ -306,8 +304,7 @@ TEST_F(TEngine, DesaturateFromAnotherSourceWithItsOwnStride) {
   // Source rows 3 pixels apart, target packed 2 x 2 (no merge: strides differ).
   const std::vector<uint32_t> source = {Pixel(0, 0, 255), Pixel(0, 0, 255), 0xFFFFFFFF,
                                         Pixel(255, 0, 0), Pixel(255, 0, 0), 0xFFFFFFFF};
-  std::vector<uint32_t> target(4, 0x12345678);
-  Bind(target, 2, 2);
+  auto target = Target(2, 2, 0x12345678);
   Engine->Desaturate(source.data(), 12, 0);
   EXPECT_EQ(target, (std::vector<uint32_t>(4, Pixel(84, 84, 84))));
 }
@@ -350,8 +347,7 @@ TEST_F(TEngine, SwitchesAreSharedByAllObjectsAndSecondaryFeatureChangesNothing) 
   EXPECT_EQ(run(Engine), without);
 
   otherCpu->SetMmxEnabled(0);  // switched off through another object
-  std::vector<uint32_t> target(4, 5);
-  Bind(target, 4, 1);
+  auto target = Target(4, 1, 5);
   Engine->CopyFlat(std::vector<uint32_t>(4, 9).data(), 4);
   EXPECT_EQ(target, std::vector<uint32_t>(4, 5));
   otherCpu->SetMmxEnabled(-1);
@@ -360,8 +356,7 @@ TEST_F(TEngine, SwitchesAreSharedByAllObjectsAndSecondaryFeatureChangesNothing) 
 }
 
 TEST_F(TEngine, BatchModeKeepsResults) {
-  std::vector<uint32_t> target(8, Pixel(0, 0, 255));
-  Bind(target, 8, 1);
+  auto target = Target(8, 1, Pixel(0, 0, 255));
   Engine->SetBatchMode(1);
   Engine->Desaturate(target.data(), 32, 0);
   Engine->SubtractSaturated(std::vector<uint32_t>(8, Pixel(4, 4, 4)).data(), 8);
