@@ -383,7 +383,7 @@ TEST_F(Rendo3DEngine, TunnelWithWhiteShadesAndOffsetsReadsTheMovedTexel) {
         const uint32_t texel = texture[v * 256 + u];
         uint32_t want = 0;
         for (int b = 0; b < 3; ++b) want |= ((texel >> (8 * b) & 0xFF) * 255 / 256) << (8 * b);
-        ASSERT_EQ(t.At(x, y), want) << "offset " << off.X << "," << off.Y << " at " << x << "," << y;
+        ASSERT_EQ(t.At(x, y), want) << "offset " << off.X << "," << off.Y << ": " << x << "," << y;
       }
     EXPECT_EQ(t.Written().size(), size_t(w * h));  // padding and guards untouched
   }

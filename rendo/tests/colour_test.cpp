@@ -14,6 +14,7 @@
 
 namespace {
 
+using namespace rendo_ref;
 using TColour = TEngineTest;
 
 // A target of width x height pixels, rows `stride` pixels apart, starting `offset` pixels
@@ -57,7 +58,6 @@ struct TRowOp {
 };
 
 std::vector<TRowOp> RowOps(const std::vector<uint32_t>& palette) {
-  using namespace rendo_ref;
   return {
       {"FadeToBlack", true, [](IPixelEngine* e, const void* s, int32_t st) { e->FadeToBlack(s, st, 0x40C08011u); },
        [](uint32_t, uint32_t s) { return ScalePixel(s, 0x40C08011u); }},
@@ -176,7 +176,6 @@ TEST_F(TColour, RowOperationsFollowTheirFrame) {
 // AddScaled and MixTwo walk the target's own rows (no merging): on a packed target of odd
 // width AddScaled leaves the last pixel of every row, MixTwo does every pixel.
 TEST_F(TColour, AddScaledAndMixTwoWalkTheTargetsRows) {
-  using namespace rendo_ref;
   for (uint32_t offset : {0u, 1u})
     for (uint32_t stride : {7u, 9u}) {
       const auto a = RandomImage(7 * 11 + 8, 1), b = RandomImage(13 * 5 + 8, 2);
@@ -500,9 +499,9 @@ TEST_F(TColour, StretchBlendWalksTheUnderImageBySrcWidth) {
         const uint32_t up = under[size_t(y) * srcWidth + x];
         uint32_t want;
         if (sse)
-          rendo_ref::MixTwo_Ref(&want, &sp, &up, 1, alpha, rendo_ref::ComplementWeight(alpha));
+          MixTwo_Ref(&want, &sp, &up, 1, alpha, ComplementWeight(alpha));
         else
-          rendo_ref::Lerp_Ref(&want, &sp, &up, 1, alpha);
+          Lerp_Ref(&want, &sp, &up, 1, alpha);
         ASSERT_EQ(t[size_t(y) * width + x], want) << "sse " << sse << " at " << x << "," << y;
       }
   }
@@ -514,7 +513,7 @@ TEST_F(TColour, StretchBlendWalksTheUnderImageBySrcWidth) {
   for (int32_t x = 0; x < 600; ++x) {
     const uint32_t sp = src[size_t((x * ((int64_t(srcWidth) << 16) / 600)) >> 16)];
     uint32_t want;
-    rendo_ref::MixTwo_Ref(&want, &sp, &was[x], 1, alpha, rendo_ref::ComplementWeight(alpha));
+    MixTwo_Ref(&want, &sp, &was[x], 1, alpha, ComplementWeight(alpha));
     ASSERT_EQ(row[x], want) << x;
   }
 }
@@ -605,13 +604,13 @@ TEST_F(TColour, TileBlendBlendsWithTheUnderImage) {
   for (uint32_t y = 0; y < height; ++y)
     for (uint32_t x = 0; x < width; ++x) {
       uint32_t want;
-      rendo_ref::MixTwo_Ref(&want, &texels[y * width + x], &under[y * underStride + x], 1, alpha,
-                            rendo_ref::ComplementWeight(alpha));
+      MixTwo_Ref(&want, &texels[y * width + x], &under[y * underStride + x], 1, alpha,
+                            ComplementWeight(alpha));
       ASSERT_EQ(t[y * width + x], want) << x << "," << y;
     }
   // Alpha full with the usual arguments: floor(t * 255 / 256) per colour lane, fourth 0.
   Engine->TileBlend(tex.data(), texW * 4, texW, texH, 0, 0, 65536, 0, under.data(), 0, 0x00FFFFFF);
-  EXPECT_EQ(t[0], rendo_ref::ScalePixel(tex[0], 0x00FFFFFF));
+  EXPECT_EQ(t[0], ScalePixel(tex[0], 0x00FFFFFF));
 
   // Nothing for an empty texture or target.
   const auto kept = t;
