@@ -35,12 +35,9 @@ TEST(RendoObject, CreateInstanceAnswersAllFiveIdentifiersAndCountsReferences) {
   EXPECT_EQ(static_cast<void*>(wire), static_cast<void*>(words + 3));
 
   // The same answer whichever interface is asked.
-  auto* wireViaMain = Query<IWireframe3D>(engine, IID_IWireframe3D);
-  auto* mainViaWire = Query<IPixelEngine>(wire, IID_IPixelEngine);
-  auto* effectsViaEffects = Query<IPixelEffects>(effects, IID_IPixelEffects);
-  EXPECT_EQ(wireViaMain, wire);
-  EXPECT_EQ(mainViaWire, engine);
-  EXPECT_EQ(effectsViaEffects, effects);
+  EXPECT_EQ(Query<IWireframe3D>(engine, IID_IWireframe3D), wire);
+  EXPECT_EQ(Query<IPixelEngine>(wire, IID_IPixelEngine), engine);
+  EXPECT_EQ(Query<IPixelEffects>(effects, IID_IPixelEffects), effects);
 
   // 1 + eight successful queries.
   EXPECT_EQ(engine->AddRef(), 10u);
@@ -200,9 +197,7 @@ TEST_F(TEngine, CopyFlatCopiesTheLeftOversToo) {
   for (uint32_t i = 0; i < 8; ++i) source[i] = 0x01010101u * (i + 1);
   Bind(target, 8, 1);
   Engine->CopyFlat(source.data(), 6);
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(target[i], source[i]);
-  EXPECT_EQ(target[6], 0xDEADBEEF);
-  EXPECT_EQ(target[7], 0xDEADBEEF);
+  ExpectPixels(target, 8, [&](auto i, auto) { return i < 6 ? source[i] : 0xDEADBEEFu; });
 }
 
 // Desaturate --------------------------------------------------------------------------
