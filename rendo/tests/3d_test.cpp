@@ -82,14 +82,18 @@ class Rendo3DEngine : public TEngineTest {
     Effects->Release();
     TEngineTest::TearDown();
   }
-  void Bind(TTarget& t) { Engine->SetTarget(t.Bits(), t.Stride(), t.Width, t.Height); }
+  // A new target, bound (moving it keeps its memory).
+  TTarget Bound(uint32_t width, uint32_t height, uint32_t pad = 0) {
+    TTarget t(width, height, pad);
+    Engine->SetTarget(t.Bits(), t.Stride(), t.Width, t.Height);
+    return t;
+  }
   void Draw(const std::vector<TRendoVertex>& v, const std::vector<TRendoSegment>& s) {
     Wire->DrawLines(v.data(), 0, s.data(), int32_t(s.size()));
   }
   // The pixels the segments write on a fresh 40 x 40 target.
   std::set<std::pair<int, int>> DrawFresh(const std::vector<TRendoVertex>& v, const std::vector<TRendoSegment>& s) {
-    TTarget t(40, 40);
-    Bind(t);
+    auto t = Bound(40, 40);
     Draw(v, s);
     return t.Written();
   }
@@ -186,15 +190,13 @@ TEST_F(Rendo3DEngine, Matrix0WithoutAffineInverseCountsAsIdentity) {
 TEST_F(Rendo3DEngine, HorizontalSegmentClippedToTheRightEdgeStopsAtTheLastColumn) {
   // Padding after each row and guard rows: the clipped end lies at x = width.
   for (uint32_t pad : {0u, 3u}) {
-    TTarget t(40, 40, pad);
-    Bind(t);
+    auto t = Bound(40, 40, pad);
     const std::vector<TRendoVertex> v = {Vertex(-10, 0.5f, 0.5f, 0x00ABCDEFu), Vertex(10, 0.5f, 0.5f, 1)};
     Draw(v, {{0, 1}});
     EXPECT_EQ(t.Written(t.Width), Row(15, 0, 39)) << "pad " << pad;  // rows of width pixels
     EXPECT_EQ(t.Bits()[15 * t.Width], 0x00ABCDEFu);  // the first vertex's colour
     // On the last row a write past the end would leave the buffer's bound pixels.
-    t = TTarget(40, 40, pad);
-    Bind(t);
+    t = Bound(40, 40, pad);
     const std::vector<TRendoVertex> low = {Vertex(-10, -1.85f, 0.5f), Vertex(10, -1.85f, 0.5f)};
     Draw(low, {{0, 1}});
     EXPECT_EQ(t.Written(t.Width), Row(38, 0, 39)) << "pad " << pad;
@@ -258,16 +260,14 @@ TEST_F(Rendo3DEngine, ProjectedCubeStaysInsideAndWeightZeroDrawsNothing) {
   for (uint16_t a = 0; a < 8; ++a)
     for (uint16_t bit : {1, 2, 4})
       if ((a & bit) == 0) s.push_back({a, uint16_t(a | bit)});
-  TTarget t(64, 48);
-  Bind(t);
+  auto t = Bound(64, 48);
   Draw(v, s);
   const auto written = t.Written();
   EXPECT_GT(written.size(), 50u);
   for (const auto& p : written) ASSERT_GE(p.second, 0) << "write outside the target at memory index " << p.first;
 
   // A vertex on the camera plane has weight 0: its segments are dropped.
-  t = TTarget(64, 48);
-  Bind(t);
+  t = Bound(64, 48);
   const std::vector<TRendoVertex> onPlane = {Vertex(1.5f, 1, -3), Vertex(0, 0, 0)};
   Draw(onPlane, {{0, 1}, {1, 0}});
   EXPECT_TRUE(t.Written().empty());
@@ -282,8 +282,7 @@ TEST_F(Rendo3DEngine, RandomSegmentsNeverWriteOutsideTheTarget) {
   auto value = [&](float scale) { return rng() % 8 == 0 ? wild[rng() % 9] : unit(rng) * scale; };
   for (int round = 0; round < 200; ++round) {
     const uint32_t w = 1 + rng() % 70, h = 1 + rng() % 50;
-    TTarget t(w, h, rng() % 3);
-    Bind(t);
+    auto t = Bound(w, h, rng() % 3);
     for (int kind = 0; kind < 3; ++kind) {
       TRendoMatrix m = IdentityMatrix();
       for (float& e : m.M)
@@ -373,8 +372,7 @@ TEST_F(Rendo3DEngine, TunnelWithWhiteShadesAndOffsetsReadsTheMovedTexel) {
   uv[1] = 0xFF34;  // v = 255 wraps with a v offset
   const std::vector<uint32_t> white(w * h, 0x00FFFFFFu);
   for (const auto off : {TRendoPoint{0, 0}, {1, 0}, {257, 0}, {0, 1}, {200, 100}}) {
-    TTarget t(w, h, 3);
-    Bind(t);
+    auto t = Bound(w, h, 3);
     Engine->RenderTunnel(texture.data(), uv.data(), white.data(), off.X, off.Y);
     for (uint32_t y = 0; y < h; ++y)
       for (uint32_t x = 0; x < w; ++x) {
@@ -388,12 +386,11 @@ TEST_F(Rendo3DEngine, TunnelWithWhiteShadesAndOffsetsReadsTheMovedTexel) {
     EXPECT_EQ(t.Written().size(), size_t(w * h));  // padding and guards untouched
   }
   // Offset (1, 0) reads one column further right in the texture.
-  TTarget plain(w, h), shifted(w, h);
   std::vector<uint16_t> next(uv);
   for (auto& e : next) e = uint16_t((e & 0xFF00) | ((e + 1) & 0xFF));
-  Bind(plain);
+  auto plain = Bound(w, h);
   Engine->RenderTunnel(texture.data(), next.data(), white.data(), 0, 0);
-  Bind(shifted);
+  auto shifted = Bound(w, h);
   Engine->RenderTunnel(texture.data(), uv.data(), white.data(), 1, 0);
   EXPECT_EQ(plain.Memory, shifted.Memory);
 }
@@ -403,8 +400,7 @@ TEST_F(Rendo3DEngine, TunnelShadesEveryByteLaneIncludingTheFourth) {
   const uint32_t w = 3, h = 2;
   const std::vector<uint16_t> uv(w * h, 0);
   const std::vector<uint32_t> shade = {0, 0xFFFFFFFFu, 0x80808080u, 0x01020304u, 0x00FFFFFFu, 0xFF000000u};
-  TTarget t(w, h);
-  Bind(t);
+  auto t = Bound(w, h);
   Engine->RenderTunnel(texture.data(), uv.data(), shade.data(), 0, 0);
   EXPECT_EQ(std::vector<uint32_t>(t.Bits(), t.Bits() + w * h),
             (std::vector<uint32_t>{0, 0xFE7FFE00u, 0x7F407F00u, 0x00010200u, 0x007FFE00u, 0xFE000000u}));

@@ -517,9 +517,7 @@ TEST_F(TDraw, SepiaAndEmbossWorkedPixels) {
   std::vector<uint32_t> target = {Pixel(10, 20, 200, 9), Pixel(255, 3, 4, 255), 0};
   Bind(target, 3, 1);
   Engine->Sepia(target.data(), 12);
-  EXPECT_EQ(target[0], Pixel(120, 170, 200, 0));
-  EXPECT_EQ(target[1], Pixel(153, 216, 255, 0));
-  EXPECT_EQ(target[2], 0u);
+  EXPECT_EQ(target, (std::vector<uint32_t>{Pixel(120, 170, 200, 0), Pixel(153, 216, 255, 0), 0}));
 
   // A uniform row: 128 grey inside, 0x00808080 at both ends.
   auto row = Target(6, 1, Pixel(90, 40, 12, 200));

@@ -30,9 +30,8 @@ TEST(RendoObject, CreateInstanceAnswersAllFiveIdentifiersAndCountsReferences) {
   // The first four words of the object are its four table pointers, and each secondary
   // interface pointer is the address of its word.
   auto* words = reinterpret_cast<void**>(engine);
-  EXPECT_EQ(static_cast<void*>(effects), static_cast<void*>(words + 1));
-  EXPECT_EQ(static_cast<void*>(cpu), static_cast<void*>(words + 2));
-  EXPECT_EQ(static_cast<void*>(wire), static_cast<void*>(words + 3));
+  EXPECT_EQ((std::vector<void*>{effects, cpu, wire}),
+            (std::vector<void*>{words + 1, words + 2, words + 3}));
 
   // The same answer whichever interface is asked.
   EXPECT_EQ(Query<IWireframe3D>(engine, IID_IWireframe3D), wire);
@@ -86,8 +85,7 @@ TEST(RendoObject, RawTableSlotsAreInContractOrder) {
   CallSlot<void, void*, int32_t, uint32_t, uint32_t>(engine, 4, target.data(), 16, 4, 2);  // SetTarget
   uint32_t count = 0, rows = 0;
   CallSlot<void, uint32_t*, uint32_t*, int32_t>(engine, 5, &count, &rows, 16);  // GetSpan
-  EXPECT_EQ(count, 8u);
-  EXPECT_EQ(rows, 1u);
+  EXPECT_EQ(std::pair(count, rows), std::pair(8u, 1u));
 
   CallSlot<void, const void*, int32_t>(engine, 11, source.data(), 4);  // SubtractSaturated
   EXPECT_EQ(target[0], Pixel(190, 0, 0, 45));
