@@ -249,14 +249,12 @@ TEST_F(TColour, FillWritesTheWholeWordIntoTheTargetOnly) {
 // The calls that pass on to other operations go through the object's own table: a caller
 // that replaces a slot sees its replacement used.
 namespace patched {
-int FillCalls = 0;
-uint32_t FillColor = 0;
+int FillCalls = 0, MixCalls = 0;
+uint32_t FillColor = 0, MixA = 0, MixB = 0;
 void Fill(void*, uint32_t color) {
   ++FillCalls;
   FillColor = color;
 }
-int MixCalls = 0;
-uint32_t MixA = 0, MixB = 0;
 void MixTwo(void*, const void*, int32_t, const void*, int32_t, uint32_t wA, uint32_t wB) {
   ++MixCalls;
   MixA = wA;
