@@ -600,7 +600,7 @@ TEST_F(TColour, TileBlendBlendsWithTheUnderImage) {
     for (uint32_t x = 0; x < width; ++x) {
       uint32_t want;
       MixTwo_Ref(&want, &texels[y * width + x], &under[y * underStride + x], 1, alpha,
-                            ComplementWeight(alpha));
+                 ComplementWeight(alpha));
       ASSERT_EQ(t[y * width + x], want) << x << "," << y;
     }
   // Alpha full with the usual arguments: floor(t * 255 / 256) per colour lane, fourth 0.

@@ -38,50 +38,46 @@ TPoints Drawn(const std::vector<uint32_t>& t, int pitch, uint32_t background) {
 
 // Lines -----------------------------------------------------------------------------
 
-TEST_F(TDraw, DrawLineWalksMemoryRowsWithBothEnds) {
+// DrawLine walks from its first point, y the memory row at the stride; DrawLineBlend starts
+// at the smaller end, its pixel index x + y * width whatever the stride, and at alpha 255
+// draws the pen's colour. Nothing but the pen's colour is drawn.
+TEST_F(TDraw, LinesWalkMemoryRowsWithBothEnds) {
   struct TCase {
+    bool Blend;
     TRendoPoint From, To;
-    TPoints Want;
+    uint32_t Pitch;
+    TPoints Want;  // (x, y) in rows 6 pixels apart for DrawLine, 4 for DrawLineBlend
+    uint32_t Fourth = 0;
   };
+  const TPoints shallow = {{0, 0}, {1, 0}, {2, 0}, {3, 1}};
   const TCase cases[] = {
-      {{0, 0}, {3, 1}, {{0, 0}, {1, 0}, {2, 0}, {3, 1}}},
-      {{0, 0}, {1, 3}, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},
-      {{2, 2}, {2, 2}, {{2, 2}}},
-      {{3, 1}, {0, 1}, {{0, 1}, {1, 1}, {2, 1}, {3, 1}}},
-      {{1, 3}, {1, 0}, {{1, 0}, {1, 1}, {1, 2}, {1, 3}}},
+      {false, {0, 0}, {3, 1}, 6, shallow},
+      {false, {0, 0}, {1, 3}, 6, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},
+      {false, {2, 2}, {2, 2}, 6, {{2, 2}}},
+      {false, {3, 1}, {0, 1}, 6, {{0, 1}, {1, 1}, {2, 1}, {3, 1}}},
+      {false, {1, 3}, {1, 0}, 6, {{1, 0}, {1, 1}, {1, 2}, {1, 3}}},
       // Walked from its first point: the reverse of the first case is another set.
-      {{3, 1}, {0, 0}, {{3, 1}, {2, 1}, {1, 1}, {0, 0}}},
-      {{0, 3}, {3, 0}, {{0, 3}, {1, 2}, {2, 1}, {3, 0}}},
+      {false, {3, 1}, {0, 0}, 6, {{3, 1}, {2, 1}, {1, 1}, {0, 0}}},
+      {false, {0, 3}, {3, 0}, 6, {{0, 3}, {1, 2}, {2, 1}, {3, 0}}},
+      {true, {0, 0}, {3, 1}, 4, shallow, 9},
+      {true, {3, 1}, {0, 0}, 4, shallow, 9},  // the reverse covers the same pixels
+      {true, {1, 3}, {0, 0}, 4, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},  // y-major, from the smaller y
+      {true, {0, 0}, {3, 1}, 6, shallow},
   };
   for (const auto& c : cases) {
-    // Padded rows: y is the memory row and the row pitch is the stride.
-    auto target = Target(4, 4, 0, 6);
-    const TRendoPen pen = Pen(0x00ABCDEF, 7);  // the mode is not read
-    Engine->DrawLine(&pen, &c.From, &c.To);
-    EXPECT_EQ(Drawn(target, 6, 0), c.Want) << c.From.X << "," << c.From.Y << " -> " << c.To.X << "," << c.To.Y;
-    for (uint32_t p : target) EXPECT_TRUE(p == 0 || p == 0x00ABCDEFu);
+    SCOPED_TRACE(testing::Message() << (c.Blend ? "blend " : "") << c.From.X << "," << c.From.Y
+                                    << " -> " << c.To.X << "," << c.To.Y << " pitch " << c.Pitch);
+    auto target = Target(4, 4, 0, c.Pitch);
+    const TRendoPen pen = c.Blend ? Pen(Pixel(255, 255, 255, c.Fourth), 0, 255)
+                                  : Pen(0x00ABCDEF, 7);  // DrawLine reads no mode
+    (Engine->*(c.Blend ? &IPixelEngine::DrawLineBlend : &IPixelEngine::DrawLine))(&pen, &c.From,
+                                                                                  &c.To);
+    EXPECT_EQ(Drawn(target, c.Blend ? 4 : 6, 0), c.Want);
+    for (uint32_t p : target) EXPECT_TRUE(p == 0 || p == pen.Color);
   }
 }
 
-TEST_F(TDraw, DrawLineBlendStartsAtTheSmallerEndAndMovesTowardsThePen) {
-  struct TLine {
-    TRendoPoint From, To;
-    uint32_t Pitch, Fourth;
-    TPoints Want;
-  };
-  const TPoints shallow = {{0, 0}, {1, 0}, {2, 0}, {3, 1}};
-  const TLine lines[] = {
-      {{0, 0}, {3, 1}, 4, 9, shallow},
-      {{3, 1}, {0, 0}, 4, 9, shallow},  // the reverse covers the same pixels
-      {{1, 3}, {0, 0}, 4, 0, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},  // y-major, walked from the smaller y
-      {{0, 0}, {3, 1}, 6, 0, shallow},  // the pixel index is x + y * width whatever the stride
-  };
-  for (const auto& l : lines) {
-    auto target = Target(4, 4, 0, l.Pitch);
-    const TRendoPen pen = Pen(Pixel(255, 255, 255, l.Fourth), 0, 255);
-    Engine->DrawLineBlend(&pen, &l.From, &l.To);
-    EXPECT_EQ(Drawn(target, 4, 0), l.Want) << l.From.X << "," << l.From.Y << " pitch " << l.Pitch;
-  }
+TEST_F(TDraw, DrawLineBlendMovesTowardsThePen) {
   // out = clamp(m + 2 floor((p - m) k / 65536)), k = (255 - alpha) * 128; fourth byte m's.
   struct TCase {
     uint32_t P, M, Alpha, Want;
@@ -115,8 +111,8 @@ TEST_F(TDraw, DrawLineBlendStartsAtTheSmallerEndAndMovesTowardsThePen) {
 // Mask); every mode restores the target binding.
 TEST_F(TDraw, LinesAndRectanglesLandOnTheirMemoryRows) {
   using TOp = void (IPixelEngine::*)(const TRendoPen*, const TRendoRect*);
-  const TOp vertical = &IPixelEngine::DrawVerticalLine, fill = &IPixelEngine::FillRect;
-  const TOp horizontal = &IPixelEngine::DrawHorizontalLine;
+  const TOp column = &IPixelEngine::DrawVerticalLine, row = &IPixelEngine::DrawHorizontalLine;
+  const TOp fill = &IPixelEngine::FillRect;
   struct TCase {
     const char* Name;
     TOp Op;
@@ -132,13 +128,12 @@ TEST_F(TDraw, LinesAndRectanglesLandOnTheirMemoryRows) {
   const std::vector<uint32_t> inRect = {13, 14, 15, 19, 20, 21};
   const TCase cases[] = {
       // column x = 1, picture rows 1..3: memory row 2 at pitch 4, then a stride up
-      {"vertical add", vertical, 4, 6, 5, grey, add, {1, 1, 3, 3}, {9, 14, 19},
-       Pixel(255, 101, 100)},
-      {"vertical set", vertical, 4, 6, 5, grey, Pen(0x00123456, 0), {0, 5, 0, 5}, {0}, 0x00123456},
+      {"column add", column, 4, 6, 5, grey, add, {1, 1, 3, 3}, {9, 14, 19}, Pixel(255, 101, 100)},
+      {"column set", column, 4, 6, 5, grey, Pen(0x00123456, 0), {0, 5, 0, 5}, {0}, 0x00123456},
       // Mode 3 blends each pixel (BlendPixel): alpha 0 leaves floor(p * 255 / 256).
-      {"vertical blend", vertical, 4, 6, 5, grey, Pen(0x00FFFFFF, 3, 0), {3, 0, 3, 5},
+      {"column blend", column, 4, 6, 5, grey, Pen(0x00FFFFFF, 3, 0), {3, 0, 3, 5},
        {3, 8, 13, 18, 23, 28}, Pixel(99, 99, 99)},
-      {"vertical low", vertical, 4, 4, 6, 0, add, {1, 0, 1, 1}, {9, 15}, Pixel(200, 1, 0, 0)},
+      {"column low", column, 4, 4, 6, 0, add, {1, 0, 1, 1}, {9, 15}, Pixel(200, 1, 0, 0)},
       {"fill empty", fill, 5, 5, 6, green, magenta, {2, 0, 1, 4}, {}, 0},
       {"fill upside down", fill, 5, 5, 6, green, magenta, {0, 3, 4, 2}, {}, 0},
       // the top-right pixel of the picture: the last memory row
@@ -152,10 +147,9 @@ TEST_F(TDraw, LinesAndRectanglesLandOnTheirMemoryRows) {
        Pixel(254, 254, 254), 0x00FFFFFF},
       {"fill unknown mode", fill, 5, 5, 6, green, Pen(0x00FFFFFF, 9), rect, {}, 0},
       // picture row 0 = memory row 2, top ignored; right < left draws nothing
-      {"horizontal", horizontal, 4, 3, 4, 0, Pen(0x00010203, 0), {1, 0, 2, 0}, {9, 10}, 0x00010203},
-      {"horizontal reversed", horizontal, 4, 3, 4, 0, Pen(0x00010203, 0), {3, 0, 2, 1}, {}, 0},
-      {"horizontal padded", horizontal, 4, 3, 6, 0, Pen(0x00010203, 0), {1, 0, 2, 0}, {9, 10},
-       0x00010203},
+      {"row", row, 4, 3, 4, 0, Pen(0x00010203, 0), {1, 0, 2, 0}, {9, 10}, 0x00010203},
+      {"row reversed", row, 4, 3, 4, 0, Pen(0x00010203, 0), {3, 0, 2, 1}, {}, 0},
+      {"row padded", row, 4, 3, 6, 0, Pen(0x00010203, 0), {1, 0, 2, 0}, {9, 10}, 0x00010203},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -256,9 +250,11 @@ TEST_F(TDraw, BlurWalksContinuouslyAndKeepsTheOuterRows) {
     if (y == 0 || y == h - 1) return 0xCCCCCCCCu;
     const uint32_t k = y * w + x;
     uint32_t want = 0;
-    for (int b = 0; b < 32; b += 8)
-      want |= ((src[k - 1] >> b & 0xFF) + (src[k + 1] >> b & 0xFF) + (src[k - w] >> b & 0xFF) +
-               (src[k + w] >> b & 0xFF)) / 4 << b;
+    for (int b = 0; b < 32; b += 8) {
+      const uint32_t sum = (src[k - 1] >> b & 0xFF) + (src[k + 1] >> b & 0xFF) +
+                           (src[k - w] >> b & 0xFF) + (src[k + w] >> b & 0xFF);
+      want |= (sum / 4) << b;
+    }
     return want;
   });
   // A uniform picture stays uniform; fewer than three rows and the MMX switch off do nothing.

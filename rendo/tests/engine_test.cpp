@@ -208,14 +208,14 @@ TEST_F(TEngine, DesaturateLevels) {
     int Fourth = -1, Sse = 1;
   };
   const TCase cases[] = {
-      {0, Pixel(0, 0, 255), Pixel(84, 84, 84)},      // grey = floor(255 * 21845 / 65536)
-      {255, Pixel(0, 0, 255), Pixel(0, 0, 254)},     // at or below grey kept, above lowered by one
+      {0, Pixel(0, 0, 255), Pixel(84, 84, 84)},  // grey = floor(255 * 21845 / 65536)
+      {255, Pixel(0, 0, 255), Pixel(0, 0, 254)},  // at or below grey kept, above lowered by one
       {128, Pixel(0, 0, 255), Pixel(42, 42, 169)},
-      {1000, Pixel(0, 0, 255), Pixel(0, 0, 254)},    // above 255 behaves as 255
+      {1000, Pixel(0, 0, 255), Pixel(0, 0, 254)},  // above 255 behaves as 255
       {0x100000FF, Pixel(0, 0, 255), Pixel(0, 0, 254)},
       {255, Pixel(255, 255, 0), Pixel(254, 254, 0)},
       {0, Pixel(255, 255, 255), Pixel(254, 254, 254)},  // 765 * 21845 >> 16 = 254
-      {200, Pixel(17, 240, 3), Pixel(32, 206, 21)},   // grey 86
+      {200, Pixel(17, 240, 3), Pixel(32, 206, 21)},  // grey 86
       // A = 90: SSE path a = floor(270 * 21845 / 65536) = 89, out = 89 + floor(1 * 64 / 256) = 89.
       // Plain path uses the colour grey 84: out = 84 + floor(6 * 64 / 256) = 85.
       {64, Pixel(0, 0, 255, 90), Pixel(63, 63, 126), 89, 1},
@@ -225,8 +225,8 @@ TEST_F(TEngine, DesaturateLevels) {
       {0, Pixel(0, 0, 255, 255), Pixel(84, 84, 84), 84, 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "level " << c.Level << " sse " << c.Sse << std::hex << " in "
-                                    << c.In);
+    SCOPED_TRACE(testing::Message()
+                 << "level " << c.Level << " sse " << c.Sse << std::hex << " in " << c.In);
     Cpu->SetSseEnabled(c.Sse);
     std::vector<uint32_t> target = {c.In, c.In};
     Bind(target, 2, 1);

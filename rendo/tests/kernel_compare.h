@@ -72,8 +72,8 @@ inline std::string FirstDifference(const char* op, rendo_kernels::TKernelLevel l
 // guards included, and any value the call returns must agree.
 template <class TTable, class TCall>
 void CompareWithReference(const char* op, const TTable* (*tableFor)(rendo_kernels::TKernelLevel),
-                          const std::vector<size_t>& counts, const std::vector<uint32_t>& args, bool inPlaceToo,
-                          TCall call, uint32_t seed = 1) {
+                          const std::vector<size_t>& counts, const std::vector<uint32_t>& args,
+                          bool inPlaceToo, TCall call, uint32_t seed = 1) {
   using rendo_kernels::TKernelLevel;
   // A call that returns nothing answers 0, so that both kinds compare alike.
   auto run = [&](const TTable& t, uint32_t* d, const uint32_t* a, const uint32_t* b, size_t n, uint32_t arg) {
