@@ -228,21 +228,19 @@ TEST_F(TColour, SseSwitchChangesNoResultOfTheAgreeingVariants) {
 }
 
 TEST_F(TColour, FillWritesTheWholeWordIntoTheTargetOnly) {
-  TSurface padded(5, 3, 8, 1, 4);
-  const TSurface before = padded;
-  padded.Bind(Engine);
-  Engine->Fill(0xAB123456u);
-  for (size_t i = 0; i < padded.Buffer.size(); ++i) {
-    const bool inside = i >= 1 && (i - 1) / 8 < 3 && (i - 1) % 8 < 5;
-    ASSERT_EQ(padded.Buffer[i], inside ? 0xAB123456u : before.Buffer[i]) << i;
-  }
-  for (uint32_t n : {1u, 3u, 4u, 7u, 33u}) {  // packed: one run of n x 3, every pixel
-    TSurface packed(n, 3, n, 2, 5);
-    const TSurface was = packed;
-    packed.Bind(Engine);
-    Engine->Fill(7);
-    for (size_t i = 0; i < packed.Buffer.size(); ++i)
-      ASSERT_EQ(packed.Buffer[i], i >= 2 && i < 2 + 3 * n ? 7u : was.Buffer[i]) << n << " " << i;
+  // A padded target, then packed ones: one run of n x 3, every pixel.
+  const std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint32_t> cases[] = {
+      {5, 8, 1, 0xAB123456u, 4}, {1, 1, 2, 7, 5}, {3, 3, 2, 7, 5},
+      {4, 4, 2, 7, 5},           {7, 7, 2, 7, 5}, {33, 33, 2, 7, 5}};
+  for (const auto& [n, stride, offset, colour, seed] : cases) {
+    TSurface surface(n, 3, stride, offset, seed);
+    const TSurface before = surface;
+    surface.Bind(Engine);
+    Engine->Fill(colour);
+    for (uint32_t i = 0; i < surface.Buffer.size(); ++i) {
+      const bool inside = i >= offset && (i - offset) / stride < 3 && (i - offset) % stride < n;
+      ASSERT_EQ(surface.Buffer[i], inside ? colour : before.Buffer[i]) << n << " " << i;
+    }
   }
 }
 
