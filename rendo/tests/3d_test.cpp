@@ -27,36 +27,15 @@ namespace {
 constexpr float kHalfPi = 1.5707963267948966f;
 constexpr uint32_t kBlank = 0x5A5A5A5Au;
 
-TRendoMatrix IdentityMatrix() {
-  TRendoMatrix m{};
-  for (int i = 0; i < 16; i += 5) m.M[i] = 1.0f;
-  return m;
+// Scales along the axes, then a move (row vectors: the move is the last row).
+TRendoMatrix Affine(float sx, float sy, float sz, float x = 0, float y = 0, float z = 0) {
+  return {{sx, 0, 0, 0, 0, sy, 0, 0, 0, 0, sz, 0, x, y, z, 1}};
 }
-
-TRendoMatrix Translation(float x, float y, float z) {
-  TRendoMatrix m = IdentityMatrix();
-  m.M[12] = x;
-  m.M[13] = y;
-  m.M[14] = z;
-  return m;
-}
-
-TRendoMatrix Scaling(float x, float y, float z) {
-  TRendoMatrix m{};
-  m.M[0] = x;
-  m.M[5] = y;
-  m.M[10] = z;
-  m.M[15] = 1.0f;
-  return m;
-}
+TRendoMatrix IdentityMatrix() { return Affine(1, 1, 1); }
+TRendoMatrix Translation(float x, float y, float z) { return Affine(1, 1, 1, x, y, z); }
 
 TRendoVertex Vertex(float x, float y, float z, uint32_t color = 0x00112233u) {
-  TRendoVertex v{};
-  v.X = x;
-  v.Y = y;
-  v.Z = z;
-  v.Color = color;
-  return v;
+  return {x, y, z, {}, color};
 }
 
 // A target of width x height pixels with `pad` extra pixels per row and guard rows above
@@ -87,7 +66,6 @@ struct TTarget {
   std::vector<uint32_t> Memory;
 };
 
-
 class Rendo3DEngine : public TEngineTest {
  protected:
   void SetUp() override {
@@ -104,14 +82,18 @@ class Rendo3DEngine : public TEngineTest {
     Effects->Release();
     TEngineTest::TearDown();
   }
-  void Bind(TTarget& t) { Engine->SetTarget(t.Bits(), t.Stride(), t.Width, t.Height); }
+  // A new target, bound (moving it keeps its memory).
+  TTarget Bound(uint32_t width, uint32_t height, uint32_t pad = 0) {
+    TTarget t(width, height, pad);
+    Engine->SetTarget(t.Bits(), t.Stride(), t.Width, t.Height);
+    return t;
+  }
   void Draw(const std::vector<TRendoVertex>& v, const std::vector<TRendoSegment>& s) {
     Wire->DrawLines(v.data(), 0, s.data(), int32_t(s.size()));
   }
   // The pixels the segments write on a fresh 40 x 40 target.
   std::set<std::pair<int, int>> DrawFresh(const std::vector<TRendoVertex>& v, const std::vector<TRendoSegment>& s) {
-    TTarget t(40, 40);
-    Bind(t);
+    auto t = Bound(40, 40);
     Draw(v, s);
     return t.Written();
   }
@@ -137,9 +119,7 @@ TEST_F(Rendo3DEngine, PerspectiveQuarterTurnGivesTheTextbookElements) {
   EXPECT_EQ(Wire->Perspective(&m, kHalfPi, 1.0f, 1.0f, 2.0f), 0);
   ExpectMatrix(m, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 1, 0, 0, -2, 0});
   Wire->Perspective(&m, kHalfPi, 0.5f, 1.0f, 3.0f);
-  EXPECT_NEAR(m.M[0], 0.5f, 1e-6f);
-  EXPECT_NEAR(m.M[10], 1.5f, 1e-6f);
-  EXPECT_NEAR(m.M[14], -1.5f, 1e-6f);
+  ExpectMatrix(m, {0.5f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1.5f, 1, 0, 0, -1.5f, 0});
 }
 
 TEST_F(Rendo3DEngine, LookAtBuildsTheViewAndFallsBackWhenUpIsParallel) {
@@ -177,7 +157,8 @@ TEST_F(Rendo3DEngine, CombinedMatrixIsInverseOfMatrix0TimesMatrix1TimesMatrix2) 
 
   // Row vectors: matrix 1 (shift x by 0.5) applies before matrix 2 (scale x by 0.5),
   // giving x' = (x + 0.5) / 2 - in the other order it would be x / 2 + 0.5.
-  const TRendoMatrix identity = IdentityMatrix(), shift = Translation(0.5f, 0, 0), half = Scaling(0.5f, 1, 1);
+  const TRendoMatrix identity = IdentityMatrix(), shift = Translation(0.5f, 0, 0);
+  const TRendoMatrix half = Affine(0.5f, 1, 1);
   Wire->SetMatrix(0, &identity);
   Wire->SetMatrix(1, &shift);
   Wire->SetMatrix(2, &half);
@@ -195,7 +176,7 @@ TEST_F(Rendo3DEngine, Matrix0WithoutAffineInverseCountsAsIdentity) {
   const std::vector<TRendoVertex> v = {Vertex(-1, 0.5f, 0.5f), Vertex(1, 0.5f, 0.5f)};
   TRendoMatrix projective = Translation(0.5f, 0, 0);
   projective.M[7] = 0.002f;  // last column off by more than 0.001
-  const TRendoMatrix singular = Scaling(0, 1, 1);
+  const TRendoMatrix singular = Affine(0, 1, 1);
   TRendoMatrix almost = Translation(0.5f, 0, 0);
   almost.M[3] = 0.0009f;  // within 0.001: still inverted as affine
   for (const auto& [matrix, x0, x1] : {std::tuple{projective, 10, 30}, {singular, 10, 30}, {almost, 5, 25}}) {
@@ -206,30 +187,16 @@ TEST_F(Rendo3DEngine, Matrix0WithoutAffineInverseCountsAsIdentity) {
 
 // DrawLines ---------------------------------------------------------------------------
 
-TEST_F(Rendo3DEngine, SegmentsAboveTheTopOrOutsideTheDepthRangeDrawNothing) {
-  const std::vector<TRendoVertex> v = {
-      Vertex(-1, 1.95f, 0.5f), Vertex(1, 2.5f, 0.5f),   // both above the top limit (y >= 1.9)
-      Vertex(-1, -1.95f, 0.5f), Vertex(1, -3, 0.5f),    // both below the bottom limit
-      Vertex(-1, 0, 0.5f), Vertex(1, 0, 1.5f),          // far end beyond depth 1
-      Vertex(-1, 0, -0.25f), Vertex(1, 0.5f, 0.5f),     // near end before depth 0
-  };
-  EXPECT_TRUE(DrawFresh(v, {{0, 1}, {2, 3}, {4, 5}, {6, 7}}).empty());
-  // Depths exactly 0 and 1 are inside.
-  EXPECT_EQ(DrawFresh({Vertex(-1, 0.5f, 0), Vertex(1, 0.5f, 1)}, {{0, 1}}), Row(15, 10, 30));
-}
-
 TEST_F(Rendo3DEngine, HorizontalSegmentClippedToTheRightEdgeStopsAtTheLastColumn) {
   // Padding after each row and guard rows: the clipped end lies at x = width.
   for (uint32_t pad : {0u, 3u}) {
-    TTarget t(40, 40, pad);
-    Bind(t);
+    auto t = Bound(40, 40, pad);
     const std::vector<TRendoVertex> v = {Vertex(-10, 0.5f, 0.5f, 0x00ABCDEFu), Vertex(10, 0.5f, 0.5f, 1)};
     Draw(v, {{0, 1}});
     EXPECT_EQ(t.Written(t.Width), Row(15, 0, 39)) << "pad " << pad;  // rows of width pixels
     EXPECT_EQ(t.Bits()[15 * t.Width], 0x00ABCDEFu);  // the first vertex's colour
     // On the last row a write past the end would leave the buffer's bound pixels.
-    t = TTarget(40, 40, pad);
-    Bind(t);
+    t = Bound(40, 40, pad);
     const std::vector<TRendoVertex> low = {Vertex(-10, -1.85f, 0.5f), Vertex(10, -1.85f, 0.5f)};
     Draw(low, {{0, 1}});
     EXPECT_EQ(t.Written(t.Width), Row(38, 0, 39)) << "pad " << pad;
@@ -237,8 +204,8 @@ TEST_F(Rendo3DEngine, HorizontalSegmentClippedToTheRightEdgeStopsAtTheLastColumn
 }
 
 // Vertical segments include both ends and skip the outermost columns; sloped ones step
-// from the lower end and leave the far end out.
-TEST_F(Rendo3DEngine, VerticalAndSlopedSegments) {
+// from the lower end and leave the far end out; segments beyond a limit draw nothing.
+TEST_F(Rendo3DEngine, SegmentsClipAndWalk) {
   using TPoints = std::set<std::pair<int, int>>;
   auto walk = [](int n, const std::function<std::pair<int, int>(int)>& at) {
     TPoints s;
@@ -269,6 +236,13 @@ TEST_F(Rendo3DEngine, VerticalAndSlopedSegments) {
        walk(20, [](int k) { return std::pair{20 + k / 4, 10 + k}; })},
       // Both ends in one pixel (but not equal as floats): nothing.
       {"one pixel", {Vertex(0.01f, 0.01f, 0.5f), Vertex(0.02f, 0.02f, 0.5f)}, {{0, 1}}, {}},
+      // Above the top limit (y >= 1.9) or below the bottom one, the far end beyond depth 1,
+      // the near end before depth 0: nothing. Depths exactly 0 and 1 are inside.
+      {"above", {Vertex(-1, 1.95f, 0.5f), Vertex(1, 2.5f, 0.5f)}, {{0, 1}}, {}},
+      {"below", {Vertex(-1, -1.95f, 0.5f), Vertex(1, -3, 0.5f)}, {{0, 1}}, {}},
+      {"far", {Vertex(-1, 0, 0.5f), Vertex(1, 0, 1.5f)}, {{0, 1}}, {}},
+      {"near", {Vertex(-1, 0, -0.25f), Vertex(1, 0.5f, 0.5f)}, {{0, 1}}, {}},
+      {"depth edges", {Vertex(-1, 0.5f, 0), Vertex(1, 0.5f, 1)}, {{0, 1}}, Row(15, 10, 30)},
   };
   for (const auto& c : cases) EXPECT_EQ(DrawFresh(c.V, c.S), c.Want) << c.Name;
 }
@@ -286,16 +260,14 @@ TEST_F(Rendo3DEngine, ProjectedCubeStaysInsideAndWeightZeroDrawsNothing) {
   for (uint16_t a = 0; a < 8; ++a)
     for (uint16_t bit : {1, 2, 4})
       if ((a & bit) == 0) s.push_back({a, uint16_t(a | bit)});
-  TTarget t(64, 48);
-  Bind(t);
+  auto t = Bound(64, 48);
   Draw(v, s);
   const auto written = t.Written();
   EXPECT_GT(written.size(), 50u);
   for (const auto& p : written) ASSERT_GE(p.second, 0) << "write outside the target at memory index " << p.first;
 
   // A vertex on the camera plane has weight 0: its segments are dropped.
-  t = TTarget(64, 48);
-  Bind(t);
+  t = Bound(64, 48);
   const std::vector<TRendoVertex> onPlane = {Vertex(1.5f, 1, -3), Vertex(0, 0, 0)};
   Draw(onPlane, {{0, 1}, {1, 0}});
   EXPECT_TRUE(t.Written().empty());
@@ -310,8 +282,7 @@ TEST_F(Rendo3DEngine, RandomSegmentsNeverWriteOutsideTheTarget) {
   auto value = [&](float scale) { return rng() % 8 == 0 ? wild[rng() % 9] : unit(rng) * scale; };
   for (int round = 0; round < 200; ++round) {
     const uint32_t w = 1 + rng() % 70, h = 1 + rng() % 50;
-    TTarget t(w, h, rng() % 3);
-    Bind(t);
+    auto t = Bound(w, h, rng() % 3);
     for (int kind = 0; kind < 3; ++kind) {
       TRendoMatrix m = IdentityMatrix();
       for (float& e : m.M)
@@ -361,7 +332,7 @@ TEST_F(Rendo3DEngine, AlignedAllocAlignsRejectsNonPowersOfTwoAndFrees) {
   Effects->AlignedFree(nullptr);
 }
 
-TEST_F(Rendo3DEngine, LightRampRisesWithTheCosineToTheFullColour) {
+TEST_F(Rendo3DEngine, LightRampRisesWithTheCosineToTheFullColourAndClampsAtBlack) {
   std::vector<uint32_t> ramp(256 + 1, kBlank);
   EXPECT_EQ(Effects->BuildLightRamp(ramp.data(), 256, 0x00FF0000u, 0, 0, 1), 256);
   EXPECT_EQ(ramp[255], 0x00FF0000u);
@@ -379,10 +350,9 @@ TEST_F(Rendo3DEngine, LightRampRisesWithTheCosineToTheFullColour) {
   // Last entry, k = 1: c * 51 / 255 + 100 + c for c = 0xC0, 0x40, 0x20.
   Effects->BuildLightRamp(ramp.data(), 4, 0x00C04020u, 51, 100, 2);
   EXPECT_EQ(ramp[3], (255u << 16) | (176u << 8) | 138u);
-}
 
-TEST_F(Rendo3DEngine, LightRampBeyondAQuarterTurnClampsAtBlack) {
-  std::vector<uint32_t> ramp(600, kBlank);
+  // Beyond a quarter turn.
+  ramp.assign(600, kBlank);
   EXPECT_EQ(Effects->BuildLightRamp(ramp.data(), 600, 0x00FFFFFFu, 0, 10, 1.5f), 600);
   // k < 0 for the first entries: no wrapped bytes, black.
   EXPECT_EQ(ramp[0], 0u);
@@ -401,31 +371,26 @@ TEST_F(Rendo3DEngine, TunnelWithWhiteShadesAndOffsetsReadsTheMovedTexel) {
   uv[0] = 0x12FF;  // u = 255 wraps to 0
   uv[1] = 0xFF34;  // v = 255 wraps with a v offset
   const std::vector<uint32_t> white(w * h, 0x00FFFFFFu);
-  const struct {
-    uint32_t U, V;
-  } offsets[] = {{0, 0}, {1, 0}, {257, 0}, {0, 1}, {200, 100}};
-  for (const auto& off : offsets) {
-    TTarget t(w, h, 3);
-    Bind(t);
-    Engine->RenderTunnel(texture.data(), uv.data(), white.data(), off.U, off.V);
+  for (const auto off : {TRendoPoint{0, 0}, {1, 0}, {257, 0}, {0, 1}, {200, 100}}) {
+    auto t = Bound(w, h, 3);
+    Engine->RenderTunnel(texture.data(), uv.data(), white.data(), off.X, off.Y);
     for (uint32_t y = 0; y < h; ++y)
       for (uint32_t x = 0; x < w; ++x) {
         const uint32_t e = uv[y * w + x];
-        const uint32_t u = (e + off.U) & 0xFF, v = ((e >> 8) + off.V) & 0xFF;
+        const uint32_t u = (e + off.X) & 0xFF, v = ((e >> 8) + off.Y) & 0xFF;
         const uint32_t texel = texture[v * 256 + u];
         uint32_t want = 0;
         for (int b = 0; b < 3; ++b) want |= ((texel >> (8 * b) & 0xFF) * 255 / 256) << (8 * b);
-        ASSERT_EQ(t.At(x, y), want) << "offset (" << off.U << ", " << off.V << ") pixel " << x << "," << y;
+        ASSERT_EQ(t.At(x, y), want) << "offset " << off.X << "," << off.Y << ": " << x << "," << y;
       }
     EXPECT_EQ(t.Written().size(), size_t(w * h));  // padding and guards untouched
   }
   // Offset (1, 0) reads one column further right in the texture.
-  TTarget plain(w, h), shifted(w, h);
   std::vector<uint16_t> next(uv);
   for (auto& e : next) e = uint16_t((e & 0xFF00) | ((e + 1) & 0xFF));
-  Bind(plain);
+  auto plain = Bound(w, h);
   Engine->RenderTunnel(texture.data(), next.data(), white.data(), 0, 0);
-  Bind(shifted);
+  auto shifted = Bound(w, h);
   Engine->RenderTunnel(texture.data(), uv.data(), white.data(), 1, 0);
   EXPECT_EQ(plain.Memory, shifted.Memory);
 }
@@ -435,8 +400,7 @@ TEST_F(Rendo3DEngine, TunnelShadesEveryByteLaneIncludingTheFourth) {
   const uint32_t w = 3, h = 2;
   const std::vector<uint16_t> uv(w * h, 0);
   const std::vector<uint32_t> shade = {0, 0xFFFFFFFFu, 0x80808080u, 0x01020304u, 0x00FFFFFFu, 0xFF000000u};
-  TTarget t(w, h);
-  Bind(t);
+  auto t = Bound(w, h);
   Engine->RenderTunnel(texture.data(), uv.data(), shade.data(), 0, 0);
   EXPECT_EQ(std::vector<uint32_t>(t.Bits(), t.Bits() + w * h),
             (std::vector<uint32_t>{0, 0xFE7FFE00u, 0x7F407F00u, 0x00010200u, 0x007FFE00u, 0xFE000000u}));
@@ -452,8 +416,7 @@ TEST_F(Rendo3DEngine, TunnelMap1HasDepthZeroAndFullShadeAtRadius200) {
   EXPECT_EQ(uv[w * h], 0xBEEF);
   EXPECT_EQ(shade[w * h], kBlank);
   const size_t at200 = size_t(w) + 200;  // row 1 = originY: (200, 0), r = 200
-  EXPECT_EQ(uv[at200] >> 8, 0);
-  EXPECT_EQ(uv[at200] & 0xFF, 127);  // theta 0: pi' * 40.7436150283 = 127.99999999999928
+  EXPECT_EQ(uv[at200], 127);  // v 0; u at theta 0: pi' * 40.7436150283 = 127.99999999999928
   EXPECT_EQ(shade[at200], 0x00FFFFFFu);
   // At the origin: depth 15360 * 200 / 4000 = 768 (low byte 0), shade 255 - 255 = 0.
   EXPECT_EQ(uv[w] >> 8, 0);
@@ -485,10 +448,8 @@ TEST_F(Rendo3DEngine, EveryTunnelMapFillsExactlyItsEntriesWithGreys) {
     std::set<uint16_t> distinct(uv.begin(), uv.begin() + w * h);
     EXPECT_GT(distinct.size(), 20u) << "map " << name;
     for (int i = 0; i < w * h; ++i) ASSERT_EQ(shade[i], (shade[i] & 0xFF) * 0x010101u) << "map " << name << " " << i;
-    for (int i = w * h; i < w * h + 4; ++i) {
-      EXPECT_EQ(uv[i], 0xBEEF) << "map " << name;
-      EXPECT_EQ(shade[i], kBlank) << "map " << name;
-    }
+    EXPECT_EQ(std::vector(uv.end() - 4, uv.end()), std::vector<uint16_t>(4, 0xBEEF)) << name;
+    EXPECT_EQ(std::vector(shade.end() - 4, shade.end()), std::vector(4, kBlank)) << name;
   }
 }
 
@@ -521,13 +482,10 @@ TEST_F(Rendo3DEngine, TunnelMapCentresAndTheFlatTilt) {
 
   // Tilt 0: u is 0 everywhere, v = 256 - 256 row / height, shade 0.
   Effects->BuildTunnelMap7(uv.data(), shade.data(), w, h, 0.0f);
-  for (int row = 0; row < h; ++row)
-    for (int col = 0; col < w; ++col) {
-      const size_t k = size_t(row) * w + col;
-      EXPECT_EQ(uv[k] & 0xFF, 0);
-      EXPECT_EQ(uv[k] >> 8, uint32_t(256 - 256 * row / 7.0) & 0xFF) << row;
-      EXPECT_EQ(shade[k], 0u);
-    }
+  for (size_t k = 0; k < uv.size(); ++k) {
+    EXPECT_EQ(uv[k], (uint32_t(256 - 256 * int(k / w) / 7.0) & 0xFF) << 8) << "row " << k / w;
+    EXPECT_EQ(shade[k], 0u);
+  }
   // Tilts beyond 80 degrees act as 80.
   std::vector<uint16_t> uv80(w * h);
   std::vector<uint32_t> shade80(w * h);

@@ -11,12 +11,13 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "xvfb.h"
-#include "rendo/rendo.h"
+#include "engine_fixture.h"
 
 namespace {
 
@@ -25,14 +26,11 @@ int TestErrorHandler(Display*, XErrorEvent*) { return 0; }
 class Rendo3DWindow : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    Server = new TXvfb;
+    Server = std::make_unique<TXvfb>();
     ASSERT_FALSE(Server->Name.empty()) << "Xvfb did not start (scripts/setup installs it)";
     setenv("DISPLAY", Server->Name.c_str(), 1);
   }
-  static void TearDownTestSuite() {
-    delete Server;
-    Server = nullptr;
-  }
+  static void TearDownTestSuite() { Server.reset(); }
   void SetUp() override {
     ASSERT_NE(Server, nullptr);
     X = XOpenDisplay(Server->Name.c_str());
@@ -43,9 +41,7 @@ class Rendo3DWindow : public ::testing::Test {
     XMapWindow(X, Win);
     ASSERT_TRUE(WaitForExpose()) << "the window was never exposed";
     ASSERT_EQ(CreateInstance(&Engine), 1);
-    void* effects = nullptr;
-    ASSERT_EQ(Engine->QueryInterface(&IID_IPixelEffects, &effects), RENDO_S_OK);
-    Effects = static_cast<IPixelEffects*>(effects);
+    Effects = Query<IPixelEffects>(Engine, IID_IPixelEffects);
   }
   void TearDown() override {
     if (Effects) Effects->Release();
@@ -84,15 +80,13 @@ class Rendo3DWindow : public ::testing::Test {
     return false;
   }
 
-  static TXvfb* Server;
+  static inline std::unique_ptr<TXvfb> Server;
   Display* X = nullptr;
   Window Win = 0;
   Atom Opacity = None;
   IPixelEngine* Engine = nullptr;
   IPixelEffects* Effects = nullptr;
 };
-
-TXvfb* Rendo3DWindow::Server = nullptr;
 
 TEST_F(Rendo3DWindow, AlphaSetsTheOpacityScaledToTheFullCardinal) {
   EXPECT_FALSE(ReadOpacity().has_value());

@@ -30,7 +30,8 @@ std::vector<uint32_t> Arguments() {
 
 // A kernel call under test: (table, dst, a, b, count, arg). a and b are two independent
 // random sources; in the in-place pass a is dst itself.
-using TCall = std::function<void(const TColourKernelTable&, uint32_t*, const uint32_t*, const uint32_t*, size_t, uint32_t)>;
+using TCall = std::function<void(const TColourKernelTable&, uint32_t*, const uint32_t*,
+                                 const uint32_t*, size_t, uint32_t)>;
 
 void Compare(const char* op, const TCall& call, bool inPlaceToo) {
   CompareWithReference(op, ColourKernelTableFor, kCounts, Arguments(), inPlaceToo, call, 12345);
@@ -44,54 +45,49 @@ TEST(RendoColourKernels, LevelsUnderTest) {
   ASSERT_NE(ColourKernelTableFor(TKernelLevel::Ref), nullptr);
 }
 
-TEST(RendoColourKernels, ArithmeticMatchesTheReference) {
-  // ScaleAdd with the addends of its three operations (0, ~f, and a scaled colour) and a
-  // free one.
-  Compare("ScaleAdd/FadeToBlack", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
-    t.ScaleAdd(d, a, n, f, 0);
-  }, true);
-  Compare("ScaleAdd/FadeToWhite", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
-    t.ScaleAdd(d, a, n, f, rendo_ref::FadeToWhiteAddend(f));
-  }, true);
-  Compare("ScaleAdd/BlendColor", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
-    t.ScaleAdd(d, a, n, rendo_ref::ComplementWeight(f), rendo_ref::BlendColorAddend(0xC0FF4011u, f));
-  }, true);
-  Compare("ScaleAdd", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
-    t.ScaleAdd(d, a, n, f, f * 2654435761u);
-  }, true);
-  Compare("AddScaled", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t f) {
-    t.AddScaled(d, a, n, f);
-  }, true);
-  Compare("AddColor", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t c) {
-    t.AddColor(d, a, n, c);
-  }, true);
-  Compare("SubtractColor", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t c) {
-    t.SubtractColor(d, a, n, c);
-  }, true);
-  Compare("Invert", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t) {
-    t.Invert(d, a, n);
-  }, true);
-  Compare("Fill", [](auto& t, uint32_t* d, const uint32_t*, const uint32_t*, size_t n, uint32_t c) {
-    t.Fill(d, n, c);
-  }, false);
-}
-
-TEST(RendoColourKernels, TwoSourceMixesMatchTheReference) {
-  // MixTwo with independent weights, and with alpha and its complement as the stretch
-  // blends and TileBlend use it; in place means dst == a.
-  Compare("MixTwo", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t* b, size_t n, uint32_t w) {
-    t.MixTwo(d, a, b, n, w, w * 2654435761u);
-  }, true);
-  Compare("MixTwo/complement", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t* b, size_t n, uint32_t w) {
-    t.MixTwo(d, a, b, n, w, rendo_ref::ComplementWeight(w));
-  }, true);
-  Compare("Lerp", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t* b, size_t n, uint32_t w) {
-    t.Lerp(d, a, b, n, w);
-  }, true);
-  // dst == b (the under-image is the target itself).
-  Compare("Lerp/under in place", [](auto& t, uint32_t* d, const uint32_t* a, const uint32_t*, size_t n, uint32_t w) {
-    t.Lerp(d, a, d, n, w);
-  }, false);
+// ScaleAdd with the addends of its three operations (0, ~f, and a scaled colour) and a free
+// one; MixTwo with independent weights, and with alpha and its complement as the stretch
+// blends and TileBlend use it; Lerp with the under-image the target itself (dst == b).
+TEST(RendoColourKernels, ArithmeticAndMixesMatchTheReference) {
+  using namespace rendo_ref;
+  constexpr uint32_t kHash = 2654435761u;  // multiplicative hash: a second word unlike the argument
+  const struct {
+    const char* Name;
+    bool InPlaceToo;  // also with a = dst
+    TCall Call;
+  } ops[] = {
+      {"ScaleAdd/FadeToBlack", true,
+       [](auto& t, auto d, auto a, auto, auto n, auto f) { t.ScaleAdd(d, a, n, f, 0); }},
+      {"ScaleAdd/FadeToWhite", true,
+       [](auto& t, auto d, auto a, auto, auto n, auto f) {
+         t.ScaleAdd(d, a, n, f, FadeToWhiteAddend(f));
+       }},
+      {"ScaleAdd/BlendColor", true,
+       [](auto& t, auto d, auto a, auto, auto n, auto f) {
+         t.ScaleAdd(d, a, n, ComplementWeight(f), BlendColorAddend(0xC0FF4011u, f));
+       }},
+      {"ScaleAdd", true,
+       [](auto& t, auto d, auto a, auto, auto n, auto f) { t.ScaleAdd(d, a, n, f, f * kHash); }},
+      {"AddScaled", true,
+       [](auto& t, auto d, auto a, auto, auto n, auto f) { t.AddScaled(d, a, n, f); }},
+      {"AddColor", true,
+       [](auto& t, auto d, auto a, auto, auto n, auto c) { t.AddColor(d, a, n, c); }},
+      {"SubtractColor", true,
+       [](auto& t, auto d, auto a, auto, auto n, auto c) { t.SubtractColor(d, a, n, c); }},
+      {"Invert", true, [](auto& t, auto d, auto a, auto, auto n, auto) { t.Invert(d, a, n); }},
+      {"Fill", false, [](auto& t, auto d, auto, auto, auto n, auto c) { t.Fill(d, n, c); }},
+      {"MixTwo", true,
+       [](auto& t, auto d, auto a, auto b, auto n, auto w) { t.MixTwo(d, a, b, n, w, w * kHash); }},
+      {"MixTwo/complement", true,
+       [](auto& t, auto d, auto a, auto b, auto n, auto w) {
+         t.MixTwo(d, a, b, n, w, ComplementWeight(w));
+       }},
+      {"Lerp", true,
+       [](auto& t, auto d, auto a, auto b, auto n, auto w) { t.Lerp(d, a, b, n, w); }},
+      {"Lerp/under in place", false,
+       [](auto& t, auto d, auto a, auto, auto n, auto w) { t.Lerp(d, a, d, n, w); }},
+  };
+  for (const auto& op : ops) Compare(op.Name, op.Call, op.InPlaceToo);
 }
 
 TEST(RendoColourKernels, ScaleChannelsMatchesTheReferenceAcrossTheGainRange) {

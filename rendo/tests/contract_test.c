@@ -138,13 +138,12 @@ _Static_assert(offsetof(WireTable, DrawLines) == 7 * sizeof(void*), "wireframe s
 #define CALL0(iface, slot) ((*(iface))->slot((iface)))
 
 static int failures;
-#define CHECK(cond)                                             \
-  do {                                                          \
-    if (!(cond)) {                                              \
-      fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                               \
-    }                                                           \
-  } while (0)
+static void Check(int holds, int line, const char* text) {
+  if (holds) return;
+  fprintf(stderr, "%s:%d: %s\n", __FILE__, line, text);
+  ++failures;
+}
+#define CHECK(cond) Check((cond) != 0, __LINE__, #cond)
 
 static const Guid kEffects = {0x4B114DFB, 0x0048, 0x4DF3, {0x87, 0x1B, 0xFC, 0x54, 0x75, 0xF1, 0x0F, 0x04}};
 static const Guid kCpu = {0x0B5B156A, 0x3262, 0x46E5, {0xB5, 0x1C, 0xA2, 0x35, 0x9A, 0x70, 0xA4, 0x54}};

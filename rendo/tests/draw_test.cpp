@@ -22,74 +22,62 @@ struct TRand15 {
 };
 
 TRendoPen Pen(uint32_t color, int32_t mode, uint32_t alpha = 0) {
-  TRendoPen pen{};
-  std::fill(std::begin(pen.Caller0), std::end(pen.Caller0), 0xDEADBEEFu);  // never read
-  pen.Color = color;
-  pen.Mode = mode;
-  pen.Caller1[0] = pen.Caller1[1] = 0xDEADBEEFu;
-  pen.Alpha = alpha;
-  return pen;
+  const uint32_t d = 0xDEADBEEFu;  // the caller's words are never read
+  return {{d, d, d, d}, color, mode, {d, d}, alpha};
 }
 
 using TDraw = TEngineTest;
+using TPoints = std::set<std::pair<int, int>>;
 
-std::set<std::pair<int, int>> Drawn(const std::vector<uint32_t>& t, int pitch, uint32_t background) {
-  std::set<std::pair<int, int>> out;
+TPoints Drawn(const std::vector<uint32_t>& t, int pitch, uint32_t background) {
+  TPoints out;
   for (size_t i = 0; i < t.size(); ++i)
     if (t[i] != background) out.insert({int(i % pitch), int(i / pitch)});
   return out;
 }
 
-using TPoints = std::set<std::pair<int, int>>;
-
 // Lines -----------------------------------------------------------------------------
 
-TEST_F(TDraw, DrawLineWalksMemoryRowsWithBothEnds) {
+// DrawLine walks from its first point, y the memory row at the stride; DrawLineBlend starts
+// at the smaller end, its pixel index x + y * width whatever the stride, and at alpha 255
+// draws the pen's colour. Nothing but the pen's colour is drawn.
+TEST_F(TDraw, LinesWalkMemoryRowsWithBothEnds) {
   struct TCase {
+    bool Blend;
     TRendoPoint From, To;
-    TPoints Want;
+    uint32_t Pitch;
+    TPoints Want;  // (x, y) in rows 6 pixels apart for DrawLine, 4 for DrawLineBlend
+    uint32_t Fourth = 0;
   };
+  const TPoints shallow = {{0, 0}, {1, 0}, {2, 0}, {3, 1}};
   const TCase cases[] = {
-      {{0, 0}, {3, 1}, {{0, 0}, {1, 0}, {2, 0}, {3, 1}}},
-      {{0, 0}, {1, 3}, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},
-      {{2, 2}, {2, 2}, {{2, 2}}},
-      {{3, 1}, {0, 1}, {{0, 1}, {1, 1}, {2, 1}, {3, 1}}},
-      {{1, 3}, {1, 0}, {{1, 0}, {1, 1}, {1, 2}, {1, 3}}},
+      {false, {0, 0}, {3, 1}, 6, shallow},
+      {false, {0, 0}, {1, 3}, 6, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},
+      {false, {2, 2}, {2, 2}, 6, {{2, 2}}},
+      {false, {3, 1}, {0, 1}, 6, {{0, 1}, {1, 1}, {2, 1}, {3, 1}}},
+      {false, {1, 3}, {1, 0}, 6, {{1, 0}, {1, 1}, {1, 2}, {1, 3}}},
       // Walked from its first point: the reverse of the first case is another set.
-      {{3, 1}, {0, 0}, {{3, 1}, {2, 1}, {1, 1}, {0, 0}}},
-      {{0, 3}, {3, 0}, {{0, 3}, {1, 2}, {2, 1}, {3, 0}}},
+      {false, {3, 1}, {0, 0}, 6, {{3, 1}, {2, 1}, {1, 1}, {0, 0}}},
+      {false, {0, 3}, {3, 0}, 6, {{0, 3}, {1, 2}, {2, 1}, {3, 0}}},
+      {true, {0, 0}, {3, 1}, 4, shallow, 9},
+      {true, {3, 1}, {0, 0}, 4, shallow, 9},  // the reverse covers the same pixels
+      {true, {1, 3}, {0, 0}, 4, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},  // y-major, from the smaller y
+      {true, {0, 0}, {3, 1}, 6, shallow},
   };
   for (const auto& c : cases) {
-    // Padded rows: y is the memory row and the row pitch is the stride.
-    std::vector<uint32_t> target(6 * 4, 0);
-    Bind(target, 4, 4, 6);
-    const TRendoPen pen = Pen(0x00ABCDEF, 7);  // the mode is not read
-    Engine->DrawLine(&pen, &c.From, &c.To);
-    EXPECT_EQ(Drawn(target, 6, 0), c.Want) << c.From.X << "," << c.From.Y << " -> " << c.To.X << "," << c.To.Y;
-    for (uint32_t p : target) EXPECT_TRUE(p == 0 || p == 0x00ABCDEFu);
+    SCOPED_TRACE(testing::Message() << (c.Blend ? "blend " : "") << c.From.X << "," << c.From.Y
+                                    << " -> " << c.To.X << "," << c.To.Y << " pitch " << c.Pitch);
+    auto target = Target(4, 4, 0, c.Pitch);
+    const TRendoPen pen = c.Blend ? Pen(Pixel(255, 255, 255, c.Fourth), 0, 255)
+                                  : Pen(0x00ABCDEF, 7);  // DrawLine reads no mode
+    (Engine->*(c.Blend ? &IPixelEngine::DrawLineBlend : &IPixelEngine::DrawLine))(&pen, &c.From,
+                                                                                  &c.To);
+    EXPECT_EQ(Drawn(target, c.Blend ? 4 : 6, 0), c.Want);
+    for (uint32_t p : target) EXPECT_TRUE(p == 0 || p == pen.Color);
   }
 }
 
-TEST_F(TDraw, DrawLineBlendStartsAtTheSmallerEndAndMovesTowardsThePen) {
-  struct TLine {
-    TRendoPoint From, To;
-    uint32_t Pitch, Fourth;
-    TPoints Want;
-  };
-  const TPoints shallow = {{0, 0}, {1, 0}, {2, 0}, {3, 1}};
-  const TLine lines[] = {
-      {{0, 0}, {3, 1}, 4, 9, shallow},
-      {{3, 1}, {0, 0}, 4, 9, shallow},  // the reverse covers the same pixels
-      {{1, 3}, {0, 0}, 4, 0, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},  // y-major, walked from the smaller y
-      {{0, 0}, {3, 1}, 6, 0, shallow},  // the pixel index is x + y * width whatever the stride
-  };
-  for (const auto& l : lines) {
-    std::vector<uint32_t> target(l.Pitch * 4, 0);
-    Bind(target, 4, 4, l.Pitch);
-    const TRendoPen pen = Pen(Pixel(255, 255, 255, l.Fourth), 0, 255);
-    Engine->DrawLineBlend(&pen, &l.From, &l.To);
-    EXPECT_EQ(Drawn(target, 4, 0), l.Want) << l.From.X << "," << l.From.Y << " pitch " << l.Pitch;
-  }
+TEST_F(TDraw, DrawLineBlendMovesTowardsThePen) {
   // out = clamp(m + 2 floor((p - m) k / 65536)), k = (255 - alpha) * 128; fourth byte m's.
   struct TCase {
     uint32_t P, M, Alpha, Want;
@@ -116,103 +104,67 @@ TEST_F(TDraw, DrawLineBlendStartsAtTheSmallerEndAndMovesTowardsThePen) {
 
 // Spans, rectangles, pixels -----------------------------------------------------------
 
-// Picture row y is memory row height - 1 - y. The first pixel is found with rows of
-// width pixels, each further one lies a stride higher.
-TEST_F(TDraw, VerticalLineGoesUpFromPictureRowBottomInEveryMode) {
-  std::vector<uint32_t> target(5 * 6, Pixel(100, 100, 100));
-  Bind(target, 4, 6, 5);  // padded rows
-  const TRendoRect rect{1, 1, 3, 3};  // column x = 1, picture rows 1..3: memory row 2 at pitch 4
-  const TRendoPen add = Pen(Pixel(200, 1, 0, 0), 1);
-  Engine->DrawVerticalLine(&add, &rect);
-  for (size_t i = 0; i < target.size(); ++i)
-    EXPECT_EQ(target[i], i == 9 || i == 14 || i == 19 ? Pixel(255, 101, 100) : Pixel(100, 100, 100)) << i;
-  const TRendoPen set = Pen(0x00123456, 0);
-  const TRendoRect one{0, 5, 0, 5};
-  Engine->DrawVerticalLine(&set, &one);
-  EXPECT_EQ(target[0], 0x00123456u);
-  // Mode 3 blends each pixel (BlendPixel): alpha 0 leaves floor(p * 255 / 256).
-  const TRendoPen blend = Pen(0x00FFFFFF, 3, 0);
-  const TRendoRect col{3, 0, 3, 5};
-  Engine->DrawVerticalLine(&blend, &col);
-  for (int row = 0; row < 6; ++row) EXPECT_EQ(target[row * 5 + 3], Pixel(99, 99, 99)) << row;
-  {
-    std::vector<uint32_t> padded(6 * 4, 0);
-    Bind(padded, 4, 4, 6);
-    const TRendoRect low{1, 0, 1, 1};
-    Engine->DrawVerticalLine(&add, &low);
-    EXPECT_EQ(Drawn(padded, 1, 0), (TPoints{{0, 9}, {0, 15}}));
-  }
-}
-
-TEST_F(TDraw, FillRectEmptyOneByOneAndModes) {
-  std::vector<uint32_t> target(6 * 5, Pixel(10, 240, 100, 1));
-  const auto before = target;
-  Bind(target, 5, 5, 6);
-  const TRendoPen set = Pen(0x00FF00FF, 0);
-  const TRendoRect empty{2, 0, 1, 4};
-  Engine->FillRect(&set, &empty);
-  const TRendoRect upsideDown{0, 3, 4, 2};
-  Engine->FillRect(&set, &upsideDown);
-  EXPECT_EQ(target, before);
-
-  const TRendoRect single{4, 0, 4, 0};  // top-right pixel of the picture: last memory row
-  Engine->FillRect(&set, &single);
-  EXPECT_EQ(Drawn(target, 6, before[0]), (TPoints{{4, 4}}));
-  EXPECT_EQ(target[4 * 6 + 4], 0x00FF00FFu);
-
-  // Mode 1 adds 32 to every byte of the rectangle, saturating; nothing outside changes.
-  target = before;
-  const TRendoPen add = Pen(0x00202020, 1);
+// Picture row y is memory row height - 1 - y. The vertical line's first pixel is found with
+// rows of width pixels, each further one a stride higher; the horizontal line's row with
+// rows of width pixels whatever the stride; FillRect's rows lie a stride apart. Each case
+// draws on a fresh target and lists the buffer pixels that change (to Want, compared under
+// Mask); every mode restores the target binding.
+TEST_F(TDraw, LinesAndRectanglesLandOnTheirMemoryRows) {
+  using TOp = void (IPixelEngine::*)(const TRendoPen*, const TRendoRect*);
+  const TOp column = &IPixelEngine::DrawVerticalLine, row = &IPixelEngine::DrawHorizontalLine;
+  const TOp fill = &IPixelEngine::FillRect;
+  struct TCase {
+    const char* Name;
+    TOp Op;
+    uint32_t Width, Height, Pitch, Fill;
+    TRendoPen Pen;
+    TRendoRect Rect;
+    std::vector<uint32_t> Changed;
+    uint32_t Want, Mask = 0xFFFFFFFFu;
+  };
+  const uint32_t grey = Pixel(100, 100, 100), green = Pixel(10, 240, 100, 1);
+  const TRendoPen add = Pen(Pixel(200, 1, 0, 0), 1), magenta = Pen(0x00FF00FF, 0);
   const TRendoRect rect{1, 1, 3, 2};  // picture rows 1..2 = memory rows 2..3
-  Engine->FillRect(&add, &rect);
-  for (int row = 0; row < 5; ++row)
-    for (int x = 0; x < 6; ++x) {
-      const bool in = x >= 1 && x <= 3 && row >= 2 && row <= 3;
-      EXPECT_EQ(target[row * 6 + x], in ? Pixel(42, 255, 132, 1) : before[0]) << x << "," << row;
+  const std::vector<uint32_t> inRect = {13, 14, 15, 19, 20, 21};
+  const TCase cases[] = {
+      // column x = 1, picture rows 1..3: memory row 2 at pitch 4, then a stride up
+      {"column add", column, 4, 6, 5, grey, add, {1, 1, 3, 3}, {9, 14, 19}, Pixel(255, 101, 100)},
+      {"column set", column, 4, 6, 5, grey, Pen(0x00123456, 0), {0, 5, 0, 5}, {0}, 0x00123456},
+      // Mode 3 blends each pixel (BlendPixel): alpha 0 leaves floor(p * 255 / 256).
+      {"column blend", column, 4, 6, 5, grey, Pen(0x00FFFFFF, 3, 0), {3, 0, 3, 5},
+       {3, 8, 13, 18, 23, 28}, Pixel(99, 99, 99)},
+      {"column low", column, 4, 4, 6, 0, add, {1, 0, 1, 1}, {9, 15}, Pixel(200, 1, 0, 0)},
+      {"fill empty", fill, 5, 5, 6, green, magenta, {2, 0, 1, 4}, {}, 0},
+      {"fill upside down", fill, 5, 5, 6, green, magenta, {0, 3, 4, 2}, {}, 0},
+      // the top-right pixel of the picture: the last memory row
+      {"fill one pixel", fill, 5, 5, 6, green, magenta, {4, 0, 4, 0}, {28}, 0x00FF00FF},
+      // Mode 1 adds 32 to every byte, saturating; mode 2 subtracts, mode 3 blends with the
+      // pen's per-channel alpha; an unknown mode draws nothing.
+      {"fill add", fill, 5, 5, 6, green, Pen(0x00202020, 1), rect, inRect, Pixel(42, 255, 132, 1)},
+      {"fill subtract", fill, 5, 5, 6, green, Pen(0x00202020, 2), rect, inRect,
+       Pixel(0, 208, 68, 1)},
+      {"fill blend", fill, 5, 5, 6, green, Pen(0x00FFFFFF, 3, 0x00FFFFFF), rect, inRect,
+       Pixel(254, 254, 254), 0x00FFFFFF},
+      {"fill unknown mode", fill, 5, 5, 6, green, Pen(0x00FFFFFF, 9), rect, {}, 0},
+      // picture row 0 = memory row 2, top ignored; right < left draws nothing
+      {"row", row, 4, 3, 4, 0, Pen(0x00010203, 0), {1, 0, 2, 0}, {9, 10}, 0x00010203},
+      {"row reversed", row, 4, 3, 4, 0, Pen(0x00010203, 0), {3, 0, 2, 1}, {}, 0},
+      {"row padded", row, 4, 3, 6, 0, Pen(0x00010203, 0), {1, 0, 2, 0}, {9, 10}, 0x00010203},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto target = Target(c.Width, c.Height, c.Fill, c.Pitch);
+    (Engine->*c.Op)(&c.Pen, &c.Rect);
+    std::vector<uint32_t> want(target.size(), c.Fill);
+    for (uint32_t i : c.Changed) {
+      want[i] = c.Want;
+      target[i] = (target[i] & c.Mask) | (c.Want & ~c.Mask);  // only the masked bytes count
     }
-
-  // Mode 2 subtracts, mode 3 blends with the pen's per-channel alpha.
-  target = before;
-  const TRendoPen sub = Pen(0x00202020, 2);
-  Engine->FillRect(&sub, &rect);
-  EXPECT_EQ(target[2 * 6 + 1], Pixel(0, 208, 68, 1));
-  target = before;
-  const TRendoPen blend = Pen(0x00FFFFFF, 3, 0x00FFFFFF);
-  Engine->FillRect(&blend, &rect);
-  EXPECT_EQ(target[2 * 6 + 1] & 0xFFFFFF, Pixel(254, 254, 254));
-
-  // An unknown mode draws nothing; every mode restores the target binding.
-  target = before;
-  const TRendoPen other = Pen(0x00FFFFFF, 9);
-  Engine->FillRect(&other, &rect);
-  EXPECT_EQ(target, before);
-  uint32_t count = 0, rows = 0;
-  Engine->GetSpan(&count, &rows, 24);
-  EXPECT_EQ(count, 5u);
-  EXPECT_EQ(rows, 5u);
-}
-
-TEST_F(TDraw, HorizontalLineIsThePictureRowAtBottom) {
-  std::vector<uint32_t> target(4 * 3, 0);
-  Bind(target, 4, 3);
-  const TRendoPen set = Pen(0x00010203, 0);
-  const TRendoRect rect{1, 0, 2, 0};  // picture row 0 = memory row 2, top ignored
-  Engine->DrawHorizontalLine(&set, &rect);
-  EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{1, 2}, {2, 2}}));
-  const TRendoRect reversed{3, 0, 2, 1};  // right < left: nothing
-  Engine->DrawHorizontalLine(&set, &reversed);
-  EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{1, 2}, {2, 2}}));
-  // The binding is back: a whole-target operation still sees 4 x 3.
-  uint32_t count = 0, rows = 0;
-  Engine->GetSpan(&count, &rows, 16);
-  EXPECT_EQ(count, 12u);
-  EXPECT_EQ(rows, 1u);
-  {
-    // The row is found with rows of width pixels, whatever the stride.
-    std::vector<uint32_t> padded(6 * 3, 0);
-    Bind(padded, 4, 3, 6);
-    Engine->DrawHorizontalLine(&set, &rect);
-    EXPECT_EQ(Drawn(padded, 1, 0), (TPoints{{0, 9}, {0, 10}}));
+    EXPECT_EQ(target, want);
+    uint32_t count = 0, rows = 0;
+    Engine->GetSpan(&count, &rows, int32_t(c.Pitch * 4));
+    EXPECT_EQ(std::pair(count, rows), c.Pitch == c.Width ? std::pair(c.Width * c.Height, 1u)
+                                                         : std::pair(c.Width, c.Height));
   }
 }
 
@@ -250,8 +202,7 @@ TEST_F(TDraw, DrawMaskRowsGoUpAndAreCutAtTheTop) {
   // 3 x 3 mask, all set.
   const uint32_t bits[1] = {0x1FF};
   const TRendoSize size{3, 3};
-  std::vector<uint32_t> target(4 * 10, 0);
-  Bind(target, 4, 10);
+  auto target = Target(4, 10, 0);
   const TRendoPoint top{1, 0};  // picture row 0 is the last memory row
   Engine->DrawMask(bits, &size, &top, 0x00FFFFFF, 0);
   EXPECT_EQ(Drawn(target, 4, 0), (TPoints{{1, 9}, {2, 9}, {3, 9}}));
@@ -275,8 +226,7 @@ struct TTinyFont {
 
 TEST_F(TDraw, DrawTextSkipsMissingCharactersAndReturnsTheLength) {
   TTinyFont tiny;
-  std::vector<uint32_t> target(12 * 3, 0);
-  Bind(target, 12, 3);
+  auto target = Target(12, 3, 0);
   const TRendoPoint pos{1, 2};  // picture row 2 = memory row 0; glyph row 1 on memory row 1
   EXPECT_EQ(Engine->DrawText(&tiny.Font, "AxB?A", &pos, 5, 0), 5);
   // A at x 1..2, B at 1 + 2 + 1 = 4..6, A at 4 + 3 + 1 = 8..9; x and ? take no room.
@@ -296,19 +246,17 @@ TEST_F(TDraw, BlurWalksContinuouslyAndKeepsTheOuterRows) {
   std::vector<uint32_t> target(w * h, 0xCCCCCCCC);
   Engine->SetTarget(target.data(), 999, w, h);  // the stride is not used
   Engine->Blur(src.data());
-  for (uint32_t k = 0; k < w * h; ++k) {
-    if (k < w || k >= w * (h - 1)) {
-      EXPECT_EQ(target[k], 0xCCCCCCCCu) << k;
-      continue;
-    }
+  ExpectPixels(target, w, [&](uint32_t x, uint32_t y) {
+    if (y == 0 || y == h - 1) return 0xCCCCCCCCu;
+    const uint32_t k = y * w + x;
     uint32_t want = 0;
     for (int b = 0; b < 32; b += 8) {
-      const uint32_t sum = (src[k - 1] >> b & 0xFF) + (src[k + 1] >> b & 0xFF) + (src[k - w] >> b & 0xFF) +
-                           (src[k + w] >> b & 0xFF);
+      const uint32_t sum = (src[k - 1] >> b & 0xFF) + (src[k + 1] >> b & 0xFF) +
+                           (src[k - w] >> b & 0xFF) + (src[k + w] >> b & 0xFF);
       want |= (sum / 4) << b;
     }
-    EXPECT_EQ(target[k], want) << k;
-  }
+    return want;
+  });
   // A uniform picture stays uniform; fewer than three rows and the MMX switch off do nothing.
   std::vector<uint32_t> uniform(w * h, 0x80FF7F01), out(w * h, 0);
   Bind(out, w, h);
@@ -361,33 +309,43 @@ std::vector<uint32_t> ExpectedNoise(const std::vector<uint32_t>& src, uint32_t w
   return out;
 }
 
+// Each case on a fresh object, whose generator starts at seed 1 unless the variable sets
+// it; in place the target is its own source. An odd last pixel of a row is not written; a
+// second call (adding at 255) continues the sequence; no row after the 4096th changes.
 TEST_F(TDraw, NoiseBandsFollowTheDrawsInOrder) {
+  struct TCase {
+    bool Add;
+    uint32_t Width, Height, Amount, Fill, SrcSeed;
+    bool InPlace = false;
+    const char* Seed = nullptr;  // KORVEL_RENDO_RAND_SEED
+  };
+  std::vector<TCase> cases = {{true, 2, 4098, 255, 0, 0, true},
+                              {false, 8, 3, 200, 0, 1, false, "12345"}};
   for (bool add : {true, false})
-    for (uint32_t width : {7u, 33u, 64u}) {
-      Destroy();
-      Create();  // a fresh object's generator starts at seed 1
-      TRand15 rng;
-      const uint32_t height = 9;
-      const auto src = RandomImage(width * height, width);
-      std::vector<uint32_t> target(width * height, 0x5A5A5A5A);
-      Bind(target, width, height);
-      const uint32_t amount = 77;
-      if (add)
-        Engine->AddNoise(src.data(), int32_t(width * 4), amount);
-      else
-        Engine->SubtractNoise(src.data(), int32_t(width * 4), amount);
-      auto want = ExpectedNoise(src, width, height, amount, add, rng);
-      // An odd last pixel of a row is not written.
-      if (width % 2)
-        for (uint32_t k = 0; k < height; ++k) want[k * width + width - 1] = 0x5A5A5A5A;
-      ASSERT_EQ(target, want) << (add ? "AddNoise" : "SubtractNoise") << " width " << width;
-      // The second call continues the sequence.
-      Engine->AddNoise(src.data(), int32_t(width * 4), 255);
-      want = ExpectedNoise(src, width, height, 255, true, rng);
-      if (width % 2)
-        for (uint32_t k = 0; k < height; ++k) want[k * width + width - 1] = target[k * width + width - 1];
-      ASSERT_EQ(target, want) << "second call, width " << width;
+    for (uint32_t width : {7u, 33u, 64u}) cases.push_back({add, width, 9, 77, 0x5A5A5A5A, width});
+  for (const auto& c : cases) {
+    const uint32_t w = c.Width;
+    SCOPED_TRACE(testing::Message() << (c.Add ? "AddNoise " : "SubtractNoise ") << w << "x"
+                                    << c.Height << (c.InPlace ? " in place" : ""));
+    if (c.Seed) ::setenv("KORVEL_RENDO_RAND_SEED", c.Seed, 1);
+    Destroy();
+    Create();
+    ::unsetenv("KORVEL_RENDO_RAND_SEED");
+    TRand15 rng;
+    if (c.Seed) rng.State = uint32_t(std::atoi(c.Seed));
+    auto target = Target(w, c.Height, c.Fill);
+    const auto src = RandomImage(w * c.Height, c.SrcSeed);
+    for (int call = 0; call < 2; ++call) {
+      const bool add = call == 1 || c.Add;
+      const uint32_t amount = call == 1 ? 255 : c.Amount;
+      const std::vector<uint32_t>& in = c.InPlace ? target : src;
+      auto want = ExpectedNoise(in, w, c.Height, amount, add, rng);
+      for (uint32_t k = 0; k < c.Height && w % 2; ++k) want[k * w + w - 1] = target[k * w + w - 1];
+      (Engine->*(add ? &IPixelEngine::AddNoise : &IPixelEngine::SubtractNoise))(
+          in.data(), int32_t(w * 4), amount);
+      ASSERT_EQ(target, want) << "call " << call;
     }
+  }
 }
 
 TEST_F(TDraw, NoiseAmountZeroDoesNothingAndAmount255AddsTheAccumulator) {
@@ -399,8 +357,7 @@ TEST_F(TDraw, NoiseAmountZeroDoesNothingAndAmount255AddsTheAccumulator) {
   EXPECT_EQ(target, before);
   // Nothing was drawn: amount 255 now sees the sequence from its start. Threshold 0:
   // every colour byte of a black picture becomes the accumulator itself.
-  std::vector<uint32_t> black(4 * 2, 0xAB000000);
-  Bind(black, 4, 2);
+  auto black = Target(4, 2, 0xAB000000);
   Engine->AddNoise(black.data(), 16, 255);
   TRand15 rng;
   uint8_t d[6];
@@ -411,16 +368,6 @@ TEST_F(TDraw, NoiseAmountZeroDoesNothingAndAmount255AddsTheAccumulator) {
   auto grey = [](uint8_t v) { return 0xAB000000u | v * 0x010101u; };
   EXPECT_EQ(black, (std::vector<uint32_t>{grey(g0), grey(g0), grey(g1), grey(g1), grey(g2), grey(g2), grey(g3),
                                           grey(g3)}));
-}
-
-TEST_F(TDraw, NoiseStopsAfter4096Rows) {
-  std::vector<uint32_t> black(2 * 4098, 0);
-  Bind(black, 2, 4098);
-  Engine->AddNoise(black.data(), 8, 255);
-  TRand15 rng;
-  const auto want = ExpectedNoise(std::vector<uint32_t>(2 * 4098, 0), 2, 4098, 255, true, rng);
-  EXPECT_EQ(black, want);
-  for (size_t i = 2 * 4096; i < black.size(); ++i) EXPECT_EQ(black[i], 0u) << i;
 }
 
 // With the MMX switch off the gated effects neither draw nor consume random numbers; the
@@ -443,20 +390,6 @@ TEST_F(TDraw, GatedEffectsWaitForTheMmxSwitch) {
   Engine->AddNoise(src.data(), 16, 200);
   TRand15 rng;
   EXPECT_EQ(target, ExpectedNoise(src, 4, 4, 200, true, rng));
-}
-
-TEST_F(TDraw, NoiseSeedCanBeSetForTests) {
-  ::setenv("KORVEL_RENDO_RAND_SEED", "12345", 1);
-  Destroy();
-  Create();
-  ::unsetenv("KORVEL_RENDO_RAND_SEED");
-  const auto src = RandomImage(8 * 3, 1);
-  std::vector<uint32_t> target(8 * 3);
-  Bind(target, 8, 3);
-  Engine->SubtractNoise(src.data(), 32, 200);
-  TRand15 rng;
-  rng.State = 12345;
-  EXPECT_EQ(target, ExpectedNoise(src, 8, 3, 200, false, rng));
 }
 
 // Row k shifts by draw % (2 amount) - amount, the last draw going to the first row; the
@@ -498,8 +431,7 @@ TEST_F(TDraw, JitterShiftsRowsWithTheLastDrawFirst) {
 TEST_F(TDraw, JitterAboveTheWidthIsCaughtInDebugAndStaysInsideTheRows) {
   const uint32_t w = 3, h = 8, pitch = 5;
   const auto src = RandomImage(pitch * h, 4);
-  std::vector<uint32_t> target(pitch * h, 0x77777777);
-  Bind(target, w, h, pitch);
+  auto target = Target(w, h, 0x77777777, pitch);
   EXPECT_DEBUG_DEATH(Engine->Jitter(src.data(), int32_t(pitch * 4), 50), "");
 #if defined(NDEBUG)
   for (uint32_t row = 0; row < h; ++row)
@@ -521,54 +453,45 @@ TEST_F(TDraw, CopyEllipseRowCounts) {
   const std::vector<uint32_t> outer(w * h, 0x0000AA00), inner(w * h, 0x000000BB);
   // copyOuter's low byte 0: only the inside changes.
   for (auto [copyOuter, outside] : {std::pair{0x100 | 1, 0x0000AA00u}, {0x100, 0x11111111u}}) {
-    std::vector<uint32_t> target(w * h, 0x11111111);
-    Bind(target, w, h);
+    auto target = Target(w, h, 0x11111111);
     Engine->CopyEllipse(outer.data(), inner.data(), int32_t(w * 4), int32_t(w * 4), 6, 4, copyOuter, 0);
-    for (uint32_t row = 0; row < h; ++row)
-      for (uint32_t x = 0; x < w; ++x)
-        EXPECT_EQ(target[row * w + x], inside(x, row) ? 0x000000BBu : outside) << copyOuter << " " << x << "," << row;
+    SCOPED_TRACE(copyOuter);
+    ExpectPixels(target, w, [&](auto x, auto y) { return inside(x, y) ? 0xBBu : outside; });
   }
 }
 
 TEST_F(TDraw, CopyEllipseLargerThanTheTargetOrEmpty) {
   const uint32_t w = 7, h = 6, pitch = 9;
   const auto outer = RandomImage(pitch * h, 1), inner = RandomImage(pitch * h, 2);
-  std::vector<uint32_t> target(pitch * h, 0x11111111);
-  Bind(target, w, h, pitch);
+  auto target = Target(w, h, 0x11111111, pitch);
+  auto innerOnly = [&](auto x, auto y) { return x < w ? inner[y * pitch + x] : 0x11111111u; };
   Engine->CopyEllipse(outer.data(), inner.data(), int32_t(pitch * 4), int32_t(pitch * 4), 1000, 1000, 1, 0);
-  for (uint32_t row = 0; row < h; ++row)
-    for (uint32_t x = 0; x < pitch; ++x)
-      EXPECT_EQ(target[row * pitch + x], x < w ? inner[row * pitch + x] : 0x11111111u) << x << "," << row;
+  ExpectPixels(target, pitch, innerOnly);
   // A zero diameter copies innerSrc whole when copyOuter is set, nothing otherwise.
   std::fill(target.begin(), target.end(), 0x11111111);
   const auto untouched = target;
   Engine->CopyEllipse(outer.data(), inner.data(), int32_t(pitch * 4), int32_t(pitch * 4), 0, 5, 0, 0);
   EXPECT_EQ(target, untouched);
   Engine->CopyEllipse(outer.data(), inner.data(), int32_t(pitch * 4), int32_t(pitch * 4), 5, -1, 1, 0);
-  for (uint32_t row = 0; row < h; ++row)
-    for (uint32_t x = 0; x < w; ++x) EXPECT_EQ(target[row * pitch + x], inner[row * pitch + x]) << x << "," << row;
+  ExpectPixels(target, pitch, innerOnly);
 }
 
 TEST_F(TDraw, MosaicBlocks) {
   const uint32_t w = 7, h = 5, pitch = 8;
   const auto src = RandomImage(pitch * h, 5);
-  std::vector<uint32_t> target(pitch * h, 0);
-  Bind(target, w, h, pitch);
+  auto target = Target(w, h, 0, pitch);
   Engine->Mosaic(src.data(), int32_t(pitch * 4), 1);
-  for (uint32_t row = 0; row < h; ++row)
-    for (uint32_t x = 0; x < w; ++x) EXPECT_EQ(target[row * pitch + x], src[row * pitch + x]);
+  ExpectPixels(target, pitch, [&](auto x, auto y) { return x < w ? src[y * pitch + x] : 0; });
   // block = width: each band of `width` rows takes its first pixel's colour.
   Engine->Mosaic(src.data(), int32_t(pitch * 4), int32_t(w));
-  for (uint32_t row = 0; row < h; ++row)
-    for (uint32_t x = 0; x < w; ++x) EXPECT_EQ(target[row * pitch + x], src[0]);
+  ExpectPixels(target, pitch, [&](uint32_t x, uint32_t) { return x < w ? src[0] : 0; });
   // block 3 in place: cells cut at the right and at the last rows.
   auto inPlace = src;
   Bind(inPlace, w, h, pitch);
   Engine->Mosaic(inPlace.data(), int32_t(pitch * 4), 3);
-  for (uint32_t row = 0; row < h; ++row)
-    for (uint32_t x = 0; x < pitch; ++x)
-      EXPECT_EQ(inPlace[row * pitch + x], x < w ? src[row / 3 * 3 * pitch + x / 3 * 3] : src[row * pitch + x])
-          << x << "," << row;
+  ExpectPixels(inPlace, pitch, [&](uint32_t x, uint32_t row) {
+    return src[x < w ? row / 3 * 3 * pitch + x / 3 * 3 : row * pitch + x];
+  });
   const auto before = inPlace;
   Engine->Mosaic(src.data(), int32_t(pitch * 4), 0);
   EXPECT_EQ(inPlace, before);
@@ -578,13 +501,10 @@ TEST_F(TDraw, SepiaAndEmbossWorkedPixels) {
   std::vector<uint32_t> target = {Pixel(10, 20, 200, 9), Pixel(255, 3, 4, 255), 0};
   Bind(target, 3, 1);
   Engine->Sepia(target.data(), 12);
-  EXPECT_EQ(target[0], Pixel(120, 170, 200, 0));
-  EXPECT_EQ(target[1], Pixel(153, 216, 255, 0));
-  EXPECT_EQ(target[2], 0u);
+  EXPECT_EQ(target, (std::vector<uint32_t>{Pixel(120, 170, 200, 0), Pixel(153, 216, 255, 0), 0}));
 
   // A uniform row: 128 grey inside, 0x00808080 at both ends.
-  std::vector<uint32_t> row(6, Pixel(90, 40, 12, 200));
-  Bind(row, 6, 1);
+  auto row = Target(6, 1, Pixel(90, 40, 12, 200));
   Engine->Emboss(row.data(), 24);
   EXPECT_EQ(row, std::vector<uint32_t>(6, 0x00808080u));
   // v = floor((M[x-1] - M[x+1]) / 2) + 128, rounding towards minus infinity; in place.

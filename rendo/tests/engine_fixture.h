@@ -26,6 +26,13 @@ inline std::vector<uint32_t> RandomImage(size_t n, uint32_t seed) {
   return v;
 }
 
+// Every pixel of `pixels` seen as rows `pitch` pixels apart is want(x, y).
+template <class TWant>
+void ExpectPixels(const std::vector<uint32_t>& pixels, uint32_t pitch, TWant want) {
+  for (uint32_t i = 0; i < pixels.size(); ++i)
+    ASSERT_EQ(pixels[i], want(i % pitch, i / pitch)) << "pixel " << i % pitch << "," << i / pitch;
+}
+
 // The interface `iid` of `from`, with one reference; a failed query fails the test.
 template <typename T>
 T* Query(IRendoUnknown* from, const TGUID& iid) {
@@ -57,6 +64,12 @@ class TEngineTest : public ::testing::Test {
   // A target of width x height pixels whose rows are `pitch` pixels apart (0: packed).
   void Bind(std::vector<uint32_t>& target, uint32_t width, uint32_t height, uint32_t pitch = 0) {
     Engine->SetTarget(target.data(), int32_t((pitch ? pitch : width) * 4), width, height);
+  }
+  // A new target bound as Bind does, every pixel `fill` (moving a vector keeps its buffer).
+  std::vector<uint32_t> Target(uint32_t width, uint32_t height, uint32_t fill, uint32_t pitch = 0) {
+    std::vector<uint32_t> target(size_t(pitch ? pitch : width) * height, fill);
+    Bind(target, width, height, pitch);
+    return target;
   }
   IPixelEngine* Engine = nullptr;
   ICpuFeatures* Cpu = nullptr;

@@ -50,16 +50,6 @@ std::vector<rendo_kernels::TKernelLevel> SimdLevelsWith(TTableFor tableFor) {
   return levels;
 }
 
-// Runs call(table, dst, a, b, count, arg) on the reference table and on every SIMD level's
-// table that `tableFor` gives and this processor runs, for each count, start 0 to 3 pixels
-// off alignment and argument: dst, a and b are seeded random runs of `count` pixels with
-// guards around dst; in place too (a is dst itself) when inPlaceToo. The whole buffers,
-// guards included, and any value the call returns must agree.
-template <class TTable, class TCall>
-void CompareWithReference(const char* op, const TTable* (*tableFor)(rendo_kernels::TKernelLevel),
-                          const std::vector<size_t>& counts, const std::vector<uint32_t>& args, bool inPlaceToo,
-                          TCall call, uint32_t seed = 1);
-
 // "<op>_<level> count .. offset .. arg ..: pixel i (run pixel i - guard - offset) want .. got ..",
 // or empty when the two agree.
 inline std::string FirstDifference(const char* op, rendo_kernels::TKernelLevel level, size_t count, size_t offset,
@@ -75,10 +65,15 @@ inline std::string FirstDifference(const char* op, rendo_kernels::TKernelLevel l
   return {};
 }
 
+// Runs call(table, dst, a, b, count, arg) on the reference table and on every SIMD level's
+// table that `tableFor` gives and this processor runs, for each count, start 0 to 3 pixels
+// off alignment and argument: dst, a and b are seeded random runs of `count` pixels with
+// guards around dst; in place too (a is dst itself) when inPlaceToo. The whole buffers,
+// guards included, and any value the call returns must agree.
 template <class TTable, class TCall>
 void CompareWithReference(const char* op, const TTable* (*tableFor)(rendo_kernels::TKernelLevel),
-                          const std::vector<size_t>& counts, const std::vector<uint32_t>& args, bool inPlaceToo,
-                          TCall call, uint32_t seed) {
+                          const std::vector<size_t>& counts, const std::vector<uint32_t>& args,
+                          bool inPlaceToo, TCall call, uint32_t seed = 1) {
   using rendo_kernels::TKernelLevel;
   // A call that returns nothing answers 0, so that both kinds compare alike.
   auto run = [&](const TTable& t, uint32_t* d, const uint32_t* a, const uint32_t* b, size_t n, uint32_t arg) {

@@ -31,7 +31,6 @@ const std::vector<size_t> kFlatCounts = [] {
 
 std::vector<TKernelLevel> SimdLevels() { return SimdLevelsWith(FlatKernelTableFor); }
 
-
 // One flat kernel call (table, dst, src, count, level) against the reference.
 template <typename TCall>
 void CompareLevels(const char* op, TCall call, std::vector<uint32_t> args, const std::vector<size_t>& counts = kCounts) {
