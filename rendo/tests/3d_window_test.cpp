@@ -42,6 +42,7 @@ class Rendo3DWindow : public ::testing::Test {
     ASSERT_TRUE(WaitForExpose()) << "the window was never exposed";
     ASSERT_EQ(CreateInstance(&Engine), 1);
     Effects = Query<IPixelEffects>(Engine, IID_IPixelEffects);
+    ASSERT_NE(Effects, nullptr);
   }
   void TearDown() override {
     if (Effects) Effects->Release();
