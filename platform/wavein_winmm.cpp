@@ -63,6 +63,7 @@ public:
   }
 
   MMRESULT PrepareHeader(HWAVEIN Handle, WAVEHDR* Header) override {
+    if (const MMRESULT C = Checked(Handle, Header); C != MMSYSERR_NOERROR) return C;
     const MMRESULT R = waveInPrepareHeader(Handle, Header, sizeof(WAVEHDR));
     auto It = FSpares.find(Handle);
     if (R != MMSYSERR_NOERROR || It == FSpares.end() || It->second.Prepared || Header == &It->second.Header) return R;
@@ -80,6 +81,9 @@ public:
   }
 
   MMRESULT UnprepareHeader(HWAVEIN Handle, WAVEHDR* Header) override {
+    if (!FSpares.count(Handle)) return MMSYSERR_INVALHANDLE;
+    if (!Header) return MMSYSERR_INVALPARAM;
+    if (Header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     const MMRESULT R = waveInUnprepareHeader(Handle, Header, sizeof(WAVEHDR));
     if (R == MMSYSERR_NOERROR) ReleaseSpare(Handle);
     return R;
@@ -87,6 +91,7 @@ public:
 
   // The first AddBuffer after Open or Reset also queues the spare, right behind.
   MMRESULT AddBuffer(HWAVEIN Handle, WAVEHDR* Header) override {
+    if (const MMRESULT C = Checked(Handle, Header); C != MMSYSERR_NOERROR) return C;
     const MMRESULT R = waveInAddBuffer(Handle, Header, sizeof(WAVEHDR));
     auto It = FSpares.find(Handle);
     if (R == MMSYSERR_NOERROR && It != FSpares.end() && It->second.Prepared && !It->second.Queued &&
@@ -120,6 +125,17 @@ public:
   std::string LastErrorText() override { return FLastError; }
 
 private:
+  // The checks the other backends make before the device is asked, in their order. Wine's
+  // winmm looks at the header before the handle, accepts a header without memory, queues
+  // a queued header again (its queue then loops) and unprepares a queued header (after
+  // which the spare would be freed while the driver still fills it); the window must get
+  // the same answers from every backend.
+  MMRESULT Checked(HWAVEIN Handle, const WAVEHDR* Header) const {
+    if (!FSpares.count(Handle)) return MMSYSERR_INVALHANDLE;
+    if (!Header || !Header->lpData || Header->dwBufferLength < 4) return MMSYSERR_INVALPARAM;
+    return Header->dwFlags & WHDR_INQUEUE ? WAVERR_STILLPLAYING : MMSYSERR_NOERROR;
+  }
+
   void ReleaseSpare(HWAVEIN Handle) {
     auto It = FSpares.find(Handle);
     if (It == FSpares.end() || !It->second.Prepared) return;

@@ -5,6 +5,7 @@
 #include "FakeWaveIn.h"
 #include "alsa_test_route.h"
 #include "wavein_alsa.h"
+#include "wavein_contract.h"
 #include "wavein_qt.h"
 
 #include "qt_test_loop.h"
@@ -21,11 +22,6 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-constexpr uint32_t BufferFrames = 8192;
-constexpr uint32_t BufferBytes = BufferFrames * 4;
-
-WAVEFORMATEX CaptureFormat() { return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0}; }
 
 // Capture threads alive in this process (the backend names them).
 int CaptureThreads() {
@@ -89,28 +85,19 @@ long FirstBreak(const std::vector<int16_t>& samples, uint32_t first) {
   return -1;
 }
 
-// One open device with its one buffer, as the window holds it.
-// Declared so that the backend goes first, stopping its thread before the buffer and
-// the window it writes to and posts to are gone (a failed assertion leaves it open).
-struct TSession {
+// The window of the Qt front end: the sink posts to it, its loop is Qt's.
+struct TQtWindow {
   TWindow Window;
   TQtWaveInSink Sink{&Window};
-  std::vector<char> Memory = std::vector<char>(BufferBytes);
-  WAVEHDR Header{.lpData = Memory.data(), .dwBufferLength = BufferBytes};
-  HWAVEIN Handle = nullptr;
-  std::unique_ptr<IWaveIn> WaveIn;
+  std::vector<TWindow::TData>& Data = Window.Data;
 
+  TWaveInWindow Target() { return Sink.Window(); }
+  static bool WaitUntil(const std::function<bool()>& done, int ms) { return ProcessUntil(done, ms); }
+};
+
+struct TSession : TWaveInSession<TQtWindow> {
   explicit TSession(std::unique_ptr<IWaveIn> backend = CreateAlsaWaveIn())
-      : WaveIn(std::move(backend)) {}
-  MMRESULT Open(int32_t device = WAVE_MAPPER) {
-    return WaveIn->Open(&Handle, device, CaptureFormat(), Sink.Window());
-  }
-  // Opens, prepares and queues the buffer: the first failure, or MMSYSERR_NOERROR.
-  MMRESULT OpenAndQueue(int32_t device = WAVE_MAPPER) {
-    MMRESULT r = Open(device);
-    if (r == MMSYSERR_NOERROR) r = WaveIn->PrepareHeader(Handle, &Header);
-    return r != MMSYSERR_NOERROR ? r : WaveIn->AddBuffer(Handle, &Header);
-  }
+      : TWaveInSession(std::move(backend)) {}
   // Re-queues every returned buffer until `count` have come back.
   void RequeueUntil(size_t count) {
     Window.OnData = [this, count](WAVEHDR* h) {
@@ -118,20 +105,6 @@ struct TSession {
         EXPECT_EQ(WaveIn->AddBuffer(Handle, h), MMSYSERR_NOERROR);
       }
     };
-  }
-  // Return `i` handed this device's prepared buffer back done, out of the queue, with
-  // `bytes` recorded.
-  void ExpectReturned(size_t i, uint32_t bytes) {
-    const TWindow::TData& d = Window.Data.at(i);
-    EXPECT_EQ(d.Handle, Handle);
-    EXPECT_EQ(d.Header, &Header);
-    EXPECT_EQ(d.Bytes, bytes);
-    EXPECT_EQ(d.Flags & (WHDR_DONE | WHDR_INQUEUE | WHDR_PREPARED), WHDR_DONE | WHDR_PREPARED);
-  }
-  void Stop() {
-    EXPECT_EQ(WaveIn->Reset(Handle), MMSYSERR_NOERROR);
-    EXPECT_EQ(WaveIn->UnprepareHeader(Handle, &Header), MMSYSERR_NOERROR);
-    EXPECT_EQ(WaveIn->Close(Handle), MMSYSERR_NOERROR);
   }
 };
 
@@ -274,10 +247,8 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
 }
 
-// What every backend of IWaveIn promises, run against the ALSA backend (over the file
-// device) and against the tests' fake, so the fake cannot drift from the real one: bad
-// handles, headers unprepared or already queued, formats the device refuses, and a
-// close with a buffer still queued.
+// The backends' common promises (wavein_contract.h) on the ALSA backend, over the file
+// device, and on the tests' fake.
 struct TBackend {
   const char* Name;
   std::function<std::unique_ptr<IWaveIn>()> Make;
@@ -293,49 +264,12 @@ protected:
 
 TEST_P(WaveInContract, CloseWithABufferQueuedHandsItBackAndReleasesTheDevice) {
   TSession s(GetParam().Make());
-  ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
-  EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 1; }));
-  s.ExpectReturned(0, 0);
-  EXPECT_EQ(s.Header.dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
-  EXPECT_EQ(s.WaveIn->Reset(s.Handle), MMSYSERR_INVALHANDLE);
-  EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_INVALHANDLE);
+  ExpectCloseWithABufferQueuedHandsItBackAndReleasesTheDevice(s);
 }
 
-// The checks before the device is asked: the fake must answer them as the real backend
-// does, or a window test could pass on a call the device refuses.
 TEST_P(WaveInContract, HandlesHeadersDevicesAndFormatsAreChecked) {
   TSession s(GetParam().Make());
-  WAVEHDR h{};
-  for (HWAVEIN bad : {HWAVEIN(nullptr), reinterpret_cast<HWAVEIN>(uintptr_t(0xDEAD))}) {
-    EXPECT_EQ(s.WaveIn->PrepareHeader(bad, &h), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(s.WaveIn->UnprepareHeader(bad, &h), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(s.WaveIn->AddBuffer(bad, &h), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(s.WaveIn->Start(bad), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(s.WaveIn->Reset(bad), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(s.WaveIn->Close(bad), MMSYSERR_INVALHANDLE);
-  }
-  EXPECT_EQ(s.WaveIn->Open(nullptr, WAVE_MAPPER, CaptureFormat(), s.Sink.Window()),
-            MMSYSERR_INVALPARAM);
-  EXPECT_EQ(s.Open(-2), MMSYSERR_BADDEVICEID);  // the list has no selection
-  EXPECT_EQ(s.Open(int32_t(s.WaveIn->DeviceNames().size())), MMSYSERR_BADDEVICEID);
-  // Mono, 48000 Hz, 8-bit samples, floating point.
-  for (const WAVEFORMATEX& f : {WAVEFORMATEX{WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0},
-                                {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0},
-                                {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 8, 0},
-                                {3, 2, 44100, 176400, 4, 16, 0}})
-    EXPECT_EQ(s.WaveIn->Open(&s.Handle, WAVE_MAPPER, f, s.Sink.Window()), WAVERR_BADFORMAT);
-
-  ASSERT_EQ(s.Open(), MMSYSERR_NOERROR);
-  EXPECT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), WAVERR_UNPREPARED);
-  WAVEHDR empty{};
-  EXPECT_EQ(s.WaveIn->PrepareHeader(s.Handle, &empty), MMSYSERR_INVALPARAM);
-  EXPECT_EQ(s.WaveIn->PrepareHeader(s.Handle, nullptr), MMSYSERR_INVALPARAM);
-  ASSERT_EQ(s.WaveIn->PrepareHeader(s.Handle, &s.Header), MMSYSERR_NOERROR);
-  ASSERT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), MMSYSERR_NOERROR);
-  EXPECT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), WAVERR_STILLPLAYING);
-  EXPECT_EQ(s.WaveIn->UnprepareHeader(s.Handle, &s.Header), WAVERR_STILLPLAYING);
-  EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
+  ExpectHandlesHeadersDevicesAndFormatsChecked(s, true);
 }
 
 INSTANTIATE_TEST_SUITE_P(

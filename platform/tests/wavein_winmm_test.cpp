@@ -10,16 +10,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "globalmem.h"
 #include "mmiochunk.h"
 #include "test_files.h"
+#include "wavein_contract.h"
 
 namespace {
 
-constexpr int kBuffers = 40;             // about 7.4 s
-constexpr uint32_t kBufferBytes = 32768;  // 8192 frames of 4 bytes
+constexpr size_t kBuffers = 40;  // about 7.4 s
 
 // From the second buffer on (the first may hold what the server's monitor had before the
 // capture began: its channels were seen a quantum apart there), every frame must be the
@@ -52,10 +53,59 @@ constexpr uint32_t kBufferBytes = 32768;  // 8192 frames of 4 bytes
   return ::testing::AssertionSuccess();
 }
 
+// The window of the Win32 front end: a message-only window that winmm posts MM_WIM_DATA
+// to; OnData runs as the window's handler would, after the return is recorded.
+struct TMessageWindow {
+  struct TData {
+    HWAVEIN Handle;
+    WAVEHDR* Header;
+    uint32_t Bytes, Flags;
+    std::vector<int16_t> Samples;
+  };
+  HWND Hwnd = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                              nullptr);
+  std::vector<TData> Data;
+  std::function<void(WAVEHDR*)> OnData;
+
+  ~TMessageWindow() { DestroyWindow(Hwnd); }
+  TWaveInWindow Target() { return {Hwnd, nullptr}; }
+  bool WaitUntil(const std::function<bool()>& done, int ms) {
+    const DWORD Deadline = GetTickCount() + DWORD(ms);
+    MSG Msg;
+    while (!done()) {
+      if (GetTickCount() > Deadline) return false;
+      if (!PeekMessageW(&Msg, Hwnd, 0, 0, PM_REMOVE)) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLPOSTMESSAGE);
+        continue;
+      }
+      if (Msg.message != MM_WIM_DATA) continue;
+      auto* H = reinterpret_cast<WAVEHDR*>(Msg.lParam);
+      const auto* S = reinterpret_cast<const int16_t*>(H->lpData);
+      Data.push_back({reinterpret_cast<HWAVEIN>(Msg.wParam), H, uint32_t(H->dwBytesRecorded),
+                      uint32_t(H->dwFlags), std::vector<int16_t>(S, S + H->dwBytesRecorded / 2)});
+      if (OnData) OnData(H);
+    }
+    return true;
+  }
+};
+using TSession = TWaveInSession<TMessageWindow>;
+
+// The backends' common promises (wavein_contract.h) on winmm, whose mapper converts
+// formats instead of refusing them.
+TEST(WaveInWinmmContract, CloseWithABufferQueuedHandsItBackAndReleasesTheDevice) {
+  TSession s(CreateWinmmWaveIn());
+  ExpectCloseWithABufferQueuedHandsItBackAndReleasesTheDevice(s);
+}
+
+TEST(WaveInWinmmContract, HandlesHeadersDevicesAndFormatsAreChecked) {
+  TSession s(CreateWinmmWaveIn());
+  ExpectHandlesHeadersDevicesAndFormatsChecked(s, false);
+}
+
 TEST(WaveInWinmm, CapturesTheFedSignalGaplesslyIntoTheCaptureFile) {
-  auto WaveIn = CreateWinmmWaveIn();
+  TSession s(CreateWinmmWaveIn());
   // The device list as the window shows it; the sink's monitor is the device captured.
-  const auto Names = WaveIn->DeviceNames();
+  const auto Names = s.WaveIn->DeviceNames();
   const char* Sink = std::getenv("KORVEL_TEST_SINK_NAME");
   int32_t Device = int32_t(WAVE_MAPPER);
   for (size_t K = 0; K < Names.size(); ++K) {
@@ -64,51 +114,31 @@ TEST(WaveInWinmm, CapturesTheFedSignalGaplesslyIntoTheCaptureFile) {
   }
   ASSERT_FALSE(Names.empty()) << "no capture device";
 
-  HWND Window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  ASSERT_NE(Window, nullptr);
-  const WAVEFORMATEX Format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-  HWAVEIN Handle = nullptr;
-  ASSERT_EQ(WaveIn->Open(&Handle, Device, Format, TWaveInWindow{Window, nullptr}), MMRESULT(MMSYSERR_NOERROR))
-      << WaveIn->LastErrorText();
+  ASSERT_NE(s.Hwnd, nullptr);
+  const WAVEFORMATEX Format = CaptureFormat();
+  ASSERT_EQ(s.OpenAndQueue(Device), MMRESULT(MMSYSERR_NOERROR)) << s.WaveIn->LastErrorText();
   TCaptureFile File;
   File.Open(kCaptureFileName, &Format);
-  TGlobalBuffer Memory(kBufferBytes);
-  WAVEHDR Header{};
-  Header.lpData = Memory.Data();
-  Header.dwBufferLength = kBufferBytes;
-  ASSERT_EQ(WaveIn->PrepareHeader(Handle, &Header), MMRESULT(MMSYSERR_NOERROR));
-  ASSERT_EQ(WaveIn->AddBuffer(Handle, &Header), MMRESULT(MMSYSERR_NOERROR));
-  ASSERT_EQ(WaveIn->Start(Handle), MMRESULT(MMSYSERR_NOERROR));
-
-  std::vector<int16_t> Captured;
-  int Filled = 0;
-  const DWORD Deadline = GetTickCount() + 30000;
-  MSG Msg;
-  while (Filled < kBuffers && GetTickCount() < Deadline) {
-    if (!PeekMessageW(&Msg, Window, 0, 0, PM_REMOVE)) {
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLPOSTMESSAGE);
-      continue;
-    }
-    if (Msg.message != MM_WIM_DATA) continue;
-    auto* Done = reinterpret_cast<WAVEHDR*>(Msg.lParam);
-    EXPECT_EQ(Done->dwBytesRecorded, kBufferBytes) << "buffer " << Filled;
+  s.OnData = [&](WAVEHDR* Done) {
+    EXPECT_EQ(Done->dwBytesRecorded, BufferBytes) << "buffer " << s.Data.size() - 1;
     File.DataChunk->Write(Done->lpData, int32_t(Done->dwBytesRecorded));
-    const auto* S = reinterpret_cast<const int16_t*>(Done->lpData);
-    Captured.insert(Captured.end(), S, S + Done->dwBytesRecorded / 2);
-    WaveIn->AddBuffer(Handle, Done);
-    ++Filled;
-  }
-  EXPECT_EQ(WaveIn->Reset(Handle), MMRESULT(MMSYSERR_NOERROR));
-  EXPECT_EQ(WaveIn->UnprepareHeader(Handle, &Header), MMRESULT(MMSYSERR_NOERROR));
-  EXPECT_EQ(WaveIn->Close(Handle), MMRESULT(MMSYSERR_NOERROR));
+    s.WaveIn->AddBuffer(s.Handle, Done);
+  };
+  ASSERT_EQ(s.WaveIn->Start(s.Handle), MMRESULT(MMSYSERR_NOERROR));
+  const bool Filled = s.WaitUntil([&] { return s.Data.size() >= kBuffers; }, 30000);
+  s.OnData = nullptr;
+  s.Stop();
   File.Reset();
-  DestroyWindow(Window);
 
-  ASSERT_EQ(Filled, kBuffers) << "buffers announced in 30 s";
-  EXPECT_TRUE(IsTheSignalWithoutGaps(Captured, kBuffers));
+  ASSERT_TRUE(Filled) << s.Data.size() << " buffers announced in 30 s";
+  std::vector<int16_t> Captured;
+  for (size_t K = 0; K < kBuffers; ++K)
+    Captured.insert(Captured.end(), s.Data[K].Samples.begin(), s.Data[K].Samples.end());
+  EXPECT_TRUE(IsTheSignalWithoutGaps(Captured, int(kBuffers)));
   const auto Bytes = ReadFileBytes("output.wav");
   ASSERT_EQ(Bytes.size(), 46 + Captured.size() * 2);
-  EXPECT_EQ(0, std::memcmp(Bytes.data() + 46, Captured.data(), Captured.size() * 2)) << "file differs from the buffers";
+  EXPECT_EQ(0, std::memcmp(Bytes.data() + 46, Captured.data(), Captured.size() * 2))
+      << "file differs from the buffers";
 }
 
 }  // namespace
