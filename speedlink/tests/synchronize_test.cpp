@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <sys/stat.h>
 #include <thread>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "child_process.h"
 #include "link_checks.h"
@@ -155,6 +157,8 @@ TEST(AutomaticEventTest, ConstructionResetsAnEventLeftSignalled) {
 }
 
 // ----------------------------------------------------------------- files that are not ours
+// The files that stand for the named objects on POSIX systems.
+#ifndef _WIN32
 
 using TEntries = std::map<std::string, mode_t>;
 
@@ -280,5 +284,7 @@ TEST(NamedObjectTest, RefusesNamesThatLeaveTheDirectory) {
   for (const TLinkError& E : CreationErrors(Dir.Path(), "../x", ""))
     EXPECT_NE(E.What, "(no error)");
 }
+
+#endif
 
 }  // namespace
