@@ -92,7 +92,9 @@ struct TQtWindow {
   std::vector<TWindow::TData>& Data = Window.Data;
 
   TWaveInWindow Target() { return Sink.Window(); }
-  static bool WaitUntil(const std::function<bool()>& done, int ms) { return ProcessUntil(done, ms); }
+  static bool WaitUntil(const std::function<bool()>& done, int ms) {
+    return ProcessUntil(done, ms);
+  }
 };
 
 struct TSession : TWaveInSession<TQtWindow> {
