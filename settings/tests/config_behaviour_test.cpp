@@ -48,7 +48,7 @@ public:
 class TFakeDriver : public TConfigDriver {
 public:
   TFakeDriver(TFakeConfigView& view, TfConfig& form) : V(view), F(form) {}
-  void Show(const std::function<void()>& user, bool ok) override {
+  void Show(bool ok, const std::function<void()>& user) override {
     V.Log.clear();
     F.FormShow();
     user();

@@ -19,7 +19,7 @@ namespace {
 class TQtDriver : public TConfigDriver {
 public:
   explicit TQtDriver(std::unique_ptr<TQtConfigDialog>& dialog) : Dialog(dialog) {}
-  void Show(const std::function<void()>& user, bool ok) override {
+  void Show(bool ok, const std::function<void()>& user) override {
     QTimer::singleShot(0, Dialog.get(), user);
     EXPECT_EQ(D().exec(), ok ? QDialog::Accepted : QDialog::Rejected);
   }
