@@ -1,7 +1,6 @@
 // The settings dialog's behaviour through a fake front end: what showing, OK, Cancel and
 // the defaults button do to the controls and the settings, with no toolkit.
 #include "NumberFilter.h"
-#include "config_contract.h"
 #include "test_store.h"
 #include "uConfig.h"
 #include "uglobal.h"
@@ -43,43 +42,6 @@ public:
   void EndDialog(bool ok) override { Log.push_back(ok ? "ok" : "cancel"); }
 };
 
-// The contract's driver on the fake: the handlers called as a front end calls them; typed
-// keys go through the typing rule as an edit's do.
-class TFakeDriver : public TConfigDriver {
-public:
-  TFakeDriver(TFakeConfigView& view, TfConfig& form) : V(view), F(form) {}
-  void Show(bool ok, const std::function<void()>& user) override {
-    V.Log.clear();
-    F.FormShow();
-    user();
-    EXPECT_EQ(V.Log, std::vector<std::string>{ok ? "ok" : "cancel"});
-    EXPECT_TRUE(V.Errors.empty());
-  }
-  int32_t Speed() override { return V.Position; }
-  std::string Caption() override { return V.Caption; }
-  std::u16string Text(TConfigEdit e) override { return V.Edits[e]; }
-  bool Record() override { return V.Record; }
-  bool Open() override { return V.Log.empty(); }
-  void BarToEnd() override { V.SetSpeedPosition(INT32_MAX); }  // clamped to the bar's end
-  void Type(TConfigEdit e, const std::string& keys) override {
-    std::u16string& text = V.Edits[e] = u"";
-    for (char c : keys)
-      if (AcceptsTypedChar(c, {}, [&] { return TEditState{text, text.size(), 0}; })) text += c;
-  }
-  void ClickRecord() override { V.Record = !V.Record; }
-  void Close(bool ok, bool) override { ok ? F.btnOKClick() : F.Button1Click(); }
-  std::string Defaults(bool yes) override {
-    V.Answer = yes;
-    V.Asked.clear();
-    F.Button2Click();
-    return V.Asked.size() == 1 ? V.Asked[0] : std::to_string(V.Asked.size()) + " questions";
-  }
-
-private:
-  TFakeConfigView& V;
-  TfConfig& F;
-};
-
 class ConfigBehaviourTest : public ::testing::Test, public TTestStore {
 protected:
   ConfigBehaviourTest() : TTestStore("cfg") {}
@@ -96,12 +58,9 @@ protected:
   std::unique_ptr<TGlobalSettings> Settings;
   TFakeConfigView View;
   TfConfig Form{View};
-  TFakeDriver Driver{View, Form};
 };
 
 }  // namespace
-
-KORVEL_CONFIG_CONTRACT(ConfigBehaviourTest, *Reg)
 
 TEST_F(ConfigBehaviourTest, OkStoresInOrderAndStopsAtAnEmptyEdit) {
   EXPECT_EQ(View.Position, 45);  // shown: every setting in its control
@@ -174,10 +133,32 @@ TEST_F(ConfigBehaviourTest, OkBringsADetectionRangeOutOfRangeBackAndSaysWhich) {
   }
 }
 
-TEST_F(ConfigBehaviourTest, TheOkAfterTheDefaultsWritesEveryDefault) {
-  View.Answer = true;
+TEST_F(ConfigBehaviourTest, CancelAndTheDefaultsQuestion) {
+  View.SetSpeedPosition(60);
+  Form.Button1Click();
+  EXPECT_EQ(View.Log, std::vector<std::string>{"cancel"});
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, 45);
+
+  View.Answer = false;  // No: nothing happens
   Form.Button2Click();
-  Form.btnOKClick();
+  EXPECT_EQ(View.Asked, std::vector<std::string>{TfConfig::DefaultsQuestion});
+  EXPECT_EQ(Stored("viSpeed"), Dword(45));
+  EXPECT_EQ(View.Position, 60);
+
+  View.Answer = true;  // Yes: the key emptied, the defaults shown, the dialog stays open
+  Reg->WriteDword(kKey + "fMain", "left", 5);
+  View.Record = true;
+  Form.Button2Click();
+  EXPECT_FALSE(Stored("viSpeed"));
+  EXPECT_TRUE(Reg->KeyExists(kKey));
+  EXPECT_TRUE(Reg->EnumSubkeys(kKey).empty());
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, TSettingDefaults::viSpeed);
+  EXPECT_EQ(View.Position, 30);
+  EXPECT_EQ(View.Caption, "3.00倍速");
+  EXPECT_EQ(View.Edits[TConfigEdit::MaxFreq], u"3000");
+  EXPECT_FALSE(View.Record);
+  EXPECT_EQ(View.Log, std::vector<std::string>{"cancel"});
+  Form.btnOKClick();  // the next OK writes every default
   EXPECT_EQ(Stored("viFloor"), Dword(400));
   EXPECT_EQ(Stored("vbRecordToFile"), Sz("0"));
   EXPECT_TRUE(View.Errors.empty());

@@ -1,5 +1,4 @@
 #include "NumberEdit.h"
-#include "config_contract.h"
 #include "qt_test_app.h"
 #include "QtConfigDialog.h"
 #include "uglobal.h"
@@ -14,53 +13,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// The contract's driver on the Qt dialog: mouse clicks and key events on its widgets.
-class TQtDriver : public TConfigDriver {
-public:
-  explicit TQtDriver(std::unique_ptr<TQtConfigDialog>& dialog) : Dialog(dialog) {}
-  void Show(bool ok, const std::function<void()>& user) override {
-    QTimer::singleShot(0, Dialog.get(), user);
-    EXPECT_EQ(D().exec(), ok ? QDialog::Accepted : QDialog::Rejected);
-  }
-  int32_t Speed() override { return D().trackSpeed->value(); }
-  std::string Caption() override { return D().Label2->text().toStdString(); }
-  std::u16string Text(TConfigEdit e) override {
-    return Edit(e)->QLineEdit::text().toStdU16String();
-  }
-  bool Record() override { return D().chkRecordToFile->isChecked(); }
-  bool Open() override { return D().isVisible(); }
-  void BarToEnd() override {
-    D().trackSpeed->setFocus();
-    QTest::keyClick(D().trackSpeed, Qt::Key_End);
-  }
-  void Type(TConfigEdit e, const std::string& keys) override {
-    Edit(e)->selectAll();
-    QTest::keyClicks(Edit(e), keys.c_str());
-  }
-  void ClickRecord() override { QTest::mouseClick(D().chkRecordToFile, Qt::LeftButton); }
-  void Close(bool ok, bool key) override {
-    if (key)
-      QTest::keyClick(&D(), ok ? Qt::Key_Return : Qt::Key_Escape);
-    else
-      QTest::mouseClick(ok ? D().btnOK : D().Button1, Qt::LeftButton);
-  }
-  std::string Defaults(bool yes) override {
-    TModalAnswer box;
-    AnswerNextBox(box, yes ? QMessageBox::Yes : QMessageBox::No);
-    QTest::mouseClick(D().Button2, Qt::LeftButton);
-    EXPECT_EQ(box.Title, "korvel");
-    return box.Text.toStdString();
-  }
-
-private:
-  TQtConfigDialog& D() { return *Dialog; }
-  TNumberEdit* Edit(TConfigEdit e) {
-    TNumberEdit* const edits[] = {D().editMaxFreq, D().editMinFreq, D().editFloor, D().editFloor2};
-    return edits[int(e)];
-  }
-  std::unique_ptr<TQtConfigDialog>& Dialog;
-};
 
 class ConfigDialogTest : public ::testing::Test, public TTestStore {
 protected:
@@ -78,12 +30,8 @@ protected:
         Errors.push_back(x.what());
       }
     };
-    TQtConfigDialog::MessageTitle = "korvel";
-    Start();
   }
   void TearDown() override {
-    EXPECT_TRUE(Errors.empty());
-    TQtConfigDialog::MessageTitle.clear();
     Dialog.reset();
     fConfig = nullptr;
     Settings.reset();
@@ -108,14 +56,12 @@ protected:
   std::unique_ptr<TGlobalSettings> Settings;
   std::unique_ptr<TQtConfigDialog> Dialog;
   std::vector<std::string> Errors;
-  TQtDriver Driver{Dialog};
 };
 
 }  // namespace
 
-KORVEL_CONFIG_CONTRACT(ConfigDialogTest, *Reg)
-
 TEST_F(ConfigDialogTest, LayoutAtTheScreensDensity) {
+  Start();
   TQtConfigDialog& d = *Dialog;
   EXPECT_EQ(d.windowTitle(), "環境設定");
   EXPECT_EQ(d.size(), QSize(d.Scaled(357), d.Scaled(288)));
@@ -143,9 +89,42 @@ TEST_F(ConfigDialogTest, LayoutAtTheScreensDensity) {
   }
 }
 
-TEST_F(ConfigDialogTest, TrackbarStepsByKeysAndClampsStoredSpeeds) {
+TEST_F(ConfigDialogTest, ShowsTheSettingsAndOkStoresAndSaves) {
+  Reg->WriteDword(kKey, "viSpeed", 45);
+  Reg->WriteDword(kKey, "viMinFreq", 5u);
+  Reg->WriteString(kKey, "vbRecordToFile", "1");
+  Start();
+  const int result = Run([](TQtConfigDialog& d) {
+    EXPECT_EQ(d.trackSpeed->value(), 45);
+    EXPECT_EQ(d.Label2->text(), "4.50倍速");
+    EXPECT_EQ(d.editMaxFreq->QLineEdit::text(), "3000");
+    EXPECT_EQ(d.editMinFreq->QLineEdit::text(), "5");
+    EXPECT_TRUE(d.chkRecordToFile->isChecked());
+    // The user: the trackbar by keys (arrows by 1, pages by 2), a new threshold, untick.
+    d.trackSpeed->setFocus();
+    QTest::keyClick(d.trackSpeed, Qt::Key_Right);
+    QTest::keyClick(d.trackSpeed, Qt::Key_PageUp);
+    EXPECT_EQ(d.Label2->text(), "4.80倍速");
+    d.editFloor->selectAll();
+    QTest::keyClicks(d.editFloor, "35O0");  // a letter O among the digits is refused
+    QTest::mouseClick(d.chkRecordToFile, Qt::LeftButton);
+    QTest::mouseClick(d.btnOK, Qt::LeftButton);
+  });
+  EXPECT_EQ(result, QDialog::Accepted);
+  const TGlobalSettings& s = *GlobalSettings;
+  EXPECT_EQ(std::tuple(s.viSpeed->Value, s.viFloor->Value, s.vbRecordToFile->Value),
+            std::tuple(48, 350, false));
+  EXPECT_EQ(Stored("viSpeed"), Dword(48));
+  EXPECT_EQ(Stored("viFloor"), Dword(350));
+  EXPECT_EQ(Stored("viMinFreq"), Dword(5));
+  EXPECT_EQ(Stored("vbRecordToFile"), Sz("0"));
+  EXPECT_EQ(Stored("viWaveInDevice"), Dword(0));  // every setting is written
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(ConfigDialogTest, TrackbarClampsStoredSpeeds) {
   Reg->WriteDword(kKey, "viSpeed", 100);
-  GlobalSettings->Load();
+  Start();
   Run([](TQtConfigDialog& d) {
     EXPECT_EQ(d.trackSpeed->value(), 60);
     EXPECT_EQ(d.Label2->text(), "6.00倍速");
@@ -157,12 +136,56 @@ TEST_F(ConfigDialogTest, TrackbarStepsByKeysAndClampsStoredSpeeds) {
   Run([](TQtConfigDialog& d) {
     EXPECT_EQ(d.trackSpeed->value(), 10);
     EXPECT_EQ(d.Label2->text(), "1.00倍速");
-    d.trackSpeed->setFocus();  // arrows by 1, pages by 2
-    QTest::keyClick(d.trackSpeed, Qt::Key_Right);
-    QTest::keyClick(d.trackSpeed, Qt::Key_PageUp);
-    EXPECT_EQ(d.Label2->text(), "1.30倍速");
     QTest::mouseClick(d.btnOK, Qt::LeftButton);
   });
-  EXPECT_EQ(GlobalSettings->viSpeed->Value, 13);
-  EXPECT_EQ(Stored("viSpeed"), Dword(13));
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, 10);
+  EXPECT_EQ(Stored("viSpeed"), Dword(10));
+}
+
+TEST_F(ConfigDialogTest, CancelForgetsAndTheNextShowingStartsOver) {
+  Start();
+  const int result = Run([](TQtConfigDialog& d) {
+    d.trackSpeed->setFocus();
+    QTest::keyClick(d.trackSpeed, Qt::Key_End);
+    EXPECT_EQ(d.trackSpeed->value(), 60);
+    d.editMaxFreq->selectAll();
+    QTest::keyClicks(d.editMaxFreq, "999");
+    QTest::mouseClick(d.Button1, Qt::LeftButton);
+  });
+  EXPECT_EQ(result, QDialog::Rejected);
+  EXPECT_EQ(GlobalSettings->viSpeed->Value, 30);
+  EXPECT_EQ(GlobalSettings->viMaxFreq->Value, 3000);
+  EXPECT_FALSE(Stored("viSpeed"));  // nothing saved
+
+  Run([](TQtConfigDialog& d) {
+    EXPECT_EQ(d.trackSpeed->value(), 30);
+    EXPECT_EQ(d.Label2->text(), "3.00倍速");
+    EXPECT_EQ(d.editMaxFreq->QLineEdit::text(), "3000");
+    QTest::keyClick(&d, Qt::Key_Escape);
+  });
+}
+
+TEST_F(ConfigDialogTest, DefaultsAskFirstAndResetAtOnce) {
+  Reg->WriteDword(kKey, "viSpeed", 45);
+  Start();
+  TQtConfigDialog::MessageTitle = "korvel";
+  TModalAnswer box;
+  Run([&](TQtConfigDialog& d) {
+    AnswerNextBox(box, QMessageBox::No);  // No: nothing happens
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+    EXPECT_EQ(d.trackSpeed->value(), 45);
+    AnswerNextBox(QMessageBox::Yes);  // Yes: the controls show the defaults, the dialog stays
+    QTest::mouseClick(d.Button2, Qt::LeftButton);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.trackSpeed->value(), 30);
+    EXPECT_EQ(d.Label2->text(), "3.00倍速");
+    EXPECT_EQ(d.editMinFreq->QLineEdit::text(), "20");
+    EXPECT_FALSE(d.chkRecordToFile->isChecked());
+    QTest::mouseClick(d.Button1, Qt::LeftButton);
+  });
+  EXPECT_EQ(box.Title, "korvel");
+  EXPECT_EQ(box.Text, "標準の設定を読み込みますか。");
+  EXPECT_FALSE(Stored("viSpeed"));
+  TQtConfigDialog::MessageTitle.clear();
+  EXPECT_TRUE(Errors.empty());
 }

@@ -42,7 +42,7 @@ protected:
 // method sends it when it is no printable ASCII), the selection set first.
 TEST_F(NumberEditTest, EveryTypedKeyOfTheRulesReachesTheText) {
   for (const TTypedKey& k : kTypedKeys) {
-    SCOPED_TRACE(testing::Message() << "char " << int(k.C) << " at " << k.Start << "+" << k.Length);
+    SCOPED_TRACE(testing::Message() << "char " << int(k.C) << " into " << k.Start << "+" << k.Length);
     Edit->Real = k.Real;
     Edit->Minus = k.Minus;
     Prepare(QString::fromStdU16String(k.Text), k.Start, k.Start + k.Length);

@@ -7,7 +7,6 @@
 #include "Win32ConfigForm.h"
 #include "Win32NumberEdit.h"
 #include "Win32Placement.h"
-#include "config_contract.h"
 #include "uglobal.h"
 #include "typed_keys.h"
 #include "win32_test.h"
@@ -28,6 +27,19 @@ const std::string kKey = "\\Software\\Trevane\\Korvel\\";
 
 const std::wstring kRoot = L"Software\\KorvelSettingsWinTest";
 
+class SettingsWinTest : public ::testing::Test {
+protected:
+  SettingsWinTest() { GlobalSettings = &Settings; }
+  ~SettingsWinTest() override { GlobalSettings = nullptr; }
+  // Type and data of a value below the root, as any other program sees it.
+  static TRawValue Raw(const std::wstring& Sub, const wchar_t* Name) {
+    return RawValue(kRoot + L"\\Software\\Trevane\\Korvel" + Sub, Name);
+  }
+  TScratchKey Key{kRoot};
+  TRegistry Reg{WideToUtf8(kRoot)};
+  TGlobalSettings Settings{Reg};
+};
+
 // A control's rectangle in its dialog's client coordinates.
 void ExpectAt(HWND control, const RECT& want, int dpi) {
   RECT r{};
@@ -46,82 +58,6 @@ void RunSoon(std::function<void()> step) {
   });
 }
 
-// The contract's driver on the Win32 dialog at its design density: the messages a user's
-// clicks and keys send to its controls. The form does not report OK or cancel; Show checks
-// only that the window is gone (the bodies check what was saved).
-class TWin32Driver : public TConfigDriver {
-public:
-  TWin32Driver() { TWin32ConfigDialog::MessageTitle = L"KorvelTest"; }
-  ~TWin32Driver() override { TWin32ConfigDialog::MessageTitle.clear(); }
-  void Show(bool, const std::function<void()>& user) override {
-    RunSoon(user);
-    Form.ShowModal();
-    EXPECT_EQ(Form.Handle(), nullptr);
-  }
-  int32_t Speed() override { return int32_t(SendMessageW(Item(kBar), TBM_GETPOS, 0, 0)); }
-  std::string Caption() override { return WideToUtf8(WindowText(Item(kLabel2))); }
-  std::u16string Text(TConfigEdit e) override {
-    const std::wstring text = WindowText(Edit(e));
-    return {text.begin(), text.end()};
-  }
-  bool Record() override { return SendMessageW(Item(kRecord), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-  // The dialog manager shows the window once its loop goes idle, which it has not yet when
-  // a step runs here: open is the window there and enabled.
-  bool Open() override { return IsWindow(Form.Handle()) && IsWindowEnabled(Form.Handle()); }
-  void BarToEnd() override { SendMessageW(Item(kBar), WM_KEYDOWN, VK_END, 0); }
-  void Type(TConfigEdit e, const std::string& keys) override {
-    SetWindowTextW(Edit(e), L"");
-    for (char c : keys) SendMessageW(Edit(e), WM_CHAR, c, 1);
-  }
-  void ClickRecord() override { SendMessageW(Item(kRecord), BM_CLICK, 0, 0); }
-  void Close(bool ok, bool key) override {
-    if (key)  // posted: the dialog's loop turns it into the button's command
-      PostMessageW(Item(IDOK), WM_KEYDOWN, ok ? VK_RETURN : VK_ESCAPE, 0);
-    else
-      SendMessageW(Item(ok ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
-  }
-  // The question is answered from its own loop; the click returns once it is.
-  std::string Defaults(bool yes) override {
-    std::string asked = "no question";
-    const UINT_PTR step = RunFromMessageLoop(10, [&] {
-      HWND box = FindBox([](HWND w) { return WindowText(w) == L"KorvelTest"; });
-      if (!box) return false;
-      asked = WideToUtf8(BoxText(box));
-      EXPECT_FALSE(IsWindowEnabled(Form.Handle())) << "disabled under the question";
-      PostMessageW(box, WM_COMMAND, yes ? IDYES : IDNO, 0);
-      return true;
-    });
-    SendMessageW(Item(TWin32ConfigForm::idDefaults), BM_CLICK, 0, 0);
-    StopTimerStep(step);
-    EXPECT_TRUE(IsWindowEnabled(Form.Handle()));
-    return asked;
-  }
-
-private:
-  static constexpr int kBar = TWin32ConfigForm::idTrackSpeed, kLabel2 = TWin32ConfigForm::idLabel2,
-                       kRecord = TWin32ConfigForm::idRecordToFile;
-  HWND Item(int id) const { return GetDlgItem(Form.Handle(), id); }
-  HWND Edit(TConfigEdit e) const { return Item(TWin32ConfigForm::idEditMaxFreq + int(e)); }
-  TWin32ConfigForm Form{nullptr, TWin32ConfigForm::kDesignDpi};
-};
-
-class SettingsWinTest : public ::testing::Test {
-protected:
-  SettingsWinTest() { GlobalSettings = &Settings; }
-  ~SettingsWinTest() override { GlobalSettings = nullptr; }
-  // Type and data of a value below the root, as any other program sees it.
-  static TRawValue Raw(const std::wstring& Sub, const wchar_t* Name) {
-    return RawValue(kRoot + L"\\Software\\Trevane\\Korvel" + Sub, Name);
-  }
-  TScratchKey Key{kRoot};
-  TRegistry Reg{WideToUtf8(kRoot)};
-  TGlobalSettings Settings{Reg};
-  TWin32Driver Driver;
-};
-
-KORVEL_CONFIG_CONTRACT(SettingsWinTest, Reg)
-
-
 TEST_F(SettingsWinTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText) {
   HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 80, 20, nullptr,
                               nullptr, nullptr, nullptr);
@@ -139,17 +75,21 @@ TEST_F(SettingsWinTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText)
   DestroyWindow(edit);
 }
 
-// The layout at two densities, modal on its owner and centred on it.
-TEST_F(SettingsWinTest, LaidOutAtTheDensityModalAndCentredOnItsOwner) {
+// The layout at two densities, the settings shown on opening, a letter refused and a
+// number typed, then OK: stored and saved. Cancel forgets what was typed.
+TEST_F(SettingsWinTest, LaidOutAtTheDensityShowsTheSettingsAndOKSaves) {
   HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 100, 80, 600, 500,
                                nullptr, nullptr, nullptr, nullptr);
   const struct {
     int Dpi;
     RECT Client, Edit, OK;
+    bool Ok;
   } cases[] = {
-      {120, {0, 0, 357, 288}, {192, 88, 257, 111}, {72, 256, 147, 281}},
-      {96, {0, 0, 286, 230}, {154, 70, 206, 88}, {58, 205, 118, 225}},
+      {120, {0, 0, 357, 288}, {192, 88, 257, 111}, {72, 256, 147, 281}, false},
+      {96, {0, 0, 286, 230}, {154, 70, 206, 88}, {58, 205, 118, 225}, true},
   };
+  Settings.viSpeed->Value = 45;
+  Settings.viMaxFreq->Value = 2800;
   for (const auto& c : cases) {
     TWin32ConfigForm form(owner, c.Dpi);
     RunSoon([&] {
@@ -160,19 +100,60 @@ TEST_F(SettingsWinTest, LaidOutAtTheDensityModalAndCentredOnItsOwner) {
       GetClientRect(dialog, &client);
       EXPECT_TRUE(EqualRect(&client, &c.Client))
           << c.Dpi << ": client " << client.right << "x" << client.bottom;
-      ExpectAt(GetDlgItem(dialog, TWin32ConfigForm::idEditMaxFreq), c.Edit, c.Dpi);
+      HWND edit = GetDlgItem(dialog, TWin32ConfigForm::idEditMaxFreq);
+      ExpectAt(edit, c.Edit, c.Dpi);
       ExpectAt(GetDlgItem(dialog, IDOK), c.OK, c.Dpi);
       GetWindowRect(dialog, &window);
       GetWindowRect(owner, &around);
       EXPECT_LE(std::abs(window.left + window.right - around.left - around.right) +
                     std::abs(window.top + window.bottom - around.top - around.bottom),
                 2) << "centred on the owner";
-      SendMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+      EXPECT_EQ(SendMessageW(GetDlgItem(dialog, TWin32ConfigForm::idTrackSpeed), TBM_GETPOS, 0, 0), 45);
+      EXPECT_EQ(WindowText(GetDlgItem(dialog, TWin32ConfigForm::idLabel2)), L"4.50倍速");
+      EXPECT_EQ(WindowText(edit), L"2800");
+      SetWindowTextW(edit, L"");
+      for (wchar_t typed : std::wstring(L"2x5")) SendMessageW(edit, WM_CHAR, typed, 1);
+      SendMessageW(GetDlgItem(dialog, c.Ok ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
     });
     form.ShowModal();
     EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_EQ(Settings.viMaxFreq->Value, c.Ok ? 25 : 2800) << c.Dpi;
+    EXPECT_EQ(TRegistryIniFile(Reg, kKey).ReadInteger("viMaxFreq", -1), c.Ok ? 25 : -1) << c.Dpi;
   }
   DestroyWindow(owner);
+}
+
+// 標準の設定 asks first, with the dialog disabled under the question; Yes shows the defaults
+// at once and leaves the key empty, and Cancel does not bring the old settings back.
+TEST_F(SettingsWinTest, DefaultsAskWithTheDialogDisabledAndStayAfterCancel) {
+  TWin32ConfigDialog::MessageTitle = L"KorvelTest";
+  Settings.viSpeed->Value = 45;
+  Settings.Save();
+  TWin32ConfigForm form(nullptr, 120);
+  auto item = [&](int id) { return GetDlgItem(form.Handle(), id); };
+  RunSoon([&] {
+    RunSoon([&] {
+      HWND box = FindBox([](HWND w) { return WindowText(w) == L"KorvelTest"; });
+      if (!box) {
+        ADD_FAILURE() << "no question asked";
+        return (void)SendMessageW(item(IDCANCEL), BM_CLICK, 0, 0);
+      }
+      EXPECT_EQ(BoxText(box), L"標準の設定を読み込みますか。");
+      EXPECT_FALSE(IsWindowEnabled(form.Handle()));
+      RunSoon([&] {
+        EXPECT_TRUE(IsWindowEnabled(form.Handle()));
+        EXPECT_EQ(WindowText(item(TWin32ConfigForm::idLabel2)), L"3.00倍速");
+        EXPECT_EQ(WindowText(item(TWin32ConfigForm::idEditMaxFreq)), L"3000");
+        EXPECT_FALSE(Reg.ReadValue(kKey, "viSpeed").has_value());
+        SendMessageW(item(IDCANCEL), BM_CLICK, 0, 0);
+      });
+      PostMessageW(box, WM_COMMAND, IDYES, 0);
+    });
+    PostMessageW(item(TWin32ConfigForm::idDefaults), BM_CLICK, 0, 0);  // sent, it would block here
+  });
+  form.ShowModal();
+  TWin32ConfigDialog::MessageTitle.clear();
+  EXPECT_EQ(Settings.viSpeed->Value, 30);
 }
 
 // First start centred; saved where it was moved; restored there (maximised as stored).
