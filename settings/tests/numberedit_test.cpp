@@ -38,11 +38,10 @@ protected:
 
 }  // namespace
 
-// Every key of the rules' table, through the widget: a key event per character (as an input
-// method sends it when it is no printable ASCII), the selection set first.
+// Every key of the rules' table as a key event (non-ASCII as an input method sends it).
 TEST_F(NumberEditTest, EveryTypedKeyOfTheRulesReachesTheText) {
   for (const TTypedKey& k : kTypedKeys) {
-    SCOPED_TRACE(testing::Message() << "char " << int(k.C) << " into " << k.Start << "+" << k.Length);
+    SCOPED_TRACE(testing::Message() << "char " << int(k.C) << " at " << k.Start << "+" << k.Length);
     Edit->Real = k.Real;
     Edit->Minus = k.Minus;
     Prepare(QString::fromStdU16String(k.Text), k.Start, k.Start + k.Length);

@@ -7,8 +7,8 @@
 #include "Win32ConfigForm.h"
 #include "Win32NumberEdit.h"
 #include "Win32Placement.h"
-#include "uglobal.h"
 #include "typed_keys.h"
+#include "uglobal.h"
 #include "win32_test.h"
 #include "winstr.h"
 
