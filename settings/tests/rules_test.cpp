@@ -4,6 +4,7 @@
 // applying a rectangle).
 #include "NumberFilter.h"
 #include "Placement.h"
+#include "typed_keys.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -49,28 +50,8 @@ TEST(NumberRules, ReadingKeepsEmptyAndNumbersAndTurnsTheRestIntoZero) {
   }
 }
 
-// Digits and control characters pass without a look at the text; every other character
-// reads it first, whether it then passes or not.
 TEST(NumberRules, TypedCharactersPassByTheTextLeftOnceTheSelectionIsReplaced) {
-  const struct {
-    char16_t C;
-    bool Real, Minus;
-    const char16_t* Text;
-    size_t Start, Length;
-    bool Accepted, Read;
-  } cases[] = {
-      {u'7', false, true, u"12x", 3, 0, true, false},   {u'\b', false, true, u"1", 1, 0, true, false},
-      {u'a', false, true, u"1", 1, 0, false, true},     {u' ', false, true, u"1", 1, 0, false, true},
-      {u'+', false, true, u"", 0, 0, false, true},      {u'\u00E9', false, true, u"", 0, 0, false, true},
-      {u'\uFF15', false, true, u"", 0, 0, false, true}, {0x7F, false, true, u"", 0, 0, false, true},
-      {u'.', false, true, u"12", 2, 0, false, true},    {u'.', true, true, u"12", 2, 0, true, true},
-      {u'.', true, true, u"1.2", 3, 0, false, true},    {u'.', true, true, u"1.5", 1, 2, true, true},
-      {u'.', true, true, u"1.5", 0, 1, false, true},    {u'-', false, true, u"", 0, 0, true, true},
-      {u'-', false, true, u"5", 1, 0, false, true},     {u'-', false, true, u"-5", 0, 0, false, true},
-      {u'-', false, true, u"-5", 0, 1, true, true},     {u'-', false, true, u"12", 1, 1, false, true},
-      {u'-', true, true, u"5", 0, 0, true, true},       {u'-', false, false, u"5", 0, 0, false, true},
-  };
-  for (const auto& c : cases) {
+  for (const TTypedKey& c : kTypedKeys) {
     SCOPED_TRACE(testing::Message() << "char " << int(c.C) << " at " << c.Start << "+" << c.Length);
     bool read = false;
     const auto edit = [&] {

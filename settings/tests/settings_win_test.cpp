@@ -7,6 +7,7 @@
 #include "Win32ConfigForm.h"
 #include "Win32NumberEdit.h"
 #include "Win32Placement.h"
+#include "typed_keys.h"
 #include "uglobal.h"
 #include "win32_test.h"
 #include "winstr.h"
@@ -60,23 +61,14 @@ void RunSoon(std::function<void()> step) {
 TEST_F(SettingsWinTest, TypedCharactersAreFilteredAndTheReadChecksThePastedText) {
   HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 80, 20, nullptr,
                               nullptr, nullptr, nullptr);
-  MakeNumberEdit(edit, TNumberRules{false, true});
-  const struct {
-    const wchar_t *Before, *After;  // the text before (selected from, to) and after typing
-    int From, To;
-    wchar_t Typed;
-  } cases[] = {
-      {L"12", L"123", 2, 2, L'3'},  {L"12", L"12", 2, 2, L'a'},    {L"12", L"12", 2, 2, L'.'},
-      {L"", L"-", 0, 0, L'-'},      {L"12", L"12", 1, 1, L'-'},    {L"12", L"-12", 0, 0, L'-'},
-      {L"-12", L"-12", 0, 0, L'-'}, {L"-12", L"-12", 0, 1, L'-'},  {L"12", L"1", 2, 2, L'\b'},
-      {L"12", L"12", 2, 2, L'\x3042'}, {L"12x", L"0", 3, 3, L'a'},  // pasted, made "0" by the read
-  };
-  for (const auto& c : cases) {
-    SetWindowTextW(edit, c.Before);
-    SendMessageW(edit, EM_SETSEL, c.From, c.To);
-    SendMessageW(edit, WM_CHAR, c.Typed, 1);
-    EXPECT_EQ(WindowText(edit), c.After)
-        << "typed U+" << std::hex << int(c.Typed) << " into " << c.Before;
+  for (const TTypedKey& k : kTypedKeys) {
+    MakeNumberEdit(edit, TNumberRules{k.Real, k.Minus});
+    WriteEditText(edit, k.Text);
+    SendMessageW(edit, EM_SETSEL, k.Start, k.Start + k.Length);
+    SendMessageW(edit, WM_CHAR, k.C, 1);
+    const std::u16string want = TextAfter(k);
+    EXPECT_EQ(WindowText(edit), std::wstring(want.begin(), want.end()))
+        << "typed U+" << std::hex << int(k.C) << " at " << k.Start << "+" << k.Length;
   }
   SetWindowTextW(edit, L"99999999999");  // pasted: beyond 32 bits, read as "0"
   EXPECT_TRUE(ReadNumberEdit(edit, false) == u"0" && WindowText(edit) == L"0");
