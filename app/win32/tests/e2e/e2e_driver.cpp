@@ -5,7 +5,8 @@
 //
 // Across processes a button whose click opens a modal box gets its BM_CLICK posted (a sent
 // one would block until the box closes). The window's controls are found by their
-// identifiers (controlids.h), the dialog's by class and text.
+// identifiers (controlids.h) and checked against the layout every front end shares, the
+// dialog's by class and text.
 #include <windows.h>
 
 #include <algorithm>
@@ -19,7 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include "controlids.h"
+#include "../../../testing/main_window_layout.h"
 #include "uSharedMemory.h"
 #include "win32_test.h"
 #include "winstr.h"
@@ -216,7 +217,7 @@ protected:
                                Utf8ToWide(R.Dir).c_str(), &Startup, &R.Process))
         << "cannot start " << R.Program << " (error " << GetLastError() << ")";
     ASSERT_TRUE(WaitFor(30000, [&] {
-      R.Main = FindWindowW(nullptr, L"Korvel 2.0");
+      R.Main = FindWindowW(nullptr, Utf8ToWide(kMainWindowCaption).c_str());
       DWORD Pid = 0;
       if (R.Main) GetWindowThreadProcessId(R.Main, &Pid);
       return Pid == R.Process.dwProcessId && IsWindowVisible(R.Main);
@@ -298,8 +299,10 @@ TEST_F(KorvelE2e, IdleWindowIsCentred) {
   EXPECT_TRUE(WaitFor(5000, [&] {
     return WindowText(Record) == L"開始" && IsWindowEnabled(Record);
   })) << "開始 is not there and enabled";
-  EXPECT_EQ(U8(Stop), "停止");
-  EXPECT_FALSE(IsWindowEnabled(Stop));
+  for (const TMainControlLayout& C : kMainControls) {
+    EXPECT_EQ(U8(Ctl(C.Id)), C.Text) << "control " << C.Id;
+    EXPECT_EQ(IsWindowEnabled(Ctl(C.Id)) != FALSE, C.Idle) << "control " << C.Id;
+  }
 }
 
 TEST_F(KorvelE2e, StartAsksForTheCalibrationBoxToBeAnswered) {
