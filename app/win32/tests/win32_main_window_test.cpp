@@ -106,7 +106,9 @@ TEST_F(Win32MainWindowTest, LaysOutTheControlsWithTheirTextsAndFont) {
     EXPECT_EQ(r.top, c.Top);
     EXPECT_EQ(c.Width ? r.right - r.left : 0, c.Width);
     // A closed combo box is as high as the system makes it for its font.
-    if (c.Id != idWaveInComboBox1) EXPECT_EQ(c.Height ? r.bottom - r.top : 0, c.Height);
+    if (c.Id != idWaveInComboBox1) {
+      EXPECT_EQ(c.Height ? r.bottom - r.top : 0, c.Height);
+    }
     LOGFONTW font{};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
     if (c.Id != idDpb) {
