@@ -73,6 +73,14 @@ inline TRawValue RawValue(const std::wstring& Key, const wchar_t* Name) {
   return {Type, reinterpret_cast<const wchar_t*>(Data)};
 }
 
+// One row of what a key must hold: a value's name, and its type and data as RawValue
+// gives them.
+struct TRawRow {
+  const wchar_t* Name;
+  DWORD Type;
+  const wchar_t* Data;
+};
+
 // A key below HKEY_CURRENT_USER deleted with everything below it when made and when gone:
 // a test's own settings root, empty at its start, left nowhere at its end.
 struct TScratchKey {

@@ -203,14 +203,10 @@ TEST_F(SettingsWinTest, SaveWritesDwordsAndTheBooleanAsTextUnderTheSettingsKey) 
   EXPECT_EQ(Found.viMaxFreq->Value, 2500);
   Found.viSpeed->Value = 45;
   Found.Save();
-  const struct {
-    const wchar_t* Name;
-    DWORD Type;
-    const wchar_t* Data;
-  } Cases[] = {{L"viSpeed", REG_DWORD, L"45"},      {L"viMaxFreq", REG_SZ, L"2500"},
-               {L"viMinFreq", REG_DWORD, L"20"},    {L"viFloor", REG_DWORD, L"400"},
-               {L"viFloor2", REG_DWORD, L"200"},    {L"vbRecordToFile", REG_SZ, L"0"},
-               {L"viWaveInDevice", REG_DWORD, L"0"}};
+  const TRawRow Cases[] = {{L"viSpeed", REG_DWORD, L"45"},      {L"viMaxFreq", REG_SZ, L"2500"},
+                           {L"viMinFreq", REG_DWORD, L"20"},    {L"viFloor", REG_DWORD, L"400"},
+                           {L"viFloor2", REG_DWORD, L"200"},    {L"vbRecordToFile", REG_SZ, L"0"},
+                           {L"viWaveInDevice", REG_DWORD, L"0"}};
   for (const auto& C : Cases) EXPECT_EQ(Raw(L"", C.Name), TRawValue(C.Type, C.Data)) << C.Name;
 }
 

@@ -373,14 +373,10 @@ TEST_F(KorvelE2e, ScreenshotShowsJapanese) {
 }
 
 TEST_F(KorvelE2e, SevenSettingsStoredWithTheirTypes) {
-  const struct {
-    const wchar_t* Name;
-    DWORD Type;
-    const wchar_t* Data;
-  } Values[] = {{L"viSpeed", REG_DWORD, L"30"},   {L"viMaxFreq", REG_DWORD, L"3000"},
-                {L"viMinFreq", REG_DWORD, L"20"}, {L"viFloor", REG_DWORD, L"400"},
-                {L"viFloor2", REG_DWORD, L"200"}, {L"viWaveInDevice", REG_DWORD, L"0"},
-                {L"vbRecordToFile", REG_SZ, L"1"}};
+  const TRawRow Values[] = {{L"viSpeed", REG_DWORD, L"30"},   {L"viMaxFreq", REG_DWORD, L"3000"},
+                            {L"viMinFreq", REG_DWORD, L"20"}, {L"viFloor", REG_DWORD, L"400"},
+                            {L"viFloor2", REG_DWORD, L"200"}, {L"viWaveInDevice", REG_DWORD, L"0"},
+                            {L"vbRecordToFile", REG_SZ, L"1"}};
   for (const auto& V : Values)
     EXPECT_EQ(RawValue(kSettingsKey, V.Name), TRawValue(V.Type, V.Data)) << WideToUtf8(V.Name);
 }
