@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -21,19 +22,15 @@
 #include <gtest/gtest.h>
 
 #include "../../../testing/main_window_layout.h"
+#include "child_process.h"
 #include "uSharedMemory.h"
 #include "win32_test.h"
 #include "winstr.h"
 
 namespace {
 
-// Polls Cond every 20 ms until it holds or Ms have passed.
-template <class F>
-bool WaitFor(DWORD Ms, F Cond) {
-  for (const DWORD Start = GetTickCount(); !Cond(); Sleep(20))
-    if (GetTickCount() - Start >= Ms) return false;
-  return true;
-}
+// The shared poll, with the time-out first so the condition reads last at each step.
+bool WaitFor(int Ms, const std::function<bool()>& Cond) { return PollUntil(Cond, Ms); }
 
 std::string U8(HWND W) { return WideToUtf8(WindowText(W)); }
 
