@@ -18,6 +18,8 @@
 // frames; a reader that falls further behind gets an overrun (EPIPE), and the audio
 // produced meanwhile is lost: after the restart the file continues at the position the
 // clock has reached, not where reading stopped.
+#include "alsa_test_route.h"
+
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 
@@ -45,7 +47,7 @@ constexpr unsigned FrameBytes = 2 * Channels;
 // avail_min frames have arrived, as an interrupt-driven card does at period ends.
 constexpr long TickNs = 5'000'000;
 
-enum class TEnd { Silence, Hang, Fail };
+using TEnd = TAlsaTestEnd;
 
 struct TTestDevice {
   snd_pcm_ioplug_t Io{};
@@ -248,7 +250,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(korveltest) {
       SNDERR("korveltest: %s must be a string", id);
       return -EINVAL;
     }
-    const char* const ends[] = {"silence", "hang", "fail"};  // in TEnd's order
+    const auto& ends = kAlsaTestEndNames;
     const auto named = std::find(std::begin(ends), std::end(ends), std::string(value));
     if (key == "file") {
       file = value;

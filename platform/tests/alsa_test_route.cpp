@@ -1,6 +1,7 @@
 #include "alsa_test_route.h"
 
-#include <sys/stat.h>
+#include "test_folder.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -48,30 +49,11 @@ std::string Quoted(const std::string& text) {
   return q + "\"";
 }
 
-const char* EndName(TAlsaTestEnd end) {
-  const char* const names[] = {"silence", "hang", "fail"};  // in TAlsaTestEnd's order
-  return names[int(end)];
-}
-
-void MakeFolders(const std::string& path) {
-  for (size_t at = 1; at != std::string::npos; at = path.find('/', at + 1))
-    mkdir(path.substr(0, at).c_str(), 0700);
-  mkdir(path.c_str(), 0700);
-}
-
 }  // namespace
 
-TAlsaTestRoute::TAlsaTestRoute(std::string folder) : Folder(std::move(folder)) {
-  if (Folder.empty()) {
-    if (const char* root = std::getenv("KORVEL_TEST_ROOT"); root && *root) {
-      Folder = std::string(root) + "/alsa";
-    } else {
-      char pattern[] = "/tmp/korvel-alsa-XXXXXX";
-      if (!mkdtemp(pattern)) throw std::runtime_error("cannot create a folder for the ALSA route");
-      Folder = pattern;
-    }
-  }
-  MakeFolders(Folder);
+TAlsaTestRoute::TAlsaTestRoute(std::string folder)
+    : Folder(folder.empty() ? NewTestFolder("alsa").string() : std::move(folder)) {
+  std::filesystem::create_directories(Folder);
   Config = "pcm_type.korveltest { lib " + Quoted(PluginPath()) + " }\n";
 }
 
@@ -87,8 +69,8 @@ TAlsaTestRoute::~TAlsaTestRoute() {
 TAlsaTestRoute& TAlsaTestRoute::Add(const TAlsaTestPcm& pcm) {
   std::string body;
   if (pcm.Paced) {
-    body = "  type korveltest\n  file " + Quoted(pcm.InputFile) + "\n  end " + EndName(pcm.End) +
-           "\n";
+    body = "  type korveltest\n  file " + Quoted(pcm.InputFile) + "\n  end " +
+           kAlsaTestEndNames[int(pcm.End)] + "\n";
     if (!pcm.LockFile.empty()) body += "  lock " + Quoted(pcm.LockFile) + "\n";
   } else {
     // The file PCM writes what passes through to `file`; capture only needs `infile`.

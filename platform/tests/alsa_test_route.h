@@ -36,6 +36,8 @@ std::vector<int16_t> SilenceFrames(uint32_t count);
 void WriteRawFrames(const std::string& path, const std::vector<int16_t>& interleaved);
 
 enum class TAlsaTestEnd { Silence, Hang, Fail };
+// The test device's names of the ends, in TAlsaTestEnd's order.
+inline constexpr const char* kAlsaTestEndNames[] = {"silence", "hang", "fail"};
 
 // A capture device of the route; fill it by name ({.InputFile = ..., .Paced = true}), the
 // rest keeping these values.
@@ -50,8 +52,8 @@ struct TAlsaTestPcm {
 
 class TAlsaTestRoute {
 public:
-  // folder: where the configuration (and, by File(), test inputs) go; by default
-  // $KORVEL_TEST_ROOT/alsa, or a new folder under /tmp when that is not set.
+  // folder: where the configuration (and, by File(), test inputs) go; made when missing.
+  // By default a new folder under the test's private root (NewTestFolder).
   explicit TAlsaTestRoute(std::string folder = {});
   // Restores the previous ALSA_CONFIG_PATH and removes the configuration file.
   ~TAlsaTestRoute();

@@ -28,6 +28,18 @@ struct RegistryTest : ::testing::Test, TTestStore {
   RegistryTest() : TTestStore("reg", "korvel/registry.reg") {}
 };
 
+// Runs `body` in a child process that exits 0, or 1 when `body` throws; never returns there.
+pid_t Forked(const std::function<void()>& body) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  try {
+    body();
+  } catch (...) {
+    _exit(1);
+  }
+  _exit(0);
+}
+
 }  // namespace
 
 TEST_F(RegistryTest, WritesRegedit4TextAndReadsTypesBack) {
@@ -120,16 +132,11 @@ TEST_F(RegistryTest, WriteReplacesFileAtomically) {
   // A writer killed at any moment leaves a file that parses.
   std::mt19937 rng(7);
   for (int round = 0; round < 15; ++round) {
-    pid_t pid = fork();
+    const pid_t pid = Forked([&] {
+      TRegistry child(File);
+      for (uint32_t i = 0;; ++i) child.WriteDword(kKey + "k" + std::to_string(i % 5), "n", i);
+    });
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      try {
-        TRegistry child(File);
-        for (uint32_t i = 0;; ++i) child.WriteDword(kKey + "k" + std::to_string(i % 5), "n", i);
-      } catch (...) {
-      }
-      _exit(1);  // never return into the test runner
-    }
     usleep(1000 + rng() % 20000);
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
@@ -147,19 +154,11 @@ TEST_F(RegistryTest, ConcurrentProcessesLoseNoUpdate) {
   const auto name = [](int p, int i) { return "p" + std::to_string(p) + "_" + std::to_string(i); };
   std::vector<pid_t> kids;
   for (int p = 0; p < kProcs; ++p) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int rc = 0;
-      try {
-        TRegistry child(File);
-        for (int i = 0; i < kWrites; ++i) child.WriteDword(key(i), name(p, i), uint32_t(i));
-      } catch (...) {
-        rc = 1;
-      }
-      _exit(rc);  // never return into the test runner
-    }
-    kids.push_back(pid);
+    kids.push_back(Forked([&] {
+      TRegistry child(File);
+      for (int i = 0; i < kWrites; ++i) child.WriteDword(key(i), name(p, i), uint32_t(i));
+    }));
+    ASSERT_GE(kids.back(), 0);
   }
   for (pid_t k : kids) {
     int status = 0;
@@ -319,7 +318,6 @@ TEST_F(RegistryTest, WhatStandsInTheWayIsReadAsFarAsItCanBeAndLosesNothing) {
     EXPECT_EQ(reg.TakeNotice(), "");  // told once
   }
 }
-
 
 TEST_F(RegistryTest, LockHeldByAnotherDelaysWritesBrieflyAndNeverReads) {
   Reg->WriteDword(kKey, "viSpeed", 3);

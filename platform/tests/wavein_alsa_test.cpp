@@ -36,30 +36,16 @@ int CaptureThreads() {
 
 void Pump(std::chrono::milliseconds span) { ProcessUntil([] { return false; }, int(span.count())); }
 
-// Stands in for the window: records what the driver posts, copying each buffer as it
-// arrives, and lets the test decide what the handler does next (typically re-queue).
-class TWindow : public QObject {
+// Stands in for the window: records what the driver posts and lets the test decide what
+// the handler does next (typically re-queue).
+class TWindow : public QObject, public TReturnedBuffers {
 public:
-  struct TData {
-    HWAVEIN Handle;
-    WAVEHDR* Header;
-    uint32_t Bytes;
-    uint32_t Flags;
-    std::vector<int16_t> Samples;
-    TClock::time_point At;
-  };
-  std::vector<TData> Data;
   std::vector<std::pair<HWAVEIN, QString>> Failures;  // handle, detail
-  std::function<void(WAVEHDR*)> OnData;
 
   bool event(QEvent* e) override {
     if (e->type() == TWaveInDataEvent::EventType) {
       auto* data = static_cast<TWaveInDataEvent*>(e);
-      WAVEHDR* h = data->Header;
-      const auto* first = reinterpret_cast<const int16_t*>(h->lpData);
-      Data.push_back({data->Handle, h, h->dwBytesRecorded, h->dwFlags,
-                      std::vector<int16_t>(first, first + h->dwBytesRecorded / 2), TClock::now()});
-      if (OnData) OnData(h);
+      Returned(data->Handle, data->Header);
       return true;
     }
     if (e->type() == TWaveInFailureEvent::EventType) {
@@ -68,13 +54,6 @@ public:
       return true;
     }
     return QObject::event(e);
-  }
-  // The samples of the buffers from `from` on, one after the other.
-  std::vector<int16_t> Joined(size_t from = 0) const {
-    std::vector<int16_t> all;
-    for (size_t i = from; i < Data.size(); ++i)
-      all.insert(all.end(), Data[i].Samples.begin(), Data[i].Samples.end());
-    return all;
   }
 };
 
@@ -89,7 +68,7 @@ long FirstBreak(const std::vector<int16_t>& samples, uint32_t first) {
 struct TQtWindow {
   TWindow Window;
   TQtWaveInSink Sink{&Window};
-  std::vector<TWindow::TData>& Data = Window.Data;
+  std::vector<TReturnedBuffers::TData>& Data = Window.Data;
 
   TWaveInWindow Target() { return Sink.Window(); }
   static bool WaitUntil(const std::function<bool()>& done, int ms) {

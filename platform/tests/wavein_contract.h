@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -17,9 +19,39 @@ inline constexpr uint32_t BufferBytes = BufferFrames * 4;
 
 inline WAVEFORMATEX CaptureFormat() { return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0}; }
 
+// What a front end's window was handed back, each buffer as it came (its samples copied
+// then, before a re-queue refills them); OnData runs after the return is recorded, as the
+// window's handler would.
+struct TReturnedBuffers {
+  struct TData {
+    HWAVEIN Handle;
+    WAVEHDR* Header;
+    uint32_t Bytes, Flags;
+    std::vector<int16_t> Samples;
+    std::chrono::steady_clock::time_point At;
+  };
+  std::vector<TData> Data;
+  std::function<void(WAVEHDR*)> OnData;
+
+  void Returned(HWAVEIN handle, WAVEHDR* h) {
+    const auto* first = reinterpret_cast<const int16_t*>(h->lpData);
+    Data.push_back({handle, h, uint32_t(h->dwBytesRecorded), uint32_t(h->dwFlags),
+                    std::vector<int16_t>(first, first + h->dwBytesRecorded / 2),
+                    std::chrono::steady_clock::now()});
+    if (OnData) OnData(h);
+  }
+  // The samples of the buffers from `from` to before `to`, one after the other.
+  std::vector<int16_t> Joined(size_t from = 0, size_t to = SIZE_MAX) const {
+    std::vector<int16_t> all;
+    for (size_t i = from; i < to && i < Data.size(); ++i)
+      all.insert(all.end(), Data[i].Samples.begin(), Data[i].Samples.end());
+    return all;
+  }
+};
+
 // One open device with its one buffer, as the window holds it. TWindow is the front end's
-// window: Target() is what Open is given, Data the buffers handed back (Handle, Header,
-// Bytes, Flags), WaitUntil(done, ms) runs its loop until `done` holds.
+// window: Target() is what Open is given, Data the buffers handed back (TReturnedBuffers),
+// WaitUntil(done, ms) runs its loop until `done` holds.
 // The window is the base and the backend the last member, so the backend goes first,
 // stopping its thread before the buffer and the window it writes to are gone (a failed
 // assertion leaves it open).

@@ -54,18 +54,10 @@ constexpr size_t kBuffers = 40;  // about 7.4 s
 }
 
 // The window of the Win32 front end: a message-only window that winmm posts MM_WIM_DATA
-// to; OnData runs as the window's handler would, after the return is recorded.
-struct TMessageWindow {
-  struct TData {
-    HWAVEIN Handle;
-    WAVEHDR* Header;
-    uint32_t Bytes, Flags;
-    std::vector<int16_t> Samples;
-  };
+// to, each return recorded as it comes (TReturnedBuffers).
+struct TMessageWindow : TReturnedBuffers {
   HWND Hwnd = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
                               nullptr);
-  std::vector<TData> Data;
-  std::function<void(WAVEHDR*)> OnData;
 
   ~TMessageWindow() { DestroyWindow(Hwnd); }
   TWaveInWindow Target() { return {Hwnd, nullptr}; }
@@ -78,12 +70,8 @@ struct TMessageWindow {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLPOSTMESSAGE);
         continue;
       }
-      if (Msg.message != MM_WIM_DATA) continue;
-      auto* H = reinterpret_cast<WAVEHDR*>(Msg.lParam);
-      const auto* S = reinterpret_cast<const int16_t*>(H->lpData);
-      Data.push_back({reinterpret_cast<HWAVEIN>(Msg.wParam), H, uint32_t(H->dwBytesRecorded),
-                      uint32_t(H->dwFlags), std::vector<int16_t>(S, S + H->dwBytesRecorded / 2)});
-      if (OnData) OnData(H);
+      if (Msg.message == MM_WIM_DATA)
+        Returned(reinterpret_cast<HWAVEIN>(Msg.wParam), reinterpret_cast<WAVEHDR*>(Msg.lParam));
     }
     return true;
   }
@@ -131,9 +119,7 @@ TEST(WaveInWinmm, CapturesTheFedSignalGaplesslyIntoTheCaptureFile) {
   File.Reset();
 
   ASSERT_TRUE(Filled) << s.Data.size() << " buffers announced in 30 s";
-  std::vector<int16_t> Captured;
-  for (size_t K = 0; K < kBuffers; ++K)
-    Captured.insert(Captured.end(), s.Data[K].Samples.begin(), s.Data[K].Samples.end());
+  const std::vector<int16_t> Captured = s.Joined(0, kBuffers);
   EXPECT_TRUE(IsTheSignalWithoutGaps(Captured, int(kBuffers)));
   const auto Bytes = ReadFileBytes("output.wav");
   ASSERT_EQ(Bytes.size(), 46 + Captured.size() * 2);

@@ -220,39 +220,26 @@ TEST(NamedObjectTest, OwnerOnlyWhateverTheUmaskOrAnEarlierRunLeft) {
 TEST(NamedObjectTest, RefusesWhatIsNotOurOwnAndLeavesItAlone) {
   TTempDir Elsewhere;
   MakeObjects(Elsewhere, 0600, 0600);
+  // Plant(name, path) puts something in the way of each object's file.
   const struct {
     std::string Name;
     mode_t Mode;  // of our own objects planted first; 0 for none
-    std::function<void(const TTempDir&)> Plant;
+    std::function<void(const std::string&, const char*)> Plant;
   } Cases[] = {
       {"mode 0644", 0644, {}},
       {"mode 0660", 0660, {}},
       {"mode 0602", 0602, {}},
-      {"wrong type", 0,
-       [](const TTempDir& Dir) {
-         ::mkfifo(Dir.File(kLock).c_str(), 0600);
-         ::close(::open(Dir.File(kEvent).c_str(), O_CREAT | O_WRONLY, 0600));
+      {"wrong type", 0,  // a FIFO for the lock, a plain file for the event
+       [](auto& Name, auto Path) {
+         Name == kLock ? ::mkfifo(Path, 0600) : ::close(::open(Path, O_CREAT | O_WRONLY, 0600));
        }},
-      {"directories", 0,
-       [](const TTempDir& Dir) {
-         ::mkdir(Dir.File(kLock).c_str(), 0700);
-         ::mkdir(Dir.File(kEvent).c_str(), 0700);
-       }},
+      {"directories", 0, [](auto&, auto Path) { ::mkdir(Path, 0700); }},
       {"symlinks to good files", 0,
-       [&](const TTempDir& Dir) {
-         ASSERT_EQ(::symlink(Elsewhere.File(kLock).c_str(), Dir.File(kLock).c_str()), 0);
-         ASSERT_EQ(::symlink(Elsewhere.File(kEvent).c_str(), Dir.File(kEvent).c_str()), 0);
-       }},
+       [&](auto& Name, auto Path) { ASSERT_EQ(::symlink(Elsewhere.File(Name).c_str(), Path), 0); }},
       {"dangling symlinks", 0,
-       [](const TTempDir& Dir) {
-         ::symlink(Dir.File("target-lock").c_str(), Dir.File(kLock).c_str());
-         ::symlink(Dir.File("target-event").c_str(), Dir.File(kEvent).c_str());
-       }},
+       [](auto&, auto Path) { ::symlink((std::string(Path) + "-target").c_str(), Path); }},
       {"another user's", 0600,  // the last row: it alone is skipped without root
-       [](const TTempDir& Dir) {
-         ASSERT_EQ(::chown(Dir.File(kLock).c_str(), 4242, 4242), 0);
-         ASSERT_EQ(::chown(Dir.File(kEvent).c_str(), 4242, 4242), 0);
-       }},
+       [](auto&, auto Path) { ASSERT_EQ(::chown(Path, 4242, 4242), 0); }},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Name);
@@ -260,7 +247,8 @@ TEST(NamedObjectTest, RefusesWhatIsNotOurOwnAndLeavesItAlone) {
       GTEST_SKIP() << "needs root to give a file away";
     TTempDir Dir;
     if (C.Mode) MakeObjects(Dir, C.Mode, C.Mode);
-    if (C.Plant) C.Plant(Dir);
+    for (const std::string& Name : {kLock, kEvent})
+      if (C.Plant) C.Plant(Name, Dir.File(Name).c_str());
     const TEntries Before = Entries(Dir.Path());
     for (const TLinkError& E : CreationErrors(Dir.Path())) {
       EXPECT_EQ(E.What, "作成に失敗しました。");
