@@ -1,5 +1,6 @@
 #include "alsa_test_route.h"
 
+#include "test_files.h"
 #include "test_folder.h"
 
 #include <unistd.h>
@@ -95,11 +96,7 @@ void TAlsaTestRoute::Install() {
   static std::atomic<unsigned> serial{0};
   const std::string path =
       Folder + "/asound-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".conf";
-  {
-    std::ofstream out(path, std::ios::trunc);
-    out << Config;
-    if (!out) throw std::runtime_error("cannot write " + path);
-  }
+  if (!WriteFileText(path, Config)) throw std::runtime_error("cannot write " + path);
   if (!Installed) {
     const char* previous = std::getenv("ALSA_CONFIG_PATH");
     HadPrevious = previous != nullptr;

@@ -36,12 +36,17 @@ int CaptureThreads() {
 
 void Pump(std::chrono::milliseconds span) { ProcessUntil([] { return false; }, int(span.count())); }
 
-// Stands in for the window: records what the driver posts and lets the test decide what
-// the handler does next (typically re-queue).
+// The window of the Qt front end: the sink posts to it, its loop is Qt's. Records what the
+// driver posts; the test decides what the handler does next (typically re-queue).
 class TWindow : public QObject, public TReturnedBuffers {
 public:
   std::vector<std::pair<HWAVEIN, QString>> Failures;  // handle, detail
+  TQtWaveInSink Sink{this};
 
+  TWaveInWindow Target() { return Sink.Window(); }
+  static bool WaitUntil(const std::function<bool()>& done, int ms) {
+    return ProcessUntil(done, ms);
+  }
   bool event(QEvent* e) override {
     if (e->type() == TWaveInDataEvent::EventType) {
       auto* data = static_cast<TWaveInDataEvent*>(e);
@@ -64,25 +69,13 @@ long FirstBreak(const std::vector<int16_t>& samples, uint32_t first) {
   return -1;
 }
 
-// The window of the Qt front end: the sink posts to it, its loop is Qt's.
-struct TQtWindow {
-  TWindow Window;
-  TQtWaveInSink Sink{&Window};
-  std::vector<TReturnedBuffers::TData>& Data = Window.Data;
-
-  TWaveInWindow Target() { return Sink.Window(); }
-  static bool WaitUntil(const std::function<bool()>& done, int ms) {
-    return ProcessUntil(done, ms);
-  }
-};
-
-struct TSession : TWaveInSession<TQtWindow> {
+struct TSession : TWaveInSession<TWindow> {
   explicit TSession(std::unique_ptr<IWaveIn> backend = CreateAlsaWaveIn())
       : TWaveInSession(std::move(backend)) {}
   // Re-queues every returned buffer until `count` have come back.
   void RequeueUntil(size_t count) {
-    Window.OnData = [this, count](WAVEHDR* h) {
-      if (Window.Data.size() < count) {
+    OnData = [this, count](WAVEHDR* h) {
+      if (Data.size() < count) {
         EXPECT_EQ(WaveIn->AddBuffer(Handle, h), MMSYSERR_NOERROR);
       }
     };
@@ -107,26 +100,26 @@ TEST_F(AlsaWaveIn, FileDeviceDeliversTheCounterGaplessInOrderAndOnlyAfterStart) 
   TSession s;
   ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   Pump(200ms);  // the file device has no clock: a started capture would have filled it by now
-  EXPECT_TRUE(s.Window.Data.empty());
+  EXPECT_TRUE(s.Data.empty());
 
   s.RequeueUntil(Buffers);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() >= Buffers; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Data.size() >= Buffers; }));
   Pump(200ms);  // the last buffer was not handed back: nothing more may come
-  ASSERT_EQ(s.Window.Data.size(), Buffers);
+  ASSERT_EQ(s.Data.size(), Buffers);
   EXPECT_EQ(CaptureThreads(), 1);  // waiting for a buffer, not gone
   for (size_t i = 0; i < Buffers; ++i) s.ExpectReturned(i, BufferBytes);
-  EXPECT_EQ(s.Window.Joined().size(), size_t(Buffers) * BufferFrames * 2);
-  EXPECT_EQ(FirstBreak(s.Window.Joined(), 0), -1);
+  EXPECT_EQ(s.Joined().size(), size_t(Buffers) * BufferFrames * 2);
+  EXPECT_EQ(FirstBreak(s.Joined(), 0), -1);
 
   // Nothing queued: a reset returns nothing. Then capture can start again.
   EXPECT_EQ(s.WaveIn->Reset(s.Handle), MMSYSERR_NOERROR);
   Pump(50ms);
-  EXPECT_EQ(s.Window.Data.size(), Buffers);
-  s.Window.OnData = nullptr;
+  EXPECT_EQ(s.Data.size(), Buffers);
+  s.OnData = nullptr;
   ASSERT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), MMSYSERR_NOERROR);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  EXPECT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == Buffers + 1; }));
+  EXPECT_TRUE(ProcessUntil([&] { return s.Data.size() == Buffers + 1; }));
 
   s.Stop();
   EXPECT_EQ(CaptureThreads(), 0);
@@ -137,24 +130,24 @@ TEST_F(AlsaWaveIn, PacedDeviceRunsInRealTimeAndASlowHandlerLosesNothing) {
   PlayCounter(Buffers * BufferFrames, true);
   TSession s;
   ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
-  s.Window.OnData = [&](WAVEHDR* h) {
+  s.OnData = [&](WAVEHDR* h) {
     // The first handler takes well over a buffer's time (186 ms) before handing back.
-    if (s.Window.Data.size() == 1) std::this_thread::sleep_for(450ms);
-    if (s.Window.Data.size() < Buffers) {
+    if (s.Data.size() == 1) std::this_thread::sleep_for(450ms);
+    if (s.Data.size() < Buffers) {
       EXPECT_EQ(s.WaveIn->AddBuffer(s.Handle, h), MMSYSERR_NOERROR);
     }
   };
   const auto start = TClock::now();
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() >= Buffers; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Data.size() >= Buffers; }));
 
-  const double first = std::chrono::duration<double>(s.Window.Data.front().At - start).count();
-  const double last = std::chrono::duration<double>(s.Window.Data.back().At - start).count();
+  const double first = std::chrono::duration<double>(s.Data.front().At - start).count();
+  const double last = std::chrono::duration<double>(s.Data.back().At - start).count();
   EXPECT_GE(first, 0.9 * BufferFrames / 44100.0);
   EXPECT_GE(last, 0.95 * Buffers * BufferFrames / 44100.0);
   EXPECT_LT(last, 3.0);
-  EXPECT_EQ(FirstBreak(s.Window.Joined(), 0), -1);
-  EXPECT_TRUE(s.Window.Failures.empty());
+  EXPECT_EQ(FirstBreak(s.Joined(), 0), -1);
+  EXPECT_TRUE(s.Failures.empty());
   s.Stop();
 }
 
@@ -163,18 +156,18 @@ TEST_F(AlsaWaveIn, AnOverrunLosesTheGapButCaptureGoesOn) {
   TSession s;
   ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 1; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Data.size() == 1; }));
   Pump(1600ms);  // the buffer stays out longer than the ring lasts
   s.RequeueUntil(4);
   ASSERT_EQ(s.WaveIn->AddBuffer(s.Handle, &s.Header), MMSYSERR_NOERROR);
-  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 4; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Data.size() == 4; }));
 
-  EXPECT_TRUE(s.Window.Failures.empty());
-  EXPECT_EQ(FirstBreak(s.Window.Data[0].Samples, 0), -1);
+  EXPECT_TRUE(s.Failures.empty());
+  EXPECT_EQ(FirstBreak(s.Data[0].Samples, 0), -1);
   // The audio of the stall is gone: the next buffer starts well past where the first ended.
-  const uint32_t resumed = CounterValue(s.Window.Data[1].Samples.data());
+  const uint32_t resumed = CounterValue(s.Data[1].Samples.data());
   EXPECT_GT(resumed, BufferFrames + 44100 / 2);
-  EXPECT_EQ(FirstBreak(s.Window.Joined(1), resumed), -1);
+  EXPECT_EQ(FirstBreak(s.Joined(1), resumed), -1);
   s.Stop();
 }
 
@@ -184,21 +177,21 @@ TEST_F(AlsaWaveIn, ADeviceFailingMidCaptureIsReportedOnceAndEndsTheThread) {
   s.RequeueUntil(100);
   ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(ProcessUntil([&] { return !s.Window.Failures.empty(); }));
+  ASSERT_TRUE(ProcessUntil([&] { return !s.Failures.empty(); }));
   Pump(300ms);
 
-  ASSERT_EQ(s.Window.Failures.size(), 1u);
-  EXPECT_EQ(s.Window.Failures[0].first, s.Handle);
-  EXPECT_FALSE(s.Window.Failures[0].second.isEmpty());
-  ASSERT_EQ(s.Window.Data.size(), 2u);  // everything the device delivered, nothing after
-  EXPECT_EQ(FirstBreak(s.Window.Data[1].Samples, BufferFrames), -1);
+  ASSERT_EQ(s.Failures.size(), 1u);
+  EXPECT_EQ(s.Failures[0].first, s.Handle);
+  EXPECT_FALSE(s.Failures[0].second.isEmpty());
+  ASSERT_EQ(s.Data.size(), 2u);  // everything the device delivered, nothing after
+  EXPECT_EQ(FirstBreak(s.Data[1].Samples, BufferFrames), -1);
   EXPECT_EQ(CaptureThreads(), 0);
 
   // The window then stops as 停止 would: the queued buffer comes back, empty.
-  s.Window.OnData = nullptr;
+  s.OnData = nullptr;
   s.Stop();
-  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 3; }));
-  EXPECT_EQ(s.Window.Data[2].Bytes, 0u);
+  ASSERT_TRUE(ProcessUntil([&] { return s.Data.size() == 3; }));
+  EXPECT_EQ(s.Data[2].Bytes, 0u);
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_INVALHANDLE);
 }
 
@@ -209,7 +202,7 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   s.RequeueUntil(2);
   ASSERT_EQ(s.OpenAndQueue(), MMSYSERR_NOERROR);
   ASSERT_EQ(s.WaveIn->Start(s.Handle), MMSYSERR_NOERROR);
-  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 1; }));
+  ASSERT_TRUE(ProcessUntil([&] { return s.Data.size() == 1; }));
   Pump(300ms);  // the tail has arrived; the device delivers nothing more
 
   const auto before = TClock::now();
@@ -217,13 +210,13 @@ TEST_F(AlsaWaveIn, ResetInterruptsABlockingWaitAndReturnsWhatWasFilled) {
   EXPECT_LT(TClock::now() - before, 500ms);  // the device alone would never end the wait
   EXPECT_EQ(CaptureThreads(), 0);  // joined: nothing touches the buffer any more
 
-  ASSERT_TRUE(ProcessUntil([&] { return s.Window.Data.size() == 2; }));
-  EXPECT_TRUE(s.Window.Failures.empty());
-  EXPECT_EQ(FirstBreak(s.Window.Data[0].Samples, 0), -1);  // no restart skipped any audio
+  ASSERT_TRUE(ProcessUntil([&] { return s.Data.size() == 2; }));
+  EXPECT_TRUE(s.Failures.empty());
+  EXPECT_EQ(FirstBreak(s.Data[0].Samples, 0), -1);  // no restart skipped any audio
   s.ExpectReturned(1, Tail * 4);
-  EXPECT_EQ(FirstBreak(s.Window.Data[1].Samples, BufferFrames), -1);
+  EXPECT_EQ(FirstBreak(s.Data[1].Samples, BufferFrames), -1);
   Pump(100ms);
-  EXPECT_EQ(s.Window.Data.size(), 2u);
+  EXPECT_EQ(s.Data.size(), 2u);
   EXPECT_EQ(s.WaveIn->UnprepareHeader(s.Handle, &s.Header), MMSYSERR_NOERROR);
   EXPECT_EQ(s.WaveIn->Close(s.Handle), MMSYSERR_NOERROR);
 }
@@ -322,8 +315,8 @@ TEST_F(AlsaWaveIn, DeviceNumbersOpenTheListedCaptureDevicesInOrder) {
     TSession c;
     ASSERT_EQ(c.OpenAndQueue(index), MMSYSERR_NOERROR);
     ASSERT_EQ(c.WaveIn->Start(c.Handle), MMSYSERR_NOERROR);
-    ASSERT_TRUE(ProcessUntil([&] { return c.Window.Data.size() == 1; }));
-    EXPECT_EQ(FirstBreak(c.Window.Data[0].Samples, first), -1);
+    ASSERT_TRUE(ProcessUntil([&] { return c.Data.size() == 1; }));
+    EXPECT_EQ(FirstBreak(c.Data[0].Samples, first), -1);
     c.Stop();
   }
 }

@@ -1,5 +1,6 @@
 #include "uSharedMemory.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -17,6 +18,8 @@
 namespace {
 
 using TBytes = std::vector<uint8_t>;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 // The records of 1.0 and 3.0 as published: the flag, then the factor as a little-endian double.
 const TBytes kOne{0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F};
@@ -197,12 +200,8 @@ TEST_F(MemoryStreamTest, WriteRefusesToPassTheEndAndWritesNothingThen) {
   EXPECT_EQ(Stream.Write(Data, 9), 9);
   EXPECT_EQ(Stream.Position(), 9);
   EXPECT_EQ(0, std::memcmp(Stream.Memory(), Data, 9));
-  try {
-    Stream.Write(Data, 1);
-    ADD_FAILURE() << "wrote past the end";
-  } catch (const ESharedMemoryOutOfBounds& E) {
-    EXPECT_STREQ(E.what(), "共有メモリを逸脱した書き込み");
-  }
+  EXPECT_THAT([&] { Stream.Write(Data, 1); },
+              ThrowsMessage<ESharedMemoryOutOfBounds>(StrEq("共有メモリを逸脱した書き込み")));
   EXPECT_EQ(Stream.Position(), 9);
   Stream.Seek(5, 0);
   EXPECT_THROW(Stream.Write(Data, 5), ESharedMemoryOutOfBounds);
