@@ -18,8 +18,7 @@ TEST(RendoWindowAlpha, LayersAndUnlayersAWindow) {
   EXPECT_NE(effects->SetWindowAlpha(window, 128), 0);
   EXPECT_TRUE(layered());
   BYTE alpha = 0;
-  DWORD flags = 0;
-  if (GetLayeredWindowAttributes(window, nullptr, &alpha, &flags)) {
+  if (GetLayeredWindowAttributes(window, nullptr, &alpha, nullptr)) {
     EXPECT_EQ(alpha, 128);
   }
   EXPECT_NE(effects->SetWindowAlpha(window, 0x10000 | 255), 0);  // only the low byte counts

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -63,9 +62,8 @@ TEST(SpeedMailboxTest, StartZeroesARecordThatExistedAndGrowsAShortSection) {
   EXPECT_EQ(ReadFileBytes(Dir.File(kSpeedSectionName)), TBytes(9, 0));
 
   TTempDir Short;
-  const int Fd = ::open(Short.File(kSpeedSectionName).c_str(), O_CREAT | O_WRONLY, 0600);
-  ASSERT_EQ(::write(Fd, "\x07\x07\x07", 3), 3);
-  ::close(Fd);
+  ASSERT_TRUE(WriteFileText(Short.File(kSpeedSectionName), "\x07\x07\x07"));
+  ::chmod(Short.File(kSpeedSectionName).c_str(), 0600);
   TSpeedSharedMemory Grown(Short.Path());
   Grown.SetSpeed(1.0);  // would fault past the end of a 3-byte file
   EXPECT_EQ(ReadFileBytes(Short.File(kSpeedSectionName)).size(), 9u);
@@ -78,9 +76,8 @@ TEST(SpeedMailboxTest, CreationErrorsNameTheSection) {
   EXPECT_EQ(ErrorOf([&] { TSpeedSharedMemory Mailbox(Dir.Path()); }).What,
             std::string("共有メモリ[") + kSpeedSectionName + "]を開けません");
   ::rmdir(Dir.File(kSpeedSectionName).c_str());
-  const int Fd = ::open(Dir.File(kSpeedSectionName).c_str(), O_CREAT | O_WRONLY, 0600);
-  ::fchmod(Fd, 0660);  // group-writable is refused as well as open to all
-  ::close(Fd);
+  WriteFileText(Dir.File(kSpeedSectionName), "");
+  ::chmod(Dir.File(kSpeedSectionName).c_str(), 0660);  // group-writable is refused as well
   EXPECT_THROW(TSpeedSharedMemory Mailbox(Dir.Path()), ESpeedLinkError);
 }
 
