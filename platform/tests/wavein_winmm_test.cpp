@@ -13,6 +13,7 @@
 #include <functional>
 #include <vector>
 
+#include "child_process.h"
 #include "globalmem.h"
 #include "mmiochunk.h"
 #include "test_files.h"
@@ -62,18 +63,13 @@ struct TMessageWindow : TReturnedBuffers {
   ~TMessageWindow() { DestroyWindow(Hwnd); }
   TWaveInWindow Target() { return {Hwnd, nullptr}; }
   bool WaitUntil(const std::function<bool()>& done, int ms) {
-    const DWORD Deadline = GetTickCount() + DWORD(ms);
-    MSG Msg;
-    while (!done()) {
-      if (GetTickCount() > Deadline) return false;
-      if (!PeekMessageW(&Msg, Hwnd, 0, 0, PM_REMOVE)) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLPOSTMESSAGE);
-        continue;
-      }
-      if (Msg.message == MM_WIM_DATA)
-        Returned(reinterpret_cast<HWAVEIN>(Msg.wParam), reinterpret_cast<WAVEHDR*>(Msg.lParam));
-    }
-    return true;
+    const auto handled = [&] {
+      for (MSG M; !done() && PeekMessageW(&M, Hwnd, 0, 0, PM_REMOVE);)
+        if (M.message == MM_WIM_DATA)
+          Returned(reinterpret_cast<HWAVEIN>(M.wParam), reinterpret_cast<WAVEHDR*>(M.lParam));
+      return done();
+    };
+    return PollUntil(handled, ms, 1);
   }
 };
 using TSession = TWaveInSession<TMessageWindow>;
