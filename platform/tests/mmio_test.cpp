@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 

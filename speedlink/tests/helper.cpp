@@ -14,18 +14,17 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const char* Cmd = argv[1];
   const std::string Dir = argv[2];
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // each line reaches the test as it is printed
   try {
     if (std::strcmp(Cmd, "hold") == 0) {
       TSynchronize Lock(kSpeedLockName, true, Dir);
       Lock.Enter();
       std::printf("held\n");
-      std::fflush(stdout);
       for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
     }
     if (std::strcmp(Cmd, "wait") == 0 && argc >= 4) {
       TAutomaticEvent Event(kSpeedEventName, true, Dir);
       std::printf("ready\n");
-      std::fflush(stdout);
       return Event.WaitFor(static_cast<uint32_t>(std::atoi(argv[3]))) ? 0 : 3;
     }
   } catch (const std::exception& E) {
