@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <stdexcept>
 
 std::vector<int16_t> CounterFrames(uint32_t first, uint32_t count) {
@@ -30,11 +29,10 @@ std::vector<int16_t> SilenceFrames(uint32_t count) {
 }
 
 void WriteRawFrames(const std::string& path, const std::vector<int16_t>& interleaved) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
   // The samples are stored little-endian, as the machine (x86-64, arm64) holds them.
-  out.write(reinterpret_cast<const char*>(interleaved.data()),
-            std::streamsize(interleaved.size() * sizeof(int16_t)));
-  if (!out) throw std::runtime_error("cannot write " + path);
+  const auto* bytes = reinterpret_cast<const char*>(interleaved.data());
+  if (!WriteFileText(path, std::string(bytes, interleaved.size() * sizeof(int16_t))))
+    throw std::runtime_error("cannot write " + path);
 }
 
 namespace {
@@ -60,8 +58,8 @@ TAlsaTestRoute::TAlsaTestRoute(std::string folder)
 
 TAlsaTestRoute::~TAlsaTestRoute() {
   if (!Installed) return;
-  if (HadPrevious)
-    setenv("ALSA_CONFIG_PATH", Previous.c_str(), 1);
+  if (Previous)
+    setenv("ALSA_CONFIG_PATH", Previous->c_str(), 1);
   else
     unsetenv("ALSA_CONFIG_PATH");
   std::remove(Path.c_str());
@@ -98,9 +96,7 @@ void TAlsaTestRoute::Install() {
       Folder + "/asound-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".conf";
   if (!WriteFileText(path, Config)) throw std::runtime_error("cannot write " + path);
   if (!Installed) {
-    const char* previous = std::getenv("ALSA_CONFIG_PATH");
-    HadPrevious = previous != nullptr;
-    Previous = previous ? previous : "";
+    if (const char* previous = std::getenv("ALSA_CONFIG_PATH")) Previous = previous;
   } else {
     std::remove(Path.c_str());
   }

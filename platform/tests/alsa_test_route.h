@@ -21,6 +21,7 @@
 // is process-wide: tests that install routes must not run their ALSA work concurrently
 // in one process.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,6 @@ private:
   std::string Folder;
   std::string Config;
   std::string Path;
-  bool HadPrevious = false;
-  std::string Previous;
+  std::optional<std::string> Previous;  // ALSA_CONFIG_PATH before the first Install
   bool Installed = false;
 };
