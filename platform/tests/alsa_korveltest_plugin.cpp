@@ -109,9 +109,7 @@ int DeviceStart(snd_pcm_ioplug_t* io) {
     d.EverStarted = true;
   }
   // A restart after an overrun or a stop resumes the source where its clock stands.
-  const uint64_t now = FramesSince(d.FirstStart);
-  d.RunBase = now > d.ReadPos ? now : d.ReadPos;
-  d.ReadPos = d.RunBase;
+  d.ReadPos = d.RunBase = std::max(FramesSince(d.FirstStart), d.ReadPos);
   d.Running = true;
   SetTick(d, TickNs);
   return 0;
@@ -281,7 +279,6 @@ SND_PCM_PLUGIN_DEFINE_FUNC(korveltest) {
   d->Io.name = "Korvel paced test input";
   d->Io.poll_fd = d->TimerFd;
   d->Io.poll_events = POLLIN;
-  d->Io.mmap_rw = 0;
   d->Io.callback = &Callbacks;
   d->Io.private_data = d.get();
   if (const int err = snd_pcm_ioplug_create(&d->Io, name, stream, mode); err < 0) return err;
