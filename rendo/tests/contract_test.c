@@ -10,6 +10,26 @@
 #include <stdio.h>
 #include <string.h>
 
+#ifdef _WIN32
+#include <windows.h>
+static void* OpenLibrary(const char* path) { return (void*)LoadLibraryA(path); }
+static void* LibrarySymbol(void* library, const char* name) {
+  return (void*)GetProcAddress((HMODULE)library, name);
+}
+static void CloseLibrary(void* library) { FreeLibrary((HMODULE)library); }
+static const char* LibraryError(void) {
+  static char text[32];
+  snprintf(text, sizeof text, "error %lu", (unsigned long)GetLastError());
+  return text;
+}
+#else
+#include <dlfcn.h>
+static void* OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+static void* LibrarySymbol(void* library, const char* name) { return dlsym(library, name); }
+static const char* LibraryError(void) { return dlerror(); }
+static void CloseLibrary(void* library) { dlclose(library); }
+#endif
+
 /* What a 32-bit Windows caller declares a COM method with: __stdcall, the interface
  * pointer pushed first of the arguments, the callee removing them. A library built with
  * another convention leaves the stack unbalanced, which shows as a crash or wrong values. */
@@ -265,28 +285,6 @@ static void Wireframe(const WireTable** w, const EngineTable** e) {
   CHECK(t[15 * 40 + 9] == 0 && t[15 * 40 + 10] == 0x00123456u && t[15 * 40 + 30] == 0x00123456u &&
         t[15 * 40 + 31] == 0);
 }
-
-/* Opening the library at run time. Here, after the tables: <windows.h> defines macros
- * (DrawText) that would rename their slots. */
-#ifdef _WIN32
-#include <windows.h>
-static void* OpenLibrary(const char* path) { return (void*)LoadLibraryA(path); }
-static void* LibrarySymbol(void* library, const char* name) {
-  return (void*)GetProcAddress((HMODULE)library, name);
-}
-static void CloseLibrary(void* library) { FreeLibrary((HMODULE)library); }
-static const char* LibraryError(void) {
-  static char text[32];
-  snprintf(text, sizeof text, "error %lu", (unsigned long)GetLastError());
-  return text;
-}
-#else
-#include <dlfcn.h>
-static void* OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
-static void* LibrarySymbol(void* library, const char* name) { return dlsym(library, name); }
-static const char* LibraryError(void) { return dlerror(); }
-static void CloseLibrary(void* library) { dlclose(library); }
-#endif
 
 int main(void) {
   void* library = OpenLibrary(RENDO_LIBRARY);
