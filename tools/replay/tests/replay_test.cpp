@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <set>
 #include <sstream>
 
+#include "mailboxreader.h"
 #include "registry.h"
 #include "replay.h"
 #include "test_files.h"
@@ -170,12 +170,7 @@ TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
   const auto wav = WriteWav("pub.wav", 26 * 8192, Scenario(300));
   const TRun r = Replay("--defaults --publish --mailbox-dir " + Quote(box), wav);
   ASSERT_EQ(r.Status, 0) << r.Err;
-  const std::string record = ReadFileText(box / "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}");
-  ASSERT_GE(record.size(), 9u);
-  EXPECT_EQ(record[0], 1);
-  double speed = 0;
-  std::memcpy(&speed, record.data() + 1, 8);
-  EXPECT_EQ(speed, double(1.1f));
+  EXPECT_EQ(TMailboxRecordReader(box.string(), false).Read(), (TMailboxRecord{1, 1.1f}));
 }
 
 TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
@@ -472,10 +467,8 @@ TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
       if (row[kPublished] == "1") expectAt(marks, mi);
       last = row[kSpeed];
     }
-    EXPECT_EQ(ci, c.Changes);
-    EXPECT_EQ(changes.size(), c.Changes);
-    EXPECT_EQ(mi, c.Marks);
-    EXPECT_EQ(marks.size(), c.Marks);
+    EXPECT_EQ(std::tuple(ci, changes.size(), mi, marks.size()),
+              std::tuple(c.Changes, c.Changes, c.Marks, c.Marks));
     // Nothing drawn outside its panel.
     for (const std::string panel : {"pitch", "level", "speed"})
       ExpectInside(ById(svg, panel + "-data"), ById(svg, panel + "-panel"));
