@@ -10,11 +10,9 @@
 #include <sstream>
 
 #include "mailboxreader.h"
-#include "registry.h"
 #include "replay.h"
-#include "test_files.h"
-#include "test_folder.h"
 #include "test_signals.h"
+#include "test_store.h"
 
 namespace {
 
@@ -22,7 +20,6 @@ namespace fs = std::filesystem;
 
 const char* const Header =
     "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n";
-const char* const SettingsKey = "\\Software\\Trevane\\Korvel\\";
 
 fs::path Dir() {
   static const fs::path d = NewTestFolder("replay");
@@ -140,24 +137,24 @@ TEST(KorvelReplay, MonoGivesTheSameRowsAsStereoAndOverridesApply) {
 
 TEST(KorvelReplay, StoredSettingsAreReadUnlessDefaultsAreAsked) {
   TRegistry reg(TRegistry::DefaultFilePath());
-  reg.WriteDword(SettingsKey, "viMinFreq", 400);
+  reg.WriteDword(kKey, "viMinFreq", 400);
   const auto wav = WriteWav("stored.wav", 8 * 8192, Scenario(300));
   const TRun stored = Replay("", wav);
   ASSERT_EQ(stored.Status, 0) << stored.Err;
   ExpectCells(stored, {{6, kCase, "B"}});
   ExpectCells(Replay("--defaults", wav), {{6, kCase, "C"}});
-  reg.WriteDword(SettingsKey, "viMinFreq", 20);
+  reg.WriteDword(kKey, "viMinFreq", 20);
 
   // A hand-edited value the dialog could not have saved: corrected at load, and said.
   for (const uint32_t bad : {0u, uint32_t(-1), 0x80000000u, 5u}) {
-    reg.WriteDword(SettingsKey, "viSpeed", bad);
+    reg.WriteDword(kKey, "viSpeed", bad);
     const TRun r = Replay("", wav);
     EXPECT_EQ(r.Status, 0) << r.Err;
     const std::string said =
         "'viSpeed' の値 " + std::to_string(int32_t(bad)) + " は範囲外のため 10 に直しました";
     EXPECT_NE(r.Err.find(said), std::string::npos) << r.Err;
   }
-  reg.WriteDword(SettingsKey, "viSpeed", 30);
+  reg.WriteDword(kKey, "viSpeed", 30);
   for (const char* option : {"--speed 0", "--speed 61", "--speed -1", "--min-freq 0",
                              "--max-freq 22051", "--min-freq 3000 --max-freq 20"})
     ExpectRefused(Replay("--defaults " + std::string(option), wav), option);
@@ -178,9 +175,7 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
   fs::remove(Dir() / "fifo.wav");
   ASSERT_EQ(mkfifo((Dir() / "fifo.wav").c_str(), 0600), 0);  // no writer: must not wait for one
   std::ofstream(Dir() / "text.wav") << "hello, this is not a wave file at all";
-  std::string headerOnly = "RIFF";
-  PutLe32(headerOnly, 4);
-  WriteFileText(Dir() / "nofmt.wav", headerOnly + "WAVE");
+  WriteFileText(Dir() / "nofmt.wav", std::string("RIFF\x04\0\0\0WAVE", 12));
   const std::string good = Quote(WriteWav("good.wav", 3 * 8192, tone));
   // Arguments after --defaults, and the message they must give.
   const std::pair<std::string, std::string> cases[] = {
