@@ -35,10 +35,7 @@ public:
   std::u16string ReadEdit(TConfigEdit e) override { return Edits[e] = CheckText(Edits[e], false).Text; }
   void WriteEdit(TConfigEdit e, const std::u16string& text) override { Edits[e] = text; }
   bool AskYesNo(const std::string& text) override { return Asked.push_back(text), Answer; }
-  void ReportError(std::exception_ptr error) override try { std::rethrow_exception(error); } catch (
-      const std::exception& e) {
-    Errors.push_back(e.what());
-  }
+  void ReportError(std::exception_ptr error) override { Errors.push_back(WhatOf(error)); }
   void EndDialog(bool ok) override { Log.push_back(ok ? "ok" : "cancel"); }
 };
 

@@ -47,6 +47,15 @@ struct FormSerializerTest : ::testing::Test, TTestStore {
   TFormSerializer* Serializer = nullptr;
 };
 
+// Destroys the native window while the widget lives on, as the platform may.
+class TRecreatedForm : public QWidget {
+public:
+  void Recreate() {
+    destroy();
+    create();
+  }
+};
+
 }  // namespace
 
 TEST_F(FormSerializerTest, FirstStartCentresAndExitStoresPositionOnly) {
@@ -151,17 +160,6 @@ TEST_F(FormSerializerTest, EventsShareTheKeyAndAFailingHandlerStopsNothing) {
   EXPECT_EQ(Stored("mine"), Sz("1"));  // written before the failure: kept
   EXPECT_EQ(Stored("maximized"), Sz("0"));
 }
-
-namespace {
-// Destroys the native window while the widget lives on, as the platform may.
-class TRecreatedForm : public QWidget {
-public:
-  void Recreate() {
-    destroy();
-    create();
-  }
-};
-}  // namespace
 
 TEST_F(FormSerializerTest, WritesAgainAfterTheKeyWasDeletedAndOnRecreation) {
   auto* form = NewForm<TRecreatedForm>(false);
