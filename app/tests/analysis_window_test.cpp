@@ -19,9 +19,6 @@ protected:
       ASSERT_TRUE(ProcessUntil([&] { return WaveIn.Queued != nullptr; }));
     }
   }
-  QColor FundamentalColour() const {
-    return Window->lblFundamental->palette().color(QPalette::WindowText);
-  }
 };
 
 TEST_F(AnalysisWindowTest, ToneAtOrAboveTheThresholdIsRedAndCountsDown) {
@@ -30,7 +27,7 @@ TEST_F(AnalysisWindowTest, ToneAtOrAboveTheThresholdIsRedAndCountsDown) {
   const int32_t before = w.History.Position;
   Feed(Tone(1000));
   EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("1001"));
-  EXPECT_EQ(FundamentalColour(), QColor(Qt::red));
+  EXPECT_EQ(w.lblFundamental->palette().color(QPalette::WindowText), QColor(Qt::red));
   EXPECT_EQ(w.AboveCount, 1);
   EXPECT_EQ(w.History.Position, (before + 1) % 220);
   EXPECT_GT(w.History.ReadAge(1), 0.0f);

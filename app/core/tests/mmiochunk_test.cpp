@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <vector>
 
 #include "toneanalysis.h"
@@ -26,16 +27,6 @@ std::filesystem::path WorkDir() {
   return dir;
 }
 
-// Buffer b of a counter signal: every frame carries its index in the capture.
-std::vector<unsigned char> CounterBuffer(int b) {
-  std::vector<unsigned char> buf(kBufferBytes);
-  for (int p = 0; p < kFramesPerBuffer; ++p) {
-    const uint32_t frame = uint32_t(b) * kFramesPerBuffer + uint32_t(p);
-    std::memcpy(&buf[4 * size_t(p)], &frame, 4);
-  }
-  return buf;
-}
-
 }  // namespace
 
 TEST(CaptureFile, TenBuffersGiveTheExactRiffLayout) {
@@ -49,8 +40,10 @@ TEST(CaptureFile, TenBuffersGiveTheExactRiffLayout) {
   EXPECT_TRUE(file.RiffChunk->OwnsFile());
   EXPECT_FALSE(file.DataChunk->OwnsFile());
   for (int b = 0; b < 10; ++b) {
-    const auto buf = CounterBuffer(b);
-    EXPECT_EQ(file.Append(buf.data(), kBufferBytes), kBufferBytes);
+    // Buffer b of a counter signal: every frame carries its index in the capture.
+    std::vector<uint32_t> frames(kFramesPerBuffer);
+    std::iota(frames.begin(), frames.end(), uint32_t(b) * kFramesPerBuffer);
+    EXPECT_EQ(file.Append(frames.data(), kBufferBytes), kBufferBytes);
     // After each buffer the file is whole as it stands: a kill now loses nothing written.
     const std::string running = ReadFileText(dir / "output.wav");
     ASSERT_EQ(running.size(), 46u + 32768u * (b + 1));
