@@ -10,13 +10,6 @@
 
 namespace fs = std::filesystem;
 
-// The test's folder is the current one while the object lives: the capture file goes there.
-struct TInTestFolder {
-  explicit TInTestFolder(const fs::path& dir) { fs::current_path(dir); }
-  ~TInTestFolder() { fs::current_path(Previous); }
-  fs::path Previous = fs::current_path();
-};
-
 class MainWindowTest : public ::testing::Test, public TWindowTestEnvironment {
 protected:
   void TearDown() override {
