@@ -258,7 +258,8 @@ TEST_F(MprisBridgeTest, WhatTheBridgeSetsOnTheBus) {
     for (const double Speed : C.Before) {
       Mailbox->SetSpeed(Speed);
       if (!Player) Player = std::make_unique<TTestPlayerProcess>(Dir, C.PlayerNames);
-      ASSERT_TRUE(ProcessUntil([&] { return !Player->Sets.empty() && Player->Sets.back() == Speed; }, 10000));
+      ASSERT_TRUE(ProcessUntil(
+          [&] { return !Player->Sets.empty() && Player->Sets.back() == Speed; }, 10000));
     }
     if (C.RestartAfterFlagZero) {
       Mailbox = std::make_unique<TSpeedSharedMemory>();  // korvel again: the record zeroed
