@@ -37,9 +37,7 @@ inline void AnswerNextBox(TModalAnswer& answer, QMessageBox::StandardButton whic
     poll->stop();
     poll->deleteLater();
     if (!box) return;
-    answer.Seen = true;
-    answer.Title = box->windowTitle();
-    answer.Text = box->text();
+    answer = {true, box->windowTitle(), box->text()};
     if (before) before();
     if (QAbstractButton* button = box->button(which))
       button->click();

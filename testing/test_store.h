@@ -5,6 +5,7 @@
 #include "test_files.h"
 #include "test_folder.h"
 
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -28,6 +29,14 @@ inline void PrintTo(const TRegValue& v, std::ostream* os) {
 inline std::optional<TRegValue> Dword(uint32_t v) { return TRegValue{TRegType::Dword, v, {}}; }
 inline std::optional<TRegValue> Sz(const std::string& text) {
   return TRegValue{TRegType::Sz, 0, text};
+}
+
+// The text of an error handed to a report (a store that failed, a value refused), as the box
+// showing it would read.
+inline std::string WhatOf(std::exception_ptr error) try {
+  std::rethrow_exception(error);
+} catch (const std::exception& e) {
+  return e.what();
 }
 
 struct TTestStore {

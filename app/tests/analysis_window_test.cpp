@@ -10,8 +10,6 @@
 #include <QCheckBox>
 #include <QLabel>
 
-#include <cstring>
-
 class AnalysisWindowTest : public MainWindowTest {
 protected:
   // Delivers one buffer and runs the loop until the window has handed it back.
@@ -21,9 +19,6 @@ protected:
       ASSERT_TRUE(ProcessUntil([&] { return WaveIn.Queued != nullptr; }));
     }
   }
-  QColor FundamentalColour() const {
-    return Window->lblFundamental->palette().color(QPalette::WindowText);
-  }
 };
 
 TEST_F(AnalysisWindowTest, ToneAtOrAboveTheThresholdIsRedAndCountsDown) {
@@ -32,7 +27,7 @@ TEST_F(AnalysisWindowTest, ToneAtOrAboveTheThresholdIsRedAndCountsDown) {
   const int32_t before = w.History.Position;
   Feed(Tone(1000));
   EXPECT_EQ(w.lblFundamental->text(), QStringLiteral("1001"));
-  EXPECT_EQ(FundamentalColour(), QColor(Qt::red));
+  EXPECT_EQ(w.lblFundamental->palette().color(QPalette::WindowText), QColor(Qt::red));
   EXPECT_EQ(w.AboveCount, 1);
   EXPECT_EQ(w.History.Position, (before + 1) % 220);
   EXPECT_GT(w.History.ReadAge(1), 0.0f);
@@ -89,18 +84,9 @@ TEST_F(AnalysisWindowTest, PictureOfAnotherDepthIsConvertedOnceWhenLoaded) {
 
 class CaptureFileWindowTest : public AnalysisWindowTest {
 protected:
-  void SetUp() override {
-    AnalysisWindowTest::SetUp();
-    Previous = fs::current_path();
-    fs::current_path(Dir);  // the capture file goes to the current folder
-    Settings->vbRecordToFile->Value = true;
-  }
-  void TearDown() override {
-    AnalysisWindowTest::TearDown();
-    fs::current_path(Previous);
-  }
+  CaptureFileWindowTest() { Settings->vbRecordToFile->Value = true; }
   std::vector<unsigned char> OutputWav() const { return ReadFileBytes(Dir / "output.wav"); }
-  fs::path Previous;
+  TInTestFolder InDir{Dir};
 };
 
 TEST_F(CaptureFileWindowTest, TenBuffersGiveTheWholeCaptureWithTrueSizesThroughout) {
@@ -113,16 +99,11 @@ TEST_F(CaptureFileWindowTest, TenBuffersGiveTheWholeCaptureWithTrueSizesThrougho
 
   const auto file = OutputWav();
   ASSERT_EQ(file.size(), 327726u);
-  EXPECT_EQ(ReadLe32(file, 4), 327718u);
-  EXPECT_EQ(ReadLe32(file, 42), 327680u);
-  const unsigned char fmt[] = {0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10,
-                               0xB1, 0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x00};
-  EXPECT_EQ(std::memcmp(file.data() + 20, fmt, sizeof fmt), 0);
-  int16_t sample;
-  std::memcpy(&sample, file.data() + 46, 2);
-  EXPECT_EQ(sample, 10);
-  std::memcpy(&sample, file.data() + 46 + 2 * 32768 + 4 * 5, 2);  // buffer 2, frame 5
-  EXPECT_EQ(sample, int16_t(8192 + 5));
+  // The capture's format (PCM, 2 x 16 bits at 44100 Hz, extension size 0) and true sizes.
+  EXPECT_EQ(std::string(file.begin(), file.begin() + 46), WavHeader(327680, {.FmtBytes = 18}));
+  // Frames as delivered: the counter on the first channel, 0 on the second.
+  EXPECT_EQ(ReadLe32(file, 46), 10u);
+  EXPECT_EQ(ReadLe32(file, 46 + 2 * 32768 + 4 * 5), 8192u + 5);  // buffer 2, frame 5
 }
 
 TEST_F(CaptureFileWindowTest, StopBeforeAnyBufferLeavesAHeaderOnlyFile) {
@@ -130,10 +111,7 @@ TEST_F(CaptureFileWindowTest, StopBeforeAnyBufferLeavesAHeaderOnlyFile) {
   AnswerNextBox(QMessageBox::Ok);
   QTimer::singleShot(30, &w, [&] { w.btnStop->click(); });
   w.btnRecord->click();
-  const auto file = OutputWav();
-  ASSERT_EQ(file.size(), 46u);
-  EXPECT_EQ(ReadLe32(file, 4), 38u);
-  EXPECT_EQ(ReadLe32(file, 42), 0u);
+  EXPECT_EQ(ReadFileText(Dir / "output.wav"), WavHeader(0, {.FmtBytes = 18}));
 }
 
 TEST_F(CaptureFileWindowTest, UncreatableFileRefusesTheStart) {

@@ -13,16 +13,10 @@
 
 class CaptureEndToEndTest : public MainWindowTest {
 protected:
-  void SetUp() override {
-    MainWindowTest::SetUp();
-    Previous = fs::current_path();
-    fs::current_path(Dir);
-  }
   void TearDown() override {
     Window.reset();
     AlsaWaveIn.reset();
     MainWindowTest::TearDown();
-    fs::current_path(Previous);
   }
   // `default` plays `frames` in real time, then ends as `end` says (held exclusively while
   // open when a lock file is named); the window, shown, captures from it.
@@ -58,7 +52,7 @@ protected:
   TAlsaTestRoute Route;  // under the test's private root
   std::unique_ptr<IWaveIn> AlsaWaveIn;
   TModalAnswer Answer;
-  fs::path Previous;
+  TInTestFolder InDir{Dir};
 };
 
 TEST_F(CaptureEndToEndTest, CounterSignalIsCapturedGaplessIntoTheFileAndStopReleasesTheDevice) {

@@ -2,6 +2,7 @@
 #include "uSingleInstance.h"
 #include "test_folder.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,12 +38,9 @@ TEST(SingleInstanceLock, AnotherUsersFileIsRefusedWithItsOwnerNamed) {
   const auto lock = NewTestFolder("instance") / "korvel.lock";
   std::ofstream(lock) << "4242\n";
   ASSERT_EQ(chown(lock.c_str(), 65534, 65534), 0);
-  try {
-    TSingleInstanceLock taken(lock);
-    ADD_FAILURE() << "taken, held=" << taken.Held();
-  } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find(lock.string() + ": belongs to uid 65534"), std::string::npos) << e.what();
-  }
+  EXPECT_THAT([&] { TSingleInstanceLock taken(lock); },
+              ::testing::ThrowsMessage<std::runtime_error>(
+                  ::testing::HasSubstr(lock.string() + ": belongs to uid 65534")));
   EXPECT_EQ(fs::file_size(lock), 5u);  // nothing of ours written into it
 }
 

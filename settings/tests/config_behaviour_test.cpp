@@ -35,11 +35,10 @@ public:
   std::u16string ReadEdit(TConfigEdit e) override { return Edits[e] = CheckText(Edits[e], false).Text; }
   void WriteEdit(TConfigEdit e, const std::u16string& text) override { Edits[e] = text; }
   bool AskYesNo(const std::string& text) override { return Asked.push_back(text), Answer; }
-  void ReportError(std::exception_ptr error) override try { std::rethrow_exception(error); } catch (
-      const std::exception& e) {
-    Errors.push_back(e.what());
-  }
+  void ReportError(std::exception_ptr error) override { Errors.push_back(WhatOf(error)); }
   void EndDialog(bool ok) override { Log.push_back(ok ? "ok" : "cancel"); }
+  // What the user sees: the bar, its caption, the highest frequency, the box.
+  auto Shown() { return std::tuple(Position, Caption, Edits[TConfigEdit::MaxFreq], Record); }
 };
 
 class ConfigBehaviourTest : public ::testing::Test, public TTestStore {
@@ -63,9 +62,7 @@ protected:
 }  // namespace
 
 TEST_F(ConfigBehaviourTest, OkStoresInOrderAndStopsAtAnEmptyEdit) {
-  EXPECT_EQ(View.Position, 45);  // shown: every setting in its control
-  EXPECT_EQ(View.Caption, "4.50倍速");
-  EXPECT_EQ(View.Edits[TConfigEdit::MaxFreq], u"2000");
+  EXPECT_EQ(View.Shown(), std::tuple(45, "4.50倍速", u"2000", false));  // every setting shown
   struct Case {
     const char* name;
     std::u16string minFreq;
@@ -153,10 +150,7 @@ TEST_F(ConfigBehaviourTest, CancelAndTheDefaultsQuestion) {
   EXPECT_TRUE(Reg->KeyExists(kKey));
   EXPECT_TRUE(Reg->EnumSubkeys(kKey).empty());
   EXPECT_EQ(GlobalSettings->viSpeed->Value, TSettingDefaults::viSpeed);
-  EXPECT_EQ(View.Position, 30);
-  EXPECT_EQ(View.Caption, "3.00倍速");
-  EXPECT_EQ(View.Edits[TConfigEdit::MaxFreq], u"3000");
-  EXPECT_FALSE(View.Record);
+  EXPECT_EQ(View.Shown(), std::tuple(30, "3.00倍速", u"3000", false));
   EXPECT_EQ(View.Log, std::vector<std::string>{"cancel"});
   Form.btnOKClick();  // the next OK writes every default
   EXPECT_EQ(Stored("viFloor"), Dword(400));

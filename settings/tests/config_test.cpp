@@ -24,11 +24,7 @@ protected:
     Main->resize(269, 280);
     Main->show();
     TQtConfigDialog::ExceptionHandler = [this](std::exception_ptr e) {
-      try {
-        std::rethrow_exception(e);
-      } catch (const std::exception& x) {
-        Errors.push_back(x.what());
-      }
+      Errors.push_back(WhatOf(e));
     };
   }
   void TearDown() override {

@@ -23,8 +23,9 @@ struct FormSerializerTest : ::testing::Test, TTestStore {
 
   // A form as the main window builds itself: named, fixed or sizeable, then the serializer,
   // which places it at once unless the case sets its handlers first.
-  QWidget* NewForm(bool sizeable, TSerializerOptions options = soSavePosition, bool read = true) {
-    auto* form = new QWidget;
+  template <class TForm = QWidget>
+  TForm* NewForm(bool sizeable, TSerializerOptions options = soSavePosition, bool read = true) {
+    auto* form = new TForm;
     form->setObjectName("fMain");
     if (sizeable)
       form->resize(300, 200);
@@ -44,6 +45,15 @@ struct FormSerializerTest : ::testing::Test, TTestStore {
 
   QSize Screen;
   TFormSerializer* Serializer = nullptr;
+};
+
+// Destroys the native window while the widget lives on, as the platform may.
+class TRecreatedForm : public QWidget {
+public:
+  void Recreate() {
+    destroy();
+    create();
+  }
 };
 
 }  // namespace
@@ -151,23 +161,8 @@ TEST_F(FormSerializerTest, EventsShareTheKeyAndAFailingHandlerStopsNothing) {
   EXPECT_EQ(Stored("maximized"), Sz("0"));
 }
 
-namespace {
-// Destroys the native window while the widget lives on, as the platform may.
-class TRecreatedForm : public QWidget {
-public:
-  void Recreate() {
-    destroy();
-    create();
-  }
-};
-}  // namespace
-
 TEST_F(FormSerializerTest, WritesAgainAfterTheKeyWasDeletedAndOnRecreation) {
-  auto* form = new TRecreatedForm;
-  form->setObjectName("fMain");
-  form->setFixedSize(269, 280);
-  Serializer = new TFormSerializer(form, kRoot, *Reg);
-  Serializer->ReadPlacement();
+  auto* form = NewForm<TRecreatedForm>(false);
   form->show();
   form->setGeometry(11, 12, 269, 280);
   TGlobalSettings(*Reg).RestoreDefaults();  // deletes fMain with the rest

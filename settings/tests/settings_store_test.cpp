@@ -18,10 +18,24 @@ namespace {
 
 struct SettingsStoreTest : ::testing::Test, TTestStore {
   SettingsStoreTest() : TTestStore("set") {}
-  // Appends a second header of the key with `value`, a type the settings cannot use.
-  void AppendForeignValue(const std::string& value) {
+  // viSpeed 50 and viFloor 999 stored, then a second header of the key with `value`, a type
+  // the settings cannot use, between them in the order of loading.
+  void StoreForeignValue(const std::string& value) {
+    Reg->WriteDword(kKey, "viSpeed", 50);
+    Reg->WriteDword(kKey, "viFloor", 999);
     std::ofstream(File, std::ios::app) << "[HKEY_CURRENT_USER\\Software\\Trevane\\Korvel]\n"
                                        << value << "\n";
+  }
+};
+
+std::vector<std::string>* gLog = nullptr;
+class TLoggedVariable : public TVariableInteger {
+public:
+  using TVariableInteger::TVariableInteger;
+  ~TLoggedVariable() override { gLog->push_back("~" + Name); }
+  void Save(TRegistryIniFile& Ini) override {
+    gLog->push_back("save " + Name);
+    TVariableInteger::Save(Ini);
   }
 };
 
@@ -137,9 +151,7 @@ TEST_F(SettingsStoreTest, RestoreDefaultsOnAStoreThatCannotBeWrittenSaysSo) {
 
 TEST_F(SettingsStoreTest, FailuresNameTheValue) {
   // A value of a foreign type stops the load there: earlier ones are loaded, later ones not.
-  Reg->WriteDword(kKey, "viSpeed", 50);
-  Reg->WriteDword(kKey, "viFloor", 999);
-  AppendForeignValue("\"viMinFreq\"=hex:01,02");
+  StoreForeignValue("\"viMinFreq\"=hex:01,02");
   const std::string before = FileText();
   // The start ends, but says where, and the next one runs on defaults and says why.
   EXPECT_THAT([&] { TGlobalSettings s(*Reg); },
@@ -157,9 +169,7 @@ TEST_F(SettingsStoreTest, FailuresNameTheValue) {
   Reg->WriteDword(kKey, "viMinFreq", 1);
   TGlobalSettings loaded(*Reg);
   loaded.RestoreDefaults();
-  Reg->WriteDword(kKey, "viSpeed", 50);
-  Reg->WriteDword(kKey, "viFloor", 999);
-  AppendForeignValue("\"viMinFreq\"=hex(7):00");
+  StoreForeignValue("\"viMinFreq\"=hex(7):00");
   EXPECT_THROW(loaded.Load(), ERegistryIniFileError);
   EXPECT_EQ(loaded.viSpeed->Value, 50);
   EXPECT_EQ(loaded.viFloor->Value, 400);
@@ -199,19 +209,6 @@ TEST_F(SettingsStoreTest, FailedWritesNameTheValueThenTheFileAndTheReason) {
     fs::permissions(Dir, fs::perms::owner_all);
   }
 }
-
-namespace {
-std::vector<std::string>* gLog = nullptr;
-class TLoggedVariable : public TVariableInteger {
-public:
-  using TVariableInteger::TVariableInteger;
-  ~TLoggedVariable() override { gLog->push_back("~" + Name); }
-  void Save(TRegistryIniFile& Ini) override {
-    gLog->push_back("save " + Name);
-    TVariableInteger::Save(Ini);
-  }
-};
-}  // namespace
 
 TEST_F(SettingsStoreTest, ListOwnsItemsInOrderAndSkipsReadOnlyOnSave) {
   std::vector<std::string> log;

@@ -12,6 +12,13 @@
 
 #include <cstring>
 
+// The test's folder is the current one while the object lives: the capture file goes there.
+struct TInTestFolder {
+  explicit TInTestFolder(const std::filesystem::path& dir) { std::filesystem::current_path(dir); }
+  ~TInTestFolder() { std::filesystem::current_path(Previous); }
+  std::filesystem::path Previous = std::filesystem::current_path();
+};
+
 struct TWindowTestEnvironment : TTestStore {
   TWindowTestEnvironment()
       : TTestStore(::testing::UnitTest::GetInstance()->current_test_info()->name()),

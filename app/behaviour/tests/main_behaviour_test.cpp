@@ -1,7 +1,6 @@
 // The main window's behaviour through a fake front end, with no toolkit: starts and their
 // failures, the calibration waits and their exits, the threshold, the speed rule's publish.
 #include "WindowTestEnvironment.h"
-#include "test_folder.h"
 #include "test_signals.h"
 #include "uMain.h"
 
@@ -292,7 +291,7 @@ TEST_F(MainBehaviourTest, SettingsLockedByAnotherProcessKeepTheCaptureAnalysedAn
 }
 
 TEST_F(MainBehaviourTest, CaptureEndsAtExitAsStopWouldWithoutTouchingTheControls) {
-  ASSERT_EQ(::chdir(NewTestFolder("exit").c_str()), 0);  // where output.wav goes
+  TInTestFolder inDir(Dir);
   Settings->vbRecordToFile->Value = true;
   Calibrate(300);
   ASSERT_TRUE(Form.Recording && Form.CaptureFile.DataChunk);

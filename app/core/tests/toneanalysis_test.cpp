@@ -49,13 +49,15 @@ float Step(TSpeedState& state, double hz, int32_t viSpeed = 30) {
   return d.SpeedValue;
 }
 
+// What the window shows of a decision: the case, both captions, the colour, a history push.
+auto Shown(const TDecision& d) {
+  return std::tuple(d.Case, d.VolumeCaption, d.FundamentalCaption, d.FundamentalColor,
+                    d.HistoryPush);
+}
+
 // Case A: the quiet captions, nothing for the history.
 void ExpectSilent(const TDecision& d) {
-  EXPECT_EQ(d.Case, TToneCase::Silent);
-  EXPECT_EQ(d.VolumeCaption, "(無音)");
-  EXPECT_EQ(d.FundamentalCaption, "(未検出)");
-  EXPECT_EQ(d.FundamentalColor, kColorBlack);
-  EXPECT_FALSE(d.HistoryPush);
+  EXPECT_EQ(Shown(d), std::tuple(TToneCase::Silent, "(無音)", "(未検出)", kColorBlack, false));
 }
 
 }  // namespace
@@ -68,14 +70,10 @@ TEST(MeasureBuffer, ThousandHertzToneIsLine186AndRedAtTheDefaultThreshold) {
 
   TSpeedState state{3, 7, 1.0f};
   const TDecision d = DecideAt(m, state);
-  EXPECT_EQ(d.Case, TToneCase::InRange);
-  EXPECT_EQ(d.FundamentalCaption, "1001");
-  EXPECT_EQ(d.FundamentalColor, kColorRed);
-  EXPECT_EQ(state.AboveCount, 8);
-  EXPECT_EQ(state.BelowCount, 0);
-  EXPECT_EQ(d.VolumeCaption, VolumeCaption(d.LevelDb));
+  EXPECT_EQ(Shown(d),
+            std::tuple(TToneCase::InRange, VolumeCaption(d.LevelDb), "1001", kColorRed, true));
+  EXPECT_EQ(std::pair(state.AboveCount, state.BelowCount), std::pair(8, 0));
   EXPECT_NEAR(d.LevelDb, 20 * std::log10(m.Mean / kReference), 1e-9);
-  EXPECT_TRUE(d.HistoryPush);
   const double decades = std::log10(3000.0) - std::log10(20.0);
   EXPECT_NEAR(d.HistoryValue, 1 - (std::log10(m.Frequency) - std::log10(20.0)) / decades, 1e-6);
   EXPECT_FALSE(d.ApplySpeed);
@@ -134,13 +132,10 @@ TEST(SpeedRule, OutOfRangeBreaksAnUpRunAndCountsTowardADownStep) {
   TSpeedState s{0, 0, 1.5f};
   for (int i = 0; i < 19; ++i) DecideAt(Loud(300), s);
   TDecision d = DecideAt(Loud(5000), s);
-  EXPECT_EQ(d.Case, TToneCase::OutOfRange);
-  EXPECT_EQ(d.FundamentalCaption, "(未検出)");
-  EXPECT_EQ(d.FundamentalColor, kColorBlack);
-  EXPECT_TRUE(d.HistoryPush);
+  EXPECT_EQ(Shown(d), std::tuple(TToneCase::OutOfRange, VolumeCaption(d.LevelDb), "(未検出)",
+                                 kColorBlack, true));
   EXPECT_EQ(d.HistoryValue, 0.0f);
-  EXPECT_EQ(s.BelowCount, 0);
-  EXPECT_EQ(s.AboveCount, 1);
+  EXPECT_EQ(std::pair(s.BelowCount, s.AboveCount), std::pair(0, 1));
   // Below viMinFreq, at viMaxFreq, and in range at/above the threshold all count down.
   const double kDown[] = {10.0, 3000.0, 400.0};
   for (int i = 0; i < 18; ++i) DecideAt(Loud(kDown[i % 3]), s);

@@ -2,6 +2,7 @@
 // bridge against a real headless mpv.
 #include "uSharedMemory.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,6 +24,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Pair;
+using ::testing::StartsWith;
 
 std::vector<std::string> Tool(const TTempDir& Dir, std::vector<std::string> Args) {
   Args.insert(Args.begin(), {KORVEL_MAILBOX, "--dir", Dir.Path()});
@@ -50,9 +55,9 @@ TEST(MailboxRecordTest, TheSameBytesAreTheSameRecord) {
 }
 
 TEST_F(ToolOnMailboxTest, ReadPrintsTheRecordAsPublished) {
-  EXPECT_EQ(RunToEnd(Tool(Dir, {"read"})), (std::pair<std::string, int>{"flag=0 speed=0.0", 0}));
+  EXPECT_THAT(RunToEnd(Tool(Dir, {"read"})), Pair("flag=0 speed=0.0", 0));
   Mailbox.SetSpeed(1.1f);
-  EXPECT_EQ(RunToEnd(Tool(Dir, {"read"})), (std::pair<std::string, int>{"flag=1 speed=1.100000023841858", 0}));
+  EXPECT_THAT(RunToEnd(Tool(Dir, {"read"})), Pair("flag=1 speed=1.100000023841858", 0));
 }
 
 TEST_F(ToolOnMailboxTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
@@ -60,8 +65,7 @@ TEST_F(ToolOnMailboxTest, WatchPrintsEachPublishAndStopsAfterCountOrSilence) {
   ASSERT_TRUE(Watch.WaitForLine("watching"));  // it has opened (and reset) the event
   for (const auto& [Speed, Printed] : {std::pair{1.5, " speed=1.5"}, {2.0, " speed=2.0"}}) {
     Mailbox.SetSpeed(Speed);
-    const std::string Line = Watch.ReadLine(5000);
-    EXPECT_NE(Line.find(Printed), std::string::npos) << Line;
+    EXPECT_THAT(Watch.ReadLine(5000), HasSubstr(Printed));
   }
   EXPECT_EQ(Watch.WaitExit(5000), 0);
 
@@ -81,24 +85,21 @@ TEST_F(ToolOnMailboxTest, OutputThatCannotBeWrittenIsAnError) {
                                     std::string("exec '") + KORVEL_MAILBOX + "' --dir '" + Dir.Path() + "' " + Args +
                                         " >/dev/full"};
   };
-  const auto [Message, Status] = RunToEnd(Shell("read"));
-  EXPECT_NE(Message.find("cannot write the output"), std::string::npos);
-  EXPECT_EQ(Status, 2);
+  EXPECT_THAT(RunToEnd(Shell("read")), Pair(HasSubstr("cannot write the output"), 2));
 
   // A watcher whose output has gone stops at the first line instead of running on unseen.
   TChildProcess Watch(Shell("watch --timeout 20"));
   ASSERT_TRUE(Watch.WaitForLine("watching"));
   Mailbox.SetSpeed(1.5);
-  EXPECT_NE(Watch.ReadLine(5000).find("cannot write the output"), std::string::npos);
+  EXPECT_THAT(Watch.ReadLine(5000), HasSubstr("cannot write the output"));
   EXPECT_EQ(Watch.WaitExit(5000), 2);
 }
 
 TEST(MailboxToolTest, MpvSocketPathTooLongForAnAddressIsRefused) {
   TTempDir Dir;
   const std::string Long = Dir.File(std::string(sizeof(sockaddr_un::sun_path), 's'));
-  const auto [Message, Status] = RunToEnd(Tool(Dir, {"mpv", "--socket", Long}));
-  EXPECT_NE(Message.find("socket path too long"), std::string::npos);
-  EXPECT_EQ(Status, 2);
+  EXPECT_THAT(RunToEnd(Tool(Dir, {"mpv", "--socket", Long})),
+              Pair(HasSubstr("socket path too long"), 2));
 }
 
 TEST_F(ToolOnMailboxTest, ASectionShortenedByAnotherReaderEndsNeitherReadNorWatch) {
@@ -106,10 +107,10 @@ TEST_F(ToolOnMailboxTest, ASectionShortenedByAnotherReaderEndsNeitherReadNorWatc
   TChildProcess Watch(Tool(Dir, {"watch", "--count", "1", "--timeout", "20"}));
   ASSERT_TRUE(Watch.WaitForLine("watching"));
   ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);
-  EXPECT_EQ(RunToEnd(Tool(Dir, {"read"})), (std::pair<std::string, int>{"flag=0 speed=0.0", 0}));
+  EXPECT_THAT(RunToEnd(Tool(Dir, {"read"})), Pair("flag=0 speed=0.0", 0));
   ASSERT_EQ(::truncate(Dir.File(kSpeedSectionName).c_str(), 0), 0);  // the read grew it back
   TAutomaticEvent(kSpeedEventName, true, Dir.Path()).Signal();  // wakes the watch, record untouched
-  EXPECT_NE(Watch.ReadLine(5000).find(" speed=0.0"), std::string::npos);
+  EXPECT_THAT(Watch.ReadLine(5000), HasSubstr(" speed=0.0"));
   EXPECT_EQ(Watch.WaitExit(5000), 0);
 }
 
@@ -120,18 +121,16 @@ TEST(MailboxToolTest, RefusesObjectsThatAreNotOurs) {
   ::fchmod(Fd, 0644);
   ::close(Fd);
   TChildProcess Read(Tool(Dir, {"read"}));
-  const std::string Message = Read.ReadLine(5000);
-  EXPECT_EQ(Message, std::string("korvel-mailbox: 共有メモリ[") + kSpeedSectionName + "]を開けません");
-  const std::string Reason = Read.ReadLine(5000);  // the reason on a line of its own
-  EXPECT_EQ(Reason.rfind(Section + ": ", 0), 0u) << Reason;
-  EXPECT_NE(Reason.find("0644"), std::string::npos) << Reason;
+  EXPECT_EQ(Read.ReadLine(5000),
+            std::string("korvel-mailbox: 共有メモリ[") + kSpeedSectionName + "]を開けません");
+  // The reason on a line of its own.
+  EXPECT_THAT(Read.ReadLine(5000), AllOf(StartsWith(Section + ": "), HasSubstr("0644")));
   EXPECT_EQ(Read.WaitExit(5000), 2);
 
   ::unlink(Section.c_str());
   ::mkdir(Dir.File(kSpeedEventName).c_str(), 0700);
-  const auto [Failure, FailureStatus] = RunToEnd(Tool(Dir, {"watch", "--timeout", "1"}));
-  EXPECT_NE(Failure.find("作成に失敗しました。"), std::string::npos);
-  EXPECT_EQ(FailureStatus, 2);
+  EXPECT_THAT(RunToEnd(Tool(Dir, {"watch", "--timeout", "1"})),
+              Pair(HasSubstr("作成に失敗しました。"), 2));
 }
 
 // ------------------------------------------------------------------------------ mpv bridge

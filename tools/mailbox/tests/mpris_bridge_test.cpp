@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
@@ -70,10 +69,11 @@ struct TMprisMpv : TMpvPlayer {
                                       Paused ? "--pause" : "--pause=no", Dir.File("tone.wav")}) {}
 };
 
-// A player of the test's own: the Player interface with the properties the bridge reads,
+// A player of the test's own, one process on the bus under one or more MPRIS names: a
+// connection of its own serving the Player interface with the properties the bridge reads,
 // every Rate written to it recorded. Its calls are served from the test's event loop, so
 // the test waits with ProcessUntil while the bridge talks to it.
-class TRecordingPlayer : public QDBusAbstractAdaptor {
+class TTestPlayerProcess : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
   Q_PROPERTY(QString PlaybackStatus READ Status)
@@ -82,33 +82,24 @@ class TRecordingPlayer : public QDBusAbstractAdaptor {
   Q_PROPERTY(double MaximumRate READ MaxRate)
 
 public:
-  explicit TRecordingPlayer(QObject* Host) : QDBusAbstractAdaptor(Host) {}
+  TTestPlayerProcess(const TTempDir& Dir, const std::vector<std::string>& Names)
+      : FConnection(QStringLiteral("player%1").arg(++Made)) {
+    QDBusConnection C = QDBusConnection::connectToBus(QString::fromStdString(TSessionBus::AddressOf(Dir)), FConnection);
+    C.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), this,
+                     QDBusConnection::ExportAllProperties);
+    for (const std::string& Name : Names) C.registerService(QString::fromStdString(kPrefix + Name));
+  }
+  ~TTestPlayerProcess() { QDBusConnection::disconnectFromBus(FConnection); }
   QString Status() const { return QStringLiteral("Playing"); }
   double Rate() const { return Sets.empty() ? 1.0 : Sets.back(); }
   void SetRate(double R) { Sets.push_back(R); }
   double MinRate() const { return 0.1; }
   double MaxRate() const { return 10.0; }
   std::vector<double> Sets;
-};
-
-// One process on the bus, under one or more MPRIS names: a connection of its own, serving
-// the player's object.
-class TTestPlayerProcess : public QObject {
-public:
-  TTestPlayerProcess(const TTempDir& Dir, const std::vector<std::string>& Names)
-      : FConnection(QStringLiteral("player%1").arg(++Made)), FPlayer(new TRecordingPlayer(this)) {
-    QDBusConnection C = QDBusConnection::connectToBus(QString::fromStdString(TSessionBus::AddressOf(Dir)), FConnection);
-    C.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), this,
-                     QDBusConnection::ExportAdaptors);
-    for (const std::string& Name : Names) C.registerService(QString::fromStdString(kPrefix + Name));
-  }
-  ~TTestPlayerProcess() { QDBusConnection::disconnectFromBus(FConnection); }
-  const std::vector<double>& Sets() const { return FPlayer->Sets; }
 
 private:
   static inline int Made = 0;
   QString FConnection;
-  TRecordingPlayer* FPlayer;
 };
 
 // The bridge, with everything it has said kept for the checks.
@@ -267,7 +258,8 @@ TEST_F(MprisBridgeTest, WhatTheBridgeSetsOnTheBus) {
     for (const double Speed : C.Before) {
       Mailbox->SetSpeed(Speed);
       if (!Player) Player = std::make_unique<TTestPlayerProcess>(Dir, C.PlayerNames);
-      ASSERT_TRUE(ProcessUntil([&] { return !Player->Sets().empty() && Player->Sets().back() == Speed; }, 10000));
+      ASSERT_TRUE(ProcessUntil(
+          [&] { return !Player->Sets.empty() && Player->Sets.back() == Speed; }, 10000));
     }
     if (C.RestartAfterFlagZero) {
       Mailbox = std::make_unique<TSpeedSharedMemory>();  // korvel again: the record zeroed
@@ -277,12 +269,12 @@ TEST_F(MprisBridgeTest, WhatTheBridgeSetsOnTheBus) {
       Player = std::make_unique<TTestPlayerProcess>(Dir, C.PlayerNames);
       ASSERT_TRUE(Bridge.Says("found MPRIS player")) << Bridge.Log();
       ProcessUntil([] { return false; }, 1000);  // time to set a rate it should not
-      EXPECT_TRUE(Player->Sets().empty());
+      EXPECT_TRUE(Player->Sets.empty());
       Mailbox->SetSpeed(C.After.back());
-      ProcessUntil([&] { return !Player->Sets().empty(); }, 10000);
+      ProcessUntil([&] { return !Player->Sets.empty(); }, 10000);
     }
     ProcessUntil([] { return false; }, 300);  // a second write would arrive meanwhile
-    EXPECT_EQ(Player->Sets(), C.RestartAfterFlagZero ? C.After : C.Before);
+    EXPECT_EQ(Player->Sets, C.RestartAfterFlagZero ? C.After : C.Before);
     EXPECT_EQ(Bridge.Stop(), 0) << Bridge.Log();
   }
 }

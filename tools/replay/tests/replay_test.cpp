@@ -6,15 +6,13 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <set>
 #include <sstream>
 
-#include "registry.h"
+#include "mailboxreader.h"
 #include "replay.h"
-#include "test_files.h"
-#include "test_folder.h"
 #include "test_signals.h"
+#include "test_store.h"
 
 namespace {
 
@@ -22,7 +20,6 @@ namespace fs = std::filesystem;
 
 const char* const Header =
     "buffer,time_s,mean,level_db,frequency_hz,case,threshold_hz,below,above,speed,published\n";
-const char* const SettingsKey = "\\Software\\Trevane\\Korvel\\";
 
 fs::path Dir() {
   static const fs::path d = NewTestFolder("replay");
@@ -140,24 +137,24 @@ TEST(KorvelReplay, MonoGivesTheSameRowsAsStereoAndOverridesApply) {
 
 TEST(KorvelReplay, StoredSettingsAreReadUnlessDefaultsAreAsked) {
   TRegistry reg(TRegistry::DefaultFilePath());
-  reg.WriteDword(SettingsKey, "viMinFreq", 400);
+  reg.WriteDword(kKey, "viMinFreq", 400);
   const auto wav = WriteWav("stored.wav", 8 * 8192, Scenario(300));
   const TRun stored = Replay("", wav);
   ASSERT_EQ(stored.Status, 0) << stored.Err;
   ExpectCells(stored, {{6, kCase, "B"}});
   ExpectCells(Replay("--defaults", wav), {{6, kCase, "C"}});
-  reg.WriteDword(SettingsKey, "viMinFreq", 20);
+  reg.WriteDword(kKey, "viMinFreq", 20);
 
   // A hand-edited value the dialog could not have saved: corrected at load, and said.
   for (const uint32_t bad : {0u, uint32_t(-1), 0x80000000u, 5u}) {
-    reg.WriteDword(SettingsKey, "viSpeed", bad);
+    reg.WriteDword(kKey, "viSpeed", bad);
     const TRun r = Replay("", wav);
     EXPECT_EQ(r.Status, 0) << r.Err;
     const std::string said =
         "'viSpeed' の値 " + std::to_string(int32_t(bad)) + " は範囲外のため 10 に直しました";
     EXPECT_NE(r.Err.find(said), std::string::npos) << r.Err;
   }
-  reg.WriteDword(SettingsKey, "viSpeed", 30);
+  reg.WriteDword(kKey, "viSpeed", 30);
   for (const char* option : {"--speed 0", "--speed 61", "--speed -1", "--min-freq 0",
                              "--max-freq 22051", "--min-freq 3000 --max-freq 20"})
     ExpectRefused(Replay("--defaults " + std::string(option), wav), option);
@@ -170,12 +167,7 @@ TEST(KorvelReplay, PublishWritesEveryStepToTheMailbox) {
   const auto wav = WriteWav("pub.wav", 26 * 8192, Scenario(300));
   const TRun r = Replay("--defaults --publish --mailbox-dir " + Quote(box), wav);
   ASSERT_EQ(r.Status, 0) << r.Err;
-  const std::string record = ReadFileText(box / "{27A5202C-14D9-4AB2-B94F-EBA8C281B542}");
-  ASSERT_GE(record.size(), 9u);
-  EXPECT_EQ(record[0], 1);
-  double speed = 0;
-  std::memcpy(&speed, record.data() + 1, 8);
-  EXPECT_EQ(speed, double(1.1f));
+  EXPECT_EQ(TMailboxRecordReader(box.string(), false).Read(), (TMailboxRecord{1, 1.1f}));
 }
 
 TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
@@ -183,9 +175,7 @@ TEST(KorvelReplay, BadInputIsRefusedWithExitStatusTwo) {
   fs::remove(Dir() / "fifo.wav");
   ASSERT_EQ(mkfifo((Dir() / "fifo.wav").c_str(), 0600), 0);  // no writer: must not wait for one
   std::ofstream(Dir() / "text.wav") << "hello, this is not a wave file at all";
-  std::string headerOnly = "RIFF";
-  PutLe32(headerOnly, 4);
-  WriteFileText(Dir() / "nofmt.wav", headerOnly + "WAVE");
+  WriteFileText(Dir() / "nofmt.wav", std::string("RIFF\x04\0\0\0WAVE", 12));
   const std::string good = Quote(WriteWav("good.wav", 3 * 8192, tone));
   // Arguments after --defaults, and the message they must give.
   const std::pair<std::string, std::string> cases[] = {
@@ -472,10 +462,8 @@ TEST(KorvelReplayPlot, DrawsWhatTheCsvSaysInsideThePanels) {
       if (row[kPublished] == "1") expectAt(marks, mi);
       last = row[kSpeed];
     }
-    EXPECT_EQ(ci, c.Changes);
-    EXPECT_EQ(changes.size(), c.Changes);
-    EXPECT_EQ(mi, c.Marks);
-    EXPECT_EQ(marks.size(), c.Marks);
+    EXPECT_EQ(std::tuple(ci, changes.size(), mi, marks.size()),
+              std::tuple(c.Changes, c.Changes, c.Marks, c.Marks));
     // Nothing drawn outside its panel.
     for (const std::string panel : {"pitch", "level", "speed"})
       ExpectInside(ById(svg, panel + "-data"), ById(svg, panel + "-panel"));
