@@ -181,20 +181,20 @@ protected:
     EXPECT_EQ(Code, 0u) << "the program's exit code";
   }
 
-  // Opens the settings dialog (its button's click posted: the dialog is modal) with its four
-  // edits, top to bottom.
-  void OpenSettings(HWND& Dialog, std::vector<HWND>& Edits) {
+  // Opens the settings dialog (its button's click posted: the dialog is modal), hands its
+  // four edits, top to bottom, to Work, and closes it with the button captioned Button.
+  void InSettings(const wchar_t* Button,
+                  const std::function<void(const std::vector<HWND>&)>& Work) {
     Click(Ctl(idButton3));
     const DWORD Start = GetTickCount();
+    HWND Dialog = nullptr;
     ASSERT_TRUE(WaitFor(10000, [&] { return (Dialog = OwnedBox(R.Main)) != nullptr; }))
         << "環境設定 opened no dialog";
     std::printf("the settings dialog took %lu ms to open\n", GetTickCount() - Start);
     EXPECT_EQ(U8(Dialog), "環境設定") << "the settings dialog's title";
-    Edits = Children(Dialog, L"Edit");
+    const std::vector<HWND> Edits = Children(Dialog, L"Edit");
     ASSERT_EQ(Edits.size(), 4u) << "the settings dialog's edits";
-  }
-
-  void CloseSettings(HWND Dialog, const wchar_t* Button) {
+    Work(Edits);
     HWND B = FindWindowExW(Dialog, nullptr, L"Button", Button);
     ASSERT_NE(B, nullptr) << "no button \"" << WideToUtf8(Button) << "\" in the settings dialog";
     Click(B);
@@ -203,20 +203,16 @@ protected:
   }
 
   void SettingsDialogSteps() {
-    HWND Dialog = nullptr;
-    std::vector<HWND> Edits;
-    ASSERT_NO_FATAL_FAILURE(OpenSettings(Dialog, Edits));
-    Type(Edits[0], L"2500x");
-    EXPECT_EQ(U8(Edits[0]), "2500") << "the maximum frequency after typing 2500 and x";
-    ASSERT_NO_FATAL_FAILURE(CloseSettings(Dialog, L"OK"));
+    ASSERT_NO_FATAL_FAILURE(InSettings(L"OK", [](const auto& Edits) {
+      Type(Edits[0], L"2500x");
+      EXPECT_EQ(U8(Edits[0]), "2500") << "the maximum frequency after typing 2500 and x";
+    }));
     ASSERT_EQ(RawValue(kSettingsKey, L"viMaxFreq"), TRawValue(REG_DWORD, L"2500"));
-    ASSERT_NO_FATAL_FAILURE(OpenSettings(Dialog, Edits));
-    Type(Edits[1], L"55");
-    ASSERT_NO_FATAL_FAILURE(CloseSettings(Dialog, L"キャンセル"));
+    ASSERT_NO_FATAL_FAILURE(InSettings(L"キャンセル", [](const auto& E) { Type(E[1], L"55"); }));
     ASSERT_EQ(RawValue(kSettingsKey, L"viMinFreq"), TRawValue(REG_DWORD, L"20"));
-    ASSERT_NO_FATAL_FAILURE(OpenSettings(Dialog, Edits));
-    EXPECT_EQ(U8(Edits[0]) + " " + U8(Edits[1]), "2500 20") << "the reopened dialog's edits";
-    CloseSettings(Dialog, L"キャンセル");
+    InSettings(L"キャンセル", [](const auto& Edits) {
+      EXPECT_EQ(U8(Edits[0]) + " " + U8(Edits[1]), "2500 20") << "the reopened dialog's edits";
+    });
   }
 
   TRun& R = GRun;
