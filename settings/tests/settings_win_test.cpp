@@ -12,6 +12,7 @@
 #include "win32_test.h"
 #include "winstr.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -231,12 +232,9 @@ TEST_F(SettingsWinTest, AValueOfAnotherTypeIsReportedByName) {
   ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, (kRoot + L"\\Software\\Trevane\\Korvel").c_str(),
                             L"viFloor", REG_BINARY, Blob, sizeof Blob),
             ERROR_SUCCESS);
-  try {
-    TRegistryIniFile(Reg, kKey).ReadInteger("viFloor", 0);
-    ADD_FAILURE() << "read a binary value as a number";
-  } catch (const ERegistryIniFileError& E) {
-    EXPECT_EQ(std::string(E.what()).rfind("'viFloor' のデータ型が不正です", 0), 0u) << E.what();
-  }
+  EXPECT_THAT([&] { TRegistryIniFile(Reg, kKey).ReadInteger("viFloor", 0); },
+              ::testing::ThrowsMessage<ERegistryIniFileError>(
+                  ::testing::StartsWith("'viFloor' のデータ型が不正です")));
 }
 
 }  // namespace

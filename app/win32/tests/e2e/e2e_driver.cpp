@@ -14,7 +14,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,8 +21,10 @@
 #include <gtest/gtest.h>
 
 #include "../../../testing/main_window_layout.h"
+#include "DIBSurf.h"
 #include "child_process.h"
-#include "uSharedMemory.h"
+#include "mailboxreader.h"
+#include "test_files.h"
 #include "win32_test.h"
 #include "winstr.h"
 
@@ -59,124 +60,71 @@ void Type(HWND Edit, const wchar_t* Keys) {
   for (const wchar_t* K = Keys; *K; ++K) SendMessageW(Edit, WM_CHAR, *K, 1);
 }
 
-// ------------------------------------------------------------------ registry and mailbox
+// ------------------------------------------------------------------ registry
 
 const wchar_t* const kSettingsKey = L"Software\\Trevane\\Korvel";
 
 const std::wstring kPlacementKey = std::wstring(kSettingsKey) + L"\\fMain";
 
-// The 9-byte record as a player reads it: under the named lock. Empty while the program
-// has not created the section.
-std::vector<BYTE> ReadMailbox() {
-  HANDLE Section = OpenFileMappingW(FILE_MAP_READ, FALSE, Utf8ToWide(kSpeedSectionName).c_str());
-  if (!Section) return {};
-  std::vector<BYTE> Record;
-  if (const auto* View =
-          static_cast<const BYTE*>(MapViewOfFile(Section, FILE_MAP_READ, 0, 0, kSpeedRecordSize))) {
-    HANDLE Lock = OpenMutexW(SYNCHRONIZE, FALSE, Utf8ToWide(kSpeedLockName).c_str());
-    if (Lock && WaitForSingleObject(Lock, 5000) == WAIT_OBJECT_0) {
-      Record.assign(View, View + kSpeedRecordSize);
-      ReleaseMutex(Lock);
-    }
-    if (Lock) CloseHandle(Lock);
-    UnmapViewOfFile(View);
-  }
-  CloseHandle(Section);
-  return Record;
-}
-
-std::string Hex(const std::vector<BYTE>& Bytes) {
-  std::string S;
-  char Buf[4];
-  for (BYTE B : Bytes) std::snprintf(Buf, sizeof Buf, "%02X ", B), S += Buf;
-  return S;
-}
-
 // ------------------------------------------------------------------ pictures
 
-// A 32-bit uncompressed DIB, top row first for a negative H.
-BITMAPINFOHEADER Header32(int W, int H) {
-  return {sizeof(BITMAPINFOHEADER), W, H, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+HDC DcOf(const TDIBSurface& P) { return static_cast<HDC>(P.DC()); }
+
+// Whether the pixel at X, Y (top row 0; memory rows run bottom up) is dark, as text is.
+bool Ink(const TDIBSurface& P, int X, int Y) {
+  if (X < 0 || Y < 0 || X >= P.Width() || Y >= P.Height()) return false;
+  const uint32_t Px = *P.PixelAddress(X, P.Height() - 1 - Y);
+  return ((Px >> 16 & 255) * 3 + (Px >> 8 & 255) * 6 + (Px & 255)) < 128 * 10;
 }
 
-// A W x H picture, pixels 0x00RRGGBB top row first, in a DIB section that Dc draws on
-// (GdiFlush before reading what was drawn).
-struct TPicture {
-  TPicture(HDC Like, int W, int H) : Dc(CreateCompatibleDC(Like)), W(W), H(H) {
-    const BITMAPINFO Info{Header32(W, -H), {}};
-    void* Bits = nullptr;
-    Bitmap = CreateDIBSection(Dc, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
-    Px = static_cast<const uint32_t*>(Bits);
-    Old = SelectObject(Dc, Bitmap);
-  }
-  ~TPicture() {
-    SelectObject(Dc, Old);
-    DeleteObject(Bitmap);
-    DeleteDC(Dc);
-  }
-  bool Ink(int X, int Y) const {
-    if (X < 0 || Y < 0 || X >= W || Y >= H) return false;
-    const uint32_t P = Px[size_t(Y) * W + X];
-    return ((P >> 16 & 255) * 3 + (P >> 8 & 255) * 6 + (P & 255)) < 128 * 10;
-  }
-  bool operator==(const TPicture& O) const {
-    return W == O.W && H == O.H && std::equal(Px, Px + size_t(W) * H, O.Px);
-  }
-  HDC Dc;
-  int W, H;
-  const uint32_t* Px = nullptr;
-  HBITMAP Bitmap;
-  HGDIOBJ Old;
-};
+bool SamePixels(const TDIBSurface& A, const TDIBSurface& B) {
+  return A.Width() == B.Width() && A.Height() == B.Height() &&
+         std::memcmp(A.Bits(), B.Bits(), A.ImageBytes()) == 0;
+}
 
 // Text drawn black on white in the window's font ("MS UI Gothic", 15 pixels, Shift-JIS),
-// as the program's labels draw it.
-std::unique_ptr<TPicture> Render(const std::wstring& S) {
-  HDC Screen = GetDC(nullptr);
+// as the program's labels draw it, on a surface as large as the text.
+std::unique_ptr<TDIBSurface> Render(const std::wstring& S) {
+  auto P = std::make_unique<TDIBSurface>(1, 1, 32);
+  const HDC Dc = DcOf(*P);
   HFONT Font =
       CreateFontW(-15, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET, 0, 0, 0, 0, L"MS UI Gothic");
-  HGDIOBJ Old = SelectObject(Screen, Font);
+  const HGDIOBJ Old = SelectObject(Dc, Font);
   SIZE Extent{};
-  GetTextExtentPoint32W(Screen, S.c_str(), int(S.size()), &Extent);
-  SelectObject(Screen, Old);
-  auto P = std::make_unique<TPicture>(Screen, Extent.cx, Extent.cy);
-  ReleaseDC(nullptr, Screen);
-  Old = SelectObject(P->Dc, Font);
-  PatBlt(P->Dc, 0, 0, Extent.cx, Extent.cy, WHITENESS);
-  SetBkMode(P->Dc, TRANSPARENT);
-  TextOutW(P->Dc, 0, 0, S.c_str(), int(S.size()));
+  GetTextExtentPoint32W(Dc, S.c_str(), int(S.size()), &Extent);
+  P->SetSize(Extent.cx, Extent.cy, 32);  // the same context, the font still selected
+  PatBlt(Dc, 0, 0, Extent.cx, Extent.cy, WHITENESS);
+  SetBkMode(Dc, TRANSPARENT);
+  TextOutW(Dc, 0, 0, S.c_str(), int(S.size()));
   GdiFlush();
-  SelectObject(P->Dc, Old);
+  SelectObject(Dc, Old);
   DeleteObject(Font);
   return P;
 }
 
 // Pixels whose ink differs between Glyphs and Shot at X, Y, at the best shift by up to two
 // pixels each way.
-long Mismatch(const TPicture& Glyphs, const TPicture& Shot, int X, int Y) {
+long Mismatch(const TDIBSurface& Glyphs, const TDIBSurface& Shot, int X, int Y) {
   long Best = LONG_MAX;
   for (int Dy = -2; Dy <= 2; ++Dy)
     for (int Dx = -2; Dx <= 2; ++Dx) {
       long N = 0;
-      for (int Y0 = 0; Y0 < Glyphs.H; ++Y0)
-        for (int X0 = 0; X0 < Glyphs.W; ++X0)
-          N += Glyphs.Ink(X0, Y0) != Shot.Ink(X + Dx + X0, Y + Dy + Y0);
+      for (int Y0 = 0; Y0 < Glyphs.Height(); ++Y0)
+        for (int X0 = 0; X0 < Glyphs.Width(); ++X0)
+          N += Ink(Glyphs, X0, Y0) != Ink(Shot, X + Dx + X0, Y + Dy + Y0);
       Best = std::min(Best, N);
     }
   return Best;
 }
 
-bool WriteBmp(const std::string& Path, const TPicture& P) {
-  const DWORD Offset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-  const DWORD Bytes = DWORD(P.W * P.H * 4);
-  const BITMAPFILEHEADER File{0x4D42, Offset + Bytes, 0, 0, Offset};
-  BITMAPINFOHEADER Info = Header32(P.W, P.H);
-  Info.biSizeImage = Bytes;
+// A bottom-up DIB's header and memory are a BMP file's after its file header.
+bool WriteBmp(const std::string& Path, const TDIBSurface& P) {
+  const DWORD Offset = sizeof(BITMAPFILEHEADER) + sizeof(TBitmapInfoHeader);
+  const BITMAPFILEHEADER File{0x4D42, DWORD(Offset + P.ImageBytes()), 0, 0, Offset};
   std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
   Out.write(reinterpret_cast<const char*>(&File), sizeof File);
-  Out.write(reinterpret_cast<const char*>(&Info), sizeof Info);
-  for (int Y = P.H - 1; Y >= 0; --Y)
-    Out.write(reinterpret_cast<const char*>(P.Px + size_t(Y) * P.W), P.W * 4);
+  Out.write(reinterpret_cast<const char*>(&P.Header()), sizeof(TBitmapInfoHeader));
+  Out.write(static_cast<const char*>(P.Bits()), std::streamsize(P.ImageBytes()));
   return bool(Out);
 }
 
@@ -233,20 +181,20 @@ protected:
     EXPECT_EQ(Code, 0u) << "the program's exit code";
   }
 
-  // Opens the settings dialog (its button's click posted: the dialog is modal) with its four
-  // edits, top to bottom.
-  void OpenSettings(HWND& Dialog, std::vector<HWND>& Edits) {
+  // Opens the settings dialog (its button's click posted: the dialog is modal), hands its
+  // four edits, top to bottom, to Work, and closes it with the button captioned Button.
+  void InSettings(const wchar_t* Button,
+                  const std::function<void(const std::vector<HWND>&)>& Work) {
     Click(Ctl(idButton3));
     const DWORD Start = GetTickCount();
+    HWND Dialog = nullptr;
     ASSERT_TRUE(WaitFor(10000, [&] { return (Dialog = OwnedBox(R.Main)) != nullptr; }))
         << "環境設定 opened no dialog";
     std::printf("the settings dialog took %lu ms to open\n", GetTickCount() - Start);
     EXPECT_EQ(U8(Dialog), "環境設定") << "the settings dialog's title";
-    Edits = Children(Dialog, L"Edit");
+    const std::vector<HWND> Edits = Children(Dialog, L"Edit");
     ASSERT_EQ(Edits.size(), 4u) << "the settings dialog's edits";
-  }
-
-  void CloseSettings(HWND Dialog, const wchar_t* Button) {
+    Work(Edits);
     HWND B = FindWindowExW(Dialog, nullptr, L"Button", Button);
     ASSERT_NE(B, nullptr) << "no button \"" << WideToUtf8(Button) << "\" in the settings dialog";
     Click(B);
@@ -255,20 +203,16 @@ protected:
   }
 
   void SettingsDialogSteps() {
-    HWND Dialog = nullptr;
-    std::vector<HWND> Edits;
-    ASSERT_NO_FATAL_FAILURE(OpenSettings(Dialog, Edits));
-    Type(Edits[0], L"2500x");
-    EXPECT_EQ(U8(Edits[0]), "2500") << "the maximum frequency after typing 2500 and x";
-    ASSERT_NO_FATAL_FAILURE(CloseSettings(Dialog, L"OK"));
+    ASSERT_NO_FATAL_FAILURE(InSettings(L"OK", [](const auto& Edits) {
+      Type(Edits[0], L"2500x");
+      EXPECT_EQ(U8(Edits[0]), "2500") << "the maximum frequency after typing 2500 and x";
+    }));
     ASSERT_EQ(RawValue(kSettingsKey, L"viMaxFreq"), TRawValue(REG_DWORD, L"2500"));
-    ASSERT_NO_FATAL_FAILURE(OpenSettings(Dialog, Edits));
-    Type(Edits[1], L"55");
-    ASSERT_NO_FATAL_FAILURE(CloseSettings(Dialog, L"キャンセル"));
+    ASSERT_NO_FATAL_FAILURE(InSettings(L"キャンセル", [](const auto& E) { Type(E[1], L"55"); }));
     ASSERT_EQ(RawValue(kSettingsKey, L"viMinFreq"), TRawValue(REG_DWORD, L"20"));
-    ASSERT_NO_FATAL_FAILURE(OpenSettings(Dialog, Edits));
-    EXPECT_EQ(U8(Edits[0]) + " " + U8(Edits[1]), "2500 20") << "the reopened dialog's edits";
-    CloseSettings(Dialog, L"キャンセル");
+    InSettings(L"キャンセル", [](const auto& Edits) {
+      EXPECT_EQ(U8(Edits[0]) + " " + U8(Edits[1]), "2500 20") << "the reopened dialog's edits";
+    });
   }
 
   TRun& R = GRun;
@@ -325,11 +269,12 @@ TEST_F(KorvelE2e, StartAsksForTheCalibrationBoxToBeAnswered) {
 
 TEST_F(KorvelE2e, ToneStepsTheSpeedTo110PublishedAndShown) {
   std::ofstream(R.Dir + "\\tone-now").put('1');
-  std::vector<BYTE> Record;
-  ASSERT_TRUE(
-      WaitFor(30000, [&] { return (Record = ReadMailbox()).size() == 9 && Record[0] == 1; }))
-      << "no publish in the mailbox within 30 s of the tone (record: " << Hex(ReadMailbox()) << ")";
-  EXPECT_EQ(Hex(Record), "01 00 00 00 A0 99 99 F1 3F ") << "the mailbox, expected 1.10";
+  TMailboxRecordReader Mailbox(kSharedDirectory, false);  // as a player reads it
+  TMailboxRecord Record;
+  ASSERT_TRUE(WaitFor(30000, [&] { return (Record = Mailbox.Read()).Flag == 1; }))
+      << "no publish in the mailbox within 30 s of the tone (factor " << Record.Speed << ")";
+  // 1.10 as the program keeps it, a float widened: the bytes 00 00 00 A0 99 99 F1 3F.
+  EXPECT_EQ(Record.Speed, double(1.1f)) << "the mailbox's factor";
   EXPECT_EQ(U8(Ctl(idLabel3)), "1.10倍速");
   EXPECT_EQ(U8(Ctl(idLblFundamental)), "301") << "the line nearest 300 Hz";
   const std::wstring Volume = WindowText(Ctl(idLblVolume));
@@ -347,9 +292,9 @@ TEST_F(KorvelE2e, ScreenshotShowsJapanese) {
   Sleep(500);  // the program repaints on its own thread; there is nothing to wait on from here
   RECT W{};
   GetWindowRect(R.Main, &W);
+  const TDIBSurface Shot(W.right - W.left, W.bottom - W.top, 32);
   HDC Screen = GetDC(nullptr);  // it reads the X server's pixels
-  const TPicture Shot(Screen, W.right - W.left, W.bottom - W.top);
-  BitBlt(Shot.Dc, 0, 0, Shot.W, Shot.H, Screen, W.left, W.top, SRCCOPY);
+  BitBlt(DcOf(Shot), 0, 0, Shot.Width(), Shot.Height(), Screen, W.left, W.top, SRCCOPY);
   GdiFlush();
   ReleaseDC(nullptr, Screen);
   EXPECT_TRUE(WriteBmp(R.Screenshot, Shot)) << "cannot write " << R.Screenshot;
@@ -364,8 +309,9 @@ TEST_F(KorvelE2e, ScreenshotShowsJapanese) {
   const long BoxMiss = Mismatch(*Missing, Shot, At.x - W.left, At.y - W.top);
   std::printf("label pixels unlike the text: %ld, unlike missing-glyph boxes: %ld\n", TextMiss,
               BoxMiss);
-  ASSERT_FALSE(*Glyphs == *Missing) << "\"MS UI Gothic\" draws Japanese as missing-glyph boxes "
-                                       "(no font substitute in the prefix)";
+  ASSERT_FALSE(SamePixels(*Glyphs, *Missing))
+      << "\"MS UI Gothic\" draws Japanese as missing-glyph boxes (no font substitute "
+         "in the prefix)";
   EXPECT_LT(TextMiss, BoxMiss) << "the window's label looks like boxes, not like 基本周波数";
 }
 
@@ -394,8 +340,7 @@ TEST_F(KorvelE2e, StopLeavesTheCaptureFileCompleteAndGapless) {
   ASSERT_TRUE(WaitFor(5000, [&] {
     return IsWindowEnabled(Ctl(idBtnRecord)) && !IsWindowEnabled(Ctl(idBtnStop));
   })) << "停止 did not bring the buttons back to idle";
-  std::ifstream In(R.Dir + "\\output.wav", std::ios::binary);
-  const std::string F{std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+  const std::string F = ReadFileText(R.Dir + "\\output.wav");
   auto U32 = [&](size_t At) {
     return At + 4 <= F.size() ? *reinterpret_cast<const uint32_t*>(&F[At]) : 0u;
   };
