@@ -7,15 +7,14 @@
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
 // clang-format on
-#include <signal.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
+#include <utility>
 
+#include "child_process.h"
 #include "xvfb.h"
 #include "engine_fixture.h"
 
@@ -67,19 +66,15 @@ class Rendo3DWindow : public ::testing::Test {
     return value;
   }
 
-  bool WaitForExpose() {
+  // Takes every queued Expose event of the window; true if there was one.
+  bool TakeExposes() {
+    XSync(X, False);
     XEvent e;
-    for (int i = 0; i < 200; ++i) {
-      XSync(X, False);
-      if (XCheckTypedWindowEvent(X, Win, Expose, &e)) {
-        while (XCheckTypedWindowEvent(X, Win, Expose, &e)) {
-        }
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    bool any = false;
+    while (XCheckTypedWindowEvent(X, Win, Expose, &e)) any = true;
+    return any;
   }
+  bool WaitForExpose() { return PollUntil([this] { return TakeExposes(); }, 2000, 10); }
 
   static inline std::unique_ptr<TXvfb> Server;
   Display* X = nullptr;
@@ -91,25 +86,21 @@ class Rendo3DWindow : public ::testing::Test {
 
 TEST_F(Rendo3DWindow, AlphaSetsTheOpacityScaledToTheFullCardinal) {
   EXPECT_FALSE(ReadOpacity().has_value());
-  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 255), 1);
-  EXPECT_EQ(ReadOpacity(), 0xFFFFFFFFul);  // layered and fully opaque
-  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 128), 1);
-  EXPECT_EQ(ReadOpacity(), 0x80808080ul);
-  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 0), 1);
-  EXPECT_EQ(ReadOpacity(), 0ul);
-  // Only the low byte is the alpha, unless the low 16 bits say 256.
-  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 0x10040), 1);
-  EXPECT_EQ(ReadOpacity(), 0x40404040ul);
-  EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 0x1FF), 1);
-  EXPECT_EQ(ReadOpacity(), 0xFFFFFFFFul);
+  // 255: layered and fully opaque. Only the low byte is the alpha, unless the low 16 bits
+  // say 256.
+  const std::pair<uint32_t, unsigned long> cases[] = {
+      {255, 0xFFFFFFFFul},     {128, 0x80808080ul}, {0, 0ul},
+      {0x10040, 0x40404040ul}, {0x1FF, 0xFFFFFFFFul}};
+  for (const auto& [alpha, want] : cases) {
+    EXPECT_EQ(Effects->SetWindowAlpha(Handle(), alpha), 1) << std::hex << alpha;
+    EXPECT_EQ(ReadOpacity(), want) << std::hex << alpha;
+  }
 }
 
 TEST_F(Rendo3DWindow, Alpha256RemovesTheOpacityAndRedraws) {
   ASSERT_EQ(Effects->SetWindowAlpha(Handle(), 100), 1);
   ASSERT_TRUE(ReadOpacity().has_value());
-  XEvent e;
-  while (XCheckTypedWindowEvent(X, Win, Expose, &e)) {
-  }
+  TakeExposes();
   EXPECT_EQ(Effects->SetWindowAlpha(Handle(), 256), 1);
   EXPECT_FALSE(ReadOpacity().has_value());
   EXPECT_TRUE(WaitForExpose()) << "no redraw was asked for";

@@ -88,8 +88,7 @@ std::vector<TRowOp> RowOps(const std::vector<uint32_t>& palette) {
 // Worked pixels ------------------------------------------------------------------------
 
 TEST_F(TColour, WorkedPixelsOfTheArithmetic) {
-  std::vector<uint32_t> t(2);
-  Engine->SetTarget(t.data(), 8, 2, 1);
+  auto t = Target(2, 1, 0);
   auto run = [&](uint32_t in, const std::function<void(const uint32_t*)>& op) {
     const std::vector<uint32_t> src = {in, in};
     t = {0x5A5A5A5A, 0x5A5A5A5A};
@@ -334,8 +333,7 @@ TEST_F(TColour, MapPaletteUsesOnlyTheLowByte) {
   std::vector<uint32_t> palette(256);
   for (uint32_t i = 0; i < 256; ++i) palette[i] = i * 0x01010101u ^ 0x00FF0000u;
   const std::vector<uint32_t> src = {0x00000000, 0xFFFFFF00, 0x12345601, 0xABCDEFFF, 0xFF0000FE};
-  std::vector<uint32_t> t(5);
-  Engine->SetTarget(t.data(), 20, 5, 1);
+  auto t = Target(5, 1, 0);
   Engine->MapPalette(src.data(), 20, palette.data());
   EXPECT_EQ(t, (std::vector<uint32_t>{palette[0], palette[0], palette[1], palette[255], palette[254]}));
 }
@@ -344,8 +342,7 @@ TEST_F(TColour, GatherOffsetsRunsOnAcrossRowsAndKeepsThePadding) {
   std::vector<uint8_t> base(64);
   for (size_t i = 0; i < base.size(); ++i) base[i] = uint8_t(i);
   const std::vector<int32_t> offsets = {0, 1, 7, -4, 56, 32};  // 3 x 2, unaligned and negative ones
-  std::vector<uint32_t> t(10, 0xEEEEEEEE);
-  Engine->SetTarget(t.data(), 20, 3, 2);  // rows 5 pixels apart
+  auto t = Target(3, 2, 0xEEEEEEEE, 5);
   Engine->GatherOffsets(base.data() + 4, offsets.data());
   auto word = [&](int at) {
     uint32_t w;
@@ -404,8 +401,7 @@ TEST_F(TColour, StretchRowAndStretchWorkedExamples) {
 
   // 2 x 2 to 4 x 4 in a target with rows 5 pixels apart: 2 x 2 blocks, padding kept.
   const std::vector<uint32_t> two = {1, 2, 3, 4};
-  std::vector<uint32_t> big(20, 9);
-  Engine->SetTarget(big.data(), 20, 4, 4);
+  auto big = Target(4, 4, 9, 5);
   Engine->Stretch(two.data(), 4, 2, 4, 2);
   EXPECT_EQ(big, (std::vector<uint32_t>{1, 1, 2, 2, 9, 1, 1, 2, 2, 9, 3, 3, 4, 4, 9, 3, 3, 4, 4, 9}));
   const auto kept = big;
@@ -441,8 +437,7 @@ TEST_F(TColour, StretchFollowsTheFixedPointWalk) {
 TEST_F(TColour, StretchBlendVariants) {
   const uint32_t s = Pixel(200, 10, 128, 50), u = Pixel(100, 250, 128, 60);
   const std::vector<uint32_t> src = {s, s}, under = {u, u, u, u};
-  std::vector<uint32_t> t(4);
-  Engine->SetTarget(t.data(), 8, 2, 2);
+  auto t = Target(2, 2, 0);
 
   struct TCase {
     int Sse;
@@ -482,8 +477,7 @@ TEST_F(TColour, StretchBlendWalksTheUnderImageBySrcWidth) {
   const uint32_t alpha = 0x00C04010;
   for (int sse : {0, 1}) {
     Cpu->SetSseEnabled(sse);
-    std::vector<uint32_t> t(size_t(width) * height, 0);
-    Engine->SetTarget(t.data(), width * 4, uint32_t(width), uint32_t(height));
+    auto t = Target(width, height, 0);
     Engine->StretchBlend(src.data(), under.data(), width, srcWidth, height, srcHeight, alpha);
     const int64_t hStep = (int64_t(srcWidth) << 16) / width, vStep = (int64_t(srcHeight) << 16) / height;
     for (int32_t y = 0; y < height; ++y)
@@ -545,8 +539,7 @@ TEST_F(TColour, TileBlendRepeatsTheTextureAndCopiesTexelsExactly) {
   const int32_t texW = 5, texH = 3, texStride = 7;
   const auto tex = RandomImage(size_t(texStride) * texH, 15);
   const uint32_t width = 23, height = 8;
-  std::vector<uint32_t> t(width * height);
-  Engine->SetTarget(t.data(), int32_t(width * 4), width, height);
+  auto t = Target(width, height, 0);
   Engine->TileBlend(tex.data(), texStride * 4, texW, texH, 0, 0, 65536, 65536, nullptr, 0, 0x00808080);
   for (uint32_t y = 0; y < height; ++y)
     for (uint32_t x = 0; x < width; ++x) ASSERT_EQ(t[y * width + x], tex[(y % texH) * texStride + x % texW]) << x << "," << y;
@@ -566,11 +559,10 @@ TEST_F(TColour, TileBlendWrapsAnyWalkInsideTheTexture) {
   const int32_t texW = 6, texH = 4;
   const auto tex = RandomImage(size_t(texW) * texH, 16);
   const uint32_t width = 600, height = 5;  // rows longer than the blend's chunk
-  std::vector<uint32_t> t(width * height);
+  auto t = Target(width, height, 0);
   auto mod = [](int64_t x, int64_t m) { return ((x % m) + m) % m; };
   for (const TWalk w : {TWalk{-65536 * 3 - 5, -70000, -40000, -65536}, {100 * 65536, 0, 13 * 65536 + 777, 65536 * 9},
                         {INT32_MAX, INT32_MIN, INT32_MAX, 12345}}) {
-    Engine->SetTarget(t.data(), int32_t(width * 4), width, height);
     Engine->TileBlend(tex.data(), texW * 4, texW, texH, w.UStart, w.VStart, w.UStep, w.VStep, nullptr, 0, 0);
     uint32_t v = uint32_t(w.VStart);
     for (uint32_t y = 0; y < height; ++y, v += uint32_t(w.VStep)) {
@@ -588,8 +580,7 @@ TEST_F(TColour, TileBlendBlendsWithTheUnderImage) {
   const auto tex = RandomImage(size_t(texW) * texH, 17);
   const uint32_t width = 700, height = 3, underStride = 705;
   const auto under = RandomImage(size_t(underStride) * height, 18);
-  std::vector<uint32_t> t(width * height);
-  Engine->SetTarget(t.data(), int32_t(width * 4), width, height);
+  auto t = Target(width, height, 0);
   const uint32_t alpha = 0x00FF8001;
   Engine->TileBlend(tex.data(), texW * 4, texW, texH, 3 * 65536, 65536, 2 * 65536 + 5, 65536, under.data(),
                     int32_t(underStride * 4), alpha);

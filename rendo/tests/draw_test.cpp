@@ -92,8 +92,7 @@ TEST_F(TDraw, DrawLineBlendMovesTowardsThePen) {
       {Pixel(200, 0, 100, 77), Pixel(0, 200, 100, 5), 0x1280, Pixel(98, 100, 100, 5)},
   };
   for (const auto& c : cases) {
-    std::vector<uint32_t> target = {c.P, c.P};
-    Bind(target, 2, 1);
+    auto target = Target(2, 1, c.P);
     const TRendoPen pen = Pen(c.M, 0, c.Alpha);
     const TRendoPoint a{0, 0};
     Engine->DrawLineBlend(&pen, &a, &a);
@@ -349,9 +348,8 @@ TEST_F(TDraw, NoiseBandsFollowTheDrawsInOrder) {
 }
 
 TEST_F(TDraw, NoiseAmountZeroDoesNothingAndAmount255AddsTheAccumulator) {
-  std::vector<uint32_t> target(4 * 2, 0x11223344);
+  auto target = Target(4, 2, 0x11223344);
   const auto before = target;
-  Bind(target, 4, 2);
   Engine->AddNoise(target.data(), 16, 0);
   Engine->SubtractNoise(target.data(), 16, 0);
   EXPECT_EQ(target, before);
@@ -374,9 +372,8 @@ TEST_F(TDraw, NoiseAmountZeroDoesNothingAndAmount255AddsTheAccumulator) {
 // ungated ones still work.
 TEST_F(TDraw, GatedEffectsWaitForTheMmxSwitch) {
   const auto src = RandomImage(4 * 4, 6);
-  std::vector<uint32_t> target(4 * 4, 0x33333333);
+  auto target = Target(4, 4, 0x33333333);
   const auto before = target;
-  Bind(target, 4, 4);
   Cpu->SetMmxEnabled(0);
   Engine->AddNoise(src.data(), 16, 200);
   Engine->SubtractNoise(src.data(), 16, 200);

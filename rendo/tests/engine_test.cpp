@@ -190,10 +190,9 @@ TEST_F(TEngine, SaturationLimitsOfTheFlatFamily) {
 }
 
 TEST_F(TEngine, CopyFlatCopiesTheLeftOversToo) {
-  std::vector<uint32_t> target(8, 0xDEADBEEF);
+  auto target = Target(8, 1, 0xDEADBEEF);
   std::vector<uint32_t> source(8);
   for (uint32_t i = 0; i < 8; ++i) source[i] = 0x01010101u * (i + 1);
-  Bind(target, 8, 1);
   Engine->CopyFlat(source.data(), 6);
   ExpectPixels(target, 8, [&](auto i, auto) { return i < 6 ? source[i] : 0xDEADBEEFu; });
 }
@@ -228,8 +227,7 @@ TEST_F(TEngine, DesaturateLevels) {
     SCOPED_TRACE(testing::Message()
                  << "level " << c.Level << " sse " << c.Sse << std::hex << " in " << c.In);
     Cpu->SetSseEnabled(c.Sse);
-    std::vector<uint32_t> target = {c.In, c.In};
-    Bind(target, 2, 1);
+    auto target = Target(2, 1, c.In);
     Engine->Desaturate(target.data(), 8, c.Level);
     EXPECT_EQ(target[0] & 0xFFFFFF, c.Colour);
     if (c.Fourth >= 0) {
@@ -270,8 +268,7 @@ TEST_F(TEngine, DesaturateLeavesTheOddLastPixelOfEachRunAndThePadding) {
   for (int i = 0; i < 15; ++i) EXPECT_EQ(packed[i], i < 14 ? Pixel(84, 84, 84) : colour) << i;
 
   // A run of one pixel stays whole.
-  std::vector<uint32_t> single = {colour};
-  Bind(single, 1, 1);
+  auto single = Target(1, 1, colour);
   Engine->Desaturate(single.data(), 4, 0);
   EXPECT_EQ(single[0], colour);
 }
@@ -288,10 +285,9 @@ TEST_F(TEngine, DesaturateFromAnotherSourceWithItsOwnStride) {
 // Switches ----------------------------------------------------------------------------
 
 TEST_F(TEngine, MmxSwitchOffLeavesMemoryUntouched) {
-  std::vector<uint32_t> target(16, Pixel(100, 100, 100, 100));
+  auto target = Target(4, 4, Pixel(100, 100, 100, 100));
   const std::vector<uint32_t> source(16, Pixel(7, 7, 7, 7));
   const auto before = target;
-  Bind(target, 4, 4);
   Cpu->SetMmxEnabled(0x100);  // low byte 0: off
   Engine->SubtractSaturated(source.data(), 16);
   Engine->AddSaturated(source.data(), 16);
