@@ -267,10 +267,7 @@ TEST_F(Rendo3DEngine, ProjectedCubeStaysInsideAndWeightZeroDrawsNothing) {
   for (const auto& p : written) ASSERT_GE(p.second, 0) << "write outside the target at memory index " << p.first;
 
   // A vertex on the camera plane has weight 0: its segments are dropped.
-  t = Bound(64, 48);
-  const std::vector<TRendoVertex> onPlane = {Vertex(1.5f, 1, -3), Vertex(0, 0, 0)};
-  Draw(onPlane, {{0, 1}, {1, 0}});
-  EXPECT_TRUE(t.Written().empty());
+  EXPECT_TRUE(DrawFresh({Vertex(1.5f, 1, -3), Vertex(0, 0, 0)}, {{0, 1}, {1, 0}}).empty());
 }
 
 // Random matrices and vertices, wild values included, on targets of awkward sizes: no

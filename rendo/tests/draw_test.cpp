@@ -408,15 +408,12 @@ TEST_F(TDraw, JitterShiftsRowsWithTheLastDrawFirst) {
     std::vector<int> shifts(h);
     for (auto& s : shifts) s = int(rng.Next() % (2 * c.Amount)) - int(c.Amount);
     std::set<int> seen;
-    for (uint32_t row = 0; row < h; ++row) {
-      const int s = shifts[h - 1 - row];
+    SCOPED_TRACE(testing::Message() << "amount " << c.Amount);
+    ExpectPixels(target, w, [&](uint32_t x, uint32_t row) {
+      const int s = shifts[h - 1 - row], from = int(x) - s;
       seen.insert(s);
-      for (int x = 0; x < int(w); ++x) {
-        const int from = x - s;
-        const uint32_t want = from >= 0 && from < int(w) ? src[row * w + from] : 0u;
-        ASSERT_EQ(target[row * w + x], want) << "amount " << c.Amount << " row " << row << " x " << x << " shift " << s;
-      }
-    }
+      return from >= 0 && from < int(w) ? src[row * w + from] : 0u;
+    });
     if (c.Amount == 1) {
       EXPECT_EQ(seen, (std::set<int>{-1, 0}));
     }
