@@ -521,10 +521,9 @@ TEST(RendoTunnelKernels, EveryLevelMatchesTheReference) {
 
 TEST(RendoTunnelKernels, ReferenceShadesExactly) {
   for (uint32_t t : {0u, 1u, 128u, 255u})
-    for (uint32_t s : {0u, 1u, 128u, 255u}) {
-      const uint32_t p = rendo_3d_ref::ShadeTexel(t * 0x01010101u, s * 0x01010101u);
-      EXPECT_EQ(p, (t * s / 256) * 0x01010101u);
-    }
+    for (uint32_t s : {0u, 1u, 128u, 255u})
+      EXPECT_EQ(rendo_3d_ref::ShadeTexel(t * 0x01010101u, s * 0x01010101u),
+                t * s / 256 * 0x01010101u) << t << " " << s;
 }
 
 }  // namespace

@@ -399,10 +399,8 @@ TEST_F(TColour, StretchRowAndStretchWorkedExamples) {
   Engine->Stretch(two.data(), 4, 2, 4, 2);
   EXPECT_EQ(big, (std::vector<uint32_t>{1, 1, 2, 2, 9, 1, 1, 2, 2, 9, 3, 3, 4, 4, 9, 3, 3, 4, 4, 9}));
   const auto kept = big;
-  Engine->Stretch(two.data(), 0, 2, 4, 2);
-  Engine->Stretch(two.data(), 4, 2, -1, 2);
-  Engine->Stretch(two.data(), 4, 0, 4, 2);
-  Engine->Stretch(two.data(), 4, 2, 4, -2);
+  const int32_t empty[][4] = {{0, 2, 4, 2}, {4, 2, -1, 2}, {4, 0, 4, 2}, {4, 2, 4, -2}};
+  for (const auto& e : empty) Engine->Stretch(two.data(), e[0], e[1], e[2], e[3]);
   EXPECT_EQ(big, kept);
 }
 

@@ -40,9 +40,7 @@ void CompareLevels(const char* op, TCall call, std::vector<uint32_t> args, const
 }
 
 TEST(RendoKernels, ReportsTheLevelsUnderTest) {
-  std::string text = "active ";
-  text += KernelLevelName(ActiveKernelLevel());
-  text += ", compared:";
+  std::string text = std::string("active ") + KernelLevelName(ActiveKernelLevel()) + ", compared:";
   for (TKernelLevel l : SimdLevels()) text += std::string(" ") + KernelLevelName(l);
   RecordProperty("levels", text);
   std::printf("%s\n", text.c_str());
