@@ -146,11 +146,10 @@ TEST(FastFourierExactness, FirstLineAtMaxPowerEqualsTheLineByLineSearch) {
     agree([&](int32_t p) { return ToneSample(hz, 9000, p) / 32768.0; }, std::to_string(hz));
   // Ties: an impulse has the same power on every line; two equal cosines tie too.
   EXPECT_EQ(agree([](int32_t p) { return p == 0 ? 1.0 : 0.0; }, "impulse"), 1);
-  agree(
-      [](int32_t p) {
-        return std::cos(2 * M_PI * 40 * p / 8192.0) + std::cos(2 * M_PI * 700 * p / 8192.0);
-      },
-      "two cosines");
+  const auto cosines = [](int32_t p) {
+    return std::cos(2 * M_PI * 40 * p / 8192.0) + std::cos(2 * M_PI * 700 * p / 8192.0);
+  };
+  agree(cosines, "two cosines");
   // Magnitudes outside the screen's range take the plain scan and still agree.
   for (double scale : {0.0, 1e-160, 1e-300, 1e150, 1e300})
     agree([&](int32_t p) { return scale * noise(p); }, std::to_string(scale));

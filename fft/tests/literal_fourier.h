@@ -26,40 +26,36 @@ struct TLiteralFourier {
 
   void Transform() {
     const long double pi = kPiExt;
-    switch (Kind) {
-      case 0:
-        break;
-      case 1:
-        for (int32_t i = 1; i <= N / 2; ++i) {
-          Weigh(i, 2.0L * i / N);
-          Weigh(N - i + 1, 2.0L * i / N);
+    if (Kind == 1) {
+      for (int32_t i = 1; i <= N / 2; ++i) {
+        Weigh(i, 2.0L * i / N);
+        Weigh(N - i + 1, 2.0L * i / N);
+      }
+    } else if (Kind != 0) {
+      for (int32_t i = 1; i <= N; ++i) {
+        const long double x = (i - N / 2.0L) / N;
+        long double w = 1.0L;
+        if (Kind == 2) {
+          const long double c = ExtCos(pi * x);
+          w = c * c;
+        } else if (Kind == 3) {
+          const long double a = ((i - N / 2.0L) * 3.0L / N) * 2.0L;
+          w = std::exp(-0.5L * (a * a));
+        } else if (Kind == 4) {
+          w = 0.543478261L + 0.456521739L * ExtCos(2.0L * pi * x);
+        } else if (Kind == 5) {
+          w = 0.42659L + 0.49656L * ExtCos(2.0L * pi * x) + 0.076848L * ExtCos(4.0L * pi * x);
+        } else if (Kind == 6) {
+          w = 0.35875L + 0.48829L * ExtCos(2.0L * pi * x) + 0.14128L * ExtCos(4.0L * pi * x) +
+              0.01168L * ExtCos(6.0L * pi * x);
+        } else if (Kind == 7) {
+          w = 0.3635819L + 0.4891775L * ExtCos(2.0L * pi * x) + 0.1365995L * ExtCos(4.0L * pi * x) +
+              0.0106411L * ExtCos(6.0L * pi * x);
+        } else {
+          w = UserWindow[size_t(i - 1)];
         }
-        break;
-      default:
-        for (int32_t i = 1; i <= N; ++i) {
-          const long double x = (i - N / 2.0L) / N;
-          long double w = 1.0L;
-          if (Kind == 2) {
-            const long double c = ExtCos(pi * x);
-            w = c * c;
-          } else if (Kind == 3) {
-            const long double a = ((i - N / 2.0L) * 3.0L / N) * 2.0L;
-            w = std::exp(-0.5L * (a * a));
-          } else if (Kind == 4) {
-            w = 0.543478261L + 0.456521739L * ExtCos(2.0L * pi * x);
-          } else if (Kind == 5) {
-            w = 0.42659L + 0.49656L * ExtCos(2.0L * pi * x) + 0.076848L * ExtCos(4.0L * pi * x);
-          } else if (Kind == 6) {
-            w = 0.35875L + 0.48829L * ExtCos(2.0L * pi * x) + 0.14128L * ExtCos(4.0L * pi * x) +
-                0.01168L * ExtCos(6.0L * pi * x);
-          } else if (Kind == 7) {
-            w = 0.3635819L + 0.4891775L * ExtCos(2.0L * pi * x) +
-                0.1365995L * ExtCos(4.0L * pi * x) + 0.0106411L * ExtCos(6.0L * pi * x);
-          } else {
-            w = UserWindow[size_t(i - 1)];
-          }
-          Weigh(i, w);
-        }
+        Weigh(i, w);
+      }
     }
     ComputeFFT(1);
   }
