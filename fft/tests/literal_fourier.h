@@ -3,6 +3,7 @@
 // design: weights applied point by point, the bit reversal with its running reversed
 // index, and the butterflies in the order m, then group, with the twiddle recurrence
 // advanced after each m. The fast component must reproduce these bits exactly.
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -108,10 +109,7 @@ struct TLiteralFourier {
 
   double MaxPower() const {
     double best = 0.0;
-    for (int32_t k = 1; k <= N / 2 - 1; ++k) {
-      const double s = Sum(k);
-      if (s > best) best = s;
-    }
+    for (int32_t k = 1; k <= N / 2 - 1; ++k) best = std::max(best, Sum(k));
     return best / N;
   }
 
