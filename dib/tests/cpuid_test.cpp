@@ -42,13 +42,13 @@ public:
   }
   uint32_t RENDO_CALL AddRef() override { return ++Count; }
   uint32_t RENDO_CALL Release() override { return --Count; }
-  void RENDO_CALL SetMmxEnabled(int32_t flag) override { Note("mmx ", flag, " @" + Counted()); }
+  void RENDO_CALL SetMmxEnabled(int32_t flag) override { Note("mmx ", flag, " @" + RefCount()); }
   void RENDO_CALL SetSecondaryFeature(int32_t flag) override { Note("sec ", flag, " "); }
   void RENDO_CALL SetSseEnabled(int32_t flag) override { Note("sse ", flag, " "); }
   void Note(const char* name, int32_t flag, const std::string& end) {
     Calls += name + std::to_string(flag) + end;
   }
-  std::string Counted() const { return std::to_string(Count); }
+  std::string RefCount() const { return std::to_string(Count); }
   uint32_t Count = 1;
   std::string Calls;
 };
