@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "rendo/rendo.h"
 #include "ucpuid.h"
@@ -41,15 +42,13 @@ public:
   }
   uint32_t RENDO_CALL AddRef() override { return ++Count; }
   uint32_t RENDO_CALL Release() override { return --Count; }
-  void RENDO_CALL SetMmxEnabled(int32_t flag) override {
-    Calls += "mmx " + std::to_string(flag) + " @" + std::to_string(Count);
+  void RENDO_CALL SetMmxEnabled(int32_t flag) override { Note("mmx ", flag, " @" + RefCount()); }
+  void RENDO_CALL SetSecondaryFeature(int32_t flag) override { Note("sec ", flag, " "); }
+  void RENDO_CALL SetSseEnabled(int32_t flag) override { Note("sse ", flag, " "); }
+  void Note(const char* name, int32_t flag, const std::string& end) {
+    Calls += name + std::to_string(flag) + end;
   }
-  void RENDO_CALL SetSecondaryFeature(int32_t flag) override {
-    Calls += "sec " + std::to_string(flag) + " ";
-  }
-  void RENDO_CALL SetSseEnabled(int32_t flag) override {
-    Calls += "sse " + std::to_string(flag) + " ";
-  }
+  std::string RefCount() const { return std::to_string(Count); }
   uint32_t Count = 1;
   std::string Calls;
 };
@@ -93,14 +92,10 @@ TEST(CpuFeatures, ThisMachine) {
 #if defined(__x86_64__) || defined(__i386__)
   // Every x86-64 processor (and every one the SSE2 build of i686 runs on) has CPUID, MMX
   // and SSE, and Linux and Windows enable SSE state.
-  EXPECT_TRUE(HasCPUID());
-  EXPECT_TRUE(OSSupportsSSE());
-  EXPECT_TRUE(CpuHasMMX);
-  EXPECT_TRUE(CpuHasSSE);
-  EXPECT_TRUE(CpuUseSSE);
+  EXPECT_EQ(std::tuple(HasCPUID(), OSSupportsSSE(), CpuHasMMX, CpuHasSSE, CpuUseSSE),
+            std::tuple(true, true, true, true, true));
 #else
-  EXPECT_FALSE(CpuHasMMX);
-  EXPECT_FALSE(CpuUseSSE);
+  EXPECT_EQ(std::tuple(CpuHasMMX, CpuUseSSE), std::tuple(false, false));
 #endif
 }
 

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QWindow>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "DIBpbox.h"
@@ -17,14 +18,12 @@ protected:
 };
 
 TEST_F(TPaintBoxTest, BoundsDriveTheSurfaceExceptZeroSizes) {
-  EXPECT_EQ(Box.Surface().Width(), 100);  // the constructor's 100 x 100
-  EXPECT_EQ(Box.Depth(), 32);
-  EXPECT_FALSE(Box.EnableMask());
-  EXPECT_EQ(Box.MaskColor, clRed);
+  // Width from the constructor's 100 x 100, depth, mask switch and colour.
+  EXPECT_EQ(std::tuple(Box.Surface().Width(), Box.Depth(), Box.EnableMask(), Box.MaskColor),
+            std::tuple(100, 32, false, clRed));
   Box.SetBounds(24, 16, 220, 60);
-  EXPECT_EQ(Box.Surface().Width(), 220);
-  EXPECT_EQ(Box.Surface().Height(), 60);
-  EXPECT_EQ(Box.x(), 24);
+  EXPECT_EQ(std::tuple(Box.Surface().Width(), Box.Surface().Height(), Box.x()),
+            std::tuple(220, 60, 24));
   void* bits = Box.Surface().Bits();
   Box.SetBounds(24, 16, 0, 60);
   EXPECT_EQ(Box.Surface().Width(), 220);

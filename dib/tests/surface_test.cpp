@@ -55,8 +55,7 @@ TEST(DIBSurface, SetSizeKeepsOrReplacesTheMemory) {
   EXPECT_EQ(surface.Bits(), bits);
 
   surface.SetSize(30, 20, 32);
-  EXPECT_EQ(surface.Width(), 30);
-  EXPECT_EQ(surface.Height(), 20);
+  EXPECT_EQ(std::pair(surface.Width(), surface.Height()), std::pair(30, 20));
   EXPECT_EQ(&surface.Canvas(), &canvas);  // one canvas for the surface's life
   // The earlier canvas draws into the new memory.
   canvas.SetPixel(0, 0, 0x00102030);
@@ -121,10 +120,8 @@ TEST(DIBSurface, LineToLeavesOutItsEndPoint) {
 TEST(DIBSurface, DrawPutsAPictureUnscaledAtAPoint) {
   TDIBSurface surface(4, 3, 32);
   QImage picture(2, 2, QImage::Format_ARGB32);
-  picture.setPixel(0, 0, 0x80102030);
-  picture.setPixel(1, 0, 0xFF405060);
-  picture.setPixel(0, 1, 0xFF708090);
-  picture.setPixel(1, 1, 0xFFA0B0C0);
+  const QRgb kPixels[] = {0x80102030, 0xFF405060, 0xFF708090, 0xFFA0B0C0};  // row by row
+  for (int i = 0; i < 4; ++i) picture.setPixel(i % 2, i / 2, kPixels[i]);
   surface.Canvas().Draw(3, 2, picture);  // only its top-left pixel is inside
   EXPECT_EQ(*surface.PixelAddress(3, 0), 0x00102030u);
   EXPECT_EQ(*surface.PixelAddress(2, 0), 0u);

@@ -3,6 +3,7 @@
 // design: weights applied point by point, the bit reversal with its running reversed
 // index, and the butterflies in the order m, then group, with the twiddle recurrence
 // advanced after each m. The fast component must reproduce these bits exactly.
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -26,40 +27,36 @@ struct TLiteralFourier {
 
   void Transform() {
     const long double pi = kPiExt;
-    switch (Kind) {
-      case 0:
-        break;
-      case 1:
-        for (int32_t i = 1; i <= N / 2; ++i) {
-          Weigh(i, 2.0L * i / N);
-          Weigh(N - i + 1, 2.0L * i / N);
+    if (Kind == 1) {
+      for (int32_t i = 1; i <= N / 2; ++i) {
+        Weigh(i, 2.0L * i / N);
+        Weigh(N - i + 1, 2.0L * i / N);
+      }
+    } else if (Kind != 0) {
+      for (int32_t i = 1; i <= N; ++i) {
+        const long double x = (i - N / 2.0L) / N;
+        long double w = 1.0L;
+        if (Kind == 2) {
+          const long double c = ExtCos(pi * x);
+          w = c * c;
+        } else if (Kind == 3) {
+          const long double a = ((i - N / 2.0L) * 3.0L / N) * 2.0L;
+          w = std::exp(-0.5L * (a * a));
+        } else if (Kind == 4) {
+          w = 0.543478261L + 0.456521739L * ExtCos(2.0L * pi * x);
+        } else if (Kind == 5) {
+          w = 0.42659L + 0.49656L * ExtCos(2.0L * pi * x) + 0.076848L * ExtCos(4.0L * pi * x);
+        } else if (Kind == 6) {
+          w = 0.35875L + 0.48829L * ExtCos(2.0L * pi * x) + 0.14128L * ExtCos(4.0L * pi * x) +
+              0.01168L * ExtCos(6.0L * pi * x);
+        } else if (Kind == 7) {
+          w = 0.3635819L + 0.4891775L * ExtCos(2.0L * pi * x) + 0.1365995L * ExtCos(4.0L * pi * x) +
+              0.0106411L * ExtCos(6.0L * pi * x);
+        } else {
+          w = UserWindow[size_t(i - 1)];
         }
-        break;
-      default:
-        for (int32_t i = 1; i <= N; ++i) {
-          const long double x = (i - N / 2.0L) / N;
-          long double w = 1.0L;
-          if (Kind == 2) {
-            const long double c = ExtCos(pi * x);
-            w = c * c;
-          } else if (Kind == 3) {
-            const long double a = ((i - N / 2.0L) * 3.0L / N) * 2.0L;
-            w = std::exp(-0.5L * (a * a));
-          } else if (Kind == 4) {
-            w = 0.543478261L + 0.456521739L * ExtCos(2.0L * pi * x);
-          } else if (Kind == 5) {
-            w = 0.42659L + 0.49656L * ExtCos(2.0L * pi * x) + 0.076848L * ExtCos(4.0L * pi * x);
-          } else if (Kind == 6) {
-            w = 0.35875L + 0.48829L * ExtCos(2.0L * pi * x) + 0.14128L * ExtCos(4.0L * pi * x) +
-                0.01168L * ExtCos(6.0L * pi * x);
-          } else if (Kind == 7) {
-            w = 0.3635819L + 0.4891775L * ExtCos(2.0L * pi * x) +
-                0.1365995L * ExtCos(4.0L * pi * x) + 0.0106411L * ExtCos(6.0L * pi * x);
-          } else {
-            w = UserWindow[size_t(i - 1)];
-          }
-          Weigh(i, w);
-        }
+        Weigh(i, w);
+      }
     }
     ComputeFFT(1);
   }
@@ -112,10 +109,7 @@ struct TLiteralFourier {
 
   double MaxPower() const {
     double best = 0.0;
-    for (int32_t k = 1; k <= N / 2 - 1; ++k) {
-      const double s = Sum(k);
-      if (s > best) best = s;
-    }
+    for (int32_t k = 1; k <= N / 2 - 1; ++k) best = std::max(best, Sum(k));
     return best / N;
   }
 

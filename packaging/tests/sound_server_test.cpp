@@ -39,8 +39,9 @@ TEST(SoundServer, ToneOnTheSinkMonitorStepsTheSpeedAndTheListNamesTheServer) {
     // ALSA lists the server's devices under their descriptions, not their bare names.
     QStringList items;
     for (int i = 1; i < w.WaveInComboBox1->count(); ++i) items << w.WaveInComboBox1->itemText(i);
-    EXPECT_TRUE(items.filter(QStringLiteral("PipeWire")).size() >= 1) << items.join(u'|').toStdString();
-    EXPECT_FALSE(items.contains(QStringLiteral("pipewire"))) << items.join(u'|').toStdString();
+    const std::string listed = items.join(u'|').toStdString();
+    EXPECT_GE(items.filter(QStringLiteral("PipeWire")).size(), 1) << listed;
+    EXPECT_FALSE(items.contains(QStringLiteral("pipewire"))) << listed;
 
     // The player: quiet at first, so the capture's first buffer makes a quiet reference.
     TChildProcess player({"pw-play", "--target", sink, tone});
